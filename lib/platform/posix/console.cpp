@@ -1,0 +1,76 @@
+#include "platform/console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace korvane::platform {
+
+namespace {
+
+// Standard output is collected here and written in large pieces: a run over a
+// million files must not cost a million system calls when output is piped.
+struct out_buffer {
+    std::string bytes;
+    ~out_buffer() { flush(); }
+    void flush();
+};
+
+void write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;  // nowhere left to report a broken console
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void out_buffer::flush() {
+    if (!bytes.empty()) {
+        write_all(STDOUT_FILENO, bytes.data(), bytes.size());
+        bytes.clear();
+    }
+}
+
+out_buffer& stdout_buffer() {
+    static out_buffer buffer;
+    return buffer;
+}
+
+void append_bytes(std::string& out, std::wstring_view text) {
+    out.reserve(out.size() + text.size());
+    for (wchar_t unit : text) {
+        out.push_back(static_cast<char>(static_cast<unsigned char>(unit)));
+    }
+}
+
+}  // namespace
+
+void console_write(console_stream stream, std::wstring_view text) {
+    out_buffer& out = stdout_buffer();
+    if (stream == console_stream::err) {
+        out.flush();
+        std::string bytes;
+        append_bytes(bytes, text);
+        write_all(STDERR_FILENO, bytes.data(), bytes.size());
+        return;
+    }
+    append_bytes(out.bytes, text);
+    if (out.bytes.size() >= 64 * 1024) {
+        out.flush();
+    }
+}
+
+void console_flush() { stdout_buffer().flush(); }
+
+bool console_is_terminal(console_stream stream) {
+    return ::isatty(stream == console_stream::out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+}  // namespace korvane::platform

@@ -1,0 +1,157 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/native.h"
+#include "platform/text.h"
+
+namespace korvane::platform {
+
+const int error_not_found = ENOENT;
+const int error_io = EIO;
+const int error_access = EACCES;
+const int error_exists = EEXIST;
+const int error_invalid = EINVAL;
+
+int last_error() { return errno; }
+void set_last_error(int value) { errno = value; }
+
+namespace posix {
+bool to_native(const wchar_t* path, std::string& out) {
+    out.clear();
+    for (const wchar_t* p = path; *p != L'\0'; ++p) {
+        auto unit = static_cast<unsigned long>(*p);
+        if (unit > 0xFF) {
+            return false;
+        }
+        out.push_back(static_cast<char>(static_cast<unsigned char>(unit)));
+    }
+    return true;
+}
+}  // namespace posix
+
+int get_file_info(const wchar_t* path, file_info& out) {
+    std::string native;
+    if (!posix::to_native(path, native)) {
+        errno = EINVAL;
+        return EINVAL;
+    }
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) {
+        return errno;
+    }
+    out.is_directory = S_ISDIR(st.st_mode);
+    out.is_regular = S_ISREG(st.st_mode);
+    out.owner_read = (st.st_mode & S_IRUSR) != 0;
+    out.size = static_cast<std::uint64_t>(st.st_size);
+    out.write_time = posix::ticks_from_timespec(st.st_mtim);
+    out.change_time = std::max(out.write_time, posix::ticks_from_timespec(st.st_ctim));
+    out.device = static_cast<std::uint64_t>(st.st_dev);
+    out.inode = static_cast<std::uint64_t>(st.st_ino);
+    return 0;
+}
+
+bool wildcard_match(const wchar_t* pattern, const wchar_t* name) {
+    // Iterative matcher with one backtrack point: linear in practice and immune
+    // to the exponential blow-up of the naive recursive form.
+    const wchar_t* star = nullptr;
+    const wchar_t* resume = nullptr;
+    while (*name != L'\0') {
+        if (*pattern == L'*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == L'?' || *pattern == *name) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*') {
+        ++pattern;
+    }
+    return *pattern == L'\0';
+}
+
+namespace {
+
+int read_directory(const std::string& native_dir, const wchar_t* pattern,
+                   std::vector<std::wstring>& names) {
+    DIR* dir = ::opendir(native_dir.c_str());
+    if (dir == nullptr) {
+        return errno;
+    }
+    std::vector<std::string> found;
+    for (;;) {
+        errno = 0;
+        dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
+        if (pattern != nullptr && !wildcard_match(pattern, widen(entry->d_name).c_str())) {
+            continue;
+        }
+        found.emplace_back(entry->d_name);
+    }
+    int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+        return error;
+    }
+    std::sort(found.begin(), found.end());  // byte order: deterministic output
+    names.reserve(names.size() + found.size());
+    for (const auto& name : found) {
+        names.push_back(widen(name));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
+    std::wstring text(pattern);
+    std::size_t slash = text.find_last_of(L'/');
+    std::wstring last = slash == std::wstring::npos ? text : text.substr(slash + 1);
+    if (last.find_first_of(L"*?") == std::wstring::npos) {
+        // No wildcard: a direct lookup, which also finds names a listing of an
+        // unreadable directory could not.
+        std::string native;
+        if (!posix::to_native(pattern, native)) {
+            return EINVAL;
+        }
+        struct stat st;
+        if (last.empty() || ::lstat(native.c_str(), &st) != 0) {
+            return 0;
+        }
+        names.push_back(last);
+        return 0;
+    }
+    std::wstring dir = slash == std::wstring::npos ? std::wstring(L".")
+                       : slash == 0               ? std::wstring(L"/")
+                                                  : text.substr(0, slash);
+    std::string native;
+    if (!posix::to_native(dir.c_str(), native)) {
+        return EINVAL;
+    }
+    int error = read_directory(native, last.c_str(), names);
+    // A directory that cannot be listed simply yields no matches.
+    return error == ENOENT || error == ENOTDIR || error == EACCES ? 0 : error;
+}
+
+int list_directory(const wchar_t* path, std::vector<std::wstring>& names) {
+    std::string native;
+    if (!posix::to_native(path, native)) {
+        return EINVAL;
+    }
+    return read_directory(native, nullptr, names);
+}
+
+}  // namespace korvane::platform

@@ -1,0 +1,26 @@
+// Helpers shared by the POSIX implementation files only.
+#ifndef KORVANE_PLATFORM_POSIX_NATIVE_H
+#define KORVANE_PLATFORM_POSIX_NATIVE_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace korvane::platform::posix {
+
+// A wide path becomes bytes unit by unit. False when a unit exceeds 255 or the
+// path holds a NUL (the OS would see a different, shorter path).
+bool to_native(const wchar_t* path, std::string& out);
+
+// 100-ns ticks since 1601-01-01 UTC.
+constexpr std::uint64_t ticks_from_unix(std::int64_t seconds, long nanoseconds) {
+    return (static_cast<std::uint64_t>(seconds) + 11644473600ULL) * 10000000ULL +
+           static_cast<std::uint64_t>(nanoseconds / 100);
+}
+inline std::uint64_t ticks_from_timespec(const timespec& ts) {
+    return ticks_from_unix(ts.tv_sec, ts.tv_nsec);
+}
+
+}  // namespace korvane::platform::posix
+
+#endif

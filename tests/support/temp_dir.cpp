@@ -1,0 +1,64 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace korvane::testing {
+
+temp_dir::temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    // Give back permissions a test took away so everything can be removed.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             root, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(root, ignored);
+}
+
+std::filesystem::path temp_dir::write(std::string_view name, std::string_view bytes) const {
+    auto target = root / name;
+    std::filesystem::create_directories(target.parent_path());
+    write_file(target, bytes);
+    return target;
+}
+
+std::string temp_dir::read(std::string_view name) const { return read_file(root / name); }
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string out(size, '\0');
+    for (auto& c : out) {
+        c = static_cast<char>(gen() & 0xFF);
+    }
+    return out;
+}
+
+}  // namespace korvane::testing

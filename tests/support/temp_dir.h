@@ -1,0 +1,37 @@
+// A temporary directory for one test, removed with everything in it afterwards.
+#ifndef KORVANE_TESTS_SUPPORT_TEMP_DIR_H
+#define KORVANE_TESTS_SUPPORT_TEMP_DIR_H
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace korvane::testing {
+
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::filesystem::path& path() const { return root; }
+    std::filesystem::path operator/(std::string_view name) const { return root / name; }
+
+    // Writes `bytes` to `name` (relative to the directory), creating parents.
+    std::filesystem::path write(std::string_view name, std::string_view bytes) const;
+    std::string read(std::string_view name) const;
+
+private:
+    std::filesystem::path root;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Deterministic pseudo-random bytes.
+std::string random_bytes(std::size_t size, unsigned seed);
+
+}  // namespace korvane::testing
+
+#endif
