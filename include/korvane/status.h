@@ -1,0 +1,23 @@
+// Status codes shared by the whole library and the program.
+#ifndef KORVANE_STATUS_H
+#define KORVANE_STATUS_H
+
+#include <korvane/export.h>
+
+namespace korvane_status {
+constexpr int ok = 0;
+constexpr int unknown_error = -1;
+constexpr int file_not_open = -2;
+constexpr int file_read_error = -3;
+constexpr int file_not_found = -4;
+constexpr int access_denied = -5;
+constexpr int invalid_line = -6;
+constexpr int file_exists = -7;
+constexpr int invalid_arguments = -8;
+constexpr int path_error = -9;
+}  // namespace korvane_status
+
+// The one mapping from the C runtime's error number to a status code.
+KORVANE_API int status_from_errno(int error_number);
+
+#endif

@@ -1,0 +1,1 @@
+// Keeps every subsystem object library non-empty.
