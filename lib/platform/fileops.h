@@ -12,6 +12,10 @@ int make_directory(const wchar_t* path);
 int remove_file(const wchar_t* path);
 int rename_file(const wchar_t* from, const wchar_t* to);
 
+// Creates or empties an ordinary file without ever following a symbolic link or
+// waiting on a FIFO of that name.
+int create_marker_file(const wchar_t* path);
+
 }  // namespace korvane::platform
 
 #endif

@@ -1,5 +1,6 @@
 #include "platform/fileops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,17 @@ int rename_file(const wchar_t* from, const wchar_t* to) {
         return EINVAL;
     }
     return with_native(from, [&](const char* p) { return rename_file(p, native_to.c_str()); });
+}
+
+int create_marker_file(const wchar_t* path) {
+    return with_native(path, [](const char* p) {
+        int fd = ::open(p, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            return errno;
+        }
+        ::close(fd);
+        return 0;
+    });
 }
 
 }  // namespace korvane::platform

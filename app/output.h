@@ -1,0 +1,29 @@
+// Console messages of the program: a small printf-like formatter over wide
+// text (only %s, %d and %%), so that no locale-dependent conversion is ever
+// involved.
+#ifndef KORVANE_APP_OUTPUT_H
+#define KORVANE_APP_OUTPUT_H
+
+#include <initializer_list>
+#include <string>
+#include <variant>
+
+namespace korvane::app {
+
+using format_arg = std::variant<const wchar_t*, int>;
+
+std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+
+// Standard output. Results are buffered when output goes to a pipe or file and
+// written at once on a terminal; progress lines are always written at once.
+void print(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+void print_now(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+// Standard error.
+void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+
+// The text of a status code.
+const wchar_t* status_message(int code);
+
+}  // namespace korvane::app
+
+#endif

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Times korvane against cksfv, rhash and md5sum on generated, cached data and
+# prints medians and ratios. Every figure is measured in this one run, so the
+# ratios hold even on a busy machine.
+#
+#   bench/compare.sh [KORVANE_BINARY] [RUNS]
+#
+# Data goes to $KORVANE_BENCH_DIR (default /tmp/korvane-bench) and is reused.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+korvane=$(realpath "${1:-$here/build/release/bin/korvane}")
+runs=${2:-5}
+data=${KORVANE_BENCH_DIR:-/tmp/korvane-bench}
+
+for tool in cksfv rhash md5sum; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install $tool)" >&2; exit 1; }
+done
+[ -x "$korvane" ] || { echo "no korvane binary at $korvane" >&2; exit 1; }
+
+make_data() {
+    mkdir -p "$data"
+    if [ ! -f "$data/big/one.bin" ]; then
+        mkdir -p "$data/big"
+        head -c $((1024 * 1024 * 1024)) /dev/urandom > "$data/big/one.bin"
+    fi
+    if [ ! -f "$data/small.done" ]; then
+        rm -rf "$data/small"
+        for d in $(seq -w 1 20); do
+            mkdir -p "$data/small/d$d"
+            head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$data/small/d$d/f"
+        done
+        : > "$data/small.done"
+    fi
+    if [ ! -f "$data/mixed.done" ]; then
+        rm -rf "$data/mixed"
+        # About 2,000 files from 1 KiB to 16 MiB, sizes spread evenly on a log scale.
+        local i=0 size
+        for d in $(seq -w 1 40); do
+            mkdir -p "$data/mixed/d$d"
+            for f in $(seq -w 1 50); do
+                size=$(( 1024 << (i % 15) ))
+                head -c "$size" /dev/urandom > "$data/mixed/d$d/f$f"
+                i=$((i + 1))
+            done
+        done
+        : > "$data/mixed.done"
+    fi
+    # Bring everything into the page cache.
+    find "$data/big" "$data/small" "$data/mixed" -type f -print0 | xargs -0 cat > /dev/null
+}
+
+# Prints the median wall time in seconds of `runs` runs of a shell command, after
+# one warm-up run.
+median() {
+    local cmd=$1 times=() t0 t1
+    bash -c "$cmd" >/dev/null 2>&1 || true
+    for _ in $(seq "$runs"); do
+        t0=$(date +%s%N)
+        bash -c "$cmd" >/dev/null 2>&1 || true
+        t1=$(date +%s%N)
+        times+=($(( t1 - t0 )))
+    done
+    printf '%s\n' "${times[@]}" | sort -n | awk -v n="$runs" '{a[NR]=$1} END {printf "%.4f\n", a[int((n+1)/2)]/1e9}'
+}
+
+make_data
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$data"
+
+declare -A result
+measure() {  # name command
+    result[$1]=$(median "$2")
+}
+
+for set in big small mixed; do
+    list="find $set -type f -print0 | sort -z"
+    measure "$set/cat" "$list | xargs -0 cat > /dev/null"
+    measure "$set/korvane-sfv-create" "'$korvane' -q -r -c '$work/k.sfv' $set"
+    measure "$set/korvane-sfv-verify" "'$korvane' -q -a '$work/k.sfv'"
+    measure "$set/korvane-md5-create" "'$korvane' -q -r -c '$work/k.md5' $set"
+    measure "$set/korvane-md5-verify" "'$korvane' -q '$work/k.md5'"
+    measure "$set/cksfv-sfv-create" "$list | xargs -0 cksfv -q > '$work/c.sfv'"
+    measure "$set/cksfv-sfv-verify" "cksfv -q -f '$work/c.sfv'"
+    measure "$set/rhash-sfv-create" "rhash --sfv -r $set -o '$work/r.sfv'"
+    measure "$set/rhash-sfv-verify" "rhash --skip-ok -c '$work/r.sfv'"
+    measure "$set/rhash-md5-create" "rhash --md5 -r $set -o '$work/r.md5'"
+    measure "$set/rhash-md5-verify" "rhash --skip-ok -c '$work/r.md5'"
+    measure "$set/md5sum-md5-create" "$list | xargs -0 md5sum > '$work/m.md5'"
+    measure "$set/md5sum-md5-verify" "md5sum --quiet -c '$work/m.md5'"
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0) printf "%.2f", b / a; else print "-" }'; }
+min() { printf '%s\n' "$@" | sort -g | head -n 1; }
+
+printf '\nmedian seconds of %d runs (data cached); korvane: %s\n\n' "$runs" "$korvane"
+printf '%-8s %-12s %9s %9s %9s %9s %9s\n' set job korvane cksfv rhash md5sum cat
+for set in big small mixed; do
+    for job in sfv-create sfv-verify md5-create md5-verify; do
+        printf '%-8s %-12s %9s %9s %9s %9s %9s\n' "$set" "$job" \
+            "${result[$set/korvane-$job]}" "${result[$set/cksfv-$job]:--}" \
+            "${result[$set/rhash-$job]:--}" "${result[$set/md5sum-$job]:--}" "${result[$set/cat]}"
+    done
+done
+
+printf '\nratios (peer time / korvane time; above 1 means korvane is faster)\n'
+for set in big small mixed; do
+    for job in sfv-create sfv-verify; do
+        k=${result[$set/korvane-$job]}
+        fastest=$(min "${result[$set/cksfv-$job]}" "${result[$set/rhash-$job]}")
+        printf '%-8s %-12s vs rhash %6s  vs fastest peer %6s  korvane/cat %6s\n' "$set" "$job" \
+            "$(ratio "$k" "${result[$set/rhash-$job]}")" "$(ratio "$k" "$fastest")" \
+            "$(ratio "${result[$set/cat]}" "$k")"
+    done
+    for job in md5-create md5-verify; do
+        k=${result[$set/korvane-$job]}
+        printf '%-8s %-12s vs md5sum %6s  vs rhash %6s\n' "$set" "$job" \
+            "$(ratio "$k" "${result[$set/md5sum-$job]}")" "$(ratio "$k" "${result[$set/rhash-$job]}")"
+    done
+done

@@ -1,0 +1,97 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace korvane::platform {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+            bytes.append(buffer, n);
+        }
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+process_result run_process(const std::vector<std::string>& argv, const process_options& options) {
+    process_result result;
+    if (argv.empty()) {
+        return result;
+    }
+    const std::string scratch =
+        options.scratch_directory.empty() ? std::string("/tmp") : options.scratch_directory;
+    const std::string out_path = scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".out";
+    const std::string err_path = scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".err";
+
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+
+    pid_t child = ::fork();
+    if (child < 0) {
+        return result;
+    }
+    if (child == 0) {
+        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0) {
+            ::_exit(127);
+        }
+        if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
+            ::_exit(127);
+        }
+        for (const auto& [name, value] : options.environment) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+        if (options.file_size_limit != 0) {
+            rlimit limit{options.file_size_limit, options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        }
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return result;
+        }
+    }
+    result.started = true;
+    if (WIFEXITED(status)) {
+        result.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    ::unlink(out_path.c_str());
+    ::unlink(err_path.c_str());
+    return result;
+}
+
+}  // namespace korvane::platform

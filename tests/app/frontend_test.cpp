@@ -1,0 +1,69 @@
+// Pieces of the program that need no file system.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "expand.h"
+#include "output.h"
+#include "paths.h"
+
+namespace korvane::app {
+namespace {
+
+TEST(TypeFromExtension, TheWholeTailAfterTheLastDotCounts) {
+    EXPECT_EQ(type_from_extension(L"a.sfv"), 0);
+    EXPECT_EQ(type_from_extension(L"A.SfV"), 0);
+    EXPECT_EQ(type_from_extension(L"dir/x.MD5"), 1);
+    EXPECT_EQ(type_from_extension(L"a.sfv.bak"), -1);
+    EXPECT_EQ(type_from_extension(L"a.sfvx"), -1);
+    EXPECT_EQ(type_from_extension(L"sfv"), -1);
+    EXPECT_EQ(type_from_extension(L".md5"), 1);
+}
+
+TEST(Format, SubstitutesInOrderAndKeepsEveryUnit) {
+    EXPECT_EQ(format(L"%s: %d%% complete\r", {L"caf\u00e9", 42}), L"caf\u00e9: 42% complete\r");
+    EXPECT_EQ(format(L"%d files checked\n", {-3}), L"-3 files checked\n");
+    EXPECT_EQ(format(L"no arguments %s"), L"no arguments ");
+}
+
+TEST(StatusMessage, CoversTheTableAndNothingElse) {
+    EXPECT_STREQ(status_message(0), L"Ok");
+    EXPECT_STREQ(status_message(-3), L"File read error");
+    EXPECT_STREQ(status_message(-9), L"Path error");
+    EXPECT_STREQ(status_message(-10), L"Unknown error");
+    EXPECT_STREQ(status_message(1), L"Unknown error");
+}
+
+TEST(PathPool, RecordsHoldCopiesInlineOrOnTheHeapAndAreReused) {
+    path_pool pool;
+    path_list list;
+    const std::wstring short_path = L"a/b.txt";
+    const std::wstring long_path(path_record::inline_units + 10, L'x');
+    std::set<path_record*> seen;
+    for (int i = 0; i < 10000; ++i) {  // more than one block
+        const std::wstring& text = (i % 3 == 0) ? long_path : short_path;
+        path_record* record = pool.take(text.c_str(), text.size());
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record->text, text);
+        EXPECT_EQ(record->text == record->inline_text, text.size() < path_record::inline_units);
+        seen.insert(record);
+        list.append(record);
+    }
+    EXPECT_EQ(seen.size(), 10000u);
+    std::size_t count = 0;
+    for (path_record* r = list.head; r != nullptr; r = r->next) {
+        ++count;
+    }
+    EXPECT_EQ(count, 10000u);
+    list.release_all(pool);
+    EXPECT_EQ(list.head, nullptr);
+    // Released slots come back before any new block is taken.
+    path_record* again = pool.take(L"z", 1);
+    EXPECT_TRUE(seen.count(again));
+    pool.release(again);
+}
+
+}  // namespace
+}  // namespace korvane::app

@@ -1,0 +1,41 @@
+// Runs the built korvane program in a temporary directory whose configuration
+// directory is private to the test.
+#ifndef KORVANE_TESTS_SUPPORT_CLI_H
+#define KORVANE_TESTS_SUPPORT_CLI_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace korvane::testing {
+
+struct cli_result {
+    int status = -1;  // the process exit status (low eight bits)
+    std::string out;
+    std::string err;
+};
+
+class cli_test : public ::testing::Test {
+protected:
+    temp_dir dir;
+    unsigned long long file_size_limit = 0;
+
+    // Runs korvane with `args` in the temporary directory.
+    cli_result korvane(const std::vector<std::string>& args);
+    // Runs any program in the temporary directory.
+    cli_result run(const std::vector<std::string>& argv);
+
+    // Writes the configuration file korvane reads.
+    void write_config(const std::string& text);
+    std::filesystem::path config_dir() const { return dir / ".config-home"; }
+};
+
+// The status a shell sees for a negative exit status of the program.
+constexpr int exit_status(int status) { return status & 0xFF; }
+
+}  // namespace korvane::testing
+
+#endif
