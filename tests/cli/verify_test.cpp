@@ -1,7 +1,4 @@
 // Verification runs: verdicts, summaries, exit statuses and remembered results.
-#include <chrono>
-#include <thread>
-
 #include "cli_helpers.h"
 #include "support/cli.h"
 
@@ -14,9 +11,6 @@ protected:
         dir.write("a", "abc");
         dir.write("b", "123456789");
     }
-    // Tags trust only files whose change time lies before the previous run
-    // (less a margin for coarse time stamps).
-    static void let_time_pass() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
 };
 
 TEST_F(Verify, AllOk) {

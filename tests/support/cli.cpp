@@ -1,5 +1,8 @@
 #include "support/cli.h"
 
+#include <chrono>
+#include <thread>
+
 #include "platform/process.h"
 
 namespace korvane::testing {
@@ -25,6 +28,8 @@ cli_result cli_test::run(const std::vector<std::string>& argv) {
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
     return {result.exit_status, result.out, result.err};
 }
+
+void cli_test::let_time_pass() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
 
 void cli_test::write_config(const std::string& text) {
     std::filesystem::create_directories(config_dir() / "Korvane");

@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -10,11 +11,26 @@
 namespace korvane::testing {
 
 temp_dir::temp_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // create_directory reports whether it made the directory, so a name that
+    // another test program took meanwhile is simply passed over.
+    static std::random_device entropy;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "korvane-test-%08x", static_cast<unsigned>(entropy()));
+        auto candidate = base / name;
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, error);
+            root = candidate;
+            return;
+        }
+        if (error) {
+            throw std::runtime_error("cannot create a temporary directory: " + error.message());
+        }
     }
-    root = pattern;
+    throw std::runtime_error("no free temporary directory name");
 }
 
 temp_dir::~temp_dir() {

@@ -1,0 +1,78 @@
+// Checksum files: the abstract container that the SFV and MD5 formats share,
+// and the record in which a creation run collects its entries.
+#ifndef KORVANE_CONTAINER_H
+#define KORVANE_CONTAINER_H
+
+#include <cstdint>
+
+#include <korvane/export.h>
+
+namespace korvane::detail {
+class checksum_stream;
+}
+
+// One entry of a list being created. Records are allocated with their texts in
+// one block sized to what they hold, so that very large lists stay small in
+// memory. The texts are stored as the bytes they become in the file.
+struct KORVANE_API file_entry {
+    file_entry* next;
+    const char* name;       // the whole name passed to addFile, terminated
+    const char* hash_text;  // the checksum as the format writes it, terminated
+    std::uint64_t time;     // format-defined; SFV: last modification, 100-ns ticks since 1601
+    std::uint64_t size;     // bytes, from the file system when the entry was added
+    // False when the name holds a unit that cannot be written as one byte; the
+    // name then holds the units before it, and writing the list fails.
+    bool writable;
+
+    // Returns null when memory runs out.
+    static file_entry* make(const wchar_t* name, const char* hash_text);
+    static void destroy(file_entry* entry);
+};
+
+class KORVANE_API container {
+  public:
+    container();
+    virtual ~container();
+    container(const container&) = delete;
+    container& operator=(const container&) = delete;
+
+    // Every operation returns 0 or a negative status code (korvane/status.h);
+    // getNextFile also returns a positive line length for a delivered entry.
+    virtual int open(const wchar_t* path) = 0;
+    virtual int close() = 0;
+    virtual int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) = 0;
+    virtual int isPreviouslyVerified(const wchar_t* path) = 0;
+    virtual int setPreviouslyVerified(bool verified) = 0;
+    virtual int create(const wchar_t* path) = 0;
+    virtual int addFile(const wchar_t* name, const void* hashBytes) = 0;
+
+  protected:
+    // The next non-empty line: at most count - 1 units, longer lines come in
+    // pieces. Returns its length, 0 at the end of the file, or a status.
+    int readFileString(wchar_t* buffer, int count);
+
+    // Shared steps of the formats.
+    int openStream(const wchar_t* path, bool writable);
+    int createStream(const wchar_t* path);
+    void appendEntry(file_entry* entry);
+    void freeEntries();
+    // Writes a header line, the maker's line and the ";" line.
+    int writeHeader(const char* first_line);
+    // Reads the next line whole (up to line_capacity - 1 units) into `line`.
+    int readEntryLine();
+    // Copies `text` of `length` units to the caller's buffer when it fits;
+    // -9 otherwise.
+    static int deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize);
+
+    static constexpr int line_capacity = 1024;
+
+    korvane::detail::checksum_stream* file;
+    file_entry* first_entry;
+    // The link the next record goes into: &first_entry while the list is
+    // empty, else the `next` field of the last record.
+    file_entry** last_entry;
+    std::int32_t creating;
+    wchar_t line[line_capacity];  // the line readEntryLine read last
+};
+
+#endif

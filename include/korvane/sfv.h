@@ -1,0 +1,49 @@
+// SFV checksum files: one CRC-32 per listed file, plus the previously-verified
+// tag that lets later runs skip entries which verified and have not changed.
+#ifndef KORVANE_SFV_H
+#define KORVANE_SFV_H
+
+#include <cstdint>
+
+#include <korvane/container.h>
+#include <korvane/export.h>
+
+class KORVANE_API sfv : public container {
+  public:
+    sfv();
+    ~sfv() override;
+    sfv(const sfv&) = delete;
+    sfv& operator=(const sfv&) = delete;
+
+    int open(const wchar_t* path) override;
+    int close() override;
+    int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) override;
+    int isPreviouslyVerified(const wchar_t* path) override;
+    int setPreviouslyVerified(bool verified) override;
+    int create(const wchar_t* path) override;
+    int addFile(const wchar_t* name, const void* hashBytes) override;
+
+    static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
+
+  protected:
+    void resetTag();
+    void readTag();
+    int writeTag();
+
+    unsigned char verified_bits[bit_bytes];
+    bool tag_rejected;
+    bool tag_changed;
+    std::int32_t bit_index;
+    std::int32_t bit_mask;
+    std::uint64_t tag_time;
+
+    // A tag of version 1 or 2 with this installation's signature was found.
+    bool tag_found;
+    // No signature could be kept: this run neither trusts nor writes a tag.
+    bool tag_disabled;
+    // The time stamp a rewritten tag carries: when open read the tag, a little
+    // earlier for file systems with coarse time stamps.
+    std::uint64_t stamp_time;
+};
+
+#endif

@@ -1,0 +1,155 @@
+#include <korvane/container.h>
+#include <korvane/status.h>
+#include <korvane/version.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "formats/stream.h"
+
+namespace {
+
+// Entries and their texts in one block; the texts follow the record.
+struct entry_block {
+    file_entry entry;
+    char text[1];
+};
+
+}  // namespace
+
+file_entry* file_entry::make(const wchar_t* name, const char* hash_text) {
+    std::size_t name_length = std::wcslen(name);
+    std::size_t hash_length = std::strlen(hash_text);
+    std::size_t bytes = offsetof(entry_block, text) + name_length + 1 + hash_length + 1;
+    void* memory = ::operator new(bytes, std::nothrow);
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    auto* block = static_cast<entry_block*>(memory);
+    char* text = reinterpret_cast<char*>(memory) + offsetof(entry_block, text);
+    bool writable = true;
+    std::size_t kept = 0;
+    for (; kept < name_length; ++kept) {
+        auto unit = static_cast<unsigned long>(name[kept]);
+        if (unit > 0xFF) {
+            writable = false;
+            break;
+        }
+        text[kept] = static_cast<char>(static_cast<unsigned char>(unit));
+    }
+    text[kept] = '\0';
+    char* hash = text + name_length + 1;
+    std::memcpy(hash, hash_text, hash_length + 1);
+    auto* entry = new (&block->entry) file_entry{nullptr, text, hash, 0, 0, writable};
+    return entry;
+}
+
+void file_entry::destroy(file_entry* entry) {
+    if (entry != nullptr) {
+        entry->~file_entry();
+        ::operator delete(static_cast<void*>(entry));
+    }
+}
+
+container::container()
+    : file(nullptr), first_entry(nullptr), last_entry(&first_entry), creating(0), line{} {}
+
+container::~container() {
+    delete file;  // discards an unfinished new list, writes nothing
+    freeEntries();
+}
+
+void container::freeEntries() {
+    // Iteratively: a list of millions of records must not recurse.
+    file_entry* entry = first_entry;
+    while (entry != nullptr) {
+        file_entry* next = entry->next;
+        file_entry::destroy(entry);
+        entry = next;
+    }
+    first_entry = nullptr;
+    last_entry = &first_entry;
+}
+
+void container::appendEntry(file_entry* entry) {
+    *last_entry = entry;
+    last_entry = &entry->next;
+}
+
+int container::readFileString(wchar_t* buffer, int count) {
+    if (file == nullptr) {
+        return korvane_status::file_not_found;
+    }
+    return file->read_line(buffer, count);
+}
+
+int container::openStream(const wchar_t* path, bool writable) {
+    delete file;
+    file = nullptr;
+    if (path == nullptr) {
+        return korvane_status::invalid_arguments;
+    }
+    auto* stream = new (std::nothrow) korvane::detail::checksum_stream();
+    if (stream == nullptr) {
+        return korvane_status::unknown_error;
+    }
+    int status = stream->open_existing(path, writable);
+    if (status != 0) {
+        delete stream;
+        return status;
+    }
+    file = stream;
+    return 0;
+}
+
+int container::createStream(const wchar_t* path) {
+    delete file;
+    file = nullptr;
+    if (path == nullptr) {
+        return korvane_status::invalid_arguments;
+    }
+    auto* stream = new (std::nothrow) korvane::detail::checksum_stream();
+    if (stream == nullptr) {
+        return korvane_status::unknown_error;
+    }
+    int status = stream->create_for(path);
+    if (status != 0) {
+        delete stream;
+        return status;
+    }
+    file = stream;
+    return 0;
+}
+
+int container::writeHeader(const char* first_line) {
+    int status = file->write(first_line);
+    if (status == 0) {
+        status = file->write("; https://korvane.org/\r\n;\r\n");
+    }
+    if (status == 0) {
+        // Reported now rather than at close: a list that cannot even take its
+        // header is not worth hashing every file for.
+        status = file->flush();
+    }
+    return status;
+}
+
+int container::readEntryLine() {
+    return readFileString(line, line_capacity);
+}
+
+int container::deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize) {
+    if (name == nullptr || nameSize <= 0) {
+        return korvane_status::path_error;
+    }
+    if (nameSize <= length) {
+        // Not delivered: the cut text is there only for a message.
+        std::wmemcpy(name, text, static_cast<std::size_t>(nameSize - 1));
+        name[nameSize - 1] = L'\0';
+        return korvane_status::path_error;
+    }
+    std::wmemcpy(name, text, static_cast<std::size_t>(length));
+    name[length] = L'\0';
+    return 0;
+}

@@ -1,0 +1,252 @@
+#include <korvane/config.h>
+#include <korvane/sfv.h>
+#include <korvane/status.h>
+#include <korvane/version.h>
+
+#include <cstring>
+#include <string>
+
+#include "formats/lines.h"
+#include "formats/stream.h"
+#include "platform/fs.h"
+
+using korvane::detail::append_number;
+
+namespace {
+
+constexpr char upper_hex[] = "0123456789ABCDEF";
+
+bool is_blank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// The checksum text read the way strtoul reads base 16 with a 32-bit unsigned
+// long: blanks, a sign and a "0x" may lead; a value too large gives all ones.
+std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
+    while (text < end && is_blank(*text)) {
+        ++text;
+    }
+    bool negative = false;
+    if (text < end && (*text == L'+' || *text == L'-')) {
+        negative = *text == L'-';
+        ++text;
+    }
+    if (end - text >= 3 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X') &&
+        korvane::detail::is_hex_digit(text[2])) {
+        text += 2;
+    }
+    std::uint64_t value = 0;
+    bool overflow = false;
+    for (; text < end && korvane::detail::is_hex_digit(*text); ++text) {
+        value = value * 16 + korvane::detail::hex_value(*text);
+        if (value > 0xFFFFFFFFULL) {
+            overflow = true;
+            value = 0xFFFFFFFFULL;
+        }
+    }
+    if (overflow) {
+        return 0xFFFFFFFFU;
+    }
+    auto result = static_cast<std::uint32_t>(value);
+    return negative ? static_cast<std::uint32_t>(0U - result) : result;
+}
+
+}  // namespace
+
+sfv::sfv()
+    : container(),
+      verified_bits{},
+      tag_rejected(false),
+      tag_changed(false),
+      bit_index(0),
+      bit_mask(128),
+      tag_time(0),
+      tag_found(false),
+      tag_disabled(false),
+      stamp_time(0) {}
+
+sfv::~sfv() = default;
+
+void sfv::resetTag() {
+    std::memset(verified_bits, 0, sizeof verified_bits);
+    tag_rejected = false;
+    tag_changed = false;
+    bit_index = 0;
+    bit_mask = 128;
+    tag_time = 0;
+    tag_found = false;
+    tag_disabled = false;
+    stamp_time = 0;
+}
+
+int sfv::create(const wchar_t* path) {
+    resetTag();
+    int status = createStream(path);
+    if (status != 0) {
+        return status;
+    }
+    creating = 1;
+    freeEntries();
+    std::string version = g_version;
+    bool compatible = static_cast<bool>((*config::instance())["win-sfv_compatibile"]);
+    std::string maker = compatible ? "WIN-SFV32 v1.1a (Korvane " + version + " Compatibility Mode)"
+                                   : "Korvane " + version;
+    status = writeHeader(korvane::detail::header_line(maker).c_str());
+    if (status != 0) {
+        delete file;
+        file = nullptr;
+    }
+    return status;
+}
+
+int sfv::addFile(const wchar_t* name, const void* hashBytes) {
+    if (name == nullptr || hashBytes == nullptr) {
+        return korvane_status::invalid_arguments;
+    }
+    std::uint32_t value;
+    std::memcpy(&value, hashBytes, sizeof value);
+    char text[9];
+    for (int i = 0; i < 8; ++i) {
+        text[i] = upper_hex[(value >> (28 - 4 * i)) & 15];
+    }
+    text[8] = '\0';
+    file_entry* entry = file_entry::make(name, text);
+    if (entry == nullptr) {
+        return korvane_status::unknown_error;
+    }
+    korvane::platform::file_info info;
+    if (korvane::platform::get_file_info(name, info) == 0) {
+        entry->size = info.size;
+        entry->time = info.write_time;
+    }
+    appendEntry(entry);
+    return 0;
+}
+
+int sfv::close() {
+    if (file == nullptr) {
+        return 0;
+    }
+    if (creating == 0) {
+        return writeTag();
+    }
+    int status = 0;
+    std::string out;
+    // Comment lines first, then entry lines, as other tools expect.
+    for (int pass = 0; pass < 2 && status == 0; ++pass) {
+        for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
+            if (!entry->writable) {
+                status = korvane_status::unknown_error;
+                break;
+            }
+            if (!korvane::detail::is_line_safe(entry->name)) {
+                status = korvane_status::path_error;
+                break;
+            }
+            if (pass == 0) {
+                auto when = korvane::detail::utc_from_ticks(entry->time);
+                out += "; ";
+                append_number(out, entry->size, 12);
+                out += "  ";
+                append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
+                out += ':';
+                append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
+                out += '.';
+                append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
+                out += ' ';
+                append_number(out, static_cast<std::uint64_t>(when.year), 4);
+                out += '-';
+                append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
+                out += '-';
+                append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
+                out += ' ';
+                out += entry->name;
+            } else {
+                out += entry->name;
+                out += ' ';
+                out += entry->hash_text;
+            }
+            out += "\r\n";
+            if (out.size() >= 64 * 1024) {
+                status = file->write(out);
+                out.clear();
+                if (status != 0) {
+                    break;
+                }
+            }
+        }
+    }
+    if (status == 0) {
+        status = file->write(out);
+    }
+    if (status == 0) {
+        status = file->commit();
+    }
+    // The target now holds the complete new list, or is as it was before.
+    delete file;
+    file = nullptr;
+    return status;
+}
+
+int sfv::open(const wchar_t* path) {
+    resetTag();
+    creating = 0;
+    int status = openStream(path, true);
+    if (status != 0) {
+        return status;
+    }
+    readTag();
+    status = file->seek(0);
+    if (status != 0) {
+        delete file;
+        file = nullptr;
+    }
+    return status;
+}
+
+int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
+    if (size != nullptr) {
+        *size = ~std::uint64_t{0};
+    }
+    int length;
+    do {
+        length = readEntryLine();
+        if (length <= 0) {
+            return length;
+        }
+    } while (line[0] == L';');
+
+    int space = length - 1;
+    while (space >= 0 && line[space] != L' ') {
+        --space;
+    }
+    if (space < 0 || length - space - 1 >= 255) {
+        if (name != nullptr && nameSize > 0) {
+            int shown = length < nameSize ? length : nameSize - 1;
+            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
+            name[shown] = L'\0';
+        }
+        return korvane_status::invalid_line;
+    }
+    std::uint32_t value = parse_checksum(line + space + 1, line + length);
+
+    int name_end = space;
+    while (name_end > 0 && is_blank(line[name_end - 1])) {
+        --name_end;
+    }
+    int name_start = 0;
+    if (name_end > 0 && line[0] == L'"') {
+        name_start = 1;
+        if (name_end > 1 && line[name_end - 1] == L'"') {
+            --name_end;
+        }
+    }
+    int status = deliverName(line + name_start, name_end - name_start, name, nameSize);
+    if (status != 0) {
+        return status;
+    }
+    if (hashBytes != nullptr) {
+        std::memcpy(hashBytes, &value, sizeof value);
+    }
+    return length;
+}
