@@ -241,7 +241,7 @@ TEST_F(ConfigTest, UnreadableFileIsNeverRewrittenFromNothing) {
 TEST_F(ConfigTest, UnreadablePermissionsKeepTheFile) {
     config& store = load("a=1\nb=2\n");
     fs::permissions(conf_path(), fs::perms::none);
-    if (std::FILE* probe = std::fopen(conf_path().c_str(), "rb")) {
+    if (std::FILE* probe = std::fopen(conf_path().string().c_str(), "rb")) {
         std::fclose(probe);
         GTEST_SKIP() << "permissions do not restrict this user";
     }

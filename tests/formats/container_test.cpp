@@ -14,6 +14,7 @@
 #include "formats/base64.h"
 #include "formats/lines.h"
 #include "formats_test.h"
+#include "support/target.h"
 
 namespace korvane::testing {
 namespace {
@@ -90,11 +91,13 @@ TEST(ContainerOpen, OnlyRegularFilesAndRepresentablePaths) {
     EXPECT_EQ(list.open(wide(dir.path()).c_str()), korvane_status::access_denied);
     EXPECT_EQ(sums.open(wide(dir.path()).c_str()), korvane_status::access_denied);
     EXPECT_EQ(list.create(wide(dir.path()).c_str()), korvane_status::access_denied);
-    // A unit above 255 has no byte form: nothing is opened or created.
+    // A unit above 255 has no byte form on POSIX: nothing is opened or
+    // created. Windows names files in UTF-16, where it is an ordinary name.
     std::wstring odd = wide(dir / "x") + L"\u0100.sfv";
-    EXPECT_EQ(list.create(odd.c_str()), korvane_status::path_error);
-    EXPECT_EQ(list.open(odd.c_str()), korvane_status::path_error);
-    EXPECT_EQ(sums.open(odd.c_str()), korvane_status::path_error);
+    EXPECT_EQ(list.create(odd.c_str()), per_target(korvane_status::path_error, 0));
+    const int odd_open = per_target(korvane_status::path_error, korvane_status::file_not_found);
+    EXPECT_EQ(list.open(odd.c_str()), odd_open);
+    EXPECT_EQ(sums.open(odd.c_str()), odd_open);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 0);
 }
 
@@ -139,8 +142,10 @@ TEST(ContainerCreate, CloseReplacesTargetAndKeepsItsPermissions) {
     EXPECT_EQ(list.close(), 0);
     EXPECT_EQ(list.close(), 0);  // a second close does nothing
     EXPECT_NE(read_file(target).find("a.txt 00000000\r\n"), std::string::npos);
-    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    if (!on_windows) {  // Windows keeps no permission bits beyond read-only
+        EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 

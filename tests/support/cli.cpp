@@ -4,8 +4,21 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "support/target.h"
 
 namespace korvane::testing {
+
+std::string lf_line_ends(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
 
 cli_result cli_test::korvane(const std::vector<std::string>& args) {
     std::vector<std::string> argv{KORVANE_BINARY};
@@ -13,8 +26,28 @@ cli_result cli_test::korvane(const std::vector<std::string>& args) {
     return run(argv);
 }
 
-cli_result cli_test::run(const std::vector<std::string>& argv) {
+bool cli_test::can_drop_privileges() {
+    static const int answer = [] {
+        temp_dir scratch;
+        korvane::platform::process_options options;
+        options.scratch_directory = scratch.path().string();
+        auto r = korvane::platform::run_process(
+            {"sh", "-c", "test \"$(id -u)\" = 0 && command -v setpriv >/dev/null"}, options);
+        return r.started && r.exit_status == 0 ? 1 : 0;
+    }();
+    return answer == 1;
+}
+
+cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
     std::filesystem::create_directories(config_dir());
+    std::vector<std::string> argv = plain_argv;
+    if (as_nobody) {
+        argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        // The unprivileged user must reach the test's folders.
+        using std::filesystem::perms;
+        std::filesystem::permissions(dir.path(), perms::all);
+        std::filesystem::permissions(config_dir(), perms::all);
+    }
     korvane::platform::process_options options;
     options.working_directory = dir.path().string();
     options.scratch_directory = std::filesystem::temp_directory_path().string();
@@ -26,6 +59,11 @@ cli_result cli_test::run(const std::vector<std::string>& argv) {
     auto result = korvane::platform::run_process(argv, options);
     EXPECT_TRUE(result.started) << argv[0];
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
+    if (on_windows) {
+        // Console lines end in CR LF there; the tests compare lines.
+        result.out = lf_line_ends(result.out);
+        result.err = lf_line_ends(result.err);
+    }
     return {result.exit_status, result.out, result.err};
 }
 

@@ -22,6 +22,10 @@ class cli_test : public ::testing::Test {
 protected:
     temp_dir dir;
     unsigned long long file_size_limit = 0;
+    // Runs the program as an unprivileged user, so that permissions bite also
+    // when the tests run as root. Tests check `can_drop_privileges()` first.
+    bool as_nobody = false;
+    bool can_drop_privileges();
 
     // Runs korvane with `args` in the temporary directory.
     cli_result korvane(const std::vector<std::string>& args);
@@ -37,6 +41,9 @@ protected:
     void write_config(const std::string& text);
     std::filesystem::path config_dir() const { return dir / ".config-home"; }
 };
+
+// `text` with every CR LF turned into LF.
+std::string lf_line_ends(const std::string& text);
 
 // The status a shell sees for a negative exit status of the program.
 constexpr int exit_status(int status) { return status & 0xFF; }

@@ -1,0 +1,150 @@
+// Hostile conditions: permissions, full disks, odd file types, damaged lists.
+#include "cli_helpers.h"
+#include "support/cli.h"
+
+namespace korvane::testing {
+namespace {
+
+using lines = std::vector<std::string>;
+using std::filesystem::perms;
+
+class Hostile : public cli_test {
+protected:
+    void SetUp() override { dir.write("a", "abc"); }
+    void need_unprivileged_user() {
+        if (!can_drop_privileges()) {
+            GTEST_SKIP() << "needs root and setpriv to run korvane unprivileged";
+        }
+        as_nobody = true;
+    }
+    // A list of `count` entries with long names, so that it is large.
+    void write_files(int count) {
+        for (int i = 0; i < count; ++i) {
+            dir.write("many/" + std::string(100, 'f') + std::to_string(i), "abc");
+        }
+    }
+};
+
+TEST_F(Hostile, UnreadableFilesFailTheirEntry) {
+    need_unprivileged_user();
+    auto secret = dir.write("secret", "abc");
+    std::filesystem::permissions(secret, perms::owner_read | perms::owner_write);
+    dir.write("list.sfv", "a " + crc_abc + "\r\nsecret " + crc_abc + "\r\n");
+    std::filesystem::permissions(dir / "list.sfv", perms::all);
+    auto r = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "secret: File error: Access denied\n2 files checked\n1 errors detected\n");
+
+    // Creation stops at the file and leaves no list behind.
+    auto create = korvane({"-q", "-c", "new.sfv", "a", "secret"});
+    EXPECT_EQ(create.status, exit_status(-5));
+    EXPECT_EQ(create.out, "secret: File error: Access denied\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.sfv"));
+}
+
+TEST_F(Hostile, ADirectoryThatCannotBeListedEndsTheWalk) {
+    need_unprivileged_user();
+    dir.write("tree/closed/x", "abc");
+    std::filesystem::permissions(dir / "tree" / "closed", perms::owner_all);
+    auto r = korvane({"-q", "-r", "-c", "out.sfv", "tree"});
+    EXPECT_EQ(r.status, exit_status(-3));
+    EXPECT_EQ(r.err, "Error reading directory tree/closed: Access denied");
+}
+
+TEST_F(Hostile, ReadOnlyListsAndDirectoriesAreRefusedUnchanged) {
+    need_unprivileged_user();
+    const std::string list = "a " + crc_abc + "\r\n";
+    dir.write("list.sfv", list);  // owned by root: read-only for the program
+    auto verify = korvane({"list.sfv"});
+    EXPECT_EQ(verify.status, exit_status(-5));
+    EXPECT_EQ(dir.read("list.sfv"), list);
+
+    std::filesystem::create_directory(dir / "locked");
+    auto create = korvane({"-c", "locked/out.sfv", "a"});
+    EXPECT_EQ(create.status, exit_status(-5));
+    EXPECT_EQ(create.out, "Error creating sfv file: Access denied\n");
+}
+
+TEST_F(Hostile, AFullDiskWhileCreatingKeepsTheOldList) {
+    write_files(100);
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    dir.write("out.sfv", old_list);
+    file_size_limit = 4096;
+    auto r = korvane({"-q", "-r", "-c", "out.sfv", "many"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "out.sfv: Unknown error\n");
+    EXPECT_EQ(dir.read("out.sfv"), old_list);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename().string().find("out.sfv."), std::string::npos)
+            << "temporary file left behind: " << entry.path();
+    }
+}
+
+TEST_F(Hostile, AFullDiskWhileSavingTheTagKeepsEveryEntry) {
+    write_files(400);
+    ASSERT_EQ(korvane({"-q", "-r", "-c", "list.sfv", "many"}).status, 0);
+    const std::string before = dir.read("list.sfv");
+    file_size_limit = before.size() + 20;  // room for less than the tag
+    auto r = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(r.status, 0) << "the verdicts are those of the files";
+    EXPECT_EQ(r.out, "400 files checked\nAll files Ok\n");
+    EXPECT_EQ(r.err, "list.sfv: Unknown error\n");
+    const std::string after = dir.read("list.sfv");
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_EQ(entry_lines(after), entry_lines(before));
+}
+
+TEST_F(Hostile, LinkLoopsAreWalkedOnce) {
+    dir.write("tree/sub/b", "abc");
+    std::filesystem::create_directory_symlink("..", dir / "tree" / "sub" / "up");
+    std::filesystem::create_directory_symlink(".", dir / "tree" / "self");
+    auto r = korvane({"-q", "-r", "-c", "out.sfv", "tree"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Skipping directory loop: tree/self\nSkipping directory loop: tree/sub/up\n");
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"tree/sub/b " + crc_abc}));
+}
+
+TEST_F(Hostile, FifosAndDevicesNeverBlock) {
+    ASSERT_EQ(run({"mkfifo", "pipe", "pipe.sfv"}).status, 0);
+    auto create = korvane({"-q", "-c", "out.sfv", "pipe", "/dev/null", "a"});
+    EXPECT_EQ(create.status, 0);
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"a " + crc_abc}));
+
+    auto verify = korvane({"pipe.sfv"});
+    EXPECT_EQ(verify.status, exit_status(-5));
+
+    dir.write("list.sfv", "pipe 00000000\r\n");
+    auto entry = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(entry.status, 1);
+    EXPECT_EQ(entry.out, "pipe: File error: Access denied\n1 files checked\n1 errors detected\n");
+}
+
+TEST_F(Hostile, DamagedListsFailWithoutCrashing) {
+    dir.write("garbage.sfv", random_bytes(65536, 3));
+    dir.write("nul.sfv", std::string("a ") + std::string(1, '\0') + "352441C2\r\n" +
+                             std::string(100, '\0'));
+    dir.write("long.sfv", std::string(10 * 1024 * 1024, 'x'));
+    dir.write("cr.sfv", "a " + crc_abc + "\rb 00000000\r");
+    dir.write("garbage.md5", random_bytes(65536, 4));
+    for (const char* name : {"garbage.sfv", "nul.sfv", "long.sfv", "cr.sfv", "garbage.md5"}) {
+        auto r = korvane({"-q", name});
+        EXPECT_EQ(r.status, 1) << name << "\n" << r.out;
+        EXPECT_NE(r.out.find(" detected\n"), std::string::npos) << name;
+    }
+    auto long_line = korvane({"-q", "long.sfv"});
+    EXPECT_EQ(long_line.out, "long.sfv: Invalid line\n0 files checked\n1 errors detected\n");
+}
+
+TEST_F(Hostile, LongComponentsRoundTrip) {
+    const std::string name(255, 'L');
+    dir.write("d/" + name, "abc");
+    dir.write("-leading dash; and \"quotes\"", "abc");
+    ASSERT_EQ(korvane({"-q", "-r", "-c", "out.sfv", "d", "./-leading dash; and \"quotes\""}).status,
+              0);
+    auto r = korvane({"-q", "out.sfv"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "2 files checked\nAll files Ok\n");
+}
+
+}  // namespace
+}  // namespace korvane::testing

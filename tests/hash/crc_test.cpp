@@ -1,0 +1,239 @@
+// CRC-32: the hasher's contract, and every computation path against an
+// independent bit-at-a-time CRC.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <korvane/hasher.h>
+
+#include "hash/crc32_paths.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using korvane::crc32::path;
+
+// Straight from the definition, sharing nothing with the library's tables.
+std::uint32_t bitwise_crc(std::uint32_t reg, const unsigned char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        reg ^= p[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            reg = (reg >> 1) ^ (0xEDB88320u & (0u - (reg & 1u)));
+        }
+    }
+    return reg;
+}
+
+const unsigned char* bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+std::uint32_t value_of(const crc& c) {
+    std::uint32_t v;
+    std::memcpy(&v, c.hash(), sizeof v);
+    return v;
+}
+
+std::uint32_t crc_of(const std::string& s) {
+    crc c;
+    c.init();
+    c.update(bytes(s), static_cast<std::uint32_t>(s.size()));
+    c.finalize();
+    return value_of(c);
+}
+
+TEST(Crc, KnownValues) {
+    EXPECT_EQ(crc_of("123456789"), 0xCBF43926u);
+    EXPECT_EQ(crc_of(""), 0x00000000u);
+    EXPECT_EQ(crc_of("a"), 0xE8B7BE43u);
+    EXPECT_EQ(crc_of("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+
+    crc c;
+    EXPECT_EQ(c.hash_size(), 4);
+    c.init();
+    c.update(reinterpret_cast<const unsigned char*>("123456789"), 9);
+    c.finalize();
+    // The digest is the register itself, least significant byte first.
+    EXPECT_EQ(c.hash(), c.hash());
+    const auto* d = static_cast<const unsigned char*>(c.hash());
+    EXPECT_EQ(d[0], 0x26);
+    EXPECT_EQ(d[3], 0xCB);
+    EXPECT_STREQ(c.hash_to_string(), L"2639f4cb");
+}
+
+TEST(Crc, EmptyInputRendersAsZeros) {
+    crc c;
+    c.init();
+    c.finalize();
+    EXPECT_STREQ(c.hash_to_string(), L"00000000");
+}
+
+TEST(Crc, ZeroLengthUpdateChangesNothing) {
+    alignas(4) static const unsigned char aligned[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    crc c;
+    c.init();
+    c.update(aligned, 3);
+    const std::uint32_t before = value_of(c);
+    c.update(aligned, 0);      // aligned address, length a multiple of 4
+    c.update(aligned + 1, 0);  // unaligned
+    c.update(nullptr, 0);
+    EXPECT_EQ(value_of(c), before);
+}
+
+TEST(Crc, SecondFinalizeComplementsAgain) {
+    crc c;
+    c.init();
+    c.update(reinterpret_cast<const unsigned char*>("123456789"), 9);
+    c.finalize();
+    c.finalize();
+    EXPECT_EQ(value_of(c), ~0xCBF43926u);
+}
+
+TEST(Crc, InitDiscardsPreviousComputation) {
+    crc c;
+    c.init();
+    c.update(reinterpret_cast<const unsigned char*>("garbage"), 7);
+    c.init();
+    c.update(reinterpret_cast<const unsigned char*>("123456789"), 9);
+    c.finalize();
+    EXPECT_EQ(value_of(c), 0xCBF43926u);
+}
+
+TEST(Crc, CopyMidStreamContinuesIndependently) {
+    const std::string data = korvane::testing::random_bytes(5000, 7);
+    crc a;
+    a.init();
+    a.update(bytes(data), 1234);
+    crc b = a;
+    a.update(bytes(data) + 1234, 5000 - 1234);
+    b.update(bytes(data) + 1234, 5000 - 1234);
+    a.finalize();
+    b.finalize();
+    EXPECT_EQ(value_of(a), value_of(b));
+    EXPECT_EQ(value_of(a), ~bitwise_crc(0xFFFFFFFFu, bytes(data), data.size()));
+}
+
+TEST(CrcReference, MatchesBitwiseOnAlignedWordsAndOddBytes) {
+    // The reference path has two branches: whole aligned words and bytes.
+    alignas(64) unsigned char buf[4096 + 8];
+    const std::string data = korvane::testing::random_bytes(sizeof buf, 11);
+    std::memcpy(buf, data.data(), sizeof buf);
+    for (std::size_t offset : {0u, 1u, 2u, 3u, 4u}) {
+        for (std::size_t n : {4u, 8u, 12u, 5u, 4096u, 4095u}) {
+            EXPECT_EQ(korvane::crc32::update_reference(0x12345678u, buf + offset, n),
+                      bitwise_crc(0x12345678u, buf + offset, n))
+                << "offset " << offset << " length " << n;
+        }
+    }
+}
+
+// ---- every path, forced ----
+
+class CrcPath : public ::testing::TestWithParam<path> {
+  protected:
+    void SetUp() override {
+        if (!korvane::crc32::path_supported(GetParam())) {
+            GTEST_SKIP() << korvane::crc32::path_name(GetParam()) << " not supported here";
+        }
+    }
+    void TearDown() override { korvane::crc32::reset_path(); }
+
+    std::uint32_t run(std::uint32_t reg, const unsigned char* p, std::size_t n) const {
+        return korvane::crc32::update_with(GetParam(), reg, p, n);
+    }
+};
+
+TEST_P(CrcPath, MatchesBitwiseForManyLengths) {
+    const std::string data = korvane::testing::random_bytes(70000, 1);
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 1100; ++n) {
+        lengths.push_back(n);
+    }
+    // Around every block size and accumulator span the folding paths use,
+    // and a few larger sizes that run the main loops many times.
+    for (std::size_t base : {2048u, 4096u, 8192u, 65536u}) {
+        for (std::size_t d = 0; d <= 40; ++d) {
+            lengths.push_back(base - 20 + d);
+        }
+    }
+    std::mt19937 gen(3);
+    for (std::size_t n : lengths) {
+        const std::uint32_t start = n % 3 == 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(gen());
+        ASSERT_EQ(run(start, bytes(data), n), bitwise_crc(start, bytes(data), n)) << "length " << n;
+    }
+}
+
+TEST_P(CrcPath, MatchesBitwiseAtEveryStartAlignment) {
+    const std::string data = korvane::testing::random_bytes(8192 + 128, 2);
+    // Copy into a buffer whose start is 64-byte aligned so offsets are exact.
+    std::vector<unsigned char> storage(data.size() + 64);
+    unsigned char* base = storage.data();
+    base += (64 - reinterpret_cast<std::uintptr_t>(base) % 64) % 64;
+    std::memcpy(base, data.data(), data.size());
+    for (std::size_t align = 0; align < 64; ++align) {
+        for (std::size_t n :
+             {1u,   3u,   15u,  16u,  17u,  31u,  32u,  33u,  63u,   64u,   65u,  127u,
+              128u, 129u, 255u, 256u, 257u, 319u, 511u, 512u, 1000u, 4129u, 8192u}) {
+            ASSERT_EQ(run(0xFFFFFFFFu, base + align, n), bitwise_crc(0xFFFFFFFFu, base + align, n))
+                << "alignment " << align << " length " << n;
+        }
+    }
+}
+
+TEST_P(CrcPath, DrivesCrcUpdateWhenForcedAndSurvivesRandomSplits) {
+    ASSERT_TRUE(korvane::crc32::force_path(GetParam()));
+    EXPECT_EQ(korvane::crc32::active_path(), GetParam());
+    EXPECT_EQ(crc_of("123456789"), 0xCBF43926u);
+
+    const std::string data = korvane::testing::random_bytes(300000, 4);
+    const std::uint32_t expected = ~bitwise_crc(0xFFFFFFFFu, bytes(data), data.size());
+    std::mt19937 gen(5);
+    for (int round = 0; round < 20; ++round) {
+        crc c;
+        c.init();
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            // Mostly small pieces, sometimes large ones, so both the short
+            // fallbacks and the wide loops meet arbitrary boundaries.
+            const std::size_t limit = (gen() % 4 == 0) ? 70000 : 300;
+            const std::size_t piece = std::min<std::size_t>(gen() % (limit + 1), data.size() - pos);
+            c.update(bytes(data) + pos, static_cast<std::uint32_t>(piece));
+            pos += piece;
+        }
+        c.finalize();
+        ASSERT_EQ(value_of(c), expected) << "round " << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, CrcPath,
+                         ::testing::Values(path::reference, path::slicing16, path::pclmul,
+                                           path::vpclmul256, path::vpclmul512),
+                         [](const ::testing::TestParamInfo<path>& param) {
+                             return std::string(korvane::crc32::path_name(param.param));
+                         });
+
+TEST(CrcDispatch, AutomaticChoiceIsSupportedAndRestorable) {
+    using namespace korvane::crc32;
+    EXPECT_TRUE(path_supported(path::reference));
+    EXPECT_TRUE(path_supported(path::slicing16));
+    EXPECT_TRUE(path_supported(best_path()));
+    // A wider path implies the narrower ones on the same CPU.
+    if (path_supported(path::vpclmul512)) {
+        EXPECT_TRUE(path_supported(path::vpclmul256));
+    }
+    if (path_supported(path::vpclmul256)) {
+        EXPECT_TRUE(path_supported(path::pclmul));
+    }
+    ASSERT_TRUE(force_path(path::reference));
+    reset_path();
+    EXPECT_EQ(active_path(), best_path());
+    EXPECT_FALSE(force_path(static_cast<path>(path_count)));
+    EXPECT_EQ(active_path(), best_path());
+}
+
+}  // namespace

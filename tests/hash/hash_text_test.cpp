@@ -1,0 +1,78 @@
+// The text form of digests: rotation of the four buffers, caller-supplied
+// digests, and concurrent callers.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <korvane/hasher.h>
+
+namespace {
+
+crc finished_crc(const char* text, std::uint32_t length) {
+    crc c;
+    c.init();
+    c.update(reinterpret_cast<const unsigned char*>(text), length);
+    c.finalize();
+    return c;
+}
+
+TEST(HashText, FifthCallReusesFirstBufferAndKeepsTheOthers) {
+    crc c = finished_crc("123456789", 9);
+    const std::uint32_t values[5] = {0x00000001u, 0xA1B2C3D4u, 0xFFFFFFFFu, 0x0F0F0F0Fu,
+                                     0x12345678u};
+    const wchar_t* texts[5];
+    for (int i = 0; i < 5; ++i) {
+        texts[i] = c.hash_to_string(&values[i]);
+    }
+    EXPECT_EQ(texts[4], texts[0]);
+    EXPECT_STREQ(texts[1], L"d4c3b2a1");
+    EXPECT_STREQ(texts[2], L"ffffffff");
+    EXPECT_STREQ(texts[3], L"0f0f0f0f");
+    EXPECT_STREQ(texts[4], L"78563412");
+    std::set<const wchar_t*> distinct(texts, texts + 4);
+    EXPECT_EQ(distinct.size(), 4u);
+}
+
+TEST(HashText, NullRendersOwnDigestAndCopiesKeepTheirBuffers) {
+    crc c = finished_crc("123456789", 9);
+    const wchar_t* own = c.hash_to_string(nullptr);
+    EXPECT_STREQ(own, L"2639f4cb");
+
+    // A copy carries the text buffers with it but writes only its own.
+    crc copy = c;
+    const std::uint32_t other = 0;
+    EXPECT_STREQ(copy.hash_to_string(&other), L"00000000");
+    EXPECT_STREQ(own, L"2639f4cb");
+
+    md5hasher m;
+    m.init();
+    m.finalize();
+    EXPECT_STREQ(m.hash_to_string(), L"d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(HashText, FourConcurrentCallersGetFourBuffers) {
+    md5hasher m;
+    m.init();
+    m.update(reinterpret_cast<const unsigned char*>("abc"), 3);
+    m.finalize();
+    std::vector<const wchar_t*> results(4);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&m, &results, i] { results[i] = m.hash_to_string(); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    std::set<const wchar_t*> distinct(results.begin(), results.end());
+    EXPECT_EQ(distinct.size(), 4u);
+    for (const wchar_t* r : results) {
+        EXPECT_STREQ(r, L"900150983cd24fb0d6963f7d28e17f72");
+    }
+}
+
+}  // namespace
