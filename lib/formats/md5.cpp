@@ -7,6 +7,7 @@
 
 #include "formats/lines.h"
 #include "formats/stream.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ int md5::close() {
     }
     int status = 0;
     if (creating != 0) {
+        // An interrupt while the list is written waits until it is in place.
+        korvane::platform::interrupt_deferral hold_interrupts;
         std::string out;
         for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
             if (!entry->writable) {

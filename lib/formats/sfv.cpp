@@ -9,6 +9,7 @@
 #include "formats/lines.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
+#include "platform/interrupt.h"
 
 using korvane::detail::append_number;
 
@@ -130,6 +131,9 @@ int sfv::close() {
     if (creating == 0) {
         return writeTag();
     }
+    // An interrupt while the list is written waits until it is in place, so
+    // that neither a half-written temporary file nor a missing list remains.
+    korvane::platform::interrupt_deferral hold_interrupts;
     int status = 0;
     std::string out;
     // Comment lines first, then entry lines, as other tools expect.

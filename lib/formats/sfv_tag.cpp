@@ -15,6 +15,7 @@
 #include "formats/tag.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/interrupt.h"
 
 namespace korvane::detail {
 
@@ -314,6 +315,9 @@ int sfv::writeTag() {
         tag += "\r\n";
     }
 
+    // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
+    // few writes below complete first.
+    korvane::platform::interrupt_deferral hold_interrupts;
     status = file->seek(tag_start);
     if (status == 0) {
         status = file->write(front);
