@@ -24,7 +24,7 @@ KORVANE_API void MD5Final(unsigned char digest[16], md5_context* context);
 }  // extern "C"
 
 class KORVANE_API hasher {
-public:
+  public:
     hasher() = default;
     hasher(const hasher&) = default;
     hasher& operator=(const hasher&) = default;
@@ -40,18 +40,18 @@ public:
     // four further calls have been made on the same object.
     const wchar_t* hash_to_string(const void* hash = nullptr);
 
-protected:
+  protected:
     // Nothing destroys a hasher through this base; the concrete classes have
     // virtual destructors of their own.
     ~hasher() = default;
 
-private:
+  private:
     wchar_t text_buffers[4][256] = {};
     std::int32_t text_counter = 0;  // accessed atomically
 };
 
 class KORVANE_API crc : public hasher {
-public:
+  public:
     crc() = default;
     crc(const crc&) = default;
     crc& operator=(const crc&) = default;
@@ -63,12 +63,14 @@ public:
     const void* hash() const override;
     int hash_size() const override;
 
-private:
-    std::uint32_t crc_register;
+  private:
+    // Meaningful only between init() and the next init(); zero before the
+    // first init() so that copying a fresh object reads no indeterminate value.
+    std::uint32_t crc_register = 0;
 };
 
 class KORVANE_API md5hasher : public hasher {
-public:
+  public:
     md5hasher() = default;
     md5hasher(const md5hasher&) = default;
     md5hasher& operator=(const md5hasher&) = default;
@@ -80,9 +82,9 @@ public:
     const void* hash() const override;
     int hash_size() const override;
 
-private:
-    md5_context context;
-    unsigned char digest[16];
+  private:
+    md5_context context = {};  // zero before the first init(), like after finalize()
+    unsigned char digest[16] = {};
 };
 
 #endif

@@ -58,8 +58,7 @@ TEST(Crc, KnownValues) {
     c.init();
     c.update(reinterpret_cast<const unsigned char*>("123456789"), 9);
     c.finalize();
-    // The digest is the register itself, least significant byte first.
-    EXPECT_EQ(c.hash(), c.hash());
+    // The digest is the 32-bit value, least significant byte first.
     const auto* d = static_cast<const unsigned char*>(c.hash());
     EXPECT_EQ(d[0], 0x26);
     EXPECT_EQ(d[3], 0xCB);
