@@ -16,6 +16,7 @@ struct process_result {
     int signal = 0;        // the signal that ended it, or 0
     std::string out;
     std::string err;
+    unsigned long long peak_memory_kib = 0;  // the program's peak resident set
 };
 
 struct process_options {

@@ -16,6 +16,7 @@ struct cli_result {
     int status = -1;  // the process exit status (low eight bits)
     std::string out;
     std::string err;
+    unsigned long long peak_memory_kib = 0;
 };
 
 class cli_test : public ::testing::Test {

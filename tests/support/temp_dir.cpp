@@ -47,14 +47,22 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(root, ignored);
 }
 
+std::filesystem::path name_path(std::string_view name) {
+#if defined(_WIN32)
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+    return std::filesystem::path(name);
+#endif
+}
+
 std::filesystem::path temp_dir::write(std::string_view name, std::string_view bytes) const {
-    auto target = root / name;
+    auto target = root / name_path(name);
     std::filesystem::create_directories(target.parent_path());
     write_file(target, bytes);
     return target;
 }
 
-std::string temp_dir::read(std::string_view name) const { return read_file(root / name); }
+std::string temp_dir::read(std::string_view name) const { return read_file(root / name_path(name)); }
 
 std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

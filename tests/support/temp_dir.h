@@ -8,6 +8,10 @@
 
 namespace korvane::testing {
 
+// A relative name written in a test, which is UTF-8 text: Windows would read
+// a narrow name in its ANSI code page instead.
+std::filesystem::path name_path(std::string_view name);
+
 class temp_dir {
 public:
     temp_dir();
@@ -16,7 +20,7 @@ public:
     temp_dir& operator=(const temp_dir&) = delete;
 
     const std::filesystem::path& path() const { return root; }
-    std::filesystem::path operator/(std::string_view name) const { return root / name; }
+    std::filesystem::path operator/(std::string_view name) const { return root / name_path(name); }
 
     // Writes `bytes` to `name` (relative to the directory), creating parents.
     std::filesystem::path write(std::string_view name, std::string_view bytes) const;

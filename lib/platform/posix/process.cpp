@@ -76,12 +76,14 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
         ::_exit(127);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
+    rusage usage{};
+    while (::wait4(child, &status, 0, &usage) < 0) {
         if (errno != EINTR) {
             return result;
         }
     }
     result.started = true;
+    result.peak_memory_kib = static_cast<unsigned long long>(usage.ru_maxrss);
     if (WIFEXITED(status)) {
         result.exit_status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
