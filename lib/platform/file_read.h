@@ -1,0 +1,37 @@
+// Opening and reading the files that are hashed.
+#ifndef KORVANE_PLATFORM_FILE_READ_H
+#define KORVANE_PLATFORM_FILE_READ_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane::platform {
+
+// An open file as an opaque value: the descriptor on POSIX, the HANDLE on
+// Windows. `invalid_file` never names an open file.
+using file_handle = void*;
+inline file_handle const invalid_file =
+    reinterpret_cast<file_handle>(static_cast<std::intptr_t>(-1));
+
+// Opens a regular file for reading and takes its size. Never blocks on a FIFO
+// or device: anything but a regular file is closed again at once and gives
+// the access-denied error number. Returns 0, or the C runtime's error number
+// (EINVAL for a path the OS cannot represent).
+int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size);
+
+// A second handle on the same open file (the same bytes, even if the path is
+// replaced meanwhile). Returns invalid_file on failure.
+file_handle duplicate_file(file_handle file);
+
+void close_file(file_handle file);
+
+// Tells the OS that the file is read front to back once.
+void advise_sequential(file_handle file);
+
+// Reads exactly `length` bytes at `offset` into `buffer`. Returns 0, or an error
+// number: the OS's on a failed read, EIO when the file ends early.
+int read_exact(file_handle file, void* buffer, std::size_t length, std::uint64_t offset);
+
+}  // namespace korvane::platform
+
+#endif

@@ -1,0 +1,194 @@
+#include "platform/threading.h"
+
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <new>
+
+namespace korvane::platform {
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+// A futex works on the plain 32-bit value inside the atomic object.
+std::uint32_t* word_address(const std::atomic<std::uint32_t>& word) {
+    static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+    return const_cast<std::uint32_t*>(reinterpret_cast<const std::uint32_t*>(&word));
+}
+
+void futex_wait(const std::atomic<std::uint32_t>& word, std::uint32_t expected,
+                const timespec* relative) {
+    ::syscall(SYS_futex, word_address(word), FUTEX_WAIT_PRIVATE, expected, relative, nullptr, 0);
+}
+
+void futex_wake(const std::atomic<std::uint32_t>& word, int count) {
+    ::syscall(SYS_futex, word_address(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+struct thread_record {
+    pthread_t id;
+    thread_entry entry;
+    void* argument;
+};
+
+void* thread_start(void* record) {
+    auto* self = static_cast<thread_record*>(record);
+    self->entry(self->argument);
+    return nullptr;
+}
+
+// The event is one word: bit 0 is the signal, the bits above count sleepers,
+// so that a signal costs a system call only when somebody actually sleeps. A
+// signal is one atomic operation on that word and reads nothing of the event
+// afterwards: a waiter released by it may destroy the event at once.
+struct futex_event {
+    static constexpr std::uint32_t signal_bit = 1;
+    static constexpr std::uint32_t one_sleeper = 2;
+
+    std::atomic<std::uint32_t> word{0};
+    // Waiters of one event take turns in practice; the policy only steers how
+    // long they spin, so a rare overlap costs a little spinning, nothing more.
+    std::atomic<std::uint32_t> spin_failures{0};
+    std::atomic<std::uint32_t> spin_waits{0};
+
+    bool try_consume() {
+        std::uint32_t value = word.load(std::memory_order_relaxed);
+        while ((value & signal_bit) != 0) {
+            if (word.compare_exchange_weak(value, value & ~signal_bit, std::memory_order_acquire,
+                                           std::memory_order_relaxed)) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void* thread_create(thread_entry entry, void* argument) {
+    auto* record = new (std::nothrow) thread_record{pthread_t{}, entry, argument};
+    if (record == nullptr) {
+        return nullptr;
+    }
+    if (::pthread_create(&record->id, nullptr, &thread_start, record) != 0) {
+        delete record;
+        return nullptr;
+    }
+    return record;
+}
+
+void thread_join(void* handle) {
+    auto* record = static_cast<thread_record*>(handle);
+    ::pthread_join(record->id, nullptr);
+    delete record;
+}
+
+void thread_detach(void* handle) {
+    auto* record = static_cast<thread_record*>(handle);
+    ::pthread_detach(record->id);
+    delete record;
+}
+
+void* event_create() {
+    return new (std::nothrow) futex_event;
+}
+
+void event_destroy(void* event) {
+    delete static_cast<futex_event*>(event);
+}
+
+void event_signal(void* event) {
+    auto* self = static_cast<futex_event*>(event);
+    if (self == nullptr) {
+        return;
+    }
+    std::uint32_t before = self->word.fetch_or(futex_event::signal_bit, std::memory_order_acq_rel);
+    if (before >= futex_event::one_sleeper) {
+        // Only the address is used from here on; a futex wake on memory that was
+        // freed meanwhile wakes nobody or causes a spurious wake-up, which every
+        // futex waiter tolerates.
+        futex_wake(self->word, 1);
+    }
+}
+
+bool event_wait(void* event, std::uint32_t timeout_ms) {
+    auto* self = static_cast<futex_event*>(event);
+    if (self == nullptr) {
+        return false;
+    }
+    if (self->try_consume()) {
+        return true;
+    }
+    if (timeout_ms == 0) {
+        return false;
+    }
+    const auto start = steady::now();
+    // Spin a little first: the hand-offs of the pipeline usually complete within
+    // microseconds, and a sleep and wake-up costs more than that. Spinning stops
+    // while it keeps failing (see spin_failures_allowed).
+    const std::uint32_t failures = self->spin_failures.load(std::memory_order_relaxed);
+    const std::uint32_t waits = self->spin_waits.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (failures < spin_failures_allowed || waits % spin_retry_every == 0) {
+        const auto spin_end = start + std::chrono::nanoseconds(spin_limit_ns);
+        for (int i = 1;; ++i) {
+            if (self->try_consume()) {
+                self->spin_failures.store(0, std::memory_order_relaxed);
+                return true;
+            }
+            cpu_relax();
+            if ((i & 63) == 0 && steady::now() >= spin_end) {
+                break;
+            }
+        }
+        if (failures < 255) {
+            self->spin_failures.store(failures + 1, std::memory_order_relaxed);
+        }
+    }
+    const bool forever = timeout_ms == wait_forever;
+    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+    std::uint32_t value =
+        self->word.fetch_add(futex_event::one_sleeper, std::memory_order_relaxed) +
+        futex_event::one_sleeper;
+    for (;;) {
+        if ((value & futex_event::signal_bit) != 0) {
+            // Take the signal and leave the sleepers in one step.
+            if (self->word.compare_exchange_weak(
+                    value, value - futex_event::signal_bit - futex_event::one_sleeper,
+                    std::memory_order_acquire, std::memory_order_relaxed)) {
+                return true;
+            }
+            continue;
+        }
+        timespec relative{};
+        if (!forever) {
+            const auto now = steady::now();
+            if (now >= deadline) {
+                self->word.fetch_sub(futex_event::one_sleeper, std::memory_order_relaxed);
+                return false;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+            relative.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+            relative.tv_nsec = static_cast<long>(left.count() % 1000000000);
+        }
+        // Sleeps only while the word is unchanged, so a signal between the test
+        // above and this call is never missed.
+        futex_wait(self->word, value, forever ? nullptr : &relative);
+        value = self->word.load(std::memory_order_relaxed);
+    }
+}
+
+void wait_on_word(const std::atomic<std::uint32_t>& word, std::uint32_t expected) {
+    futex_wait(word, expected, nullptr);
+}
+
+void wake_word(const std::atomic<std::uint32_t>& word) {
+    futex_wake(word, 0x7FFFFFFF);
+}
+
+}  // namespace korvane::platform
