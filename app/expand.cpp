@@ -135,15 +135,10 @@ int type_from_extension(const wchar_t* name) {
 int expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
     std::wstring pattern(argument);
     // "sub/" names the directory sub, as it does for every other tool.
-    while (pattern.size() > 1 && pattern.back() == L'/') {
-        pattern.pop_back();
-    }
-    const std::size_t slash = pattern.find_last_of(L'/');
-    const std::wstring directory_part =
-        slash == std::wstring::npos ? std::wstring() : pattern.substr(0, slash + 1);
-    const bool has_wildcards =
-        pattern.find_first_of(L"*?", slash == std::wstring::npos ? 0 : slash + 1) !=
-        std::wstring::npos;
+    platform::strip_trailing_separators(pattern);
+    const std::size_t directory_length = platform::directory_part_length(pattern);
+    const std::wstring directory_part = pattern.substr(0, directory_length);
+    const bool has_wildcards = pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
 
     std::vector<std::wstring> names;
     platform::find_matches(pattern.c_str(), names);  // a failed search matches nothing

@@ -2,8 +2,10 @@
 #ifndef KORVANE_PLATFORM_FS_H
 #define KORVANE_PLATFORM_FS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::platform {
@@ -40,6 +42,45 @@ int list_directory(const wchar_t* path, std::vector<std::wstring>& names);
 
 // True when `name` matches `pattern` ('*' any run, '?' any one unit).
 bool wildcard_match(const wchar_t* pattern, const wchar_t* name);
+
+// Path components end at '/' on every target, and at '\' as well on Windows.
+constexpr bool is_path_separator(wchar_t c) {
+#if defined(_WIN32)
+    return c == L'/' || c == L'\\';
+#else
+    return c == L'/';
+#endif
+}
+
+// The length of the directory part of `path`, its last separator included (on
+// Windows a drive prefix such as "C:" counts as one); 0 when there is none.
+inline std::size_t directory_part_length(std::wstring_view path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (is_path_separator(path[i - 1])) {
+            return i;
+        }
+    }
+#if defined(_WIN32)
+    if (path.size() >= 2 && path[1] == L':') {
+        return 2;
+    }
+#endif
+    return 0;
+}
+
+// Drops separators at the end of `path` ("sub/" names the directory sub), but
+// never the one that names a root ("/", "C:\\").
+inline void strip_trailing_separators(std::wstring& path) {
+    std::size_t keep = 1;
+#if defined(_WIN32)
+    if (path.size() >= 3 && path[1] == L':') {
+        keep = 3;
+    }
+#endif
+    while (path.size() > keep && is_path_separator(path.back())) {
+        path.pop_back();
+    }
+}
 
 // Current error number of the C runtime (errno), for callers outside this layer.
 int last_error();

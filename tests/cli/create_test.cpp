@@ -1,6 +1,7 @@
 // Creation runs: what is listed, in which order, and what is left out.
 #include "cli_helpers.h"
 #include "support/cli.h"
+#include "support/target.h"
 
 namespace korvane::testing {
 namespace {
@@ -81,14 +82,18 @@ TEST_F(Create, TheTargetIsNeverHashedIntoItself) {
     // Reached by the walk under another spelling.
     ASSERT_EQ(korvane({"-q", "-r", "-c", "out.sfv", "."}).status, 0);
     EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"./a " + crc_abc}));
-    // The comparison of names is exact: OUT.SFV is another file.
+    // The comparison of names is exact: OUT.SFV is another file, except where
+    // the file system ignores case and it is out.sfv itself.
     ASSERT_EQ(korvane({"-q", "-c", "OUT.SFV", "*"}).status, 0);
-    EXPECT_EQ(entry_lines(dir.read("OUT.SFV")).size(), 2u);
+    EXPECT_EQ(entry_lines(dir.read("OUT.SFV")).size(), per_target(2u, 1u));
 }
 
 TEST_F(Create, NamesKeepSpacesQuotesAndNonAsciiBytes) {
-    const std::string names[] = {"with space.txt", "semi;colon", "quote\"d", "-dash",
-                                 "caf\xc3\xa9", "raw\xff\xfe"};
+    // Windows names are UTF-16 and cannot hold a double quote; there the
+    // arguments reach korvane as UTF-8 and "caf\u00e9" stays within 8 bits.
+    const std::vector<std::string> names = per_target<std::vector<std::string>>(
+        {"with space.txt", "semi;colon", "quote\"d", "-dash", "caf\xc3\xa9", "raw\xff\xfe"},
+        {"with space.txt", "semi;colon", "-dash", "caf\xc3\xa9"});
     for (const auto& name : names) {
         dir.write(name, "abc");
     }
@@ -106,6 +111,7 @@ TEST_F(Create, NamesKeepSpacesQuotesAndNonAsciiBytes) {
 }
 
 TEST_F(Create, UnreadableAndVanishedFilesAreReported) {
+    KORVANE_SKIP_ON_WINDOWS("no owner-read permission bit and no symbolic links to make");
     dir.write("a", "abc");
     auto locked = dir.write("locked", "abc");
     std::filesystem::permissions(locked, std::filesystem::perms::owner_write);

@@ -1,6 +1,7 @@
 // Lists made by korvane verify with the other common tools, and theirs with korvane.
 #include "cli_helpers.h"
 #include "support/cli.h"
+#include "support/target.h"
 
 namespace korvane::testing {
 namespace {
@@ -8,6 +9,7 @@ namespace {
 class Interop : public cli_test {
 protected:
     void SetUp() override {
+        KORVANE_SKIP_ON_WINDOWS("the other tools are driven through a POSIX shell");
         dir.write("a.txt", "abc");
         dir.write("with space.bin", random_bytes(100000, 7));
         dir.write("sub/c", "123456789");

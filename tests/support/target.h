@@ -28,9 +28,11 @@ void set_environment(const char* name, const std::optional<std::string>& value);
 }  // namespace korvane::testing
 
 // Skips the rest of a test on one of the targets, saying why.
-#define KORVANE_SKIP_ON_WINDOWS(why)                     \
-    if (::korvane::testing::on_windows) GTEST_SKIP() << (why)
-#define KORVANE_SKIP_ON_POSIX(why)                        \
-    if (!::korvane::testing::on_windows) GTEST_SKIP() << (why)
+#define KORVANE_SKIP_ON_WINDOWS(why)    \
+    if (::korvane::testing::on_windows) \
+    GTEST_SKIP() << (why)
+#define KORVANE_SKIP_ON_POSIX(why)       \
+    if (!::korvane::testing::on_windows) \
+    GTEST_SKIP() << (why)
 
 #endif

@@ -62,7 +62,9 @@ std::filesystem::path temp_dir::write(std::string_view name, std::string_view by
     return target;
 }
 
-std::string temp_dir::read(std::string_view name) const { return read_file(root / name_path(name)); }
+std::string temp_dir::read(std::string_view name) const {
+    return read_file(root / name_path(name));
+}
 
 std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

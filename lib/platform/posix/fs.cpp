@@ -56,31 +56,6 @@ int get_file_info(const wchar_t* path, file_info& out) {
     return 0;
 }
 
-bool wildcard_match(const wchar_t* pattern, const wchar_t* name) {
-    // Iterative matcher with one backtrack point: linear in practice and immune
-    // to the exponential blow-up of the naive recursive form.
-    const wchar_t* star = nullptr;
-    const wchar_t* resume = nullptr;
-    while (*name != L'\0') {
-        if (*pattern == L'*') {
-            star = pattern++;
-            resume = name;
-        } else if (*pattern == L'?' || *pattern == *name) {
-            ++pattern;
-            ++name;
-        } else if (star != nullptr) {
-            pattern = star + 1;
-            name = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == L'*') {
-        ++pattern;
-    }
-    return *pattern == L'\0';
-}
-
 namespace {
 
 int read_directory(const std::string& native_dir, const wchar_t* pattern,
