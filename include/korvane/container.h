@@ -4,6 +4,7 @@
 #define KORVANE_CONTAINER_H
 
 #include <cstdint>
+#include <string>
 
 #include <korvane/export.h>
 
@@ -58,6 +59,11 @@ class KORVANE_API container {
     void freeEntries();
     // Writes a header line, the maker's line and the ";" line.
     int writeHeader(const char* first_line);
+    // Writes `passes` rounds of lines, one per entry and round, as `format`
+    // makes them, then puts the new list in place of the target. Stops at an
+    // entry that cannot be written (a unit above 255, a line break in its name).
+    using entry_formatter = void (*)(const file_entry& entry, int pass, std::string& out);
+    int commitEntries(int passes, entry_formatter format);
     // Reads the next line whole (up to line_capacity - 1 units) into `line`.
     int readEntryLine();
     // Copies `text` of `length` units to the caller's buffer when it fits;

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include "formats/lines.h"
 #include "formats/stream.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -132,6 +134,45 @@ int container::writeHeader(const char* first_line) {
         // header is not worth hashing every file for.
         status = file->flush();
     }
+    return status;
+}
+
+int container::commitEntries(int passes, entry_formatter format) {
+    // An interrupt while the list is written waits until it is in place, so
+    // that neither a half-written temporary file nor a missing list remains.
+    korvane::platform::interrupt_deferral hold_interrupts;
+    int status = 0;
+    std::string out;
+    for (int pass = 0; pass < passes && status == 0; ++pass) {
+        for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
+            if (!entry->writable) {
+                status = korvane_status::unknown_error;
+                break;
+            }
+            if (!korvane::detail::is_line_safe(entry->name)) {
+                status = korvane_status::path_error;
+                break;
+            }
+            format(*entry, pass, out);
+            out += "\r\n";
+            if (out.size() >= 64 * 1024) {
+                status = file->write(out);
+                out.clear();
+                if (status != 0) {
+                    break;
+                }
+            }
+        }
+    }
+    if (status == 0) {
+        status = file->write(out);
+    }
+    if (status == 0) {
+        status = file->commit();
+    }
+    // The target now holds the complete new list, or is as it was before.
+    delete file;
+    file = nullptr;
     return status;
 }
 

@@ -7,7 +7,6 @@
 
 #include "formats/lines.h"
 #include "formats/stream.h"
-#include "platform/interrupt.h"
 
 namespace {
 
@@ -59,41 +58,14 @@ int md5::close() {
     if (file == nullptr) {
         return 0;
     }
-    int status = 0;
     if (creating != 0) {
-        // An interrupt while the list is written waits until it is in place.
-        korvane::platform::interrupt_deferral hold_interrupts;
-        std::string out;
-        for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
-            if (!entry->writable) {
-                status = korvane_status::unknown_error;
-                break;
-            }
-            if (!korvane::detail::is_line_safe(entry->name)) {
-                status = korvane_status::path_error;
-                break;
-            }
-            out += entry->hash_text;
+        return commitEntries(1, [](const file_entry& entry, int, std::string& out) {
+            out += entry.hash_text;
             out += " *";
-            out += entry->name;
-            out += "\r\n";
-            if (out.size() >= 64 * 1024) {
-                status = file->write(out);
-                out.clear();
-                if (status != 0) {
-                    break;
-                }
-            }
-        }
-        if (status == 0) {
-            status = file->write(out);
-        }
-        if (status == 0) {
-            status = file->commit();
-        }
-    } else {
-        status = file->close();
+            out += entry.name;
+        });
     }
+    int status = file->close();
     delete file;
     file = nullptr;
     return status;

@@ -27,32 +27,11 @@ int native_file::open_existing(const wchar_t* path, bool writable) {
     if (!posix::to_native(path, native)) {
         return error_unrepresentable_path;
     }
-    // O_NONBLOCK keeps a FIFO or device from blocking the open; fstat then
-    // turns everything but a regular file away before anything is read.
-    int flags = (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    int fd = ::open(native.c_str(), flags);
+    std::uint64_t size = 0;
+    int fd = posix::open_regular_file(native, writable ? O_RDWR : O_RDONLY, size);
     if (fd < 0) {
-        // A directory opened for writing, or a FIFO or device without its
-        // other end, is as much "not a file to read" as anything fstat refuses.
-        if (errno == EISDIR || errno == ENXIO) {
-            errno = EACCES;
-        }
-        return errno;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return error;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EACCES;
-        return EACCES;
-    }
-    int current = ::fcntl(fd, F_GETFL);
-    if (current >= 0) {
-        ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
+        errno = -fd;
+        return -fd;
     }
     handle = fd;
     return 0;

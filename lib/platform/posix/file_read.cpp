@@ -30,25 +30,11 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
     if (!posix::to_native(path, native)) {
         return EINVAL;
     }
-    // Non-blocking, so that a FIFO without a writer or a device cannot hold the
-    // open; the type is checked on the open descriptor, which leaves no window
-    // for the path to be swapped between the check and the open.
-    int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = posix::open_regular_file(native, O_RDONLY, size);
     if (fd < 0) {
-        return errno;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return error;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return EACCES;
+        return -fd;
     }
     file = handle(fd);
-    size = static_cast<std::uint64_t>(st.st_size);
     return 0;
 }
 

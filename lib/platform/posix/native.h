@@ -12,6 +12,14 @@ namespace korvane::platform::posix {
 // path holds a NUL (the OS would see a different, shorter path).
 bool to_native(const wchar_t* path, std::string& out);
 
+// Opens a regular file and nothing else, without ever blocking: O_NONBLOCK
+// keeps a FIFO or device from holding the open, and the type is checked on the
+// open descriptor, so the path cannot be swapped between check and open.
+// Anything that is not a regular file gives EACCES. Returns the descriptor
+// (blocking again for later reads) or the negated error number; `size`
+// receives the file's size.
+int open_regular_file(const std::string& native, int flags, std::uint64_t& size);
+
 // 100-ns ticks since 1601-01-01 UTC.
 constexpr std::uint64_t ticks_from_unix(std::int64_t seconds, long nanoseconds) {
     return (static_cast<std::uint64_t>(seconds) + 11644473600ULL) * 10000000ULL +
