@@ -42,12 +42,6 @@ bool same_ignoring_ascii_case(const wchar_t* a, const wchar_t* b) {
 
 bool is(const wchar_t* name, const wchar_t* option) { return std::wcscmp(name, option) == 0; }
 
-// What the option pass decided: go on to a run, or end with a status.
-struct pass_result {
-    bool finished = false;
-    int status = 0;
-};
-
 pass_result end_with(int status) { return {true, status}; }
 
 pass_result usage_error() {
@@ -55,8 +49,10 @@ pass_result usage_error() {
     return end_with(korvane_status::invalid_arguments);
 }
 
+}  // namespace
+
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
-                        expansion_state& state) {
+                        const std::function<int(const wchar_t*)>& file_argument) {
     int index = 1;  // argv element of the current token
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token), ++index) {
@@ -124,15 +120,13 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
             settings.parent = value;
         } else {
             // A file argument is the whole element: "date=2020-01-01" is a name.
-            if (int status = expand_argument(argv[index], settings, state); status != 0) {
+            if (int status = file_argument(argv[index]); status != 0) {
                 return end_with(status);
             }
         }
     }
     return {};
 }
-
-}  // namespace
 
 void print_usage() {
     print_banner(L"korvane");
@@ -165,7 +159,9 @@ int run(int argc, wchar_t** argv) {
     cmdline args(argc, argv);
 
     run_settings settings;
-    pass_result pass = option_pass(args, argv, settings, state);
+    pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
+        return expand_argument(argument, settings, state);
+    });
     if (pass.finished) {
         return pass.status;
     }

@@ -1,10 +1,29 @@
 #ifndef KORVANE_APP_FRONTEND_H
 #define KORVANE_APP_FRONTEND_H
 
+#include <functional>
+
+#include "expand.h"
+
+class cmdline;
+
 namespace korvane::app {
 
 // The program: options, mode selection and the runs. Returns the exit status.
 int run(int argc, wchar_t** argv);
+
+// What the option pass decided: go on to a run, or end with a status.
+struct pass_result {
+    bool finished = false;
+    int status = 0;
+};
+
+// Applies the options in command-line order and hands every other element,
+// whole, to `file_argument`, which returns 0 to go on or the status with which
+// the program must end. Kept apart from the file system so that the option
+// logic can be exercised on its own.
+pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
+                        const std::function<int(const wchar_t*)>& file_argument);
 
 void print_usage();
 void print_version(const wchar_t* program);

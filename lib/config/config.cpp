@@ -315,6 +315,19 @@ bool config::set(const char* key, const char* value) {
         key_text.size() + 1 + value_text.size() > line_reader::max_piece) {
         return false;
     }
+    {
+        // Nor may the line read back as another setting: blanks at either end,
+        // a ';' that starts a comment or a value wrapped in quotes would be
+        // lost on the next load, and the caller told the setting was kept.
+        std::string line;
+        line.append(key_text).append("=").append(value_text);
+        std::string_view read_key;
+        std::string_view read_value;
+        if (!split_setting(clean_line(line), read_key, read_value) || read_key != key_text ||
+            read_value != value_text) {
+            return false;
+        }
+    }
     auto where = find_location();
     if (!where) {
         return false;

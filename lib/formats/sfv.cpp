@@ -9,7 +9,6 @@
 #include "formats/lines.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
-#include "platform/interrupt.h"
 
 using korvane::detail::append_number;
 
@@ -19,6 +18,16 @@ constexpr char upper_hex[] = "0123456789ABCDEF";
 
 bool is_blank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// A name that the reading rules would change: one that starts with a quote or
+// a ';' (read as a comment) or ends in a blank (stripped). Written in quotes, it
+// reads back whole, as other tools write such names.
+bool needs_quotes(const char* name) {
+    std::size_t length = std::strlen(name);
+    return length > 0 &&
+           (name[0] == '"' || name[0] == ';' ||
+            is_blank(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
 }
 
 // The checksum text read the way strtoul reads base 16 with a 32-bit unsigned
@@ -131,66 +140,39 @@ int sfv::close() {
     if (creating == 0) {
         return writeTag();
     }
-    // An interrupt while the list is written waits until it is in place, so
-    // that neither a half-written temporary file nor a missing list remains.
-    korvane::platform::interrupt_deferral hold_interrupts;
-    int status = 0;
-    std::string out;
     // Comment lines first, then entry lines, as other tools expect.
-    for (int pass = 0; pass < 2 && status == 0; ++pass) {
-        for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
-            if (!entry->writable) {
-                status = korvane_status::unknown_error;
-                break;
-            }
-            if (!korvane::detail::is_line_safe(entry->name)) {
-                status = korvane_status::path_error;
-                break;
-            }
-            if (pass == 0) {
-                auto when = korvane::detail::utc_from_ticks(entry->time);
-                out += "; ";
-                append_number(out, entry->size, 12);
-                out += "  ";
-                append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
-                out += ':';
-                append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
-                out += '.';
-                append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
-                out += ' ';
-                append_number(out, static_cast<std::uint64_t>(when.year), 4);
-                out += '-';
-                append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
-                out += '-';
-                append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
-                out += ' ';
-                out += entry->name;
-            } else {
-                out += entry->name;
-                out += ' ';
-                out += entry->hash_text;
-            }
-            out += "\r\n";
-            if (out.size() >= 64 * 1024) {
-                status = file->write(out);
-                out.clear();
-                if (status != 0) {
-                    break;
-                }
-            }
+    return commitEntries(2, [](const file_entry& entry, int pass, std::string& out) {
+        if (pass == 0) {
+            auto when = korvane::detail::utc_from_ticks(entry.time);
+            out += "; ";
+            append_number(out, entry.size, 12);
+            out += "  ";
+            append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
+            out += ':';
+            append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
+            out += '.';
+            append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
+            out += ' ';
+            append_number(out, static_cast<std::uint64_t>(when.year), 4);
+            out += '-';
+            append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
+            out += '-';
+            append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
+            out += ' ';
+            out += entry.name;
+        } else if (needs_quotes(entry.name)) {
+            out += '"';
+            out += entry.name;
+            out += "\" ";
+            out += entry.hash_text;
+        } else {
+            out += entry.name;
+            out += ' ';
+            out += entry.hash_text;
         }
-    }
-    if (status == 0) {
-        status = file->write(out);
-    }
-    if (status == 0) {
-        status = file->commit();
-    }
-    // The target now holds the complete new list, or is as it was before.
-    delete file;
-    file = nullptr;
-    return status;
+    });
 }
+
 
 int sfv::open(const wchar_t* path) {
     resetTag();

@@ -1,0 +1,239 @@
+// The command-line tokenizer and the option pass, with arguments as bytes (one
+// code unit per byte, as on POSIX). Tokenizer properties: one argument per
+// element, in order; an element is split at its first '=' exactly when both
+// sides hold at most 510 units; the name is the text before it without trailing
+// blanks, the value the text after it without leading blanks and without one
+// pair of matching quotes. The option pass is compared with a model of the
+// option table: the settings it reaches, the usage errors, the early ends, and
+// exactly which elements, whole, are handed on as file arguments.
+//
+// Input: the elements after the program name, separated by zero bytes. A file
+// argument whose first unit is 0x01 makes the expansion fail with -9.
+#include <korvane/cmdline.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frontend.h"
+#include "support.h"
+
+using namespace korvane::fuzz;
+using korvane::app::checksum_type;
+using korvane::app::pass_result;
+using korvane::app::run_settings;
+
+namespace {
+
+constexpr std::size_t max_side = 510;
+
+bool is_blank(wchar_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20;
+}
+
+struct token {
+    std::wstring name;
+    std::optional<std::wstring> value;
+};
+
+// The argument an element must give.
+token expected_token(const std::wstring& element) {
+    std::size_t equals = element.find(L'=');
+    if (equals == std::wstring::npos || equals > max_side ||
+        element.size() - equals - 1 > max_side) {
+        return {element, std::nullopt};
+    }
+    std::wstring name = element.substr(0, equals);
+    while (!name.empty() && is_blank(name.back())) {
+        name.pop_back();
+    }
+    std::wstring value = element.substr(equals + 1);
+    std::size_t start = 0;
+    while (start < value.size() && is_blank(value[start])) {
+        ++start;
+    }
+    value.erase(0, start);
+    if (!value.empty() && (value[0] == L'\'' || value[0] == L'"') && value.back() == value[0]) {
+        value = value.size() == 1 ? std::wstring() : value.substr(1, value.size() - 2);
+    }
+    return {name, value};
+}
+
+bool equal_ignoring_ascii_case(const std::wstring& a, const wchar_t* b) {
+    std::size_t length = std::wcslen(b);
+    if (a.size() != length) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? a[i] + 32 : a[i];
+        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? b[i] + 32 : b[i];
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int extension_type(const std::wstring& name) {
+    std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos) {
+        return -1;
+    }
+    std::wstring tail = name.substr(dot);
+    return equal_ignoring_ascii_case(tail, L".sfv")   ? 0
+           : equal_ignoring_ascii_case(tail, L".md5") ? 1
+                                                      : -1;
+}
+
+struct model_result {
+    pass_result pass;
+    run_settings settings;
+    std::vector<std::size_t> file_arguments;  // argv indices
+};
+
+// The option table, applied token by token.
+model_result model(const std::vector<token>& tokens, const std::vector<std::wstring>& elements) {
+    model_result out;
+    run_settings& s = out.settings;
+    auto finish = [&](int status) {
+        out.pass = {true, status};
+        return out;
+    };
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::wstring& name = tokens[i].name;
+        auto take = [&](bool may_take_next) -> std::optional<std::wstring> {
+            if (tokens[i].value) {
+                return tokens[i].value;
+            }
+            if (may_take_next && i + 1 < tokens.size()) {
+                ++i;
+                return tokens[i].name;
+            }
+            return std::nullopt;
+        };
+        if (name == L"-c" || name == L"--create") {
+            auto value = take(name == L"-c");
+            if (!value) {
+                return finish(-8);
+            }
+            s.has_target = true;
+            s.creation_target = *value;
+            int type = extension_type(*value);
+            if (!s.type_forced && type != -1) {
+                s.type = static_cast<checksum_type>(type);
+            }
+        } else if (name == L"-t" || name == L"--type") {
+            auto value = take(name == L"-t");
+            if (!value) {
+                return finish(-8);
+            }
+            if (equal_ignoring_ascii_case(*value, L"sfv")) {
+                s.type = checksum_type::sfv;
+            } else if (equal_ignoring_ascii_case(*value, L"md5")) {
+                s.type = checksum_type::md5;
+            } else {
+                return finish(-8);
+            }
+            s.type_forced = true;
+        } else if (name == L"-r" || name == L"--recursive") {
+            s.recursive = true;
+        } else if (name == L"-q" || name == L"--quiet") {
+            s.quiet = true;
+        } else if (name == L"-a" || name == L"--doall" || name == L"--all") {
+            s.doall = true;
+        } else if (name == L"-x" || name == L"--one-file-system") {
+            s.one_file_system = true;
+        } else if (name == L"-h" || name == L"--help" || name == L"-V" || name == L"--version") {
+            return finish(0);
+        } else if (name == L"-p" || name == L"--parent") {
+            auto value = take(name == L"-p");
+            if (!value || value->empty()) {
+                return finish(-8);
+            }
+            s.has_parent = true;
+            s.parent = *value;
+        } else {
+            out.file_arguments.push_back(i + 1);
+            if (!elements[i].empty() && elements[i][0] == 1) {
+                return finish(-9);
+            }
+        }
+    }
+    return out;
+}
+
+bool same_settings(const run_settings& a, const run_settings& b) {
+    return a.has_target == b.has_target && a.creation_target == b.creation_target &&
+           a.has_parent == b.has_parent && a.parent == b.parent && a.type == b.type &&
+           a.type_forced == b.type_forced && a.recursive == b.recursive && a.quiet == b.quiet &&
+           a.doall == b.doall && a.one_file_system == b.one_file_system &&
+           a.has_checksum_file == b.has_checksum_file;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::wstring> elements;
+    if (size > 0) {
+        std::string_view rest(reinterpret_cast<const char*>(data), size);
+        for (;;) {
+            std::size_t end = rest.find('\0');
+            elements.push_back(widen(rest.substr(0, end)));
+            if (end == std::string_view::npos) {
+                break;
+            }
+            rest.remove_prefix(end + 1);
+        }
+    }
+    std::vector<wchar_t*> argv;
+    std::wstring program = L"korvane";
+    argv.push_back(program.data());
+    for (auto& element : elements) {
+        argv.push_back(element.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(elements.size()) + 1;
+
+    cmdline args(argc, argv.data());
+    std::vector<token> tokens;
+    std::size_t index = 0;
+    for (cmdline::arg* a = args.get_next_arg(nullptr); a != nullptr; a = args.get_next_arg(a)) {
+        FUZZ_CHECK(index < elements.size());
+        FUZZ_CHECK(a->name != nullptr);
+        token expected = expected_token(elements[index]);
+        FUZZ_CHECK(expected.name == a->name);
+        FUZZ_CHECK(expected.value.has_value() == (a->value != nullptr));
+        if (a->value != nullptr) {
+            FUZZ_CHECK(*expected.value == a->value);
+            FUZZ_CHECK(std::wcslen(a->name) <= max_side && std::wcslen(a->value) <= max_side);
+        }
+        // Private copies, never the caller's text.
+        FUZZ_CHECK(a->name != argv[index + 1]);
+        tokens.push_back(expected);
+        ++index;
+    }
+    FUZZ_CHECK(index == elements.size());
+
+    run_settings settings;
+    std::vector<std::size_t> handed;
+    pass_result pass =
+        korvane::app::option_pass(args, argv.data(), settings, [&](const wchar_t* argument) {
+            std::size_t at = 1;
+            while (at < argv.size() - 1 && argv[at] != argument) {
+                ++at;
+            }
+            FUZZ_CHECK(at < argv.size() - 1);  // a whole element of the vector
+            handed.push_back(at);
+            return argument[0] == 1 ? -9 : 0;
+        });
+    model_result expected = model(tokens, elements);
+    FUZZ_CHECK(pass.finished == expected.pass.finished);
+    FUZZ_CHECK(pass.status == expected.pass.status);
+    FUZZ_CHECK(handed == expected.file_arguments);
+    if (!pass.finished) {
+        FUZZ_CHECK(same_settings(settings, expected.settings));
+    }
+    return 0;
+}

@@ -1,0 +1,125 @@
+// The MD5 reader driven like a verification run. Properties: a delivered entry
+// came from a line of the fixed layout and fits the caller's room; reading
+// never changes the file; every entry delivered, written again by
+// create/addFile/close, reads back with the same name and digest.
+//
+// Input: 1 control byte, then the MD5 file. Control bit 7 gives a name buffer
+// of 3 + (bits 0-6) units instead of a roomy one.
+#include <korvane/md5.h>
+#include <korvane/status.h>
+
+#include <array>
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "lines.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using namespace korvane::fuzz;
+
+namespace {
+
+constexpr int wide_room = 1024;
+
+struct entry {
+    std::wstring name;
+    std::array<unsigned char, 16> digest;
+};
+
+void check_round_trip(const std::vector<entry>& entries) {
+    const fs::path target = scratch() / "again.md5";
+    {
+        md5 list;
+        FUZZ_CHECK(list.create(widen(target.string()).c_str()) == 0);
+        for (const auto& e : entries) {
+            FUZZ_CHECK(list.addFile(e.name.c_str(), e.digest.data()) == 0);
+        }
+        FUZZ_CHECK(list.close() == 0);
+    }
+    md5 list;
+    FUZZ_CHECK(list.open(widen(target.string()).c_str()) == 0);
+    for (const auto& e : entries) {
+        wchar_t name[wide_room];
+        std::array<unsigned char, 16> digest{};
+        std::uint64_t size = 0;
+        FUZZ_CHECK(list.getNextFile(name, wide_room, &size, digest.data()) > 0);
+        FUZZ_CHECK(e.name == name);
+        FUZZ_CHECK(e.digest == digest);
+    }
+    wchar_t name[wide_room];
+    unsigned char digest[16];
+    std::uint64_t size = 0;
+    FUZZ_CHECK(list.getNextFile(name, wide_room, &size, digest) == 0);
+    FUZZ_CHECK(list.close() == 0);
+}
+
+bool is_hex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    write_config("");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const int name_room = (data[0] & 0x80) != 0 ? 3 + (data[0] & 0x7f) : wide_room;
+    const std::string_view contents(reinterpret_cast<const char*>(data + 1), size - 1);
+    const fs::path path = scratch() / "list.md5";
+    write_file(path, contents);
+
+    // Lines that could be entries: the layout, whatever follows position 33.
+    std::size_t layout_lines = 0;
+    bool long_lines = false;
+    for (const auto& line : split_lines(contents)) {
+        std::string_view text = line.content;
+        long_lines = long_lines || text.size() >= 1023;
+        bool entry = text.size() >= 34 && text[32] == ' ' && (text[33] == '*' || text[33] == ' ');
+        for (std::size_t i = 0; entry && i < 32; ++i) {
+            entry = is_hex(text[i]);
+        }
+        layout_lines += entry ? 1 : 0;
+    }
+
+    std::vector<entry> entries;
+    {
+        md5 list;
+        FUZZ_CHECK(list.open(widen(path.string()).c_str()) == 0);
+        // One buffer for the whole run, one unit longer than the room it is given.
+        std::vector<wchar_t> name(static_cast<std::size_t>(name_room) + 1);
+        for (;;) {
+            name[static_cast<std::size_t>(name_room)] = L'#';
+            std::uint64_t entry_size = 0;
+            std::array<unsigned char, 16> digest{};
+            int result = list.getNextFile(name.data(), name_room, &entry_size, digest.data());
+            FUZZ_CHECK(entry_size == ~std::uint64_t{0});
+            FUZZ_CHECK(name[static_cast<std::size_t>(name_room)] == L'#');
+            if (result <= 0) {
+                FUZZ_CHECK(result == 0 || result == korvane_status::invalid_line ||
+                           result == korvane_status::path_error);
+                break;
+            }
+            FUZZ_CHECK(result >= 34 && result <= 1023);
+            std::size_t length = std::wcslen(name.data());
+            FUZZ_CHECK(length < static_cast<std::size_t>(name_room));
+            entries.push_back({std::wstring(name.data(), length), digest});
+            FUZZ_CHECK(list.isPreviouslyVerified(L"x") == 0);
+            FUZZ_CHECK(list.setPreviouslyVerified(true) == 0);
+        }
+        FUZZ_CHECK(list.close() == 0);
+    }
+    // Longer lines arrive in pieces, each read as a line of its own.
+    FUZZ_CHECK(long_lines || entries.size() <= layout_lines);
+    FUZZ_CHECK(read_file(path) == contents);
+
+    check_round_trip(entries);
+    return 0;
+}
