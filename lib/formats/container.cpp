@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "formats/lines.h"
@@ -192,5 +193,10 @@ int container::deliverName(const wchar_t* text, int length, wchar_t* name, int n
     }
     std::wmemcpy(name, text, static_cast<std::size_t>(length));
     name[length] = L'\0';
+    // No file name holds a zero unit: delivered, the name would end there and
+    // name another file ("a.txt" for "a.txt<NUL>x").
+    if (std::wmemchr(text, L'\0', static_cast<std::size_t>(length)) != nullptr) {
+        return korvane_status::invalid_line;
+    }
     return 0;
 }

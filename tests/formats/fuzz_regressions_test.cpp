@@ -1,4 +1,5 @@
 // Inputs found by fuzzing the checksum-file formats, kept as cases of their own.
+#include <korvane/md5.h>
 #include <korvane/sfv.h>
 
 #include <gtest/gtest.h>
@@ -52,6 +53,25 @@ TEST(SfvFuzzRegressions, EveryNameWrittenReadsBackWhole) {
         EXPECT_EQ(entries[i].crc, crc);
     }
     list.close();
+}
+
+// A zero byte cannot be part of a file name: delivered, the name would end at
+// it and verification would check another file.
+TEST(SfvFuzzRegressions, ANameWithAZeroByteIsAnInvalidLine) {
+    temp_dir dir;
+    write_file(dir / "list.sfv", std::string("a.txt\0x 12345678\r\n", 19));
+    write_file(dir / "list.md5", std::string(32, '0') + std::string(" *a.txt\0x\n", 11));
+    sfv sfv_list;
+    md5 md5_list;
+    for (container* list : {static_cast<container*>(&sfv_list), static_cast<container*>(&md5_list)}) {
+        const char* file = list == &sfv_list ? "list.sfv" : "list.md5";
+        ASSERT_EQ(list->open(wide(dir / file).c_str()), 0);
+        wchar_t name[264];
+        std::uint64_t size = 0;
+        unsigned char digest[16];
+        EXPECT_EQ(list->getNextFile(name, 264, &size, digest), -6) << file;
+        list->close();
+    }
 }
 
 }  // namespace
