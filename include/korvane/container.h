@@ -66,6 +66,9 @@ class KORVANE_API container {
     int commitEntries(int passes, entry_formatter format);
     // Reads the next line whole (up to line_capacity - 1 units) into `line`.
     int readEntryLine();
+    // The next line that is not a comment, as readEntryLine gives it; sets the
+    // size slot to all ones, since neither format records sizes to read back.
+    int readEntryLineSkippingComments(std::uint64_t* size);
     // Copies `text` of `length` units to the caller's buffer when it fits;
     // -9 otherwise.
     static int deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize);

@@ -181,6 +181,17 @@ int container::readEntryLine() {
     return readFileString(line, line_capacity);
 }
 
+int container::readEntryLineSkippingComments(std::uint64_t* size) {
+    if (size != nullptr) {
+        *size = ~std::uint64_t{0};
+    }
+    int length;
+    do {
+        length = readEntryLine();
+    } while (length > 0 && line[0] == L';');
+    return length;
+}
+
 int container::deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize) {
     if (name == nullptr || nameSize <= 0) {
         return korvane_status::path_error;

@@ -77,16 +77,10 @@ int md5::open(const wchar_t* path) {
 }
 
 int md5::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
-    if (size != nullptr) {
-        *size = ~std::uint64_t{0};
+    int length = readEntryLineSkippingComments(size);
+    if (length <= 0) {
+        return length;
     }
-    int length;
-    do {
-        length = readEntryLine();
-        if (length <= 0) {
-            return length;
-        }
-    } while (line[0] == L';');
 
     bool valid =
         length >= name_offset && line[32] == L' ' && (line[33] == L'*' || line[33] == L' ');

@@ -191,16 +191,10 @@ int sfv::open(const wchar_t* path) {
 }
 
 int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
-    if (size != nullptr) {
-        *size = ~std::uint64_t{0};
+    int length = readEntryLineSkippingComments(size);
+    if (length <= 0) {
+        return length;
     }
-    int length;
-    do {
-        length = readEntryLine();
-        if (length <= 0) {
-            return length;
-        }
-    } while (line[0] == L';');
 
     int space = length - 1;
     while (space >= 0 && line[space] != L' ') {
