@@ -55,6 +55,8 @@ class KORVANE_API container {
     // Shared steps of the formats.
     int openStream(const wchar_t* path, bool writable);
     int createStream(const wchar_t* path);
+    // A new stream on `path`, opened or created; it replaces any earlier one.
+    int startStream(const wchar_t* path, bool create, bool writable);
     void appendEntry(file_entry* entry);
     void freeEntries();
     // Writes a header line, the maker's line and the ";" line.

@@ -88,25 +88,12 @@ int container::readFileString(wchar_t* buffer, int count) {
 }
 
 int container::openStream(const wchar_t* path, bool writable) {
-    delete file;
-    file = nullptr;
-    if (path == nullptr) {
-        return korvane_status::invalid_arguments;
-    }
-    auto* stream = new (std::nothrow) korvane::detail::checksum_stream();
-    if (stream == nullptr) {
-        return korvane_status::unknown_error;
-    }
-    int status = stream->open_existing(path, writable);
-    if (status != 0) {
-        delete stream;
-        return status;
-    }
-    file = stream;
-    return 0;
+    return startStream(path, false, writable);
 }
 
-int container::createStream(const wchar_t* path) {
+int container::createStream(const wchar_t* path) { return startStream(path, true, true); }
+
+int container::startStream(const wchar_t* path, bool create, bool writable) {
     delete file;
     file = nullptr;
     if (path == nullptr) {
@@ -116,7 +103,7 @@ int container::createStream(const wchar_t* path) {
     if (stream == nullptr) {
         return korvane_status::unknown_error;
     }
-    int status = stream->create_for(path);
+    int status = create ? stream->create_for(path) : stream->open_existing(path, writable);
     if (status != 0) {
         delete stream;
         return status;

@@ -8,25 +8,15 @@
 #include <string>
 
 #include "config/config_internal.h"
+#include "support/target.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using korvane::testing::read_file;
+using korvane::testing::set_environment;
 using korvane::testing::write_file;
 
 namespace {
-
-void put_env(const char* name, const std::optional<std::string>& value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value->c_str() : "");
-#else
-    if (value) {
-        ::setenv(name, value->c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-#endif
-}
 
 std::optional<std::string> get_env(const char* name) {
     const char* value = std::getenv(name);
@@ -41,15 +31,15 @@ class ConfigTest : public ::testing::Test {
     void SetUp() override {
         for (const char* name : kLocationVariables) {
             saved.emplace_back(name, get_env(name));
-            put_env(name, std::nullopt);
+            set_environment(name, std::nullopt);
         }
-        put_env("LOCALAPPDATA", dir.path().string());
+        set_environment("LOCALAPPDATA", dir.path().string());
         config_access::reset();
     }
     void TearDown() override {
         config_access::reset();
         for (const auto& [name, value] : saved) {
-            put_env(name.c_str(), value);
+            set_environment(name.c_str(), value);
         }
     }
 
@@ -274,39 +264,39 @@ TEST_F(ConfigTest, FailedNewFileLeavesConfigurationAsItWas) {
 
 TEST_F(ConfigTest, LocationFromTheEnvironment) {
     using korvane::config_detail::find_location;
-    put_env("LOCALAPPDATA", std::nullopt);
+    set_environment("LOCALAPPDATA", std::nullopt);
     EXPECT_FALSE(find_location());
     EXPECT_FALSE(reload().set("a", "1"));  // nowhere to keep it
 
-    put_env("HOME", "/home/u/");
+    set_environment("HOME", "/home/u/");
     EXPECT_EQ(find_location()->file, "/home/u/.config/Korvane/korvane.conf");
-    put_env("XDG_CONFIG_HOME", "relative/ignored");
+    set_environment("XDG_CONFIG_HOME", "relative/ignored");
     EXPECT_EQ(find_location()->file, "/home/u/.config/Korvane/korvane.conf");
-    put_env("XDG_CONFIG_HOME", "/xdg");
+    set_environment("XDG_CONFIG_HOME", "/xdg");
     EXPECT_EQ(find_location()->file, "/xdg/Korvane/korvane.conf");
-    put_env("APPDATA", "/roaming\\");  // a backslash is no separator
+    set_environment("APPDATA", "/roaming\\");  // a backslash is no separator
     EXPECT_EQ(find_location()->file, "/roaming\\/Korvane/korvane.conf");
-    put_env("LOCALAPPDATA", "");  // empty counts as unset
+    set_environment("LOCALAPPDATA", "");  // empty counts as unset
     EXPECT_EQ(find_location()->directory, "/roaming\\/Korvane/");
-    put_env("LOCALAPPDATA", "/local/");
+    set_environment("LOCALAPPDATA", "/local/");
     EXPECT_EQ(find_location()->file, "/local/Korvane/korvane.conf");
 
     std::string longest(989, 'd');
     longest[0] = '/';
-    put_env("LOCALAPPDATA", longest);
+    set_environment("LOCALAPPDATA", longest);
     EXPECT_TRUE(find_location());
-    put_env("LOCALAPPDATA", longest + "d");
+    set_environment("LOCALAPPDATA", longest + "d");
     EXPECT_FALSE(find_location());
     EXPECT_FALSE(reload().set("a", "1"));
 }
 
 TEST_F(ConfigTest, SetNeedsAnExistingParentExceptForTheHomeFallback) {
-    put_env("LOCALAPPDATA", (dir / "missing").string());
+    set_environment("LOCALAPPDATA", (dir / "missing").string());
     EXPECT_FALSE(reload().set("a", "1"));
     EXPECT_FALSE(fs::exists(dir / "missing"));
 
-    put_env("LOCALAPPDATA", std::nullopt);
-    put_env("HOME", dir.path().string());
+    set_environment("LOCALAPPDATA", std::nullopt);
+    set_environment("HOME", dir.path().string());
     ASSERT_TRUE(reload().set("a", "1"));
     EXPECT_EQ(read_file(dir / ".config" / "Korvane" / "korvane.conf"), "a=1\n");
 }
