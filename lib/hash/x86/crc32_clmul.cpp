@@ -1,5 +1,5 @@
 // CRC-32 by carry-less multiplication ("folding"), in 128-, 256- and 512-bit
-// widths.
+// widths: one folding routine, instantiated once per vector width.
 //
 // The data is viewed as one long polynomial over GF(2). A 128-bit block A that
 // is followed by D more bits of message contributes A * x^D; since only the
@@ -92,10 +92,6 @@ constexpr fold_constants fold_128 = fold_by(128);
 constexpr fold_constants fold_256 = fold_by(256);
 constexpr fold_constants fold_384 = fold_by(384);
 constexpr fold_constants fold_512 = fold_by(512);
-constexpr fold_constants fold_768 = fold_by(768);
-constexpr fold_constants fold_1024 = fold_by(1024);
-constexpr fold_constants fold_1536 = fold_by(1536);
-constexpr fold_constants fold_2048 = fold_by(2048);
 
 // The published values for this polynomial; a cheap guard against a slip in
 // the bit conventions above.
@@ -108,16 +104,20 @@ constexpr std::uint64_t barrett_mu = reflect(barrett_quotient(), 33);
 constexpr std::uint64_t barrett_p = reflect(generator, 33);
 static_assert(barrett_mu == 0x1F7011641ull && barrett_p == 0x1DB710641ull);
 
-// ---- 128-bit helpers ----
+// ---- one vector width per type ----
+//
+// Each width supplies the same few operations, compiled for its own target.
+// The folding routine (hash/x86/crc32_fold.h) is written once over them and
+// compiled once per width with that width's target, so no width's
+// instructions leak into another path.
 
 #define KORVANE_TARGET_CLMUL __attribute__((target("pclmul,sse4.1")))
+#define KORVANE_TARGET_VPCLMUL256 __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
+#define KORVANE_TARGET_VPCLMUL512 \
+    __attribute__((target("avx512f,avx512vl,avx512bw,avx2,vpclmulqdq,pclmul,sse4.1")))
 
 KORVANE_TARGET_CLMUL inline __m128i pair128(fold_constants k) {
     return _mm_set_epi64x(static_cast<long long>(k.hi), static_cast<long long>(k.lo));
-}
-
-KORVANE_TARGET_CLMUL inline __m128i load128(const unsigned char* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
 KORVANE_TARGET_CLMUL inline __m128i fold128(__m128i x, __m128i k) {
@@ -146,173 +146,149 @@ KORVANE_TARGET_CLMUL inline std::uint32_t reduce128(__m128i x) {
     return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(w, qp), 1));
 }
 
-// Folds the remaining whole 16-byte blocks into `x`, reduces, and runs the
+struct width128 {
+    using vec = __m128i;
+    static constexpr std::size_t bytes = 16;
+
+    KORVANE_TARGET_CLMUL static vec load(const unsigned char* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    }
+    KORVANE_TARGET_CLMUL static vec constants(fold_constants k) { return pair128(k); }
+    // The running register enters as the first 32 bits of the message.
+    KORVANE_TARGET_CLMUL static vec with_register(vec x, std::uint32_t reg) {
+        return _mm_xor_si128(x, _mm_cvtsi32_si128(static_cast<int>(reg)));
+    }
+    // fold(x) XOR data.
+    KORVANE_TARGET_CLMUL static vec fold_xor(vec x, vec k, vec data) {
+        return _mm_xor_si128(fold128(x, k), data);
+    }
+    KORVANE_TARGET_CLMUL static __m128i narrow(vec x) { return x; }
+};
+
+struct width256 {
+    using vec = __m256i;
+    static constexpr std::size_t bytes = 32;
+
+    KORVANE_TARGET_VPCLMUL256 static vec load(const unsigned char* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    KORVANE_TARGET_VPCLMUL256 static vec constants(fold_constants k) {
+        return _mm256_broadcastsi128_si256(pair128(k));
+    }
+    KORVANE_TARGET_VPCLMUL256 static vec with_register(vec x, std::uint32_t reg) {
+        return _mm256_xor_si256(x,
+                                _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(reg))));
+    }
+    KORVANE_TARGET_VPCLMUL256 static vec fold_xor(vec x, vec k, vec data) {
+        return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(x, k, 0x00),
+                                                 _mm256_clmulepi64_epi128(x, k, 0x11)),
+                                data);
+    }
+    // The two 128-bit lanes folded into one.
+    KORVANE_TARGET_VPCLMUL256 static __m128i narrow(vec x) {
+        return _mm_xor_si128(fold128(_mm256_castsi256_si128(x), pair128(fold_128)),
+                             _mm256_extracti128_si256(x, 1));
+    }
+};
+
+struct width512 {
+    using vec = __m512i;
+    static constexpr std::size_t bytes = 64;
+
+    KORVANE_TARGET_VPCLMUL512 static vec load(const unsigned char* p) {
+        return _mm512_loadu_si512(p);
+    }
+    KORVANE_TARGET_VPCLMUL512 static vec constants(fold_constants k) {
+        const auto lo = static_cast<long long>(k.lo);
+        const auto hi = static_cast<long long>(k.hi);
+        return _mm512_set_epi64(hi, lo, hi, lo, hi, lo, hi, lo);
+    }
+    KORVANE_TARGET_VPCLMUL512 static vec with_register(vec x, std::uint32_t reg) {
+        return _mm512_xor_si512(x,
+                                _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(reg))));
+    }
+    // One three-way XOR for both products and the data.
+    KORVANE_TARGET_VPCLMUL512 static vec fold_xor(vec x, vec k, vec data) {
+        return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
+                                         _mm512_clmulepi64_epi128(x, k, 0x11), data, 0x96);
+    }
+    // The four 128-bit lanes, each moved to the end of the vector, folded
+    // into one.
+    KORVANE_TARGET_VPCLMUL512 static __m128i narrow(vec x) {
+        return _mm_xor_si128(_mm_xor_si128(fold128(lane<0>(x), pair128(fold_384)),
+                                           fold128(lane<1>(x), pair128(fold_256))),
+                             _mm_xor_si128(fold128(lane<2>(x), pair128(fold_128)), lane<3>(x)));
+    }
+
+  private:
+    // Lane `I` of `z`. The zero-masked form avoids the "undefined" source
+    // operand of the plain intrinsic, which some compilers report as
+    // uninitialized.
+    template <int I>
+    KORVANE_TARGET_VPCLMUL512 static __m128i lane(vec z) {
+        return _mm512_maskz_extracti32x4_epi32(0xF, z, I);
+    }
+};
+
+// Multipliers that move a block forward by `blocks` vectors of width W.
+template <class W>
+constexpr fold_constants fold_vectors(unsigned blocks) {
+    return fold_by(static_cast<unsigned>(blocks * W::bytes * 8));
+}
+
+// Folds the whole 16-byte blocks that remain into `x`, reduces, and runs the
 // table path over the last bytes.
 KORVANE_TARGET_CLMUL inline std::uint32_t finish128(__m128i x, const unsigned char* p,
                                                     std::size_t n) {
-    const __m128i k128 = pair128(fold_128);
+    const __m128i k = pair128(fold_128);
     while (n >= 16) {
-        x = _mm_xor_si128(fold128(x, k128), load128(p));
+        x = width128::fold_xor(x, k, width128::load(p));
         p += 16;
         n -= 16;
     }
     return update_slicing16(reduce128(x), p, n);
 }
 
+// The folding routine, once per width and compiled for that width's target.
+#define KORVANE_FOLD_TARGET KORVANE_TARGET_CLMUL
+#define KORVANE_FOLD_NAME fold_with_pclmul
+#include "hash/x86/crc32_fold.h"
+#define KORVANE_FOLD_TARGET KORVANE_TARGET_VPCLMUL256
+#define KORVANE_FOLD_NAME fold_with_vpclmul256
+#include "hash/x86/crc32_fold.h"
+#define KORVANE_FOLD_TARGET KORVANE_TARGET_VPCLMUL512
+#define KORVANE_FOLD_NAME fold_with_vpclmul512
+#include "hash/x86/crc32_fold.h"
+
 }  // namespace
 
-KORVANE_TARGET_CLMUL
-std::uint32_t update_pclmul(std::uint32_t reg, const unsigned char* p, std::size_t n) {
+// Shorter inputs than four vectors take one 128-bit accumulator, or the
+// tables when not even one block is there.
+KORVANE_TARGET_CLMUL std::uint32_t update_pclmul(std::uint32_t reg, const unsigned char* p,
+                                                 std::size_t n) {
     if (n < 16) {
         return update_slicing16(reg, p, n);
     }
-    __m128i x0 = _mm_xor_si128(load128(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
-    p += 16;
-    n -= 16;
-    if (n >= 48) {
-        __m128i x1 = load128(p);
-        __m128i x2 = load128(p + 16);
-        __m128i x3 = load128(p + 32);
-        p += 48;
-        n -= 48;
-        const __m128i k512 = pair128(fold_512);
-        while (n >= 64) {
-            x0 = _mm_xor_si128(fold128(x0, k512), load128(p));
-            x1 = _mm_xor_si128(fold128(x1, k512), load128(p + 16));
-            x2 = _mm_xor_si128(fold128(x2, k512), load128(p + 32));
-            x3 = _mm_xor_si128(fold128(x3, k512), load128(p + 48));
-            p += 64;
-            n -= 64;
-        }
-        x0 = _mm_xor_si128(
-            _mm_xor_si128(fold128(x0, pair128(fold_384)), fold128(x1, pair128(fold_256))),
-            _mm_xor_si128(fold128(x2, pair128(fold_128)), x3));
+    if (n < 4 * width128::bytes) {
+        return finish128(width128::with_register(width128::load(p), reg), p + 16, n - 16);
     }
-    return finish128(x0, p, n);
+    return fold_with_pclmul<width128>(reg, p, n);
 }
 
-// ---- 256-bit VPCLMULQDQ (AVX2) ----
-
-#define KORVANE_TARGET_VPCLMUL256 __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
-
-namespace {
-
-KORVANE_TARGET_VPCLMUL256 inline __m256i pair256(fold_constants k) {
-    return _mm256_broadcastsi128_si256(pair128(k));
-}
-
-KORVANE_TARGET_VPCLMUL256 inline __m256i load256(const unsigned char* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-KORVANE_TARGET_VPCLMUL256 inline __m256i fold256(__m256i x, __m256i k) {
-    return _mm256_xor_si256(_mm256_clmulepi64_epi128(x, k, 0x00),
-                            _mm256_clmulepi64_epi128(x, k, 0x11));
-}
-
-}  // namespace
-
-KORVANE_TARGET_VPCLMUL256
-std::uint32_t update_vpclmul256(std::uint32_t reg, const unsigned char* p, std::size_t n) {
-    if (n < 128) {
+KORVANE_TARGET_VPCLMUL256 std::uint32_t update_vpclmul256(std::uint32_t reg, const unsigned char* p,
+                                                          std::size_t n) {
+    if (n < 4 * width256::bytes) {
         return update_pclmul(reg, p, n);
     }
-    __m256i y0 = _mm256_xor_si256(load256(p),
-                                  _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(reg))));
-    __m256i y1 = load256(p + 32);
-    __m256i y2 = load256(p + 64);
-    __m256i y3 = load256(p + 96);
-    p += 128;
-    n -= 128;
-    const __m256i k1024 = pair256(fold_1024);
-    while (n >= 128) {
-        y0 = _mm256_xor_si256(fold256(y0, k1024), load256(p));
-        y1 = _mm256_xor_si256(fold256(y1, k1024), load256(p + 32));
-        y2 = _mm256_xor_si256(fold256(y2, k1024), load256(p + 64));
-        y3 = _mm256_xor_si256(fold256(y3, k1024), load256(p + 96));
-        p += 128;
-        n -= 128;
-    }
-    const __m256i k256 = pair256(fold_256);
-    y0 = _mm256_xor_si256(
-        _mm256_xor_si256(fold256(y0, pair256(fold_768)), fold256(y1, pair256(fold_512))),
-        _mm256_xor_si256(fold256(y2, k256), y3));
-    while (n >= 32) {
-        y0 = _mm256_xor_si256(fold256(y0, k256), load256(p));
-        p += 32;
-        n -= 32;
-    }
-    const __m128i x = _mm_xor_si128(fold128(_mm256_castsi256_si128(y0), pair128(fold_128)),
-                                    _mm256_extracti128_si256(y0, 1));
-    return finish128(x, p, n);
+    return fold_with_vpclmul256<width256>(reg, p, n);
 }
 
-// ---- 512-bit VPCLMULQDQ (AVX-512) ----
-
-#define KORVANE_TARGET_VPCLMUL512 \
-    __attribute__((target("avx512f,avx512vl,avx512bw,avx2,vpclmulqdq,pclmul,sse4.1")))
-
-namespace {
-
-KORVANE_TARGET_VPCLMUL512 inline __m512i pair512(fold_constants k) {
-    const auto lo = static_cast<long long>(k.lo);
-    const auto hi = static_cast<long long>(k.hi);
-    return _mm512_set_epi64(hi, lo, hi, lo, hi, lo, hi, lo);
-}
-
-// Lane `i` of `z`. The zero-masked form avoids the "undefined" source operand
-// of the plain intrinsic, which some compilers report as uninitialized.
-template <int I>
-KORVANE_TARGET_VPCLMUL512 inline __m128i lane(__m512i z) {
-    return _mm512_maskz_extracti32x4_epi32(0xF, z, I);
-}
-
-KORVANE_TARGET_VPCLMUL512 inline __m512i load512(const unsigned char* p) {
-    return _mm512_loadu_si512(p);
-}
-
-// fold(x) XOR data in one three-way XOR.
-KORVANE_TARGET_VPCLMUL512 inline __m512i fold512_xor(__m512i x, __m512i k, __m512i data) {
-    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
-                                     _mm512_clmulepi64_epi128(x, k, 0x11), data, 0x96);
-}
-
-}  // namespace
-
-KORVANE_TARGET_VPCLMUL512
-std::uint32_t update_vpclmul512(std::uint32_t reg, const unsigned char* p, std::size_t n) {
-    if (n < 256) {
+KORVANE_TARGET_VPCLMUL512 std::uint32_t update_vpclmul512(std::uint32_t reg, const unsigned char* p,
+                                                          std::size_t n) {
+    if (n < 4 * width512::bytes) {
         return update_pclmul(reg, p, n);
     }
-    __m512i z0 = _mm512_xor_si512(load512(p),
-                                  _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(reg))));
-    __m512i z1 = load512(p + 64);
-    __m512i z2 = load512(p + 128);
-    __m512i z3 = load512(p + 192);
-    p += 256;
-    n -= 256;
-    const __m512i k2048 = pair512(fold_2048);
-    while (n >= 256) {
-        z0 = fold512_xor(z0, k2048, load512(p));
-        z1 = fold512_xor(z1, k2048, load512(p + 64));
-        z2 = fold512_xor(z2, k2048, load512(p + 128));
-        z3 = fold512_xor(z3, k2048, load512(p + 192));
-        p += 256;
-        n -= 256;
-    }
-    const __m512i k512 = pair512(fold_512);
-    z2 = fold512_xor(z2, k512, z3);
-    z0 = fold512_xor(z0, pair512(fold_1536), fold512_xor(z1, pair512(fold_1024), z2));
-    while (n >= 64) {
-        z0 = fold512_xor(z0, k512, load512(p));
-        p += 64;
-        n -= 64;
-    }
-    const __m128i x =
-        _mm_xor_si128(_mm_xor_si128(fold128(lane<0>(z0), pair128(fold_384)),
-                                    fold128(lane<1>(z0), pair128(fold_256))),
-                      _mm_xor_si128(fold128(lane<2>(z0), pair128(fold_128)), lane<3>(z0)));
-    return finish128(x, p, n);
+    return fold_with_vpclmul512<width512>(reg, p, n);
 }
 
 }  // namespace korvane::crc32::x86
