@@ -302,3 +302,36 @@ TEST_F(ConfigTest, SetNeedsAnExistingParentExceptForTheHomeFallback) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: `set` used to report success for settings that the next load reads as
+// something else (blanks stripped, a comment cut off, quotes removed).
+TEST_F(ConfigTest, SetRefusesWhatWouldReadBackDifferently) {
+    config& store = load("k=1\n");
+    const std::pair<const char*, const char*> refused[] = {
+        {"k", "\""},  {"k", "'x'"}, {"k", "\"x\""}, {"k", " v"}, {"k", "v "},
+        {"k", "v\t"}, {"k", "a;b"}, {"k", ";"},     {" k", "v"}, {"k ", "v"},
+        {"k;", "v"},  {";k", "v"},  {"", " "},
+    };
+    for (const auto& [key, value] : refused) {
+        EXPECT_FALSE(store.set(key, value)) << '[' << key << "]=[" << value << ']';
+    }
+    EXPECT_EQ(read_file(dir / "Korvane" / "korvane.conf"), "k=1\n");
+    EXPECT_EQ(text(store["k"]), "1");
+
+    // What does read back is still kept, quotes and semicolons included.
+    const std::pair<const char*, const char*> kept[] = {
+        {"k", "'a;b'c"}, {"q", "it\\'s"}, {"u", "\"open"},
+        {"e", ""},       {"", "v"},       {"x", "caf\xc3\xa9"},
+    };
+    for (const auto& [key, value] : kept) {
+        EXPECT_TRUE(store.set(key, value)) << '[' << key << "]=[" << value << ']';
+    }
+    config& again = reload();
+    for (const auto& [key, value] : kept) {
+        EXPECT_EQ(text(again[key]), value) << '[' << key << ']';
+    }
+}
+
+}  // namespace

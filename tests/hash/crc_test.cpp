@@ -236,3 +236,35 @@ TEST(CrcDispatch, AutomaticChoiceIsSupportedAndRestorable) {
 }
 
 }  // namespace
+
+// ---- inputs that end at, or start right after, an unreadable page ----
+//
+// A vector load that reaches past the last byte (or before the first) faults
+// here, where an ordinary buffer would hand it a neighbour's bytes.
+
+#include "support/guarded.h"
+
+namespace {
+
+TEST_P(CrcPath, ReadsNothingBeyondEitherEnd) {
+    korvane::testing::guarded_region region(70000);
+    KORVANE_REQUIRE_GUARD_PAGES(region);
+    const std::string data = korvane::testing::random_bytes(70000, 21);
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 600; ++n) {
+        lengths.push_back(n);
+    }
+    for (std::size_t n : {1023u, 1024u, 1025u, 4095u, 4096u, 4097u, 65535u, 70000u}) {
+        lengths.push_back(n);
+    }
+    for (std::size_t n : lengths) {
+        const std::string_view piece(data.data(), n);
+        const std::uint32_t expected = bitwise_crc(0xFFFFFFFFu, bytes(data), n);
+        ASSERT_EQ(run(0xFFFFFFFFu, region.at_end(piece), n), expected)
+            << "ending at the guard, length " << n;
+        ASSERT_EQ(run(0xFFFFFFFFu, region.at_start(piece), n), expected)
+            << "starting at the guard, length " << n;
+    }
+}
+
+}  // namespace

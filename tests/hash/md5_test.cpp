@@ -172,3 +172,31 @@ TEST(Md5, HasherIsReusableAfterFinalize) {
 }
 
 }  // namespace
+
+// ---- inputs that end at, or start right after, an unreadable page ----
+
+#include "support/guarded.h"
+
+namespace {
+
+TEST(Md5, ReadsNothingBeyondEitherEnd) {
+    korvane::testing::guarded_region region(20000);
+    KORVANE_REQUIRE_GUARD_PAGES(region);
+    const std::string data = korvane::testing::random_bytes(20000, 22);
+    for (std::size_t n : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 127u, 128u, 129u, 1000u,
+                          4095u, 4096u, 4097u, 20000u}) {
+        const std::string piece = data.substr(0, n);
+        const std::string expected = md5_hex(piece);
+        for (const bool at_end : {true, false}) {
+            const unsigned char* p = at_end ? region.at_end(piece) : region.at_start(piece);
+            md5hasher h;
+            h.init();
+            h.update(p, static_cast<std::uint32_t>(n));
+            h.finalize();
+            EXPECT_EQ(hex(static_cast<const unsigned char*>(h.hash()), h.hash_size()), expected)
+                << (at_end ? "ending at" : "starting at") << " the guard, length " << n;
+        }
+    }
+}
+
+}  // namespace
