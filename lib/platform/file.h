@@ -50,12 +50,6 @@ class native_file {
     int handle = -1;
 };
 
-// Runs `body` in a child process whose file-size limit is `limit` bytes (and
-// whose signal for exceeding it is ignored, so that writes fail with an error
-// instead of ending the process). Returns the child's exit status, or -1 when
-// the child could not be run or ended abnormally. For tests of failing writes.
-int run_with_file_size_limit(std::uint64_t limit, int (*body)(void*), void* context);
-
 }  // namespace korvane::platform
 
 #endif

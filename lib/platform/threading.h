@@ -1,6 +1,7 @@
 // Threads and waiting. Every blocking wait of the pipeline ends up here, so that
-// each target can use the cheapest primitive it has (a futex on Linux; on
-// Windows event objects and WaitOnAddress).
+// each target can use the cheapest primitive it has (a futex on Linux,
+// condition variables on other POSIX systems; on Windows event objects and
+// WaitOnAddress).
 #ifndef KORVANE_PLATFORM_THREADING_H
 #define KORVANE_PLATFORM_THREADING_H
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "formats_test.h"
-#include "platform/file.h"
+#include "support/process.h"
 #include "support/target.h"
 
 namespace korvane::testing {
@@ -57,7 +57,7 @@ TEST(FailingWrites, CreationOverLimitLeavesOldListUntouched) {
     temp_dir dir;
     auto target = dir.write("list.sfv", "a.txt 00000000\r\n");
     job work{wide(target), 2000};
-    int exit_code = platform::run_with_file_size_limit(4096, create_list, &work);
+    int exit_code = run_with_file_size_limit(4096, create_list, &work);
     EXPECT_EQ(-exit_code, korvane_status::unknown_error);  // EFBIG
     EXPECT_EQ(read_file(target), "a.txt 00000000\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
@@ -81,18 +81,18 @@ TEST(FailingWrites, TagRewriteOverLimitKeepsEveryEntry) {
     auto target = dir.write("list.sfv", text + old_tag + late);
     job work{wide(target), 0};
     std::uint64_t limit = text.size() + late.size() + 40;
-    int exit_code = platform::run_with_file_size_limit(limit, verify_all, &work);
+    int exit_code = run_with_file_size_limit(limit, verify_all, &work);
     EXPECT_EQ(-exit_code, korvane_status::unknown_error);
     EXPECT_EQ(read_file(target), text + late);
 
     // Without lines to move, the entries end the file exactly as before.
     target = dir.write("list.sfv", text);
-    exit_code = platform::run_with_file_size_limit(text.size() + 20, verify_all, &work);
+    exit_code = run_with_file_size_limit(text.size() + 20, verify_all, &work);
     EXPECT_EQ(-exit_code, korvane_status::unknown_error);
     EXPECT_EQ(read_file(target), text);
 
     // With room enough the same run succeeds.
-    exit_code = platform::run_with_file_size_limit(text.size() + 4096, verify_all, &work);
+    exit_code = run_with_file_size_limit(text.size() + 4096, verify_all, &work);
     EXPECT_EQ(exit_code, 0);
     EXPECT_NE(read_file(target).find(";K2-4711\r\n"), std::string::npos);
 }

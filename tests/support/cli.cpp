@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/process.h"
+#include "support/process.h"
 #include "support/target.h"
 
 namespace korvane::testing {
@@ -32,10 +32,10 @@ bool cli_test::can_drop_privileges() {
     }
     static const int answer = [] {
         temp_dir scratch;
-        korvane::platform::process_options options;
+        process_options options;
         options.scratch_directory = scratch.path().string();
-        auto r = korvane::platform::run_process(
-            {"sh", "-c", "test \"$(id -u)\" = 0 && command -v setpriv >/dev/null"}, options);
+        auto r = run_process({"sh", "-c", "test \"$(id -u)\" = 0 && command -v setpriv >/dev/null"},
+                             options);
         return r.started && r.exit_status == 0 ? 1 : 0;
     }();
     return answer == 1;
@@ -51,7 +51,7 @@ cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
         std::filesystem::permissions(dir.path(), perms::all);
         std::filesystem::permissions(config_dir(), perms::all);
     }
-    korvane::platform::process_options options;
+    process_options options;
     options.working_directory = dir.path().string();
     options.scratch_directory = std::filesystem::temp_directory_path().string();
     options.environment = {{"LOCALAPPDATA", config_dir().string()},
@@ -59,7 +59,7 @@ cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
                            {"XDG_CONFIG_HOME", std::nullopt},
                            {"HOME", dir.path().string()}};
     options.file_size_limit = file_size_limit;
-    auto result = korvane::platform::run_process(argv, options);
+    auto result = run_process(argv, options);
     EXPECT_TRUE(result.started) << argv[0];
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;
     if (on_windows) {

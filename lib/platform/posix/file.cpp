@@ -1,10 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -137,31 +134,6 @@ int native_file::close() {
     handle = -1;
     // After close fails with EINTR the descriptor is gone on Linux: no retry.
     return ::close(fd) != 0 && errno != EINTR ? errno : 0;
-}
-
-int run_with_file_size_limit(std::uint64_t limit, int (*body)(void*), void* context) {
-    std::fflush(nullptr);
-    pid_t child = ::fork();
-    if (child < 0) {
-        return -1;
-    }
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit rl;
-        rl.rlim_cur = static_cast<rlim_t>(limit);
-        rl.rlim_max = static_cast<rlim_t>(limit);
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) {
-            ::_exit(125);
-        }
-        ::_exit(body(context) & 0xFF);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace korvane::platform

@@ -1,35 +1,19 @@
 #include "platform/threading.h"
 
-#include <linux/futex.h>
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <new>
+
+#include "platform/posix/word_wait.h"
 
 namespace korvane::platform {
 
 namespace {
 
 using steady = std::chrono::steady_clock;
-
-// A futex works on the plain 32-bit value inside the atomic object.
-std::uint32_t* word_address(const std::atomic<std::uint32_t>& word) {
-    static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
-    return const_cast<std::uint32_t*>(reinterpret_cast<const std::uint32_t*>(&word));
-}
-
-void futex_wait(const std::atomic<std::uint32_t>& word, std::uint32_t expected,
-                const timespec* relative) {
-    ::syscall(SYS_futex, word_address(word), FUTEX_WAIT_PRIVATE, expected, relative, nullptr, 0);
-}
-
-void futex_wake(const std::atomic<std::uint32_t>& word, int count) {
-    ::syscall(SYS_futex, word_address(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
-}
+using posix::word_wait;
+using posix::word_wake;
 
 struct thread_record {
     pthread_t id;
@@ -47,7 +31,7 @@ void* thread_start(void* record) {
 // so that a signal costs a system call only when somebody actually sleeps. A
 // signal is one atomic operation on that word and reads nothing of the event
 // afterwards: a waiter released by it may destroy the event at once.
-struct futex_event {
+struct word_event {
     static constexpr std::uint32_t signal_bit = 1;
     static constexpr std::uint32_t one_sleeper = 2;
 
@@ -96,29 +80,29 @@ void thread_detach(void* handle) {
 }
 
 void* event_create() {
-    return new (std::nothrow) futex_event;
+    return new (std::nothrow) word_event;
 }
 
 void event_destroy(void* event) {
-    delete static_cast<futex_event*>(event);
+    delete static_cast<word_event*>(event);
 }
 
 void event_signal(void* event) {
-    auto* self = static_cast<futex_event*>(event);
+    auto* self = static_cast<word_event*>(event);
     if (self == nullptr) {
         return;
     }
-    std::uint32_t before = self->word.fetch_or(futex_event::signal_bit, std::memory_order_acq_rel);
-    if (before >= futex_event::one_sleeper) {
-        // Only the address is used from here on; a futex wake on memory that was
+    std::uint32_t before = self->word.fetch_or(word_event::signal_bit, std::memory_order_acq_rel);
+    if (before >= word_event::one_sleeper) {
+        // Only the address is used from here on; a wake on memory that was
         // freed meanwhile wakes nobody or causes a spurious wake-up, which every
-        // futex waiter tolerates.
-        futex_wake(self->word, 1);
+        // waiter tolerates.
+        word_wake(self->word, 1);
     }
 }
 
 bool event_wait(void* event, std::uint32_t timeout_ms) {
-    auto* self = static_cast<futex_event*>(event);
+    auto* self = static_cast<word_event*>(event);
     if (self == nullptr) {
         return false;
     }
@@ -152,43 +136,40 @@ bool event_wait(void* event, std::uint32_t timeout_ms) {
     }
     const bool forever = timeout_ms == wait_forever;
     const auto deadline = start + std::chrono::milliseconds(timeout_ms);
-    std::uint32_t value =
-        self->word.fetch_add(futex_event::one_sleeper, std::memory_order_relaxed) +
-        futex_event::one_sleeper;
+    std::uint32_t value = self->word.fetch_add(word_event::one_sleeper, std::memory_order_relaxed) +
+                          word_event::one_sleeper;
     for (;;) {
-        if ((value & futex_event::signal_bit) != 0) {
+        if ((value & word_event::signal_bit) != 0) {
             // Take the signal and leave the sleepers in one step.
             if (self->word.compare_exchange_weak(
-                    value, value - futex_event::signal_bit - futex_event::one_sleeper,
+                    value, value - word_event::signal_bit - word_event::one_sleeper,
                     std::memory_order_acquire, std::memory_order_relaxed)) {
                 return true;
             }
             continue;
         }
-        timespec relative{};
+        std::int64_t left_ns = -1;
         if (!forever) {
             const auto now = steady::now();
             if (now >= deadline) {
-                self->word.fetch_sub(futex_event::one_sleeper, std::memory_order_relaxed);
+                self->word.fetch_sub(word_event::one_sleeper, std::memory_order_relaxed);
                 return false;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-            relative.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-            relative.tv_nsec = static_cast<long>(left.count() % 1000000000);
+            left_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
         }
         // Sleeps only while the word is unchanged, so a signal between the test
         // above and this call is never missed.
-        futex_wait(self->word, value, forever ? nullptr : &relative);
+        word_wait(self->word, value, left_ns);
         value = self->word.load(std::memory_order_relaxed);
     }
 }
 
 void wait_on_word(const std::atomic<std::uint32_t>& word, std::uint32_t expected) {
-    futex_wait(word, expected, nullptr);
+    word_wait(word, expected, -1);
 }
 
 void wake_word(const std::atomic<std::uint32_t>& word) {
-    futex_wake(word, 0x7FFFFFFF);
+    word_wake(word, 0x7FFFFFFF);
 }
 
 }  // namespace korvane::platform

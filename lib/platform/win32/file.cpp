@@ -156,10 +156,4 @@ int native_file::close() {
     return ::_close(fd) != 0 ? crt_error(EIO) : 0;
 }
 
-// Windows has no per-process limit on file sizes: the tests that need one
-// cannot run here. -1 says the child could not be run.
-int run_with_file_size_limit(std::uint64_t, int (*)(void*), void*) {
-    return -1;
-}
-
 }  // namespace korvane::platform

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "support/process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace korvane::platform {
+namespace korvane::testing {
 
 namespace {
 
@@ -36,8 +36,10 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
     }
     const std::string scratch =
         options.scratch_directory.empty() ? std::string("/tmp") : options.scratch_directory;
-    const std::string out_path = scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".out";
-    const std::string err_path = scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".err";
+    const std::string out_path =
+        scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".out";
+    const std::string err_path =
+        scratch + "/.korvane-process-" + std::to_string(::getpid()) + ".err";
 
     std::vector<char*> args;
     for (const auto& a : argv) {
@@ -96,4 +98,29 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
     return result;
 }
 
-}  // namespace korvane::platform
+int run_with_file_size_limit(std::uint64_t limit, int (*body)(void*), void* context) {
+    std::fflush(nullptr);
+    pid_t child = ::fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl;
+        rl.rlim_cur = static_cast<rlim_t>(limit);
+        rl.rlim_max = static_cast<rlim_t>(limit);
+        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) {
+            ::_exit(125);
+        }
+        ::_exit(body(context) & 0xFF);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace korvane::testing

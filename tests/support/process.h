@@ -1,14 +1,17 @@
-// Running another program and collecting what it wrote. Used by the end-to-end
-// tests; korvane itself starts no processes.
-#ifndef KORVANE_PLATFORM_PROCESS_H
-#define KORVANE_PLATFORM_PROCESS_H
+// Running another program and collecting what it wrote, and running a piece of
+// a test in a child process with a file-size limit. Test scaffolding only:
+// korvane itself starts no processes. One implementation per target, in
+// posix/ and win32/.
+#ifndef KORVANE_TESTS_SUPPORT_PROCESS_H
+#define KORVANE_TESTS_SUPPORT_PROCESS_H
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace korvane::platform {
+namespace korvane::testing {
 
 struct process_result {
     bool started = false;
@@ -31,6 +34,13 @@ struct process_options {
 
 process_result run_process(const std::vector<std::string>& argv, const process_options& options);
 
-}  // namespace korvane::platform
+// Runs `body` in a child process whose file-size limit is `limit` bytes (and
+// whose signal for exceeding it is ignored, so that writes fail with an error
+// instead of ending the process). Returns the child's exit status, or -1 when
+// the child could not be run or ended abnormally. For tests of failing writes;
+// Windows has no such limit and always returns -1.
+int run_with_file_size_limit(std::uint64_t limit, int (*body)(void*), void* context);
+
+}  // namespace korvane::testing
 
 #endif
