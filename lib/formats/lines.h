@@ -22,8 +22,10 @@ platform::calendar_time utc_from_ticks(std::uint64_t ticks);
 // time now. `maker` is the text between "by " and " on".
 std::string header_line(const std::string& maker);
 
-// The whole name as bytes for writing: false when a unit does not fit a byte
-// or the name holds a line feed, which would split the entry line.
+// Whether a name, already converted to bytes, can be written as one entry
+// line: false when it holds a line feed, which would split the line. (Units
+// that do not fit a byte were caught at the conversion: such an entry is
+// marked as not writable.)
 bool is_line_safe(const char* text);
 
 constexpr bool is_hex_digit(wchar_t c) {
