@@ -242,3 +242,29 @@ TEST(Calendar, UtcDatesFromTicks) {
 
 }  // namespace
 }  // namespace korvane::testing
+
+namespace korvane::testing {
+namespace {
+
+// Found by fuzzing. A zero byte cannot be part of a file name: delivered, the
+// name would end at it and verification would check another file.
+TEST(ContainerLines, ANameWithAZeroByteIsAnInvalidLine) {
+    temp_dir dir;
+    write_file(dir / "list.sfv", std::string("a.txt\0x 12345678\r\n", 19));
+    write_file(dir / "list.md5", std::string(32, '0') + std::string(" *a.txt\0x\n", 11));
+    sfv sfv_list;
+    md5 md5_list;
+    for (container* list :
+         {static_cast<container*>(&sfv_list), static_cast<container*>(&md5_list)}) {
+        const char* file = list == &sfv_list ? "list.sfv" : "list.md5";
+        ASSERT_EQ(list->open(wide(dir / file).c_str()), 0);
+        wchar_t name[264];
+        std::uint64_t size = 0;
+        unsigned char digest[16];
+        EXPECT_EQ(list->getNextFile(name, 264, &size, digest), -6) << file;
+        list->close();
+    }
+}
+
+}  // namespace
+}  // namespace korvane::testing
