@@ -9,7 +9,13 @@
 
 #include "hash/sha_paths.h"
 
+#if defined(__x86_64__) || defined(_M_X64)
+#define KORVANE_SHA_X86 1
+#include "hash/x86/cpu_features.h"
+#include "hash/x86/sha_x86.h"
+#else
 #define KORVANE_SHA_X86 0
+#endif
 
 namespace korvane::sha {
 namespace {
@@ -27,7 +33,6 @@ support_table detect() {
     const auto& cpu = hash_detail::x86::cpu();
     t.supported[static_cast<int>(algorithm::sha1)][static_cast<int>(path::shani)] = cpu.sha_ni;
     t.supported[static_cast<int>(algorithm::sha256)][static_cast<int>(path::shani)] = cpu.sha_ni;
-    t.supported[static_cast<int>(algorithm::sha512)][static_cast<int>(path::avx2)] = cpu.avx2_bmi2;
 #endif
     return t;
 }
@@ -58,11 +63,6 @@ blocks32_fn raw_sha256(path p) {
 }
 
 blocks64_fn raw_sha512(path p) {
-#if KORVANE_SHA_X86
-    if (p == path::avx2) {
-        return x86::sha512_blocks_avx2;
-    }
-#endif
     (void)p;
     return sha512_blocks_portable;
 }
