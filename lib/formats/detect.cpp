@@ -22,7 +22,8 @@ int container::detectFormat(const wchar_t* path, int* format) {
             return length;
         }
         wchar_t* text = buffer;
-        if (!korvane::detail::unwrap_signed_line(signed_state, text, length)) {
+        // In the order the readers take them: comments before the signed framing.
+        if (buffer[0] == L';' || !korvane::detail::unwrap_signed_line(signed_state, text, length)) {
             continue;
         }
         if (korvane::detail::trimmed_length(text, length) == 0 || text[0] == L';' ||

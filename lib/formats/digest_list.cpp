@@ -98,8 +98,11 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
         wchar_t* text = line;
         int text_length = length;
         if (!korvane::detail::unwrap_signed_line(signed_state, text, text_length) ||
-            text_length == 0 || text[0] == L'#' || text[0] == L';') {
-            continue;  // framing of a signed list, or a comment as md5sum and rhash skip them
+            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L'#' ||
+            text[0] == L';') {
+            // Framing of a signed list, a line of blanks, or a comment as md5sum
+            // and rhash skip them.
+            continue;
         }
         if (korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed)) {
             break;
