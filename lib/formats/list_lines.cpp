@@ -52,28 +52,22 @@ bool equals(const wchar_t* text, int length, const char* word) {
     return true;
 }
 
-// Undoes md5sum's escapes in place. False for an escape it never writes.
+// Undoes md5sum's escapes in place. False for an escape it never writes; the
+// name is then left as it was, for the message that shows the line.
 bool unescape(wchar_t* name, int& length) {
+    for (int i = 0; i < length; ++i) {
+        if (name[i] == L'\\') {
+            if (++i == length || (name[i] != L'\\' && name[i] != L'n' && name[i] != L'r')) {
+                return false;
+            }
+        }
+    }
     int out = 0;
     for (int i = 0; i < length; ++i) {
         wchar_t c = name[i];
         if (c == L'\\') {
-            if (++i == length) {
-                return false;
-            }
-            switch (name[i]) {
-                case L'\\':
-                    c = L'\\';
-                    break;
-                case L'n':
-                    c = L'\n';
-                    break;
-                case L'r':
-                    c = L'\r';
-                    break;
-                default:
-                    return false;
-            }
+            ++i;
+            c = name[i] == L'n' ? L'\n' : name[i] == L'r' ? L'\r' : L'\\';
         }
         name[out++] = c;
     }

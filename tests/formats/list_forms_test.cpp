@@ -171,6 +171,19 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
     }
 }
 
+TEST(DigestListForms, ARejectedEscapedLineIsHandedBackAsWritten) {
+    temp_dir dir;
+    const std::string line = "\\" + d_md5 + "  a\\\\b\\q";
+    auto path = dir.write("bad.md5", line + "\n");
+    md5 list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    wchar_t name[128];
+    unsigned char digest[16];
+    std::uint64_t size = 0;
+    EXPECT_EQ(list.getNextFile(name, 128, &size, digest), korvane_status::invalid_line);
+    EXPECT_EQ(std::wstring(name), std::wstring(line.begin(), line.end()));
+}
+
 TEST(DigestListForms, WritesEveryTypeLikeTheMd5List) {
     temp_dir dir;
     for (kind k : {kind::md5, kind::sha1, kind::sha256, kind::sha512}) {
