@@ -13,13 +13,24 @@ bool is_blank_or_tab(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
 
-bool all_hex(const wchar_t* text, int count) {
-    for (int i = 0; i < count; ++i) {
-        if (!is_hex_digit(text[i])) {
-            return false;
+// One lookup per digit: a digest line holds up to 128 of them.
+constexpr struct hex_table {
+    bool digit[256] = {};
+    constexpr hex_table() {
+        for (int c = 0; c < 256; ++c) {
+            digit[c] = is_hex_digit(static_cast<wchar_t>(c));
         }
     }
-    return true;
+} hex_digits;
+
+bool all_hex(const wchar_t* text, int count) {
+    bool all = true;
+    for (int i = 0; i < count; ++i) {
+        // Units above 255 never come from a list, which is read byte by byte.
+        all &= hex_digits.digit[static_cast<unsigned>(text[i]) & 0xFF] &&
+               static_cast<unsigned>(text[i]) < 256;
+    }
+    return all;
 }
 
 bool starts_with_ignoring_case(const wchar_t* text, int length, const char* prefix) {
@@ -40,6 +51,10 @@ bool starts_with_ignoring_case(const wchar_t* text, int length, const char* pref
 }
 
 bool equals(const wchar_t* text, int length, const char* word) {
+    // Most lines differ at once; the framing lines are rare.
+    if (length == 0 || text[0] != static_cast<wchar_t>(word[0])) {
+        return false;
+    }
     int size = static_cast<int>(std::strlen(word));
     if (trimmed_length(text, length) != size) {
         return false;
