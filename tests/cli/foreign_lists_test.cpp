@@ -131,6 +131,20 @@ TEST_F(ForeignLists, WindowsFoldersAreFoundWithSlashes) {
         << second.out;
 }
 
+TEST_F(ForeignLists, SfvHashCommentsHashNamesAndStrayLineEnds) {
+    dir.write("#1.txt", "123456789");
+    dir.write("list.sfv", "\xEF\xBB\xBF# made on another system\r\r\n#1.txt " + crc_123456789 +
+                              " \t\r\r\na.txt " + crc_abc + "\r\r\n");
+    auto result = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out, "2 files checked\nAll files Ok\n");
+    // korvane's own list of such a name reads back whole.
+    ASSERT_EQ(korvane({"-q", "-c", "ours.sfv", "#1.txt", "a.txt"}).status, 0);
+    EXPECT_EQ(entry_lines(read_file(dir / "ours.sfv"))[0], "\"#1.txt\" " + crc_123456789);
+    auto again = korvane({"-q", "ours.sfv"});
+    EXPECT_EQ(again.out, "2 files checked\nAll files Ok\n");
+}
+
 TEST_F(ForeignLists, SfvMismatchShowsBothChecksumsAsTheListWritesThem) {
     dir.write("list.sfv", "a.txt 12345678\n");
     auto result = korvane({"-q", "list.sfv"});
