@@ -42,9 +42,7 @@ path_record* take_record(expansion_state& state, const wchar_t* text, std::size_
     return record;
 }
 
-bool is_dot_name(const std::wstring& name) {
-    return name == L"." || name == L"..";
-}
+bool is_dot_name(const std::wstring& name) { return name == L"." || name == L".."; }
 
 // Walks `start` and every directory queued after it, breadth first.
 int walk(path_record* start, const run_settings& settings, expansion_state& state) {

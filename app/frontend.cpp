@@ -33,13 +33,9 @@ void print_banner(const wchar_t* program) {
     print(L"%s home page: https://korvane.org/\n", {program});
 }
 
-bool is(const wchar_t* name, const wchar_t* option) {
-    return std::wcscmp(name, option) == 0;
-}
+bool is(const wchar_t* name, const wchar_t* option) { return std::wcscmp(name, option) == 0; }
 
-pass_result end_with(int status) {
-    return {true, status};
-}
+pass_result end_with(int status) { return {true, status}; }
 
 pass_result usage_error() {
     print_usage();
@@ -152,22 +148,18 @@ void print_usage() {
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
-    print(
-        L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
-        L"database\n");
+    print(L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
+          L"database\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
-    print(
-        L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
-        L"extension)\n");
+    print(L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
+          L"extension)\n");
     print(L"                       TYPE is sfv, md5, sha1, sha256 or sha512\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
 }
 
-void print_version(const wchar_t* program) {
-    print_banner(program);
-}
+void print_version(const wchar_t* program) { print_banner(program); }
 
 int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.
