@@ -1,16 +1,22 @@
-// The MD5 reader driven like a verification run. Properties: a delivered entry
-// came from a line of the fixed layout and fits the caller's room; reading
-// never changes the file; every entry delivered, written again by
-// create/addFile/close, reads back with the same name and digest.
+// The digest-list reader driven like a verification run, as an MD5 list, or
+// as the SHA list its content shows. Properties: a delivered entry came from a
+// line that is no comment and fits the caller's room; reading never changes
+// the file; a list read as the type its content detection names does not stop
+// at its first entry line; every entry delivered whose name can be
+// written, written again by create/addFile/close, reads back with the same
+// name and digest (a name holding a line feed, as escaped lines give, makes
+// the write fail).
 //
 // Input: 1 control byte, then the MD5 file. Control bit 7 gives a name buffer
 // of 3 + (bits 0-6) units instead of a roomy one.
+#include <korvane/digest_list.h>
 #include <korvane/md5.h>
 #include <korvane/status.h>
 
 #include <array>
 #include <cstdint>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,40 +30,62 @@ namespace {
 
 constexpr int wide_room = 1024;
 
+using digest_bytes = std::array<unsigned char, digest_list::max_digest_size>;
+
 struct entry {
     std::wstring name;
-    std::array<unsigned char, 16> digest;
+    digest_bytes digest;
 };
 
-void check_round_trip(const std::vector<entry>& entries) {
+// MD5 unless the content names a SHA type.
+std::unique_ptr<digest_list> make_list(int type) {
+    switch (type) {
+        case 2:
+            return std::make_unique<sha1>();
+        case 3:
+            return std::make_unique<sha256>();
+        case 4:
+            return std::make_unique<sha512>();
+        default:
+            return std::make_unique<md5>();
+    }
+}
+
+void check_round_trip(const std::vector<entry>& entries, int type) {
     const fs::path target = scratch() / "again.md5";
     {
-        md5 list;
+        auto made = make_list(type);
+        digest_list& list = *made;
         FUZZ_CHECK(list.create(widen(target.string()).c_str()) == 0);
+        bool line_feed = false;
         for (const auto& e : entries) {
             FUZZ_CHECK(list.addFile(e.name.c_str(), e.digest.data()) == 0);
+            line_feed = line_feed || e.name.find(L'\n') != std::wstring::npos;
         }
-        FUZZ_CHECK(list.close() == 0);
+        int closed = list.close();
+        if (line_feed) {
+            // Such a name would split its line: the list is refused whole.
+            FUZZ_CHECK(closed == korvane_status::path_error);
+            return;
+        }
+        FUZZ_CHECK(closed == 0);
     }
-    md5 list;
+    auto again = make_list(type);
+    digest_list& list = *again;
     FUZZ_CHECK(list.open(widen(target.string()).c_str()) == 0);
     for (const auto& e : entries) {
         wchar_t name[wide_room];
-        std::array<unsigned char, 16> digest{};
+        digest_bytes digest{};
         std::uint64_t size = 0;
         FUZZ_CHECK(list.getNextFile(name, wide_room, &size, digest.data()) > 0);
         FUZZ_CHECK(e.name == name);
         FUZZ_CHECK(e.digest == digest);
     }
     wchar_t name[wide_room];
-    unsigned char digest[16];
+    digest_bytes digest{};
     std::uint64_t size = 0;
-    FUZZ_CHECK(list.getNextFile(name, wide_room, &size, digest) == 0);
+    FUZZ_CHECK(list.getNextFile(name, wide_room, &size, digest.data()) == 0);
     FUZZ_CHECK(list.close() == 0);
-}
-
-bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 }  // namespace
@@ -76,38 +104,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path path = scratch() / "list.md5";
     write_file(path, contents);
 
-    // Lines that could be entries: the layout, whatever follows position 33.
-    std::size_t layout_lines = 0;
+    // Lines that could be entries: any that is not a comment.
+    std::size_t candidate_lines = 0;
     bool long_lines = false;
     for (const auto& line : split_lines(contents)) {
         std::string_view text = line.content;
         long_lines = long_lines || text.size() >= 1023;
-        bool entry = text.size() >= 34 && text[32] == ' ' && (text[33] == '*' || text[33] == ' ');
-        for (std::size_t i = 0; entry && i < 32; ++i) {
-            entry = is_hex(text[i]);
-        }
-        layout_lines += entry ? 1 : 0;
+        candidate_lines += !text.empty() && text[0] != ';' && text[0] != '#' ? 1 : 0;
     }
+    int format = -2;
+    const int detected = container::detectFormat(widen(path.string()).c_str(), &format);
+    FUZZ_CHECK((detected == 0 && format >= -1 && format <= 4) ||
+               (detected == korvane_status::invalid_line && format == -1));
 
+    const int type = format >= 2 ? format : 1;
     std::vector<entry> entries;
     {
-        md5 list;
+        auto opened = make_list(type);
+        digest_list& list = *opened;
         FUZZ_CHECK(list.open(widen(path.string()).c_str()) == 0);
         // One buffer for the whole run, one unit longer than the room it is given.
         std::vector<wchar_t> name(static_cast<std::size_t>(name_room) + 1);
         for (;;) {
             name[static_cast<std::size_t>(name_room)] = L'#';
             std::uint64_t entry_size = 0;
-            std::array<unsigned char, 16> digest{};
+            digest_bytes digest{};
             int result = list.getNextFile(name.data(), name_room, &entry_size, digest.data());
             FUZZ_CHECK(entry_size == ~std::uint64_t{0});
             FUZZ_CHECK(name[static_cast<std::size_t>(name_room)] == L'#');
             if (result <= 0) {
                 FUZZ_CHECK(result == 0 || result == korvane_status::invalid_line ||
                            result == korvane_status::path_error);
+                // (A name holding a zero byte is refused whatever its line's form.)
+                FUZZ_CHECK(!(format == type && entries.empty() &&
+                             result == korvane_status::invalid_line &&
+                             contents.find('\0') == std::string_view::npos));
                 break;
             }
-            FUZZ_CHECK(result >= 34 && result <= 1023);
+            FUZZ_CHECK(result >= 34 && result <= 1023);  // the shortest: 32 digits, blank, name
             std::size_t length = std::wcslen(name.data());
             FUZZ_CHECK(length < static_cast<std::size_t>(name_room));
             entries.push_back({std::wstring(name.data(), length), digest});
@@ -117,9 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(list.close() == 0);
     }
     // Longer lines arrive in pieces, each read as a line of its own.
-    FUZZ_CHECK(long_lines || entries.size() <= layout_lines);
+    FUZZ_CHECK(long_lines || entries.size() <= candidate_lines);
     FUZZ_CHECK(read_file(path) == contents);
 
-    check_round_trip(entries);
+    check_round_trip(entries, type);
     return 0;
 }

@@ -1,4 +1,4 @@
-// Which carry-less multiply paths this CPU offers and the OS lets us use.
+// Which carry-less multiply and SHA paths this CPU offers and the OS lets us use.
 //
 // A feature bit in cpuid is not enough for the wide paths: the OS must also save
 // the YMM/ZMM registers on context switches, which XCR0 reports. Without that
@@ -43,6 +43,13 @@ cpu_support detect() {
     const bool sse41 = bit(l1.ecx, 19);
     const bool pclmulqdq = bit(l1.ecx, 1);
     s.pclmul = sse41 && pclmulqdq;
+    const bool ssse3 = bit(l1.ecx, 9);
+
+    const regs l0 = cpuid(0, 0);
+    // The SHA extensions use XMM registers only, so they need no OS check.
+    if (l0.eax >= 7) {
+        s.sha_ni = ssse3 && sse41 && bit(cpuid(7, 0).ebx, 29);
+    }
 
     const bool osxsave = bit(l1.ecx, 27);
     const bool avx = bit(l1.ecx, 28);
@@ -53,17 +60,18 @@ cpu_support detect() {
     const bool ymm_state = (xcr0 & 0x6) == 0x6;    // XMM and upper YMM halves
     const bool zmm_state = (xcr0 & 0xE6) == 0xE6;  // plus opmask and both ZMM areas
 
-    const regs l0 = cpuid(0, 0);
     if (l0.eax < 7) {
         return s;
     }
     const regs l7 = cpuid(7, 0);
     const bool avx2 = bit(l7.ebx, 5);
+    const bool bmi2 = bit(l7.ebx, 8);
     const bool avx512f = bit(l7.ebx, 16);
     const bool avx512bw = bit(l7.ebx, 30);
     const bool avx512vl = bit(l7.ebx, 31);
     const bool vpclmulqdq = bit(l7.ecx, 10);
 
+    s.avx2_bmi2 = ymm_state && avx2 && bmi2;
     s.vpclmul256 = s.pclmul && ymm_state && avx2 && vpclmulqdq;
     s.vpclmul512 = s.vpclmul256 && zmm_state && avx512f && avx512bw && avx512vl;
     return s;

@@ -1,0 +1,135 @@
+// SHA-1 and SHA-256 on the x86 SHA extensions.
+//
+// The instructions keep the working variables packed in XMM registers, most
+// significant lane first: SHA-1 as ABCD plus E in the top lane of a second
+// register, SHA-256 as ABEF and CDGH. Message words likewise sit four to a
+// register (SHA-1 with the earliest word in the top lane, SHA-256 in the
+// bottom lane), so each 16-byte piece of the block is byte-swapped on load.
+//
+// The message schedule runs four words ahead of the rounds in a ring of four
+// registers. It does not depend on the rounds at all, so the processor works
+// it off in the shadow of the round instructions, whose latency is the
+// critical path.
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "hash/sha_constants.h"
+#include "hash/x86/sha_x86.h"
+
+#define KORVANE_TARGET_SHANI __attribute__((target("sha,ssse3,sse4.1")))
+
+namespace korvane::sha::x86 {
+namespace {
+
+// ---- SHA-1 ----
+
+// Rounds 4G to 4G+3. `w` holds words 4G-16 .. 4G-1 in w[G % 4] .. w[(G+3) % 4]
+// on entry and the words of this group in w[G % 4] after the schedule step.
+// `e` carries E for group 0; for later groups it carries the ABCD of four
+// rounds ago, whose rotated A is this group's E.
+template <int G>
+KORVANE_TARGET_SHANI inline void sha1_group(__m128i& abcd, __m128i& e, __m128i w[4]) {
+    __m128i& cur = w[G % 4];
+    if constexpr (G >= 4) {
+        // W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16])
+        cur = _mm_sha1msg1_epu32(cur, w[(G + 1) % 4]);
+        cur = _mm_xor_si128(cur, w[(G + 2) % 4]);
+        cur = _mm_sha1msg2_epu32(cur, w[(G + 3) % 4]);
+    }
+    const __m128i ew = G == 0 ? _mm_add_epi32(e, cur) : _mm_sha1nexte_epu32(e, cur);
+    e = abcd;
+    abcd = _mm_sha1rnds4_epu32(abcd, ew, G / 5);
+}
+
+// ---- SHA-256 ----
+
+// Rounds 4G to 4G+3; `w` as for SHA-1. Each rnds2 does two rounds and hands
+// back the new ABEF, while the previous ABEF becomes CDGH.
+template <int G>
+KORVANE_TARGET_SHANI inline void sha256_group(__m128i& abef, __m128i& cdgh, __m128i w[4]) {
+    __m128i& cur = w[G % 4];
+    if constexpr (G >= 4) {
+        // W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]
+        const __m128i t7 = _mm_alignr_epi8(w[(G + 3) % 4], w[(G + 2) % 4], 4);
+        cur = _mm_add_epi32(_mm_sha256msg1_epu32(cur, w[(G + 1) % 4]), t7);
+        cur = _mm_sha256msg2_epu32(cur, w[(G + 3) % 4]);
+    }
+    __m128i wk =
+        _mm_add_epi32(cur, _mm_load_si128(reinterpret_cast<const __m128i*>(sha256_k + 4 * G)));
+    cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+    wk = _mm_shuffle_epi32(wk, 0x0E);
+    abef = _mm_sha256rnds2_epu32(abef, cdgh, wk);
+}
+
+}  // namespace
+
+KORVANE_TARGET_SHANI void sha1_blocks_shani(std::uint32_t* state, const unsigned char* p,
+                                            std::size_t blocks) {
+    // Reverses all sixteen bytes: big-endian words, earliest in the top lane.
+    const __m128i swap = _mm_set_epi64x(0x0001020304050607, 0x08090a0b0c0d0e0f);
+    __m128i abcd =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
+    __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+    for (; blocks != 0; --blocks, p += 64) {
+        const __m128i abcd_start = abcd;
+        const __m128i e_start = e0;
+        __m128i w[4];
+        for (int i = 0; i < 4; ++i) {
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
+                                    swap);
+        }
+        __m128i e = e0;
+        [&]<int... G>(std::integer_sequence<int, G...>) {
+            (sha1_group<G>(abcd, e, w), ...);
+        }
+        (std::make_integer_sequence<int, 20>{});
+        // E after the last group is the rotated A of four rounds before it;
+        // nexte adds the starting E to it in the same step.
+        e0 = _mm_sha1nexte_epu32(e, e_start);
+        abcd = _mm_add_epi32(abcd, abcd_start);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
+    state[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e0, 3));
+}
+
+KORVANE_TARGET_SHANI void sha256_blocks_shani(std::uint32_t* state, const unsigned char* p,
+                                              std::size_t blocks) {
+    // Reverses the bytes of each 32-bit lane.
+    const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0b, 0x0405060700010203);
+
+    // a b c d / e f g h in memory order -> ABEF and CDGH, top lane first.
+    __m128i badc =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+    __m128i hgfe =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+    __m128i abef = _mm_alignr_epi8(badc, hgfe, 8);
+    __m128i cdgh = _mm_blend_epi16(hgfe, badc, 0xF0);
+
+    for (; blocks != 0; --blocks, p += 64) {
+        const __m128i abef_start = abef;
+        const __m128i cdgh_start = cdgh;
+        __m128i w[4];
+        for (int i = 0; i < 4; ++i) {
+            w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
+                                    swap);
+        }
+        [&]<int... G>(std::integer_sequence<int, G...>) {
+            (sha256_group<G>(abef, cdgh, w), ...);
+        }
+        (std::make_integer_sequence<int, 16>{});
+        abef = _mm_add_epi32(abef, abef_start);
+        cdgh = _mm_add_epi32(cdgh, cdgh_start);
+    }
+
+    // Back to memory order.
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+}  // namespace korvane::sha::x86
