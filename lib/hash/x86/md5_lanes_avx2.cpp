@@ -28,21 +28,30 @@ KORVANE_INLINE_AVX2 vec rotl(vec v) {
     return _mm256_or_si256(_mm256_slli_epi32(v, S), _mm256_srli_epi32(v, 32 - S));
 }
 
+// Keeps the early sum computed ahead of the round function (see the
+// single-stream code): without it compilers add `a` last, on the chain.
+KORVANE_INLINE_AVX2 vec early(vec v) {
+    __asm__("" : "+x"(v));
+    return v;
+}
+
 template <int I>
-KORVANE_INLINE_AVX2 void step(vec& a, vec b, vec c, vec d, const vec* x) {
-    const vec mk =
-        _mm256_add_epi32(x[message_word(I)], _mm256_set1_epi32(static_cast<int>(step_constant[I])));
+KORVANE_INLINE_AVX2 void step(vec& a, vec b, vec c, vec d, const vec* x, const std::uint32_t* k) {
+    const vec mk = _mm256_add_epi32(x[message_word(I)], _mm256_set1_epi32(static_cast<int>(k[I])));
     vec t = _mm256_add_epi32(a, mk);
     if constexpr (I < 16) {
+        t = early(t);
         t = _mm256_add_epi32(t, _mm256_xor_si256(d, _mm256_and_si256(b, _mm256_xor_si256(c, d))));
     } else if constexpr (I < 32) {
         // (c & ~d) and (b & d) never share a bit, so they may be added apart.
-        t = _mm256_add_epi32(t, _mm256_andnot_si256(d, c));
+        t = early(_mm256_add_epi32(t, _mm256_andnot_si256(d, c)));
         t = _mm256_add_epi32(t, _mm256_and_si256(b, d));
     } else if constexpr (I < 48) {
+        t = early(t);
         t = _mm256_add_epi32(t, _mm256_xor_si256(b, _mm256_xor_si256(c, d)));
     } else {
         const vec not_d = _mm256_xor_si256(d, _mm256_set1_epi32(-1));
+        t = early(t);
         t = _mm256_add_epi32(t, _mm256_xor_si256(c, _mm256_or_si256(b, not_d)));
     }
     a = _mm256_add_epi32(rotl<rotation(I)>(t), b);
@@ -50,9 +59,9 @@ KORVANE_INLINE_AVX2 void step(vec& a, vec b, vec c, vec d, const vec* x) {
 
 template <std::size_t... R>
 KORVANE_INLINE_AVX2 void all_steps(vec& a, vec& b, vec& c, vec& d, const vec* x,
-                                   std::index_sequence<R...>) {
-    ((step<4 * R>(a, b, c, d, x), step<4 * R + 1>(d, a, b, c, x), step<4 * R + 2>(c, d, a, b, x),
-      step<4 * R + 3>(b, c, d, a, x)),
+                                   const std::uint32_t* k, std::index_sequence<R...>) {
+    ((step<4 * R>(a, b, c, d, x, k), step<4 * R + 1>(d, a, b, c, x, k),
+      step<4 * R + 2>(c, d, a, b, x, k), step<4 * R + 3>(b, c, d, a, x, k)),
      ...);
 }
 
@@ -105,6 +114,11 @@ KORVANE_TARGET_AVX2 void blocks_avx2(std::uint32_t (*state)[max_lanes],
     vec b = load(state[1]);
     vec c = load(state[2]);
     vec d = load(state[3]);
+    // The step constants through a pointer the compiler cannot see into:
+    // otherwise it builds each broadcast from an immediate (three operations)
+    // instead of adding it straight from memory.
+    const std::uint32_t* k = step_constant;
+    __asm__("" : "+r"(k));
     for (; blocks != 0; --blocks) {
         vec x[16];
         load_transposed_half(x, p, 0);
@@ -113,7 +127,7 @@ KORVANE_TARGET_AVX2 void blocks_avx2(std::uint32_t (*state)[max_lanes],
             p[l] += advance[l];
         }
         const vec aa = a, bb = b, cc = c, dd = d;
-        all_steps(a, b, c, d, x, std::make_index_sequence<16>{});
+        all_steps(a, b, c, d, x, k, std::make_index_sequence<16>{});
         a = _mm256_add_epi32(aa, _mm256_and_si256(a, m));
         b = _mm256_add_epi32(bb, _mm256_and_si256(b, m));
         c = _mm256_add_epi32(cc, _mm256_and_si256(c, m));
