@@ -29,6 +29,8 @@
 //   lanes.take(lane, digest);
 //
 // The data pointers are used only during the call; finish() copies the tail.
+// Nothing here is exported from the shared library: code outside it (the
+// program's front end, tests, benchmarks) links the static korvane_hash_static.
 #ifndef KORVANE_LIB_HASH_MD5_LANES_H
 #define KORVANE_LIB_HASH_MD5_LANES_H
 
