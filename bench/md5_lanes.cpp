@@ -4,6 +4,8 @@
 //                             per run (the steady state of large files)
 //   md5_files/<way>/<bytes>   whole files of <bytes>: attach, blocks, finish,
 //                             take on every lane (small files, padding included)
+//   md5_occupancy/<way>/<n>   only n lanes busy, throughput of those n
+//                             (ratio against md5_blocks/hasher/16384)
 // <way> is "hasher" (md5hasher, one stream: the reference) or a lane path.
 // Throughput is aggregate over all lanes. After the runs the program prints,
 // per benchmark, the median throughput and its ratio to the hasher's.
@@ -96,6 +98,29 @@ void md5_blocks(benchmark::State& state, int way) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * per_iteration);
 }
 
+// Only range(0) lanes of 16 KiB streams have data: what a partly filled
+// object gives. Throughput counts the busy lanes only.
+void md5_occupancy(benchmark::State& state, int way) {
+    if (!way_usable(state, way)) {
+        return;
+    }
+    constexpr std::size_t size = 16 << 10;
+    md5_lanes h(static_cast<path>(way));
+    const int busy = std::min(static_cast<int>(state.range(0)), h.lanes());
+    lane_buffers in(h.lanes(), size);
+    for (int l = busy; l < h.lanes(); ++l) {
+        in.data[l] = nullptr;
+    }
+    while (h.attach() >= 0) {
+    }
+    for (auto _ : state) {
+        h.run(in.data, size / 64);
+    }
+    benchmark::ClobberMemory();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * busy *
+                            static_cast<std::int64_t>(size));
+}
+
 // Hashes every lane's buffer as one whole file; returns the lanes used.
 int whole_files(md5_lanes& h, const lane_buffers& in, std::size_t size) {
     int lanes = 0;
@@ -149,6 +174,12 @@ void md5_files(benchmark::State& state, int way) {
 
 KORVANE_WAYS(md5_blocks, Arg(4 << 10)->Arg(16 << 10));
 KORVANE_WAYS(md5_files, Arg(100)->Arg(1 << 10)->Arg(4 << 10)->Arg(64 << 10));
+BENCHMARK_CAPTURE(md5_occupancy, avx2, static_cast<int>(path::avx2))->Arg(1)->Arg(4)->Arg(8);
+BENCHMARK_CAPTURE(md5_occupancy, avx512, static_cast<int>(path::avx512))
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(8)
+    ->Arg(16);
 
 // Prints the medians of the repetitions and their ratio to the hasher's median
 // for the same family and size.
@@ -184,8 +215,12 @@ class ratio_reporter : public benchmark::ConsoleReporter {
     }
 
   private:
-    // "family/way/size" -> "family/size"
+    // "family/way/size" -> "family/size"; occupancy compares with the
+    // hasher on the same 16 KiB pieces.
     static std::string key(const std::string& name) {
+        if (name.rfind("md5_occupancy/", 0) == 0) {
+            return "md5_blocks/16384";
+        }
         const auto first = name.find('/');
         const auto last = name.rfind('/');
         return name.substr(0, first) + name.substr(last);
