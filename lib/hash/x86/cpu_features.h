@@ -10,6 +10,8 @@ struct cpu_support {
     bool vpclmul512 = false;  // plus AVX-512 F/VL/BW, and the OS saves ZMM and mask state
     bool sha_ni = false;      // SHA extensions, SSSE3 and SSE4.1
     bool avx2_bmi2 = false;   // AVX2 and BMI2, and the OS saves YMM state
+    bool avx2 = false;        // AVX2, and the OS saves YMM state
+    bool avx512 = false;      // plus AVX-512 F/VL/BW, and the OS saves ZMM and mask state
 };
 
 // Read once from cpuid and XCR0; safe to call from any thread.
