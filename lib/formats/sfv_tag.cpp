@@ -250,7 +250,14 @@ int sfv::writeTag() {
         return finish(0);
     }
 
-    // Find where the old tag starts; keep every other line that follows it.
+    // Only the user's own regular list, reached without a link, takes a tag;
+    // any other list was verified like the rest and stays byte for byte.
+    if (file->reopen_for_rewrite() != 0) {
+        return finish(0);
+    }
+
+    // Find where the old tag starts and whether lines that are kept follow it.
+    // Lines are judged by their first bytes, so no line is ever held whole.
     int status = file->seek(0);
     if (status != 0) {
         return finish(0);
@@ -258,10 +265,10 @@ int sfv::writeTag() {
     raw_line row;
     bool found = false;
     bool ends_with_line_end = true;
+    bool lines_follow = false;
     std::uint64_t after_content = 0;
-    std::string kept;
     for (;;) {
-        int result = file->read_raw_line(row, found ? std::string::npos : 8);
+        int result = file->read_raw_line(row, 8);
         if (result < 0) {
             return finish(0);  // unreadable: leave the file as it is
         }
@@ -280,20 +287,16 @@ int sfv::writeTag() {
                 after_content = file->tell();
             }
         } else if (!is_tag) {
-            kept += row.bytes;
-            if (!row.has_end) {
-                kept += "\r\n";
-            }
+            lines_follow = true;
         }
     }
-    std::uint64_t tag_start = found ? after_content : file->tell();
-    std::string front;
-    if (!found && tag_start > 0 && !ends_with_line_end) {
-        front = "\r\n";  // the last entry keeps its line, the tag starts its own
-    }
-    front += kept;
+    const std::uint64_t tag_start = found ? after_content : file->tell();
 
-    std::string tag = ";K2-";
+    std::string tag;
+    if (!found && tag_start > 0 && !ends_with_line_end) {
+        tag = "\r\n";  // the last entry keeps its line, the tag starts its own
+    }
+    tag += ";K2-";
     tag += store["signature"] != nullptr ? static_cast<const char*>(store["signature"]) : "";
     tag += "\r\n;K2-";
     unsigned char stamp[8];
@@ -316,29 +319,71 @@ int sfv::writeTag() {
     }
 
     // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
-    // few writes below complete first.
+    // writes below complete first.
     korvane::platform::interrupt_deferral hold_interrupts;
-    status = file->seek(tag_start);
-    if (status == 0) {
-        status = file->write(front);
-    }
-    if (status == 0) {
-        status = file->flush();
-    }
-    if (status != 0) {
-        if (kept.empty()) {
+    if (!lines_follow) {
+        // In place. The old tag is cut off first, and the cut is on disk before
+        // the new time line is written: a rewrite stopped at any byte leaves a
+        // tag that lacks bits (which trusts nothing) rather than old bits under
+        // a new time. The entry lines before the tag are never touched.
+        if (found) {
+            status = file->truncate_to(tag_start);
+            if (status == 0) {
+                status = file->sync();
+            }
+        }
+        if (status == 0) {
+            status = file->seek(tag_start);
+        }
+        if (status == 0) {
+            status = file->write(tag);
+        }
+        if (status == 0) {
+            status = file->flush();
+        }
+        if (status != 0) {
+            // Better no tag than a partial one: the entries stay as they are.
             file->truncate_to(tag_start);
         }
         return finish(status);
     }
-    std::uint64_t entries_end = tag_start + front.size();
-    status = file->write(tag);
+
+    // Lines behind the old tag move in front of the new one. Moving them in
+    // place could lose or double lines when cut; a new file renamed over the
+    // list leaves either the old list or the new one.
+    korvane::detail::checksum_stream replacement;
+    std::wstring list_path = file->path();
+    status = replacement.create_for(list_path.c_str());
     if (status == 0) {
-        status = file->truncate_here();
+        status = file->seek(0);
     }
-    if (status != 0) {
-        // Better no tag than a partial one: the entries stay as they are.
-        file->truncate_to(entries_end);
+    if (status == 0) {
+        status = file->copy_bytes(replacement, tag_start);
+    }
+    while (status == 0) {
+        std::string_view head;
+        status = file->peek(8, head);
+        if (status != 0 || head.empty()) {
+            break;
+        }
+        head = head.substr(0, head.find('\n'));
+        bool empty = head.empty() || head == "\r";
+        bool keep = !empty && tag_version(head) < 0;
+        int result = file->copy_line(keep ? &replacement : nullptr);
+        if (result <= 0) {
+            status = result;
+            break;
+        }
+    }
+    if (status == 0) {
+        status = replacement.write(tag);
+    }
+    if (status == 0) {
+        // Windows renames nothing over a file that is still open.
+        status = file->close();
+    }
+    if (status == 0) {
+        status = replacement.commit();
     }
     return finish(status);
 }

@@ -8,13 +8,20 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/posix/native.h"
 
 namespace korvane::platform {
 
 int make_directory(const char* path) { return ::mkdir(path, 0700) == 0 ? 0 : errno; }
 int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
-int rename_file(const char* from, const char* to) { return std::rename(from, to) == 0 ? 0 : errno; }
+int rename_file(const char* from, const char* to) {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
+    return std::rename(from, to) == 0 ? 0 : errno;
+}
 
 namespace {
 template <typename F>

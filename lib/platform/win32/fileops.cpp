@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/file.h"
 #include "platform/win32/native.h"
 
 namespace korvane::platform {
@@ -23,6 +24,10 @@ int remove_file(const char* path) {
     return result(::DeleteFileA(path));
 }
 int rename_file(const char* from, const char* to) {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     return result(::MoveFileExA(from, to, replace_flags));
 }
 
@@ -33,6 +38,10 @@ int remove_file(const wchar_t* path) {
     return result(::DeleteFileW(path));
 }
 int rename_file(const wchar_t* from, const wchar_t* to) {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     return result(::MoveFileExW(from, to, replace_flags));
 }
 

@@ -1,0 +1,186 @@
+// Attacks and faults around the files korvane writes: killed and interrupted
+// runs, planted links and names, lists and folders of other users.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli_helpers.h"
+#include "support/cli.h"
+#include "support/target.h"
+
+namespace korvane::testing {
+namespace {
+
+using lines = std::vector<std::string>;
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+class Safety : public cli_test {
+  protected:
+    void need_unprivileged_user() {
+        if (!can_drop_privileges()) {
+            GTEST_SKIP() << "needs root and setpriv to run korvane unprivileged";
+        }
+        as_nobody = true;
+    }
+    // Names of the files in the test folder that look like temporary files.
+    lines leftovers() const {
+        lines found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            if (entry.path().extension() == ".tmp") {
+                found.push_back(entry.path().filename().string());
+            }
+        }
+        return found;
+    }
+};
+
+// An old tag trusting every entry, with a time far back.
+std::string trusting_tag(int entries) {
+    std::string tag = ";K2-4711\r\n;K2-AQAAAAAAAAA=\r\n";
+    for (int done = 0; done < entries / 8 + 1; done += 48) {
+        tag += ";K2-" + std::string(64, '/') + "\r\n";
+    }
+    return tag;
+}
+
+TEST_F(Safety, KilledTagRewritesLeaveEveryEntryAndTrustNothingStale) {
+    KORVANE_SKIP_ON_WINDOWS("kills a child at random moments through timeout(1)");
+    write_config("signature=4711\n");
+    constexpr int files = 60;
+    std::string entries;
+    int bad = 0;
+    for (int i = 0; i < files; ++i) {
+        std::string name = "f" + std::to_string(i);
+        // Every third file changed since its entry was written.
+        dir.write(name, i % 3 == 0 ? "abd" : "abc");
+        bad += i % 3 == 0 ? 1 : 0;
+        entries += name + " " + crc_abc + "\r\n";
+    }
+    // A long list makes the rewrite a large part of each run.
+    std::string padding;
+    while (padding.size() < 256 * 1024) {
+        padding += "; " + std::string(100, 'p') + "\r\n";
+    }
+    const std::string in_place = padding + entries + trusting_tag(files);
+    const std::string moving = in_place + "late " + crc_abc + "\r\n";
+    dir.write("late", "abc");
+    let_time_pass();
+
+    // How long a whole run takes here, to spread the kills over it.
+    dir.write("list.sfv", in_place);
+    auto started = std::chrono::steady_clock::now();
+    auto first = korvane({"-q", "list.sfv"});
+    ASSERT_EQ(count_of(first.out, "hash mismatch"), static_cast<std::size_t>(bad));
+    double full_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+
+    std::mt19937 random(20261208);
+    std::uniform_real_distribution<double> moment(0.0, full_ms * 1.3);
+    for (int trial = 0; trial < 200; ++trial) {
+        const std::string& original = trial % 2 == 0 ? in_place : moving;
+        dir.write("list.sfv", original);
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", moment(random) / 1000.0);
+        run({"timeout", "--foreground", "-s", "KILL", delay, KORVANE_BINARY, "-q", "list.sfv"});
+
+        const std::string after = dir.read("list.sfv");
+        ASSERT_EQ(entry_lines(after), entry_lines(original))
+            << "trial " << trial << " at " << delay;
+        if (after == original) {
+            continue;  // stopped before the rewrite: the list trusts nothing, as the first run
+                       // showed
+        }
+        auto check = korvane({"-q", "list.sfv"});
+        ASSERT_EQ(count_of(check.out, "hash mismatch"), static_cast<std::size_t>(bad))
+            << "trial " << trial << " killed at " << delay << "s:\n"
+            << check.out;
+        for (const auto& name : leftovers()) {
+            std::filesystem::remove(dir / name);  // a kill leaves what it leaves
+        }
+    }
+}
+
+TEST_F(Safety, PlantedTemporaryNamesAndLinksAreNeverUsed) {
+    KORVANE_SKIP_ON_WINDOWS("symbolic links need privileges on Windows");
+    dir.write("a", "abc");
+    dir.write("victim", "keep");
+    // Links at every name an older, predictable scheme would have drawn.
+    for (int n = 0; n < 200; ++n) {
+        std::filesystem::create_symlink(dir / "victim",
+                                        dir / ("out.sfv." + std::to_string(n) + ".tmp"));
+    }
+    auto r = korvane({"-q", "-c", "out.sfv", "a"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"a " + crc_abc}));
+    EXPECT_EQ(dir.read("victim"), "keep");
+    EXPECT_EQ(leftovers().size(), 200U);
+}
+
+TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX signals and file-size limits");
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    dir.write("a", "abc");
+    // A large sparse file keeps the run hashing while the signal comes.
+    dir.write("big", "");
+    std::filesystem::resize_file(dir / "big", 1ULL << 30);
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+        dir.write("out.sfv", old_list);
+        run({"timeout", "--foreground", "-s", signal, "0.15", KORVANE_BINARY, "-q", "-c",
+             "out.sfv", "a", "big"});
+        EXPECT_EQ(dir.read("out.sfv"), old_list) << signal;
+        EXPECT_EQ(leftovers(), lines{}) << signal;
+    }
+    // The default action of SIGXFSZ ends the process at the write past the
+    // limit (4 KiB here): the temporary file is removed before it takes effect.
+    std::string names;
+    for (int i = 0; i < 100; ++i) {
+        std::string name = std::string(100, 'f') + std::to_string(i);
+        dir.write("many/" + name, "abc");
+    }
+    dir.write("out.sfv", old_list);
+    auto r = run({"sh", "-c",
+                  "(trap - XFSZ; ulimit -f 8; exec \"$0\" -q -r -c out.sfv many); echo \"ended $?\"",
+                  KORVANE_BINARY});
+    EXPECT_EQ(r.out, "ended 153\n") << "ended by SIGXFSZ";
+    EXPECT_EQ(dir.read("out.sfv"), old_list);
+    EXPECT_EQ(leftovers(), lines{});
+}
+
+TEST_F(Safety, ANewListCopiesNoDangerousMode) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX permission bits and owners");
+    if (!can_drop_privileges()) {
+        GTEST_SKIP() << "needs root to hand a file to another user";
+    }
+    using std::filesystem::perms;
+    dir.write("a", "abc");
+    // Another user's set-uid file: replaced by root, the list must not become
+    // a set-uid file owned by root, nor take that user's bits.
+    dir.write("theirs.sfv", "");
+    ASSERT_EQ(run({"chown", "65534:65534", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(run({"chmod", "6777", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "-c", "theirs.sfv", "a"}).status, 0);
+    auto theirs = std::filesystem::status(dir / "theirs.sfv").permissions();
+    EXPECT_EQ(theirs & (perms::set_uid | perms::set_gid | perms::sticky_bit), perms::none);
+    EXPECT_EQ(theirs & (perms::owner_exec | perms::group_exec | perms::others_exec), perms::none);
+
+    // The user's own file keeps its permission bits, but no set-id bit.
+    dir.write("mine.sfv", "");
+    ASSERT_EQ(run({"chmod", "4750", "mine.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "-c", "mine.sfv", "a"}).status, 0);
+    EXPECT_EQ(std::filesystem::status(dir / "mine.sfv").permissions(),
+              perms::owner_all | perms::group_read | perms::group_exec);
+}
+
+}  // namespace
+}  // namespace korvane::testing
