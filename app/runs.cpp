@@ -111,6 +111,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     const wchar_t* list_name = settings.checksum_file.c_str();
     int status = list.open(list_name);
     if (status != 0) {
+        print_error(L"%s: %s\n", {list_name, status_message(status)});
         return status;
     }
 

@@ -32,6 +32,15 @@ class Safety : public cli_test {
         }
         as_nobody = true;
     }
+    // Runs a command as the user running the tests (root where the tests
+    // drop privileges for korvane).
+    cli_result as_tester(const std::vector<std::string>& argv) {
+        bool saved = as_nobody;
+        as_nobody = false;
+        auto r = run(argv);
+        as_nobody = saved;
+        return r;
+    }
     // Names of the files in the test folder that look like temporary files.
     lines leftovers() const {
         lines found;
@@ -180,6 +189,60 @@ TEST_F(Safety, ANewListCopiesNoDangerousMode) {
     ASSERT_EQ(korvane({"-q", "-c", "mine.sfv", "a"}).status, 0);
     EXPECT_EQ(std::filesystem::status(dir / "mine.sfv").permissions(),
               perms::owner_all | perms::group_read | perms::group_exec);
+}
+
+TEST_F(Safety, TagsGoOnlyIntoTheUsersOwnListsNeverThroughALink) {
+    KORVANE_SKIP_ON_WINDOWS("symbolic links and owners");
+    dir.write("a", "abc");
+    const std::string list = "a " + crc_abc + "\r\n";
+    // A planted link must not carry the tag into another of the user's lists.
+    dir.write("other.sfv", list);
+    std::filesystem::create_symlink("other.sfv", dir / "link.sfv");
+    auto linked = korvane({"-q", "link.sfv"});
+    EXPECT_EQ(linked.status, 0);
+    EXPECT_EQ(dir.read("other.sfv"), list);
+
+    if (!can_drop_privileges()) {
+        return;
+    }
+    // Another user's list, even one the runner may write, tells its owner
+    // nothing about which entries matched files only the runner can read.
+    dir.write("theirs.sfv", list);
+    ASSERT_EQ(run({"chown", "65534:65534", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(run({"chmod", "666", "theirs.sfv"}).status, 0);
+    auto theirs = korvane({"-q", "theirs.sfv"});
+    EXPECT_EQ(theirs.status, 0);
+    EXPECT_EQ(dir.read("theirs.sfv"), list);
+    // The own list takes the tag.
+    dir.write("mine.sfv", list);
+    ASSERT_EQ(korvane({"-q", "mine.sfv"}).status, 0);
+    EXPECT_NE(dir.read("mine.sfv").find(";K2-"), std::string::npos);
+}
+
+TEST_F(Safety, ReadOnlyListsAreVerifiedWithTheirTagAndUnopenableOnesSaySo) {
+    need_unprivileged_user();
+    if (IsSkipped()) {
+        return;
+    }
+    dir.write("a", "abc");
+    let_time_pass();
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    ASSERT_EQ(as_tester({"chown", "65534:65534", "list.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);  // the tag is written
+    const std::string tagged = dir.read("list.sfv");
+    ASSERT_NE(tagged.find(";K2-"), std::string::npos);
+    ASSERT_EQ(as_tester({"chmod", "444", "list.sfv"}).status, 0);
+    auto r = korvane({"list.sfv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a: Previously verified Ok\n1 files checked\nAll files Ok\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("list.sfv"), tagged);
+
+    dir.write("closed.sfv", "a " + crc_abc + "\r\n");
+    ASSERT_EQ(as_tester({"chmod", "600", "closed.sfv"}).status, 0);  // the tester's own
+    auto closed = korvane({"-q", "closed.sfv"});
+    EXPECT_EQ(closed.status, exit_status(-5));
+    EXPECT_EQ(closed.err, "closed.sfv: Access denied\n");
 }
 
 }  // namespace
