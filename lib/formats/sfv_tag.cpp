@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/config_internal.h"
 #include "formats/base64.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
@@ -119,10 +120,19 @@ int next_content_line(korvane::detail::checksum_stream& stream, raw_line& line, 
 
 void sfv::readTag() {
     config& store = *config::instance();
+    // A signature in a folder others may change could be theirs: no tag is
+    // trusted or written then.
+    if (!config_access::folder_is_private()) {
+        tag_disabled = true;
+        return;
+    }
     if (!store.has_key("signature")) {
         auto low = static_cast<unsigned long>(korvane::platform::system_time_ticks() & 0xFFFFFFFFU);
         std::string generated = std::to_string(low);
-        if (!store.set("Signature", generated.c_str()) || !store.has_key("signature")) {
+        // Of several first runs at once, the first to store its signature
+        // wins; the others take that one before they write any tag.
+        if (!config_access::set_unless_present("Signature", generated.c_str()) ||
+            !store.has_key("signature")) {
             // A tag under a signature that was never kept could never match.
             tag_disabled = true;
             return;

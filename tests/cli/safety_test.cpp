@@ -245,5 +245,45 @@ TEST_F(Safety, ReadOnlyListsAreVerifiedWithTheirTagAndUnopenableOnesSaySo) {
     EXPECT_EQ(closed.err, "closed.sfv: Access denied\n");
 }
 
+TEST_F(Safety, ConcurrentFirstRunsAgreeOnOneSignature) {
+    KORVANE_SKIP_ON_WINDOWS("runs programs in parallel through sh");
+    dir.write("a", "abc");
+    let_time_pass();
+    for (int round = 0; round < 10; ++round) {
+        std::filesystem::remove_all(config_dir());
+        std::string script;
+        for (int i = 0; i < 12; ++i) {
+            std::string list = "l" + std::to_string(i) + ".sfv";
+            dir.write(list, "a " + crc_abc + "\r\n");
+            script += "\"$0\" -q " + list + " >/dev/null & ";
+        }
+        script += "wait";
+        ASSERT_EQ(run({"sh", "-c", script, KORVANE_BINARY}).status, 0);
+        const std::string conf = read_file(config_dir() / "Korvane" / "korvane.conf");
+        ASSERT_EQ(conf.rfind("Signature=", 0), 0U) << conf;
+        const std::string signature = conf.substr(10, conf.find('\n') - 10);
+        for (int i = 0; i < 12; ++i) {
+            const std::string list = dir.read("l" + std::to_string(i) + ".sfv");
+            EXPECT_NE(list.find(";K2-" + signature + "\r\n"), std::string::npos)
+                << "round " << round << ", list " << i << ":\n" << list;
+        }
+    }
+}
+
+TEST_F(Safety, AStoreFolderOthersMayChangeTakesNoTag) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX permission bits");
+    dir.write("a", "abc");
+    write_config("signature=4711\n");
+    std::filesystem::permissions(config_dir() / "Korvane", std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    const std::string list = "a " + crc_abc + "\r\n";
+    dir.write("list.sfv", list);
+    auto r = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, (config_dir() / "Korvane").string() +
+                         ": not a private folder of this user; no settings or tags are saved\n");
+    EXPECT_EQ(dir.read("list.sfv"), list);
+}
+
 }  // namespace
 }  // namespace korvane::testing

@@ -1,10 +1,12 @@
 #include "platform/fileops.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -48,6 +50,82 @@ int rename_file(const wchar_t* from, const wchar_t* to) {
         return EINVAL;
     }
     return with_native(from, [&](const char* p) { return rename_file(p, native_to.c_str()); });
+}
+
+int read_small_file(const char* path, std::size_t limit, std::string& out) {
+    out.clear();
+    std::uint64_t size = 0;
+    int fd = posix::open_regular_file(path, O_RDONLY, size);
+    if (fd < 0) {
+        errno = -fd;
+        return -fd;
+    }
+    int error = 0;
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (out.size() + static_cast<std::size_t>(got) > limit) {
+            error = EFBIG;
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (error != 0) {
+        out.clear();
+        errno = error;
+    }
+    return error;
+}
+
+int check_private_directory(const char* path) {
+    struct stat st;
+    if (::lstat(path, &st) != 0) {
+        return errno;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+        errno = EACCES;
+        return EACCES;
+    }
+    return 0;
+}
+
+file_lock::~file_lock() {
+    if (descriptor >= 0) {
+        ::close(descriptor);  // releases the lock
+    }
+}
+
+int file_lock::acquire(const char* path) {
+    int fd = ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EACCES;
+        return EACCES;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            int error = errno;
+            ::close(fd);
+            return error;
+        }
+    }
+    descriptor = fd;
+    return 0;
 }
 
 int create_marker_file(const wchar_t* path) {
