@@ -114,6 +114,8 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         print_error(L"%s: %s\n", {list_name, status_message(status)});
         return status;
     }
+    // Remembered verifications hold only for the files they were earned on.
+    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
 
     int entries = 0;
     int errors = 0;

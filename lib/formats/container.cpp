@@ -9,6 +9,7 @@
 
 #include "formats/lines.h"
 #include "formats/stream.h"
+#include "formats/tag.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -110,6 +111,13 @@ int container::startStream(const wchar_t* path, bool create, bool writable) {
     }
     file = stream;
     return 0;
+}
+
+void container::resolveNamesIn(const wchar_t* folder) {
+    if (file == nullptr || folder == nullptr) {
+        return;
+    }
+    file->folder.expected = korvane::detail::folder_suffix(folder, file->path());
 }
 
 int container::writeHeader(const char* first_line) {

@@ -20,6 +20,8 @@
 
 namespace korvane::detail {
 
+namespace platform = korvane::platform;
+
 namespace {
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
@@ -80,6 +82,45 @@ std::uint64_t expiry_ticks(const char* text) {
         seconds = saturating_add(seconds, saturating_multiply(number, unit));
     }
     return saturating_multiply(seconds, 10000000ULL);
+}
+
+std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path) {
+    std::wstring list_folder = list_path.substr(0, platform::directory_part_length(list_path));
+    if (list_folder.empty()) {
+        list_folder = L".";
+    }
+    platform::file_info names{};
+    platform::file_info own{};
+    if (platform::get_file_info(folder, names) == 0 &&
+        platform::get_file_info(list_folder.c_str(), own) == 0 && names.device == own.device &&
+        names.inode == own.inode) {
+        return {};
+    }
+    std::wstring canonical;
+    if (platform::canonical_path(folder, canonical) != 0) {
+        canonical = folder;
+    }
+    std::uint32_t crc = 0xFFFFFFFFU;
+    auto feed = [&crc](unsigned byte) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+        }
+    };
+    for (wchar_t unit : canonical) {
+        auto value = static_cast<unsigned long>(unit);
+        feed(static_cast<unsigned>(value & 0xFF));
+        if (value > 0xFF) {
+            feed(static_cast<unsigned>((value >> 8) & 0xFF));
+        }
+    }
+    crc = ~crc;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string suffix = "/";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        suffix += hex[(crc >> shift) & 15];
+    }
+    return suffix;
 }
 
 int tag_version(std::string_view line) {
@@ -162,10 +203,16 @@ void sfv::readTag() {
         if (version < 0 || version >= 3) {
             continue;
         }
-        if (version == 0 || row.length > longest_tag_line || text.substr(4) != signature) {
+        // The signature, and after it the folder its names resolved against
+        // when that was not the list's own; compared once that is known.
+        std::string_view seen = text.substr(4);
+        bool ours = seen.substr(0, signature.size()) == signature &&
+                    (seen.size() == signature.size() || seen[signature.size()] == '/');
+        if (version == 0 || row.length > longest_tag_line || !ours) {
             reject();
             return;
         }
+        file->folder.found = std::string(seen.substr(signature.size()));
         std::string prefix(text.substr(0, 4));
         if (version == 2) {
             if (next_content_line(*file, row, keep) <= 0) {
@@ -213,7 +260,22 @@ void sfv::readTag() {
     }
 }
 
+void sfv::settleTagFolder() {
+    if (file == nullptr || file->folder.settled) {
+        return;
+    }
+    file->folder.settled = true;
+    if (tag_found && file->folder.found != file->folder.expected) {
+        // Earned on other files: trusts nothing here, and is replaced.
+        tag_rejected = true;
+        tag_found = false;
+        std::memset(verified_bits, 0, sizeof verified_bits);
+        tag_changed = true;
+    }
+}
+
 int sfv::isPreviouslyVerified(const wchar_t* path) {
+    settleTagFolder();
     if (tag_disabled || tag_rejected || !tag_found || bit_index >= bit_bytes || path == nullptr) {
         return 0;
     }
@@ -254,6 +316,7 @@ int sfv::writeTag() {
         file = nullptr;
         return status != 0 ? status : closed;
     };
+    settleTagFolder();
     config& store = *config::instance();
     if (tag_disabled || (store.has_key("updatedb") && !static_cast<bool>(store["updatedb"])) ||
         !tag_changed) {
@@ -308,6 +371,7 @@ int sfv::writeTag() {
     }
     tag += ";K2-";
     tag += store["signature"] != nullptr ? static_cast<const char*>(store["signature"]) : "";
+    tag += file->folder.expected;
     tag += "\r\n;K2-";
     unsigned char stamp[8];
     for (int i = 0; i < 8; ++i) {

@@ -80,6 +80,16 @@ class checksum_stream {
     // Cuts the file at `size` without writing pending bytes (they are dropped).
     int truncate_to(std::uint64_t size);
 
+    // Which folder the names of the list resolve against, as the tag's
+    // signature line records it: "" for the list's own folder, otherwise "/"
+    // and eight hexadecimal digits. `expected` is this run's, `found` the one
+    // of the tag read; `settled` once the two were compared.
+    struct name_folder {
+        std::string expected;
+        std::string found;
+        bool settled = false;
+    } folder;
+
   private:
     // Makes at least `want` unread bytes available unless the file ends first.
     // Returns 0 or a negative status.

@@ -285,5 +285,61 @@ TEST_F(Safety, AStoreFolderOthersMayChangeTakesNoTag) {
     EXPECT_EQ(dir.read("list.sfv"), list);
 }
 
+// The folder code of a tag: CRC-32 of the folder's canonical path.
+std::string folder_code(const std::filesystem::path& folder) {
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (unsigned char byte : std::filesystem::canonical(folder).string()) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+        }
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "/%08X", static_cast<unsigned>(~crc));
+    return text;
+}
+
+TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
+    KORVANE_SKIP_ON_WINDOWS("compares the folder code of POSIX paths");
+    write_config("signature=4711\n");
+    // The originals changed; the copies still match the list.
+    dir.write("a", "abd");
+    dir.write("copy/a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    let_time_pass();
+
+    auto copies = korvane({"-q", "-p", "copy", "list.sfv"});
+    EXPECT_EQ(copies.status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711" + folder_code(dir / "copy") + "\r\n"),
+              std::string::npos)
+        << dir.read("list.sfv");
+    auto originals = korvane({"list.sfv"});
+    EXPECT_EQ(originals.status, 1) << "the originals were never hashed";
+    EXPECT_NE(originals.out.find("a: hash mismatch"), std::string::npos) << originals.out;
+
+    // The reverse: a tag earned on the originals does not vouch for a backup.
+    dir.write("a", "abc");
+    dir.write("copy/a", "abd");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711\r\n"), std::string::npos) << "the plain signature";
+    auto backup = korvane({"-p", "copy", "list.sfv"});
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_EQ(backup.out.find("Previously verified"), std::string::npos) << backup.out;
+
+    // The same list from another working directory resolves to other files;
+    // a -p naming the list's own folder, through a link, is the plain case.
+    dir.write("sub/a", "abc");
+    dir.write("sub/list.sfv", "a " + crc_abc + "\r\n");
+    std::filesystem::create_directory_symlink("sub", dir / "via");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "-p", "via", "sub/list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711\r\n"), std::string::npos);
+    auto elsewhere = korvane({"sub/list.sfv"});  // names resolve against dir: "a" is abc too
+    EXPECT_EQ(elsewhere.out.find("Previously verified"), std::string::npos) << elsewhere.out;
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711" + folder_code(dir.path()) + "\r\n"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace korvane::testing
