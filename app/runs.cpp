@@ -76,7 +76,12 @@ int creation_run(const run_settings& settings, container& list, hasher& algorith
             print(L"%s: File error: %s\n", {path, status_message(status)});
             return status;
         }
-        list.addFile(path, algorithm.hash());
+        // An entry left out would pass the list off as complete.
+        status = list.addFile(path, algorithm.hash());
+        if (status != 0) {
+            print(L"Error adding file %s: %s\n", {path, status_message(status)});
+            return status;
+        }
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);

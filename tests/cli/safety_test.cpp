@@ -341,5 +341,36 @@ TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
               std::string::npos);
 }
 
+TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
+    KORVANE_SKIP_ON_WINDOWS("address-space limits through sh");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    std::string names;
+    for (int i = 0; i < 3000; ++i) {
+        dir.write("many/" + std::string(200, 'n') + std::to_string(i), "abc");
+    }
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // Wherever memory runs out, the run either writes every entry or fails
+    // and keeps the old list.
+    int failed = 0;
+    for (int megabytes = 20; megabytes <= 40; ++megabytes) {
+        dir.write("out.sfv", old_list);
+        auto r = run({"sh", "-c",
+                      "(ulimit -v " + std::to_string(megabytes * 1024) +
+                          "; exec \"$0\" -q -r -c out.sfv many) 2>/dev/null; echo \"ended $?\"",
+                      KORVANE_BINARY});
+        const std::string list = dir.read("out.sfv");
+        if (r.out.size() >= 8 && r.out.substr(r.out.size() - 8) == "ended 0\n") {
+            EXPECT_EQ(entry_lines(list).size(), 3000U) << megabytes << " MB";
+        } else {
+            ++failed;
+            EXPECT_EQ(list, old_list) << megabytes << " MB: " << r.out;
+        }
+        EXPECT_EQ(leftovers(), lines{});
+    }
+    EXPECT_GT(failed, 0) << "no limit was tight enough to test anything";
+}
+
 }  // namespace
 }  // namespace korvane::testing
