@@ -372,5 +372,30 @@ TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
     EXPECT_GT(failed, 0) << "no limit was tight enough to test anything";
 }
 
+TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {
+    KORVANE_SKIP_ON_WINDOWS("hard links and owners");
+    write_config("addtag=true\n");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    // A hard link to the victim's file planted under the marker's name.
+    auto victim = dir.write("victim", "the victim's data");
+    std::filesystem::create_hard_link(victim, dir / "_Verified_");
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_EQ(dir.read("victim"), "the victim's data");
+
+    // Someone else's file of that name stays as it is; the user's own is emptied.
+    std::filesystem::remove(dir / "_Verified_");
+    dir.write("_Verified_", "theirs");
+    if (can_drop_privileges()) {
+        ASSERT_EQ(run({"chown", "65534:65534", "_Verified_"}).status, 0);
+        ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+        EXPECT_EQ(dir.read("_Verified_"), "theirs");
+        std::filesystem::remove(dir / "_Verified_");
+        dir.write("_Verified_", "mine");
+    }
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_EQ(dir.read("_Verified_"), "");
+}
+
 }  // namespace
 }  // namespace korvane::testing

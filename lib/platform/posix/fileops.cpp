@@ -130,12 +130,24 @@ int file_lock::acquire(const char* path) {
 
 int create_marker_file(const wchar_t* path) {
     return with_native(path, [](const char* p) {
-        int fd = ::open(p, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        int fd = ::open(p, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0) {
             return errno;
         }
+        // Emptied only when it is the user's own file with no other name: a
+        // hard link planted under the marker's name must not empty the file
+        // it points at.
+        struct stat st;
+        int error = 0;
+        if (::fstat(fd, &st) != 0) {
+            error = errno;
+        } else if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
+            error = EACCES;
+        } else if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+            error = errno;
+        }
         ::close(fd);
-        return 0;
+        return error;
     });
 }
 

@@ -121,18 +121,26 @@ int create_marker_file(const wchar_t* path) {
         errno = EACCES;
         return EACCES;
     }
-    HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return win32::fail_last();
     }
-    if (::GetFileType(file) != FILE_TYPE_DISK) {
-        ::CloseHandle(file);
-        errno = EACCES;
-        return EACCES;
+    // Emptied only when the file has no other name: a hard link planted under
+    // the marker's name must not empty the file it points at.
+    BY_HANDLE_FILE_INFORMATION info;
+    int error = 0;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        info.nNumberOfLinks != 1) {
+        error = EACCES;
+    } else if (!::SetEndOfFile(file)) {
+        error = win32::fail_last();
     }
     ::CloseHandle(file);
-    return 0;
+    if (error != 0) {
+        errno = error;
+    }
+    return error;
 }
 
 }  // namespace korvane::platform
