@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -395,6 +396,43 @@ TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {
     }
     ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
     EXPECT_EQ(dir.read("_Verified_"), "");
+}
+
+TEST_F(Safety, HugeLinesAfterATagAreMovedInBoundedMemory) {
+    KORVANE_SKIP_ON_WINDOWS("address-space limits through sh");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    write_config("signature=4711\n");
+    dir.write("a", "abc");
+    let_time_pass();
+    const std::string head = "a " + crc_abc + "\r\n;K2-4711\r\n;K2-AQAAAAAAAAA=\r\n";
+    struct {
+        const char* what;
+        const char* start;
+        std::size_t megabytes;
+        char filler;
+    } cases[] = {{"a 200 MB line", "", 200, 'x'}, {"a 50 MB bit line", ";K2-", 50, 'A'}};
+    for (const auto& c : cases) {
+        {
+            // Written in pieces: this process must not hold the line either,
+            // or the child would inherit its pages.
+            std::ofstream out(dir / "list.sfv", std::ios::binary);
+            out << head << c.start;
+            const std::string piece(1u << 20, c.filler);
+            for (std::size_t i = 0; i < c.megabytes; ++i) {
+                out << piece;
+            }
+            out << "\r\n";
+        }
+        // 256 MiB of address space: holding the line whole would not fit.
+        auto r = run({"sh", "-c", "ulimit -v 262144; exec \"$0\" -q list.sfv", KORVANE_BINARY});
+        EXPECT_NE(r.out.find("1 files checked"), std::string::npos) << c.what << ": " << r.out
+                                                                    << r.err;
+        EXPECT_LT(r.peak_memory_kib, 64u * 1024u) << c.what;
+        EXPECT_EQ(read_file(dir / "list.sfv").substr(0, 12), "a " + crc_abc + "\r\n") << c.what;
+        EXPECT_EQ(leftovers(), lines{}) << c.what;
+    }
 }
 
 }  // namespace
