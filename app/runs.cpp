@@ -77,7 +77,12 @@ int creation_run(const run_settings& settings, container& list, hasher& algorith
             print(L"%s: File error: %s\n", {path, status_message(status)});
             return status;
         }
-        list.addFile(path, algorithm.hash());
+        // An entry left out would pass the list off as complete.
+        status = list.addFile(path, algorithm.hash());
+        if (status != 0) {
+            print(L"Error adding file %s: %s\n", {path, status_message(status)});
+            return status;
+        }
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
@@ -112,8 +117,11 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     const wchar_t* list_name = settings.checksum_file.c_str();
     int status = list.open(list_name);
     if (status != 0) {
+        print_error(L"%s: %s\n", {list_name, status_message(status)});
         return status;
     }
+    // Remembered verifications hold only for the files they were earned on.
+    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
 
     int entries = 0;
     int errors = 0;

@@ -54,6 +54,12 @@ class KORVANE_API container {
     // or read.
     static int detectFormat(const wchar_t* path, int* format);
 
+    // Tells an opened list which folder its names resolve against (the
+    // working directory, or the folder of a -p option). A remembered
+    // verification is trusted only by runs that resolve against the folder of
+    // the run that wrote it. Without this call, the list's own folder.
+    void resolveNamesIn(const wchar_t* folder);
+
   protected:
     // The next non-empty line: at most count - 1 units, longer lines come in
     // pieces. Returns its length, 0 at the end of the file, or a status.

@@ -29,6 +29,8 @@ class KORVANE_API sfv : public container {
     void resetTag();
     void readTag();
     int writeTag();
+    // Drops a tag written by a run whose names resolved against another folder.
+    void settleTagFolder();
 
     unsigned char verified_bits[bit_bytes];
     bool tag_rejected;

@@ -1,14 +1,16 @@
 #include <korvane/config.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/config_internal.h"
 #include "platform/env.h"
+#include "platform/console.h"
+#include "platform/file.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -55,12 +57,19 @@ std::unique_ptr<char[]> copy_text(std::string_view text) {
     return copy;
 }
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
 }  // namespace
+
+void report_unsafe_folder(const std::string& folder) {
+    // Said once per run: every later attempt fails the same way.
+    static bool said = false;
+    if (said) {
+        return;
+    }
+    said = true;
+    std::wstring text = platform::widen(folder);
+    text += L": not a private folder of this user; no settings or tags are saved\n";
+    platform::console_write(platform::console_stream::err, text);
+}
 
 std::optional<location> find_location() {
     location where;
@@ -151,20 +160,69 @@ bool keys_match(std::string_view a, std::string_view b) {
 }
 
 bool line_reader::next(std::string& line) {
-    char buffer[max_piece + 1];
-    while (std::fgets(buffer, sizeof buffer, file) != nullptr) {
-        // Text after a zero byte is not part of the line, as for every C string.
-        std::string_view cleaned = clean_line(std::string_view(buffer, std::strlen(buffer)));
+    while (at < text.size()) {
+        // A piece ends after a line feed or after max_piece bytes.
+        std::size_t length = std::min<std::size_t>(max_piece, text.size() - at);
+        std::size_t feed = text.find('\n', at);
+        if (feed != std::string_view::npos && feed - at < length) {
+            length = feed - at + 1;
+        }
+        std::string_view piece = text.substr(at, length);
+        at += length;
+        piece = piece.substr(0, piece.find('\0'));
+        std::string_view cleaned = clean_line(piece);
         if (!cleaned.empty()) {
             line.assign(cleaned);
             return true;
         }
     }
-    if (std::ferror(file)) {
-        read_error = true;
-    }
     return false;
 }
+
+std::size_t folded_hash(std::string_view key) {
+    std::size_t hash = 14695981039346656037ULL & ~std::size_t{0};
+    for (char c : key) {
+        hash = (hash ^ static_cast<unsigned char>(platform::ascii_lower(c))) * 1099511628211ULL;
+    }
+    return hash;
+}
+
+// The entries read so far by their keys, folded: loading stays linear in the
+// number of lines. Open addressing over a table kept at most half full.
+class key_index {
+  public:
+    config_value** find(std::string_view key, const char* (*key_of)(const config_value*)) {
+        if (slots.empty()) {
+            return nullptr;
+        }
+        std::size_t mask = slots.size() - 1;
+        for (std::size_t i = folded_hash(key) & mask;; i = (i + 1) & mask) {
+            if (slots[i] == nullptr) {
+                return &slots[i];
+            }
+            if (keys_match(key_of(slots[i]), key)) {
+                return &slots[i];
+            }
+        }
+    }
+    bool full() const { return 2 * (count + 1) > slots.size(); }
+    void grow(const char* (*key_of)(const config_value*)) {
+        std::vector<config_value*> old = std::move(slots);
+        slots.assign(old.empty() ? 64 : old.size() * 2, nullptr);
+        count = 0;
+        for (config_value* entry : old) {
+            if (entry != nullptr) {
+                *find(key_of(entry), key_of) = entry;
+                ++count;
+            }
+        }
+    }
+    void added() { ++count; }
+
+  private:
+    std::vector<config_value*> slots;
+    std::size_t count = 0;
+};
 
 }  // namespace korvane::config_detail
 
@@ -225,12 +283,18 @@ config::config() {
     if (!where) {
         return;
     }
-    file_handle file(std::fopen(where->file.c_str(), "rb"));
-    if (!file) {
+    // Only a regular file of bounded size: a FIFO or device planted in its
+    // place must not block or flood the program.
+    std::string bytes;
+    if (korvane::platform::read_small_file(where->file.c_str(), max_file_size, bytes) != 0) {
         return;
     }
     try {
-        line_reader reader(file.get());
+        line_reader reader(bytes);
+        key_index index;
+        auto key_of = [](const config_value* entry) -> const char* {
+            return config_access::key_of(entry);
+        };
         config_value* last = nullptr;
         std::string line;
         while (reader.next(line)) {
@@ -239,23 +303,19 @@ config::config() {
             if (!split_setting(line, key, value)) {
                 continue;
             }
-            config_value* found = nullptr;
-            for (config_value* entry = first; entry != nullptr; entry = entry->next) {
-                last = entry;
-                if (keys_match(entry->key.get(), key)) {
-                    found = entry;
-                    break;
-                }
-            }
             auto key_copy = copy_text(key);
             auto value_copy = copy_text(value);
             if (!key_copy || !value_copy) {
                 break;  // out of memory: keep what was read so far
             }
-            if (found != nullptr) {
+            if (index.full()) {
+                index.grow(key_of);
+            }
+            config_value** slot = index.find(key, key_of);
+            if (*slot != nullptr) {
                 // A later line for the same key wins, letter case of its key included.
-                found->key = std::move(key_copy);
-                found->value = std::move(value_copy);
+                (*slot)->key = std::move(key_copy);
+                (*slot)->value = std::move(value_copy);
                 continue;
             }
             auto* entry = new (std::nothrow) config_value(nullptr, nullptr);
@@ -264,11 +324,10 @@ config::config() {
             }
             entry->key = std::move(key_copy);
             entry->value = std::move(value_copy);
-            if (last == nullptr) {
-                first = entry;
-            } else {
-                last->next = entry;
-            }
+            (last == nullptr ? first : last->next) = entry;
+            last = entry;
+            *slot = entry;
+            index.added();
         }
     } catch (...) {
         // Out of memory while reading: the entries read so far stay.
@@ -302,6 +361,11 @@ bool config::has_key(const char* key) const {
 }
 
 bool config::set(const char* key, const char* value) {
+    return config_access::store(*this, key, value, false);
+}
+
+bool config_access::store(config& self, const char* key, const char* value,
+                          bool unless_present) {
     if (key == nullptr || value == nullptr) {
         return false;
     }
@@ -350,79 +414,128 @@ bool config::set(const char* key, const char* value) {
         if (error != 0 && error != korvane::platform::error_exists) {
             return false;
         }
+        // A folder that others may change could swap the file under us, or
+        // hand us a signature of theirs.
+        std::string folder = where->directory;
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        if (korvane::platform::check_private_directory(folder.c_str()) != 0) {
+            report_unsafe_folder(folder);
+            return false;
+        }
+        // One writer at a time: the rewrite starts from what is on disk.
+        korvane::platform::file_lock lock;
+        if (lock.acquire((where->directory + "korvane.lock").c_str()) != 0) {
+            return false;
+        }
 
         std::string setting;
         setting.append(key_text).append("=").append(value_text).append("\n");
         std::string contents;
         bool written = false;
-        errno = 0;
-        file_handle old_file(std::fopen(where->file.c_str(), "rb"));
-        if (old_file) {
-            line_reader reader(old_file.get());
-            std::string line;
-            while (reader.next(line)) {
-                std::string_view line_key;
-                std::string_view line_value;
-                if (split_setting(line, line_key, line_value) && keys_match(line_key, key_text)) {
-                    if (!written) {
-                        contents.append(setting);
-                        written = true;
-                    }
-                    continue;  // later lines for the key are dropped
-                }
-                contents.append(line).append("\n");
-            }
+        std::string old_bytes;
+        error = korvane::platform::read_small_file(where->file.c_str(), max_file_size, old_bytes);
+        if (error != 0 && error != korvane::platform::error_not_found) {
             // A file that exists but cannot be read is not rewritten from nothing.
-            if (reader.failed()) {
-                return false;
-            }
-            old_file.reset();
-        } else if (errno != korvane::platform::error_not_found) {
             return false;
+        }
+        line_reader reader(old_bytes);
+        std::string line;
+        while (reader.next(line)) {
+            std::string_view line_key;
+            std::string_view line_value;
+            if (split_setting(line, line_key, line_value) && keys_match(line_key, key_text)) {
+                if (unless_present) {
+                    // Someone else stored it first: theirs is the value.
+                    auto theirs = copy_text(line_value);
+                    if (!theirs) {
+                        return false;
+                    }
+                    value_copy = std::move(theirs);
+                    new_entry->value = copy_text(line_value);
+                    if (!new_entry->value) {
+                        return false;
+                    }
+                    remember(self, key_text, std::move(value_copy), std::move(new_entry));
+                    return true;
+                }
+                if (!written) {
+                    contents.append(setting);
+                    written = true;
+                }
+                continue;  // later lines for the key are dropped
+            }
+            contents.append(line).append("\n");
         }
         if (!written) {
             contents.append(setting);
         }
 
-        const std::string new_name = where->file + ".new";
-        file_handle new_file(std::fopen(new_name.c_str(), "wb"));
-        if (!new_file) {
+        // A new file under an unpredictable name, made durable and renamed over
+        // the old one: a crash leaves the old file or the new one, never none.
+        const std::wstring target = korvane::platform::widen(where->file);
+        korvane::platform::native_file new_file;
+        std::wstring temp;
+        if (new_file.create_beside(target.c_str(), temp) != 0) {
             return false;
         }
-        bool ok =
-            std::fwrite(contents.data(), 1, contents.size(), new_file.get()) == contents.size() &&
-            std::fflush(new_file.get()) == 0;
-        ok = std::fclose(new_file.release()) == 0 && ok;
+        bool ok = new_file.write_all(contents.data(), contents.size()) == 0 &&
+                  new_file.sync() == 0;
+        ok = new_file.close() == 0 && ok;
+        ok = ok && korvane::platform::rename_file(temp.c_str(), target.c_str()) == 0;
         if (!ok) {
-            korvane::platform::remove_file(new_name.c_str());
+            korvane::platform::remove_file(temp.c_str());
             return false;
         }
-
-        // Memory always reflects the last successful set, whether or not the
-        // file or memory held the key before.
-        config_value* last = nullptr;
-        config_value* found = nullptr;
-        for (config_value* entry = first; entry != nullptr; entry = entry->next) {
-            last = entry;
-            if (keys_match(entry->key.get(), key_text)) {
-                found = entry;
-                break;
-            }
-        }
-        if (found != nullptr) {
-            found->value = std::move(value_copy);
-        } else {
-            (last == nullptr ? first : last->next) = new_entry.release();
-        }
-
-        // The results are not examined: the new file is complete, and a failed
-        // rename leaves it beside the old one for the user to find.
-        korvane::platform::remove_file(where->file.c_str());
-        korvane::platform::rename_file(new_name.c_str(), where->file.c_str());
+        remember(self, key_text, std::move(value_copy), std::move(new_entry));
         return true;
     } catch (...) {
         return false;
     }
+}
+
+void config_access::remember(config& self, std::string_view key, std::unique_ptr<char[]> value,
+                             std::unique_ptr<config_value> entry) {
+    // Memory always reflects the last successful set, whether or not the file
+    // or memory held the key before.
+    config_value* last = nullptr;
+    for (config_value* existing = self.first; existing != nullptr; existing = existing->next) {
+        last = existing;
+        if (keys_match(existing->key.get(), key)) {
+            existing->value = std::move(value);
+            return;
+        }
+    }
+    (last == nullptr ? self.first : last->next) = entry.release();
+}
+
+const char* config_access::key_of(const config_value* entry) {
+    return entry->key.get();
+}
+
+bool config_access::folder_is_private() {
+    auto where = find_location();
+    if (!where) {
+        return false;
+    }
+    std::string folder = where->directory;
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    int error = korvane::platform::check_private_directory(folder.c_str());
+    if (error == korvane::platform::error_not_found) {
+        return true;  // made private when the first setting is stored
+    }
+    if (error != 0) {
+        report_unsafe_folder(folder);
+        return false;
+    }
+    return true;
+}
+
+bool config_access::set_unless_present(const char* key, const char* value) {
+    return store(*config::instance(), key, value, true);
 }
 
 void config_access::reset() {

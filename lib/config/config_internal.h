@@ -2,7 +2,8 @@
 #ifndef KORVANE_CONFIG_INTERNAL_H
 #define KORVANE_CONFIG_INTERNAL_H
 
-#include <cstdio>
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,23 +28,29 @@ constexpr std::size_t max_directory_length = 989;
 // when none of them gives a usable directory.
 std::optional<location> find_location();
 
-// Delivers the lines of a configuration file with comments and surrounding
-// blanks removed, skipping lines that end up empty. A line longer than
-// `max_piece` bytes arrives in pieces, each one a line of its own.
+// The largest configuration file read; a larger one counts as unreadable.
+constexpr std::size_t max_file_size = 1024 * 1024;
+
+// Delivers the lines of a configuration file's text with comments and
+// surrounding blanks removed, skipping lines that end up empty. A line longer
+// than `max_piece` bytes arrives in pieces, each one a line of its own; text
+// after a zero byte in a piece is not part of it.
 class line_reader {
   public:
     static constexpr int max_piece = 1023;
 
-    explicit line_reader(std::FILE* source) : file(source) {}
+    explicit line_reader(std::string_view source) : text(source) {}
 
-    // False at the end of the file or on a read error; see failed().
+    // False at the end of the text.
     bool next(std::string& line);
-    bool failed() const { return read_error; }
 
   private:
-    std::FILE* file;
-    bool read_error = false;
+    std::string_view text;
+    std::size_t at = 0;
 };
+
+// Says on standard error why nothing is saved in `folder`.
+void report_unsafe_folder(const std::string& folder);
 
 // Cuts a comment (an unquoted ';') off and trims blanks (bytes 1 to 32).
 std::string_view clean_line(std::string_view raw);
@@ -60,6 +67,22 @@ bool keys_match(std::string_view a, std::string_view b);
 // config::instance() reads the file again.
 struct config_access {
     static void reset();
+    // Stores `value` under `key` unless the file already holds the key, in
+    // which case memory takes the file's value: of processes racing to store
+    // the first value, the first writer wins and the others read it back.
+    static bool set_unless_present(const char* key, const char* value);
+
+    static const char* key_of(const config_value* entry);
+
+    // True when the store's folder belongs to the user and only the user may
+    // change it, or does not exist yet; otherwise says why on standard error.
+    static bool folder_is_private();
+
+    // config::set, and set_unless_present with `unless_present`.
+    static bool store(config& self, const char* key, const char* value, bool unless_present);
+    // Puts a stored value into memory.
+    static void remember(config& self, std::string_view key, std::unique_ptr<char[]> value,
+                         std::unique_ptr<config_value> entry);
 };
 
 #endif

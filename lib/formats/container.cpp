@@ -9,6 +9,7 @@
 
 #include "formats/lines.h"
 #include "formats/stream.h"
+#include "formats/tag.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -112,15 +113,19 @@ int container::startStream(const wchar_t* path, bool create, bool writable) {
     return 0;
 }
 
+void container::resolveNamesIn(const wchar_t* folder) {
+    if (file == nullptr || folder == nullptr) {
+        return;
+    }
+    file->folder.expected = korvane::detail::folder_suffix(folder, file->path());
+}
+
 int container::writeHeader(const char* first_line) {
+    // Kept in memory until the list is written: whether the folder takes a
+    // new file at all was tried when the stream was created.
     int status = file->write(first_line);
     if (status == 0) {
         status = file->write("; https://korvane.org/\r\n;\r\n");
-    }
-    if (status == 0) {
-        // Reported now rather than at close: a list that cannot even take its
-        // header is not worth hashing every file for.
-        status = file->flush();
     }
     return status;
 }

@@ -177,7 +177,7 @@ int sfv::close() {
 int sfv::open(const wchar_t* path) {
     resetTag();
     creating = 0;
-    int status = openStream(path, true);
+    int status = openStream(path, false);
     if (status != 0) {
         return status;
     }

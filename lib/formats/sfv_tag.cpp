@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/config_internal.h"
 #include "formats/base64.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
@@ -18,6 +19,8 @@
 #include "platform/interrupt.h"
 
 namespace korvane::detail {
+
+namespace platform = korvane::platform;
 
 namespace {
 
@@ -81,6 +84,45 @@ std::uint64_t expiry_ticks(const char* text) {
     return saturating_multiply(seconds, 10000000ULL);
 }
 
+std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path) {
+    std::wstring list_folder = list_path.substr(0, platform::directory_part_length(list_path));
+    if (list_folder.empty()) {
+        list_folder = L".";
+    }
+    platform::file_info names{};
+    platform::file_info own{};
+    if (platform::get_file_info(folder, names) == 0 &&
+        platform::get_file_info(list_folder.c_str(), own) == 0 && names.device == own.device &&
+        names.inode == own.inode) {
+        return {};
+    }
+    std::wstring canonical;
+    if (platform::canonical_path(folder, canonical) != 0) {
+        canonical = folder;
+    }
+    std::uint32_t crc = 0xFFFFFFFFU;
+    auto feed = [&crc](unsigned byte) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+        }
+    };
+    for (wchar_t unit : canonical) {
+        auto value = static_cast<unsigned long>(unit);
+        feed(static_cast<unsigned>(value & 0xFF));
+        if (value > 0xFF) {
+            feed(static_cast<unsigned>((value >> 8) & 0xFF));
+        }
+    }
+    crc = ~crc;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string suffix = "/";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        suffix += hex[(crc >> shift) & 15];
+    }
+    return suffix;
+}
+
 int tag_version(std::string_view line) {
     if (line.size() >= 4 && line[0] == ';' && line[1] == 'K' && line[2] >= '0' && line[2] <= '9' &&
         line[3] == '-') {
@@ -119,10 +161,19 @@ int next_content_line(korvane::detail::checksum_stream& stream, raw_line& line, 
 
 void sfv::readTag() {
     config& store = *config::instance();
+    // A signature in a folder others may change could be theirs: no tag is
+    // trusted or written then.
+    if (!config_access::folder_is_private()) {
+        tag_disabled = true;
+        return;
+    }
     if (!store.has_key("signature")) {
         auto low = static_cast<unsigned long>(korvane::platform::system_time_ticks() & 0xFFFFFFFFU);
         std::string generated = std::to_string(low);
-        if (!store.set("Signature", generated.c_str()) || !store.has_key("signature")) {
+        // Of several first runs at once, the first to store its signature
+        // wins; the others take that one before they write any tag.
+        if (!config_access::set_unless_present("Signature", generated.c_str()) ||
+            !store.has_key("signature")) {
             // A tag under a signature that was never kept could never match.
             tag_disabled = true;
             return;
@@ -152,10 +203,16 @@ void sfv::readTag() {
         if (version < 0 || version >= 3) {
             continue;
         }
-        if (version == 0 || row.length > longest_tag_line || text.substr(4) != signature) {
+        // The signature, and after it the folder its names resolved against
+        // when that was not the list's own; compared once that is known.
+        std::string_view seen = text.substr(4);
+        bool ours = seen.substr(0, signature.size()) == signature &&
+                    (seen.size() == signature.size() || seen[signature.size()] == '/');
+        if (version == 0 || row.length > longest_tag_line || !ours) {
             reject();
             return;
         }
+        file->folder.found = std::string(seen.substr(signature.size()));
         std::string prefix(text.substr(0, 4));
         if (version == 2) {
             if (next_content_line(*file, row, keep) <= 0) {
@@ -203,7 +260,22 @@ void sfv::readTag() {
     }
 }
 
+void sfv::settleTagFolder() {
+    if (file == nullptr || file->folder.settled) {
+        return;
+    }
+    file->folder.settled = true;
+    if (tag_found && file->folder.found != file->folder.expected) {
+        // Earned on other files: trusts nothing here, and is replaced.
+        tag_rejected = true;
+        tag_found = false;
+        std::memset(verified_bits, 0, sizeof verified_bits);
+        tag_changed = true;
+    }
+}
+
 int sfv::isPreviouslyVerified(const wchar_t* path) {
+    settleTagFolder();
     if (tag_disabled || tag_rejected || !tag_found || bit_index >= bit_bytes || path == nullptr) {
         return 0;
     }
@@ -244,13 +316,21 @@ int sfv::writeTag() {
         file = nullptr;
         return status != 0 ? status : closed;
     };
+    settleTagFolder();
     config& store = *config::instance();
     if (tag_disabled || (store.has_key("updatedb") && !static_cast<bool>(store["updatedb"])) ||
         !tag_changed) {
         return finish(0);
     }
 
-    // Find where the old tag starts; keep every other line that follows it.
+    // Only the user's own regular list, reached without a link, takes a tag;
+    // any other list was verified like the rest and stays byte for byte.
+    if (file->reopen_for_rewrite() != 0) {
+        return finish(0);
+    }
+
+    // Find where the old tag starts and whether lines that are kept follow it.
+    // Lines are judged by their first bytes, so no line is ever held whole.
     int status = file->seek(0);
     if (status != 0) {
         return finish(0);
@@ -258,10 +338,10 @@ int sfv::writeTag() {
     raw_line row;
     bool found = false;
     bool ends_with_line_end = true;
+    bool lines_follow = false;
     std::uint64_t after_content = 0;
-    std::string kept;
     for (;;) {
-        int result = file->read_raw_line(row, found ? std::string::npos : 8);
+        int result = file->read_raw_line(row, 8);
         if (result < 0) {
             return finish(0);  // unreadable: leave the file as it is
         }
@@ -280,21 +360,18 @@ int sfv::writeTag() {
                 after_content = file->tell();
             }
         } else if (!is_tag) {
-            kept += row.bytes;
-            if (!row.has_end) {
-                kept += "\r\n";
-            }
+            lines_follow = true;
         }
     }
-    std::uint64_t tag_start = found ? after_content : file->tell();
-    std::string front;
-    if (!found && tag_start > 0 && !ends_with_line_end) {
-        front = "\r\n";  // the last entry keeps its line, the tag starts its own
-    }
-    front += kept;
+    const std::uint64_t tag_start = found ? after_content : file->tell();
 
-    std::string tag = ";K2-";
+    std::string tag;
+    if (!found && tag_start > 0 && !ends_with_line_end) {
+        tag = "\r\n";  // the last entry keeps its line, the tag starts its own
+    }
+    tag += ";K2-";
     tag += store["signature"] != nullptr ? static_cast<const char*>(store["signature"]) : "";
+    tag += file->folder.expected;
     tag += "\r\n;K2-";
     unsigned char stamp[8];
     for (int i = 0; i < 8; ++i) {
@@ -316,29 +393,71 @@ int sfv::writeTag() {
     }
 
     // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
-    // few writes below complete first.
+    // writes below complete first.
     korvane::platform::interrupt_deferral hold_interrupts;
-    status = file->seek(tag_start);
-    if (status == 0) {
-        status = file->write(front);
-    }
-    if (status == 0) {
-        status = file->flush();
-    }
-    if (status != 0) {
-        if (kept.empty()) {
+    if (!lines_follow) {
+        // In place. The old tag is cut off first, and the cut is on disk before
+        // the new time line is written: a rewrite stopped at any byte leaves a
+        // tag that lacks bits (which trusts nothing) rather than old bits under
+        // a new time. The entry lines before the tag are never touched.
+        if (found) {
+            status = file->truncate_to(tag_start);
+            if (status == 0) {
+                status = file->sync();
+            }
+        }
+        if (status == 0) {
+            status = file->seek(tag_start);
+        }
+        if (status == 0) {
+            status = file->write(tag);
+        }
+        if (status == 0) {
+            status = file->flush();
+        }
+        if (status != 0) {
+            // Better no tag than a partial one: the entries stay as they are.
             file->truncate_to(tag_start);
         }
         return finish(status);
     }
-    std::uint64_t entries_end = tag_start + front.size();
-    status = file->write(tag);
+
+    // Lines behind the old tag move in front of the new one. Moving them in
+    // place could lose or double lines when cut; a new file renamed over the
+    // list leaves either the old list or the new one.
+    korvane::detail::checksum_stream replacement;
+    std::wstring list_path = file->path();
+    status = replacement.create_for(list_path.c_str());
     if (status == 0) {
-        status = file->truncate_here();
+        status = file->seek(0);
     }
-    if (status != 0) {
-        // Better no tag than a partial one: the entries stay as they are.
-        file->truncate_to(entries_end);
+    if (status == 0) {
+        status = file->copy_bytes(replacement, tag_start);
+    }
+    while (status == 0) {
+        std::string_view head;
+        status = file->peek(8, head);
+        if (status != 0 || head.empty()) {
+            break;
+        }
+        head = head.substr(0, head.find('\n'));
+        bool empty = head.empty() || head == "\r";
+        bool keep = !empty && tag_version(head) < 0;
+        int result = file->copy_line(keep ? &replacement : nullptr);
+        if (result <= 0) {
+            status = result;
+            break;
+        }
+    }
+    if (status == 0) {
+        status = replacement.write(tag);
+    }
+    if (status == 0) {
+        // Windows renames nothing over a file that is still open.
+        status = file->close();
+    }
+    if (status == 0) {
+        status = replacement.commit();
     }
     return finish(status);
 }

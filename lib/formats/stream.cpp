@@ -2,9 +2,12 @@
 
 #include <korvane/status.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/fileops.h"
+#include "platform/interrupt.h"
 
 namespace korvane::detail {
 
@@ -39,27 +42,84 @@ int checksum_stream::open_existing(const wchar_t* path, bool writable) {
     if (error != 0) {
         return status_of(error);
     }
+    opened_path = path;
     in.resize(read_chunk);
     return 0;
 }
 
-int checksum_stream::create_for(const wchar_t* target) {
-    discard();
-    std::wstring temp;
-    int error = file.create_beside(target, temp);
+int checksum_stream::reopen_for_rewrite() {
+    if (!file.is_open() || opened_path.empty()) {
+        return korvane_status::file_not_open;
+    }
+    platform::native_file writable;
+    int error = writable.open_for_rewrite(opened_path.c_str());
     if (error != 0) {
         return status_of(error);
     }
+    // The path may name another file by now: never write into that one.
+    std::uint64_t device[2] = {};
+    std::uint64_t inode[2] = {};
+    if (file.identity(device[0], inode[0]) != 0 || writable.identity(device[1], inode[1]) != 0 ||
+        device[0] != device[1] || inode[0] != inode[1]) {
+        return korvane_status::access_denied;
+    }
+    int status = flush();
+    if (status != 0) {
+        return status;
+    }
+    std::uint64_t position = tell();
+    file.swap(writable);
+    return seek(position);
+}
+
+int checksum_stream::create_for(const wchar_t* target) {
+    discard();
+    unsigned mode = 0;
+    int error = platform::replacement_mode(target, mode);
+    if (error != 0) {
+        return status_of(error);
+    }
+    {
+        // Tried now, so that a folder that takes no new file fails the run
+        // before every file is hashed. Removed at once, with interrupts held
+        // back in between.
+        platform::interrupt_deferral hold_interrupts;
+        std::wstring probe;
+        error = file.create_beside(target, probe);
+        if (error != 0) {
+            return status_of(error);
+        }
+        file.close();
+        platform::remove_file(probe.c_str());
+    }
     target_path = target;
-    temp_path = std::move(temp);
+    new_mode = mode;
+    pending_create = true;
     writing = true;
     return 0;
 }
 
+int checksum_stream::create_temporary() {
+    std::wstring temp;
+    int error = file.create_beside(target_path.c_str(), temp);
+    if (error != 0) {
+        return status_of(error);
+    }
+    temp_path = std::move(temp);
+    pending_create = false;
+    return 0;
+}
+
 int checksum_stream::commit() {
-    int status = flush();
+    int status = pending_create ? create_temporary() : 0;
+    if (status == 0) {
+        status = flush();
+    }
     if (status == 0) {
         status = status_of(file.sync());
+    }
+    if (status == 0) {
+        status = status_of(file.set_mode(new_mode));
     }
     if (status == 0) {
         status = status_of(file.close());
@@ -84,6 +144,8 @@ void checksum_stream::discard() {
         temp_path.clear();
     }
     target_path.clear();
+    opened_path.clear();
+    pending_create = false;
     in_begin = in_end = 0;
     in_offset = 0;
     at_end = false;
@@ -267,8 +329,77 @@ int checksum_stream::seek(std::uint64_t position) {
     return 0;
 }
 
+int checksum_stream::peek(std::size_t count, std::string_view& bytes) {
+    int status = fill(count);
+    if (status != 0) {
+        return status;
+    }
+    bytes = std::string_view(in.data() + in_begin, std::min(count, in_end - in_begin));
+    return 0;
+}
+
+int checksum_stream::copy_line(checksum_stream* to) {
+    bool any = false;
+    for (;;) {
+        if (in_begin == in_end) {
+            int status = fill(1);
+            if (status != 0) {
+                return status;
+            }
+            if (in_begin == in_end) {
+                if (any && to != nullptr) {
+                    return to->write("\r\n");
+                }
+                return any ? 1 : 0;
+            }
+        }
+        any = true;
+        const char* start = in.data() + in_begin;
+        std::size_t available = in_end - in_begin;
+        const void* found = std::memchr(start, '\n', available);
+        std::size_t take =
+            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - start) + 1
+                             : available;
+        if (to != nullptr) {
+            int status = to->write(std::string_view(start, take));
+            if (status != 0) {
+                return status;
+            }
+        }
+        in_begin += take;
+        if (found != nullptr) {
+            return 1;
+        }
+    }
+}
+
+int checksum_stream::copy_bytes(checksum_stream& to, std::uint64_t count) {
+    while (count > 0) {
+        if (in_begin == in_end) {
+            int status = fill(1);
+            if (status != 0) {
+                return status;
+            }
+            if (in_begin == in_end) {
+                return korvane_status::file_read_error;  // the file shrank meanwhile
+            }
+        }
+        std::size_t take = in_end - in_begin;
+        if (take > count) {
+            take = static_cast<std::size_t>(count);
+        }
+        int status = to.write(std::string_view(in.data() + in_begin, take));
+        if (status != 0) {
+            return status;
+        }
+        in_begin += take;
+        count -= take;
+    }
+    return 0;
+}
+
 int checksum_stream::write(std::string_view bytes) {
-    if (!file.is_open()) {
+    if (!file.is_open() && !pending_create) {
         return korvane_status::file_not_open;
     }
     if (out.empty()) {
@@ -282,6 +413,13 @@ int checksum_stream::flush() {
     if (out.empty()) {
         return 0;
     }
+    if (pending_create) {
+        int status = create_temporary();
+        if (status != 0) {
+            out.clear();
+            return status;
+        }
+    }
     int error = file.write_all(out.data(), out.size());
     std::uint64_t end = out_offset + out.size();
     out.clear();
@@ -292,6 +430,11 @@ int checksum_stream::flush() {
     in_offset = end;
     in_begin = in_end = 0;
     return 0;
+}
+
+int checksum_stream::sync() {
+    int status = flush();
+    return status != 0 ? status : status_of(file.sync());
 }
 
 int checksum_stream::truncate_here() {

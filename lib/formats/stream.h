@@ -31,7 +31,17 @@ class checksum_stream {
 
     // Each returns 0 or a negative status code.
     int open_existing(const wchar_t* path, bool writable);
+    // Switches an opened file to reading and writing, through a new open of
+    // the same path that follows no link and takes only the user's own regular
+    // file, and only when it is still the file that was opened. On failure the
+    // stream stays as it was.
+    int reopen_for_rewrite();
+    // The path open_existing took.
+    const std::wstring& path() const { return opened_path; }
     // Starts a new file beside `target`; nothing reaches `target` before commit.
+    // The temporary file itself is made only when the first bytes are written
+    // out (an interrupted run before that leaves nothing behind); whether the
+    // folder takes one is tried at once.
     int create_for(const wchar_t* target);
     // Writes out everything, makes it durable and renames the new file over its
     // target; on failure the temporary file is removed and the target untouched.
@@ -49,6 +59,15 @@ class checksum_stream {
     int read_line(wchar_t* buffer, int count);
     // Reads one whole physical line. Returns 1, 0 at the end, or a negative status.
     int read_raw_line(raw_line& line, std::size_t keep);
+    // The next `count` unread bytes or fewer at the end of the file, without
+    // consuming them. 0 or a negative status.
+    int peek(std::size_t count, std::string_view& bytes);
+    // Passes the next physical line to `to` (or drops it when `to` is null) in
+    // pieces, so that no line is ever held whole; a line without a line end
+    // gets CR LF. Returns 1, 0 at the end, or a negative status.
+    int copy_line(checksum_stream* to);
+    // Copies the next `count` bytes to `to` in pieces. 0 or a negative status.
+    int copy_bytes(checksum_stream& to, std::uint64_t count);
 
     // The position of the next byte read or written. Writing after reading
     // needs a seek first: the read buffer runs ahead of the file position.
@@ -56,19 +75,36 @@ class checksum_stream {
     int seek(std::uint64_t position);
     int write(std::string_view bytes);
     int flush();
+    // Flushes and makes the file's contents durable.
+    int sync();
     int truncate_here();
     // Cuts the file at `size` without writing pending bytes (they are dropped).
     int truncate_to(std::uint64_t size);
+
+    // Which folder the names of the list resolve against, as the tag's
+    // signature line records it: "" for the list's own folder, otherwise "/"
+    // and eight hexadecimal digits. `expected` is this run's, `found` the one
+    // of the tag read; `settled` once the two were compared.
+    struct name_folder {
+        std::string expected;
+        std::string found;
+        bool settled = false;
+    } folder;
 
   private:
     // Makes at least `want` unread bytes available unless the file ends first.
     // Returns 0 or a negative status.
     int fill(std::size_t want);
     int status_of(int error) const;
+    // Makes the temporary file of a new list.
+    int create_temporary();
 
     platform::native_file file;
     std::wstring target_path;  // set while writing a new file
     std::wstring temp_path;
+    std::wstring opened_path;     // the path open_existing took
+    unsigned new_mode = 0600;     // the permission bits a new list gets
+    bool pending_create = false;  // create_for called, temporary file not made yet
     std::vector<char> in;         // read buffer
     std::size_t in_begin = 0;     // first unread byte
     std::size_t in_end = 0;       // end of the valid bytes

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 
 namespace korvane::detail {
@@ -15,6 +16,14 @@ std::uint64_t expiry_ticks(const char* text);
 
 // The version digit of a tag line (";K<digit>-..."), or -1 for any other line.
 int tag_version(std::string_view line);
+
+// What the tag's signature line adds for names resolved against `folder` in a
+// list at `list_path`: nothing when `folder` is the list's own folder (the
+// same directory after following links), otherwise "/" and the CRC-32 (the
+// SFV polynomial) of the folder's canonical absolute path, as eight uppercase
+// hexadecimal digits. The path's bytes are its units, a unit above 255 as two
+// bytes, low byte first.
+std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path);
 
 inline std::uint64_t saturating_ticks(std::uint64_t a, std::uint64_t b) {
     return a > std::numeric_limits<std::uint64_t>::max() - b

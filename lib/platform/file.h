@@ -22,18 +22,36 @@ class native_file {
     native_file& operator=(const native_file&) = delete;
 
     bool is_open() const { return handle >= 0; }
+    void swap(native_file& other) {
+        int mine = handle;
+        handle = other.handle;
+        other.handle = mine;
+    }
 
     // Opens an existing file for reading, or for reading and writing. Only a
     // regular file is accepted: anything else gives EACCES at once and is never
     // waited on (a FIFO or device does not block the open).
     int open_existing(const wchar_t* path, bool writable);
 
-    // Creates a new, empty file with a unique name in the directory of `target`
-    // and returns its path in `temp_path`, ready to be renamed over `target`.
-    // An existing target that is not a regular file, or that the caller may not
-    // write, gives EACCES: replacing it by rename would sidestep its protection.
-    // The new file takes an existing target's permission bits.
+    // Opens an existing file for reading and writing in place, never through a
+    // symbolic link (a reparse point on Windows), and only a regular file owned
+    // by the user running korvane (POSIX: the effective user); anything else
+    // gives EACCES or the error of the open. Nothing is written into a file
+    // that someone else planted or owns.
+    int open_for_rewrite(const wchar_t* path);
+
+    // The identity of the open file: device and inode (volume serial number and
+    // file index on Windows). 0 or the error number.
+    int identity(std::uint64_t& device, std::uint64_t& inode) const;
+
+    // Creates a new, empty file under an unpredictable name (random bytes from
+    // the OS) in the directory of `target` and returns its path in `temp_path`,
+    // ready to be renamed over `target`. The name is created exclusively and
+    // never through a link; another name is tried when one exists. Only the
+    // owner may read or write it until set_mode.
     int create_beside(const wchar_t* target, std::wstring& temp_path);
+    // Gives the open file the permission bits `mode` (POSIX; Windows has none).
+    int set_mode(unsigned mode);
 
     // Reads up to `size` bytes. Returns the count (0 at the end of the file) or,
     // negated, the error number (possibly 0 when the OS left none).
@@ -49,6 +67,24 @@ class native_file {
   private:
     int handle = -1;
 };
+
+// Checks that a new file may replace `target` and gives the permission bits
+// it is to have: an existing target's 0777 bits when the target is a regular
+// file owned by the user, otherwise 0666 less the umask (never a set-id or
+// sticky bit of someone else's file). An existing target that is not a regular
+// file, or that the caller may not write, gives EACCES: replacing it by rename
+// would sidestep its protection.
+int replacement_mode(const wchar_t* target, unsigned& mode);
+
+// For tests: from the `from_call`th call that changes a file on (a write,
+// truncation, sync or rename, counted from 1 after this call) every such call
+// fails with EIO, a write after storing the first half of its bytes, as if the
+// machine had stopped there. 0 turns the faults off.
+void inject_write_faults(long from_call);
+// The number of such calls since inject_write_faults.
+long write_calls();
+// Counts one call; true when it is to fail. For the implementations.
+bool injected_write_fault();
 
 }  // namespace korvane::platform
 

@@ -29,6 +29,10 @@ struct file_info {
 // EACCES, ...); a path that cannot be represented natively gives EINVAL.
 int get_file_info(const wchar_t* path, file_info& out);
 
+// The absolute path of `path` with every symbolic link, "." and ".." resolved
+// (on Windows: the full path name). 0 or the error number.
+int canonical_path(const wchar_t* path, std::wstring& out);
+
 // Searches the file system for `pattern`, whose last component may hold the
 // wildcards '*' and '?'; every other character matches itself. Appends the bare
 // names of the matches (no directory part), sorted byte-wise, "." and ".." among

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/config_internal.h"
+#include "platform/file.h"
 #include "support/target.h"
 #include "support/temp_dir.h"
 
@@ -183,7 +184,7 @@ TEST_F(ConfigTest, SetRewritesInPlaceAndDropsComments) {
     dir.write("Korvane/korvane.conf.new", "stale");
     ASSERT_TRUE(store.set("updatedb", "true"));
     EXPECT_EQ(read_file(conf_path()), "first = 1\nplain line\nupdatedb=true\nother=2\n");
-    EXPECT_FALSE(fs::exists(conf_path().string() + ".new"));
+    EXPECT_EQ(read_file(conf_path().string() + ".new"), "stale") << "a name never used";
     EXPECT_TRUE(store["UpdateDB"]);
 
     ASSERT_TRUE(store.set("expiretime", "7d"));
@@ -243,22 +244,25 @@ TEST_F(ConfigTest, UnreadablePermissionsKeepTheFile) {
 
 TEST_F(ConfigTest, FailedNewFileLeavesConfigurationAsItWas) {
     config& store = load("a=1\n");
-    // The ".new" name cannot be opened for writing.
-    fs::create_directories(conf_path().string() + ".new");
-    EXPECT_FALSE(store.set("a", "2"));
-    EXPECT_EQ(read_file(conf_path()), "a=1\n");
-    EXPECT_EQ(text(store["a"]), "1");
-    fs::remove(conf_path().string() + ".new");
-
-#ifndef _WIN32
-    // A full disk: the write or its flush fails; the ".new" file is deleted.
-    if (fs::exists("/dev/full")) {
-        fs::create_symlink("/dev/full", conf_path().string() + ".new");
-        EXPECT_FALSE(store.set("a", "2"));
+    // A failed write or sync leaves the old file and no temporary one.
+    for (long stop : {1L, 2L, 3L}) {
+        korvane::platform::inject_write_faults(stop);
+        EXPECT_FALSE(store.set("a", "2")) << stop;
+        korvane::platform::inject_write_faults(0);
         EXPECT_EQ(read_file(conf_path()), "a=1\n");
         EXPECT_EQ(text(store["a"]), "1");
-        EXPECT_FALSE(fs::is_symlink(conf_path().string() + ".new"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Korvane"), fs::directory_iterator()),
+                  2)
+            << "only the file and its lock";
     }
+
+#ifndef _WIN32
+    // A planted ".new" link can no longer redirect the write.
+    auto victim = dir.write("victim", "keep");
+    fs::create_symlink(victim, conf_path().string() + ".new");
+    EXPECT_TRUE(store.set("a", "2"));
+    EXPECT_EQ(read_file(conf_path()), "a=2\n");
+    EXPECT_EQ(read_file(victim), "keep");
 #endif
 }
 
@@ -332,6 +336,66 @@ TEST_F(ConfigTest, SetRefusesWhatWouldReadBackDifferently) {
     for (const auto& [key, value] : kept) {
         EXPECT_EQ(text(again[key]), value) << '[' << key << ']';
     }
+}
+
+TEST_F(ConfigTest, OnlyASmallRegularFileIsRead) {
+#ifndef _WIN32
+    // A FIFO in place of the file would block every run.
+    fs::create_directories(dir / "Korvane");
+    std::string fifo = conf_path().string();
+    ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+    config& piped = reload();
+    EXPECT_FALSE(piped.has_key("signature"));
+    EXPECT_FALSE(piped.set("a", "1")) << "not rewritten from nothing";
+    fs::remove(conf_path());
+#endif
+    // Larger than 1 MiB: unreadable, and never rewritten from nothing.
+    std::string big = "a=1\n";
+    while (big.size() <= 1024 * 1024) {
+        big += "; " + std::string(1000, 'x') + "\n";
+    }
+    config& large = load(big);
+    EXPECT_FALSE(large.has_key("a"));
+    EXPECT_FALSE(large.set("b", "2"));
+    EXPECT_EQ(read_file(conf_path()).size(), big.size());
+}
+
+TEST_F(ConfigTest, ManyKeysLoadWithTheLastLineOfEachWinning) {
+    std::string lines;
+    for (int i = 0; i < 100000; ++i) {
+        lines += "k" + std::to_string(i) + "=" + std::to_string(i % 10) + "\n";
+    }
+    lines += "K7=last\n";
+    ASSERT_LE(lines.size(), 1024U * 1024U);
+    config& store = load(lines);
+    EXPECT_EQ(text(store["k99999"]), "9");
+    EXPECT_EQ(text(store["k7"]), "last");
+}
+
+TEST_F(ConfigTest, AFolderOthersMayChangeIsNeverWritten) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits";
+#else
+    config& store = load("a=1\n");
+    fs::permissions(dir / "Korvane", fs::perms::group_write, fs::perm_options::add);
+    EXPECT_FALSE(store.set("a", "2"));
+    EXPECT_FALSE(config_access::folder_is_private());
+    EXPECT_EQ(read_file(conf_path()), "a=1\n");
+    fs::permissions(dir / "Korvane", fs::perms::group_write, fs::perm_options::remove);
+    EXPECT_TRUE(store.set("a", "2"));
+#endif
+}
+
+TEST_F(ConfigTest, TheFirstStoredValueWins) {
+    config& store = load("other=1\n");
+    // Another process stores its signature after this one loaded the file.
+    write_file(conf_path(), "other=1\nsignature=111\n");
+    ASSERT_TRUE(config_access::set_unless_present("Signature", "222"));
+    EXPECT_EQ(text(store["signature"]), "111");
+    EXPECT_EQ(read_file(conf_path()), "other=1\nsignature=111\n");
+    fs::remove(conf_path());
+    ASSERT_TRUE(config_access::set_unless_present("Signature", "333"));
+    EXPECT_EQ(read_file(conf_path()), "Signature=333\n");
 }
 
 }  // namespace

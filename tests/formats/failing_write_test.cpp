@@ -74,8 +74,8 @@ TEST(FailingWrites, TagRewriteOverLimitKeepsEveryEntry) {
     for (int i = 0; i < 500; ++i) {
         text.append("entry").append(std::to_string(i)).append(" 00000000\r\n");
     }
-    // Lines behind an old tag are moved in front of the new one; the limit
-    // leaves room for them but not for the whole tag.
+    // Lines behind an old tag are moved in front of the new one through a new
+    // file: when that cannot be written whole, the list stays as it was.
     std::string old_tag = ";K2-9999\r\n";
     std::string late = "late 00000000\r\n";
     auto target = dir.write("list.sfv", text + old_tag + late);
@@ -83,7 +83,10 @@ TEST(FailingWrites, TagRewriteOverLimitKeepsEveryEntry) {
     std::uint64_t limit = text.size() + late.size() + 40;
     int exit_code = run_with_file_size_limit(limit, verify_all, &work);
     EXPECT_EQ(-exit_code, korvane_status::unknown_error);
-    EXPECT_EQ(read_file(target), text + late);
+    EXPECT_EQ(read_file(target), text + old_tag + late);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 
     // Without lines to move, the entries end the file exactly as before.
     target = dir.write("list.sfv", text);

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/posix/native.h"
+#include "platform/random.h"
 #include "platform/text.h"
 
 namespace korvane::platform {
@@ -34,39 +34,88 @@ int native_file::open_existing(const wchar_t* path, bool writable) {
     return 0;
 }
 
+int native_file::open_for_rewrite(const wchar_t* path) {
+    close();
+    std::string native;
+    if (!posix::to_native(path, native)) {
+        return error_unrepresentable_path;
+    }
+    std::uint64_t size = 0;
+    int fd = posix::open_regular_file(native, O_RDWR | O_NOFOLLOW, size);
+    if (fd < 0) {
+        errno = fd == -ELOOP ? EACCES : -fd;
+        return errno;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EACCES;
+        return EACCES;
+    }
+    handle = fd;
+    return 0;
+}
+
+int native_file::identity(std::uint64_t& device, std::uint64_t& inode) const {
+    struct stat st;
+    if (::fstat(handle, &st) != 0) {
+        return errno;
+    }
+    device = static_cast<std::uint64_t>(st.st_dev);
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return 0;
+}
+
+int replacement_mode(const wchar_t* target, unsigned& mode) {
+    std::string native;
+    if (!posix::to_native(target, native) || native.empty()) {
+        return error_unrepresentable_path;
+    }
+    struct stat st;
+    if (::stat(native.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0) {
+            errno = EACCES;
+            return EACCES;
+        }
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+    // The target's own bits only when it is the user's own regular file, never
+    // through a link, and never its set-id or sticky bits.
+    if (::lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        mode = static_cast<unsigned>(st.st_mode & 0777);
+        return 0;
+    }
+    // Read without a window: no other thread creates files meanwhile.
+    mode_t mask = ::umask(077);
+    ::umask(mask);
+    mode = static_cast<unsigned>(0666 & ~mask);
+    return 0;
+}
+
 int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
     close();
     std::string native;
     if (!posix::to_native(target, native) || native.empty()) {
         return error_unrepresentable_path;
     }
-    mode_t mode = 0666;
-    struct stat st;
-    if (::stat(native.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || ::access(native.c_str(), W_OK) != 0) {
-            errno = EACCES;
-            return EACCES;
-        }
-        mode = st.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        return errno;
-    }
-    static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%ld-%u.tmp", static_cast<long>(::getpid()),
-                      counter.fetch_add(1));
+        unsigned char random[8];
+        if (!random_bytes(random, sizeof random)) {
+            errno = EIO;
+            return EIO;
+        }
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x.tmp", random[0],
+                      random[1], random[2], random[3], random[4], random[5], random[6], random[7]);
         std::string candidate = native + suffix;
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                        mode == 0666 ? 0666 : 0600);
+        int fd = ::open(candidate.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;
             }
             return errno;
-        }
-        if (mode != 0666) {
-            ::fchmod(fd, mode);
         }
         handle = fd;
         temp_path = widen(candidate);
@@ -74,6 +123,10 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
     }
     errno = EEXIST;
     return EEXIST;
+}
+
+int native_file::set_mode(unsigned mode) {
+    return ::fchmod(handle, static_cast<mode_t>(mode)) != 0 ? errno : 0;
 }
 
 std::int64_t native_file::read(void* buffer, std::size_t size) {
@@ -91,6 +144,13 @@ std::int64_t native_file::read(void* buffer, std::size_t size) {
 
 int native_file::write_all(const void* data, std::size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);
+    if (injected_write_fault()) {
+        if (size / 2 > 0 && ::write(handle, bytes, size / 2) < 0) {
+            return errno;
+        }
+        errno = EIO;
+        return EIO;
+    }
     while (size > 0) {
         errno = 0;
         ssize_t done = ::write(handle, bytes, size);
@@ -114,10 +174,18 @@ int native_file::seek(std::uint64_t offset) {
 }
 
 int native_file::truncate(std::uint64_t size) {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     return ::ftruncate(handle, static_cast<off_t>(size)) != 0 ? errno : 0;
 }
 
 int native_file::sync() {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     if (::fsync(handle) != 0) {
         // File systems without fsync support (some pipes, virtual files) are no
         // write failure.

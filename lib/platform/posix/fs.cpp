@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/native.h"
@@ -61,6 +62,21 @@ int open_regular_file(const std::string& native, int flags, std::uint64_t& size)
 }
 
 }  // namespace posix
+
+int canonical_path(const wchar_t* path, std::wstring& out) {
+    std::string native;
+    if (!posix::to_native(path, native)) {
+        errno = EINVAL;
+        return EINVAL;
+    }
+    char* resolved = ::realpath(native.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return errno;
+    }
+    out = widen(resolved);
+    std::free(resolved);
+    return 0;
+}
 
 int get_file_info(const wchar_t* path, file_info& out) {
     std::string native;

@@ -8,7 +8,9 @@ namespace korvane::platform {
 
 namespace {
 
-constexpr int deferred_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// SIGXFSZ too: with its default action a write past the file-size limit would
+// end the process before it can remove its temporary file.
+constexpr int deferred_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ};
 constexpr int signal_count = sizeof deferred_signals / sizeof deferred_signals[0];
 
 volatile sig_atomic_t pending_signal = 0;

@@ -5,10 +5,10 @@
 #include <share.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 
+#include "platform/random.h"
 #include "platform/win32/native.h"
 
 // Checksum files go through the C runtime's low-level calls: its descriptors
@@ -55,12 +55,36 @@ int native_file::open_existing(const wchar_t* path, bool writable) {
     return 0;
 }
 
-int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
+int native_file::open_for_rewrite(const wchar_t* path) {
     close();
+    // Never through a link: a planted reparse point would carry the rewrite
+    // into another file. Ownership is not checked here (POSIX only).
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) != 0) {
+        errno = EACCES;
+        return EACCES;
+    }
+    return open_existing(path, true);
+}
+
+int native_file::identity(std::uint64_t& device, std::uint64_t& inode) const {
+    auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(handle));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(h, &info)) {
+        return win32::fail_last();
+    }
+    device = info.dwVolumeSerialNumber;
+    inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return 0;
+}
+
+int replacement_mode(const wchar_t* target, unsigned& mode) {
     if (target == nullptr || *target == L'\0') {
         errno = EINVAL;
         return EINVAL;
     }
+    mode = 0666;
     // Replacing a read-only file or a directory by rename would sidestep what
     // its owner asked for.
     DWORD attributes = ::GetFileAttributesW(target);
@@ -70,27 +94,49 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
             errno = EACCES;
             return EACCES;
         }
-    } else {
-        DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND) {
-            return win32::fail(error);
-        }
+        return 0;
     }
-    static std::atomic<unsigned> counter{0};
+    DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : win32::fail(error);
+}
+
+int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
+    close();
+    if (target == nullptr || *target == L'\0') {
+        errno = EINVAL;
+        return EINVAL;
+    }
+    static constexpr wchar_t hex[] = L"0123456789abcdef";
     const std::wstring base(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::wstring candidate = base + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                 std::to_wstring(counter.fetch_add(1)) + L".tmp";
-        int fd = -1;
-        int error = ::_wsopen_s(&fd, candidate.c_str(),
-                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                                _SH_DENYWR, _S_IREAD | _S_IWRITE);
-        if (error == EEXIST) {
-            continue;
+        unsigned char random[8];
+        if (!random_bytes(random, sizeof random)) {
+            errno = EIO;
+            return EIO;
         }
-        if (error != 0) {
-            errno = error;
-            return error;
+        std::wstring candidate = base + L".";
+        for (unsigned char byte : random) {
+            candidate += hex[byte >> 4];
+            candidate += hex[byte & 15];
+        }
+        candidate += L".tmp";
+        // CREATE_NEW never opens what exists, a link included.
+        HANDLE created =
+            ::CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (created == INVALID_HANDLE_VALUE) {
+            DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return win32::fail(error);
+        }
+        int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(created), _O_WRONLY | _O_BINARY);
+        if (fd < 0) {
+            ::CloseHandle(created);
+            ::DeleteFileW(candidate.c_str());
+            errno = EMFILE;
+            return EMFILE;
         }
         handle = fd;
         temp_path = std::move(candidate);
@@ -98,6 +144,10 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
     }
     errno = EEXIST;
     return EEXIST;
+}
+
+int native_file::set_mode(unsigned) {
+    return 0;
 }
 
 std::int64_t native_file::read(void* buffer, std::size_t size) {
@@ -112,6 +162,14 @@ std::int64_t native_file::read(void* buffer, std::size_t size) {
 
 int native_file::write_all(const void* data, std::size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);
+    if (injected_write_fault()) {
+        if (size / 2 > 0) {
+            ::_write(handle, bytes,
+                     static_cast<unsigned int>(size / 2 > INT_MAX ? INT_MAX : size / 2));
+        }
+        errno = EIO;
+        return EIO;
+    }
     while (size > 0) {
         errno = 0;
         unsigned int part = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
@@ -134,6 +192,10 @@ int native_file::seek(std::uint64_t offset) {
 }
 
 int native_file::truncate(std::uint64_t size) {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     int error = ::_chsize_s(handle, static_cast<__int64>(size));
     if (error != 0) {
         errno = error;
@@ -142,6 +204,10 @@ int native_file::truncate(std::uint64_t size) {
 }
 
 int native_file::sync() {
+    if (injected_write_fault()) {
+        errno = EIO;
+        return EIO;
+    }
     errno = 0;
     return ::_commit(handle) != 0 ? crt_error(EIO) : 0;
 }

@@ -88,6 +88,21 @@ int search(const std::wstring& search_path, const wchar_t* filter,
 
 }  // namespace
 
+int canonical_path(const wchar_t* path, std::wstring& out) {
+    DWORD needed = ::GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (needed == 0) {
+        return win32::fail_last();
+    }
+    std::wstring full(needed, L'\0');
+    DWORD length = ::GetFullPathNameW(path, needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return win32::fail_last();
+    }
+    full.resize(length);
+    out = std::move(full);
+    return 0;
+}
+
 int get_file_info(const wchar_t* path, file_info& out) {
     out = file_info{};
     // Opening the file (no access rights asked, every sharing allowed) follows

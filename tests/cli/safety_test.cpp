@@ -1,0 +1,439 @@
+// Attacks and faults around the files korvane writes: killed and interrupted
+// runs, planted links and names, lists and folders of other users.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli_helpers.h"
+#include "support/cli.h"
+#include "support/target.h"
+
+namespace korvane::testing {
+namespace {
+
+using lines = std::vector<std::string>;
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+class Safety : public cli_test {
+  protected:
+    void need_unprivileged_user() {
+        if (!can_drop_privileges()) {
+            GTEST_SKIP() << "needs root and setpriv to run korvane unprivileged";
+        }
+        as_nobody = true;
+    }
+    // Runs a command as the user running the tests (root where the tests
+    // drop privileges for korvane).
+    cli_result as_tester(const std::vector<std::string>& argv) {
+        bool saved = as_nobody;
+        as_nobody = false;
+        auto r = run(argv);
+        as_nobody = saved;
+        return r;
+    }
+    // Names of the files in the test folder that look like temporary files.
+    lines leftovers() const {
+        lines found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            if (entry.path().extension() == ".tmp") {
+                found.push_back(entry.path().filename().string());
+            }
+        }
+        return found;
+    }
+};
+
+// An old tag trusting every entry, with a time far back.
+std::string trusting_tag(int entries) {
+    std::string tag = ";K2-4711\r\n;K2-AQAAAAAAAAA=\r\n";
+    for (int done = 0; done < entries / 8 + 1; done += 48) {
+        tag += ";K2-" + std::string(64, '/') + "\r\n";
+    }
+    return tag;
+}
+
+TEST_F(Safety, KilledTagRewritesLeaveEveryEntryAndTrustNothingStale) {
+    KORVANE_SKIP_ON_WINDOWS("kills a child at random moments through timeout(1)");
+    write_config("signature=4711\n");
+    constexpr int files = 60;
+    std::string entries;
+    int bad = 0;
+    for (int i = 0; i < files; ++i) {
+        std::string name = "f" + std::to_string(i);
+        // Every third file changed since its entry was written.
+        dir.write(name, i % 3 == 0 ? "abd" : "abc");
+        bad += i % 3 == 0 ? 1 : 0;
+        entries += name + " " + crc_abc + "\r\n";
+    }
+    // A long list makes the rewrite a large part of each run.
+    std::string padding;
+    while (padding.size() < 256 * 1024) {
+        padding += "; " + std::string(100, 'p') + "\r\n";
+    }
+    const std::string in_place = padding + entries + trusting_tag(files);
+    const std::string moving = in_place + "late " + crc_abc + "\r\n";
+    dir.write("late", "abc");
+    let_time_pass();
+
+    // How long a whole run takes here, to spread the kills over it.
+    dir.write("list.sfv", in_place);
+    auto started = std::chrono::steady_clock::now();
+    auto first = korvane({"-q", "list.sfv"});
+    ASSERT_EQ(count_of(first.out, "hash mismatch"), static_cast<std::size_t>(bad));
+    double full_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+
+    std::mt19937 random(20261208);
+    std::uniform_real_distribution<double> moment(0.0, full_ms * 1.3);
+    for (int trial = 0; trial < 200; ++trial) {
+        const std::string& original = trial % 2 == 0 ? in_place : moving;
+        dir.write("list.sfv", original);
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", moment(random) / 1000.0);
+        run({"timeout", "--foreground", "-s", "KILL", delay, KORVANE_BINARY, "-q", "list.sfv"});
+
+        const std::string after = dir.read("list.sfv");
+        ASSERT_EQ(entry_lines(after), entry_lines(original))
+            << "trial " << trial << " at " << delay;
+        if (after == original) {
+            continue;  // stopped before the rewrite: the list trusts nothing, as the first run
+                       // showed
+        }
+        auto check = korvane({"-q", "list.sfv"});
+        ASSERT_EQ(count_of(check.out, "hash mismatch"), static_cast<std::size_t>(bad))
+            << "trial " << trial << " killed at " << delay << "s:\n"
+            << check.out;
+        for (const auto& name : leftovers()) {
+            std::filesystem::remove(dir / name);  // a kill leaves what it leaves
+        }
+    }
+}
+
+TEST_F(Safety, PlantedTemporaryNamesAndLinksAreNeverUsed) {
+    KORVANE_SKIP_ON_WINDOWS("symbolic links need privileges on Windows");
+    dir.write("a", "abc");
+    dir.write("victim", "keep");
+    // Links at every name an older, predictable scheme would have drawn.
+    for (int n = 0; n < 200; ++n) {
+        std::filesystem::create_symlink(dir / "victim",
+                                        dir / ("out.sfv." + std::to_string(n) + ".tmp"));
+    }
+    auto r = korvane({"-q", "-c", "out.sfv", "a"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"a " + crc_abc}));
+    EXPECT_EQ(dir.read("victim"), "keep");
+    EXPECT_EQ(leftovers().size(), 200U);
+}
+
+TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX signals and file-size limits");
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    dir.write("a", "abc");
+    // A large sparse file keeps the run hashing while the signal comes.
+    dir.write("big", "");
+    std::filesystem::resize_file(dir / "big", 1ULL << 30);
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+        dir.write("out.sfv", old_list);
+        run({"timeout", "--foreground", "-s", signal, "0.15", KORVANE_BINARY, "-q", "-c",
+             "out.sfv", "a", "big"});
+        EXPECT_EQ(dir.read("out.sfv"), old_list) << signal;
+        EXPECT_EQ(leftovers(), lines{}) << signal;
+    }
+    // The default action of SIGXFSZ ends the process at the write past the
+    // limit (4 KiB here): the temporary file is removed before it takes effect.
+    std::string names;
+    for (int i = 0; i < 100; ++i) {
+        std::string name = std::string(100, 'f') + std::to_string(i);
+        dir.write("many/" + name, "abc");
+    }
+    dir.write("out.sfv", old_list);
+    auto r = run({"sh", "-c",
+                  "(trap - XFSZ; ulimit -f 8; exec \"$0\" -q -r -c out.sfv many); echo \"ended $?\"",
+                  KORVANE_BINARY});
+    EXPECT_EQ(r.out, "ended 153\n") << "ended by SIGXFSZ";
+    EXPECT_EQ(dir.read("out.sfv"), old_list);
+    EXPECT_EQ(leftovers(), lines{});
+}
+
+TEST_F(Safety, ANewListCopiesNoDangerousMode) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX permission bits and owners");
+    if (!can_drop_privileges()) {
+        GTEST_SKIP() << "needs root to hand a file to another user";
+    }
+    using std::filesystem::perms;
+    dir.write("a", "abc");
+    // Another user's set-uid file: replaced by root, the list must not become
+    // a set-uid file owned by root, nor take that user's bits.
+    dir.write("theirs.sfv", "");
+    ASSERT_EQ(run({"chown", "65534:65534", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(run({"chmod", "6777", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "-c", "theirs.sfv", "a"}).status, 0);
+    auto theirs = std::filesystem::status(dir / "theirs.sfv").permissions();
+    EXPECT_EQ(theirs & (perms::set_uid | perms::set_gid | perms::sticky_bit), perms::none);
+    EXPECT_EQ(theirs & (perms::owner_exec | perms::group_exec | perms::others_exec), perms::none);
+
+    // The user's own file keeps its permission bits, but no set-id bit.
+    dir.write("mine.sfv", "");
+    ASSERT_EQ(run({"chmod", "4750", "mine.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "-c", "mine.sfv", "a"}).status, 0);
+    EXPECT_EQ(std::filesystem::status(dir / "mine.sfv").permissions(),
+              perms::owner_all | perms::group_read | perms::group_exec);
+}
+
+TEST_F(Safety, TagsGoOnlyIntoTheUsersOwnListsNeverThroughALink) {
+    KORVANE_SKIP_ON_WINDOWS("symbolic links and owners");
+    dir.write("a", "abc");
+    const std::string list = "a " + crc_abc + "\r\n";
+    // A planted link must not carry the tag into another of the user's lists.
+    dir.write("other.sfv", list);
+    std::filesystem::create_symlink("other.sfv", dir / "link.sfv");
+    auto linked = korvane({"-q", "link.sfv"});
+    EXPECT_EQ(linked.status, 0);
+    EXPECT_EQ(dir.read("other.sfv"), list);
+
+    if (!can_drop_privileges()) {
+        return;
+    }
+    // Another user's list, even one the runner may write, tells its owner
+    // nothing about which entries matched files only the runner can read.
+    dir.write("theirs.sfv", list);
+    ASSERT_EQ(run({"chown", "65534:65534", "theirs.sfv"}).status, 0);
+    ASSERT_EQ(run({"chmod", "666", "theirs.sfv"}).status, 0);
+    auto theirs = korvane({"-q", "theirs.sfv"});
+    EXPECT_EQ(theirs.status, 0);
+    EXPECT_EQ(dir.read("theirs.sfv"), list);
+    // The own list takes the tag.
+    dir.write("mine.sfv", list);
+    ASSERT_EQ(korvane({"-q", "mine.sfv"}).status, 0);
+    EXPECT_NE(dir.read("mine.sfv").find(";K2-"), std::string::npos);
+}
+
+TEST_F(Safety, ReadOnlyListsAreVerifiedWithTheirTagAndUnopenableOnesSaySo) {
+    need_unprivileged_user();
+    if (IsSkipped()) {
+        return;
+    }
+    dir.write("a", "abc");
+    let_time_pass();
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    ASSERT_EQ(as_tester({"chown", "65534:65534", "list.sfv"}).status, 0);
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);  // the tag is written
+    const std::string tagged = dir.read("list.sfv");
+    ASSERT_NE(tagged.find(";K2-"), std::string::npos);
+    ASSERT_EQ(as_tester({"chmod", "444", "list.sfv"}).status, 0);
+    auto r = korvane({"list.sfv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a: Previously verified Ok\n1 files checked\nAll files Ok\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.read("list.sfv"), tagged);
+
+    dir.write("closed.sfv", "a " + crc_abc + "\r\n");
+    ASSERT_EQ(as_tester({"chmod", "600", "closed.sfv"}).status, 0);  // the tester's own
+    auto closed = korvane({"-q", "closed.sfv"});
+    EXPECT_EQ(closed.status, exit_status(-5));
+    EXPECT_EQ(closed.err, "closed.sfv: Access denied\n");
+}
+
+TEST_F(Safety, ConcurrentFirstRunsAgreeOnOneSignature) {
+    KORVANE_SKIP_ON_WINDOWS("runs programs in parallel through sh");
+    dir.write("a", "abc");
+    let_time_pass();
+    for (int round = 0; round < 10; ++round) {
+        std::filesystem::remove_all(config_dir());
+        std::string script;
+        for (int i = 0; i < 12; ++i) {
+            std::string list = "l" + std::to_string(i) + ".sfv";
+            dir.write(list, "a " + crc_abc + "\r\n");
+            script += "\"$0\" -q " + list + " >/dev/null & ";
+        }
+        script += "wait";
+        ASSERT_EQ(run({"sh", "-c", script, KORVANE_BINARY}).status, 0);
+        const std::string conf = read_file(config_dir() / "Korvane" / "korvane.conf");
+        ASSERT_EQ(conf.rfind("Signature=", 0), 0U) << conf;
+        const std::string signature = conf.substr(10, conf.find('\n') - 10);
+        for (int i = 0; i < 12; ++i) {
+            const std::string list = dir.read("l" + std::to_string(i) + ".sfv");
+            EXPECT_NE(list.find(";K2-" + signature + "\r\n"), std::string::npos)
+                << "round " << round << ", list " << i << ":\n" << list;
+        }
+    }
+}
+
+TEST_F(Safety, AStoreFolderOthersMayChangeTakesNoTag) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX permission bits");
+    dir.write("a", "abc");
+    write_config("signature=4711\n");
+    std::filesystem::permissions(config_dir() / "Korvane", std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    const std::string list = "a " + crc_abc + "\r\n";
+    dir.write("list.sfv", list);
+    auto r = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, (config_dir() / "Korvane").string() +
+                         ": not a private folder of this user; no settings or tags are saved\n");
+    EXPECT_EQ(dir.read("list.sfv"), list);
+}
+
+// The folder code of a tag: CRC-32 of the folder's canonical path.
+std::string folder_code(const std::filesystem::path& folder) {
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (unsigned char byte : std::filesystem::canonical(folder).string()) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+        }
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "/%08X", static_cast<unsigned>(~crc));
+    return text;
+}
+
+TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
+    KORVANE_SKIP_ON_WINDOWS("compares the folder code of POSIX paths");
+    write_config("signature=4711\n");
+    // The originals changed; the copies still match the list.
+    dir.write("a", "abd");
+    dir.write("copy/a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    let_time_pass();
+
+    auto copies = korvane({"-q", "-p", "copy", "list.sfv"});
+    EXPECT_EQ(copies.status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711" + folder_code(dir / "copy") + "\r\n"),
+              std::string::npos)
+        << dir.read("list.sfv");
+    auto originals = korvane({"list.sfv"});
+    EXPECT_EQ(originals.status, 1) << "the originals were never hashed";
+    EXPECT_NE(originals.out.find("a: hash mismatch"), std::string::npos) << originals.out;
+
+    // The reverse: a tag earned on the originals does not vouch for a backup.
+    dir.write("a", "abc");
+    dir.write("copy/a", "abd");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711\r\n"), std::string::npos) << "the plain signature";
+    auto backup = korvane({"-p", "copy", "list.sfv"});
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_EQ(backup.out.find("Previously verified"), std::string::npos) << backup.out;
+
+    // The same list from another working directory resolves to other files;
+    // a -p naming the list's own folder, through a link, is the plain case.
+    dir.write("sub/a", "abc");
+    dir.write("sub/list.sfv", "a " + crc_abc + "\r\n");
+    std::filesystem::create_directory_symlink("sub", dir / "via");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "-p", "via", "sub/list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711\r\n"), std::string::npos);
+    auto elsewhere = korvane({"sub/list.sfv"});  // names resolve against dir: "a" is abc too
+    EXPECT_EQ(elsewhere.out.find("Previously verified"), std::string::npos) << elsewhere.out;
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711" + folder_code(dir.path()) + "\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
+    KORVANE_SKIP_ON_WINDOWS("address-space limits through sh");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    std::string names;
+    for (int i = 0; i < 3000; ++i) {
+        dir.write("many/" + std::string(200, 'n') + std::to_string(i), "abc");
+    }
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // Wherever memory runs out, the run either writes every entry or fails
+    // and keeps the old list.
+    int failed = 0;
+    for (int megabytes = 20; megabytes <= 40; ++megabytes) {
+        dir.write("out.sfv", old_list);
+        auto r = run({"sh", "-c",
+                      "(ulimit -v " + std::to_string(megabytes * 1024) +
+                          "; exec \"$0\" -q -r -c out.sfv many) 2>/dev/null; echo \"ended $?\"",
+                      KORVANE_BINARY});
+        const std::string list = dir.read("out.sfv");
+        if (r.out.size() >= 8 && r.out.substr(r.out.size() - 8) == "ended 0\n") {
+            EXPECT_EQ(entry_lines(list).size(), 3000U) << megabytes << " MB";
+        } else {
+            ++failed;
+            EXPECT_EQ(list, old_list) << megabytes << " MB: " << r.out;
+        }
+        EXPECT_EQ(leftovers(), lines{});
+    }
+    EXPECT_GT(failed, 0) << "no limit was tight enough to test anything";
+}
+
+TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {
+    KORVANE_SKIP_ON_WINDOWS("hard links and owners");
+    write_config("addtag=true\n");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    // A hard link to the victim's file planted under the marker's name.
+    auto victim = dir.write("victim", "the victim's data");
+    std::filesystem::create_hard_link(victim, dir / "_Verified_");
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_EQ(dir.read("victim"), "the victim's data");
+
+    // Someone else's file of that name stays as it is; the user's own is emptied.
+    std::filesystem::remove(dir / "_Verified_");
+    dir.write("_Verified_", "theirs");
+    if (can_drop_privileges()) {
+        ASSERT_EQ(run({"chown", "65534:65534", "_Verified_"}).status, 0);
+        ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+        EXPECT_EQ(dir.read("_Verified_"), "theirs");
+        std::filesystem::remove(dir / "_Verified_");
+        dir.write("_Verified_", "mine");
+    }
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_EQ(dir.read("_Verified_"), "");
+}
+
+TEST_F(Safety, HugeLinesAfterATagAreMovedInBoundedMemory) {
+    KORVANE_SKIP_ON_WINDOWS("address-space limits through sh");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than any limit allows";
+#endif
+    write_config("signature=4711\n");
+    dir.write("a", "abc");
+    let_time_pass();
+    const std::string head = "a " + crc_abc + "\r\n;K2-4711\r\n;K2-AQAAAAAAAAA=\r\n";
+    struct {
+        const char* what;
+        const char* start;
+        std::size_t megabytes;
+        char filler;
+    } cases[] = {{"a 200 MB line", "", 200, 'x'}, {"a 50 MB bit line", ";K2-", 50, 'A'}};
+    for (const auto& c : cases) {
+        {
+            // Written in pieces: this process must not hold the line either,
+            // or the child would inherit its pages.
+            std::ofstream out(dir / "list.sfv", std::ios::binary);
+            out << head << c.start;
+            const std::string piece(1u << 20, c.filler);
+            for (std::size_t i = 0; i < c.megabytes; ++i) {
+                out << piece;
+            }
+            out << "\r\n";
+        }
+        // 256 MiB of address space: holding the line whole would not fit.
+        auto r = run({"sh", "-c", "ulimit -v 262144; exec \"$0\" -q list.sfv", KORVANE_BINARY});
+        EXPECT_NE(r.out.find("1 files checked"), std::string::npos) << c.what << ": " << r.out
+                                                                    << r.err;
+        EXPECT_LT(r.peak_memory_kib, 64u * 1024u) << c.what;
+        EXPECT_EQ(read_file(dir / "list.sfv").substr(0, 12), "a " + crc_abc + "\r\n") << c.what;
+        EXPECT_EQ(leftovers(), lines{}) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace korvane::testing
