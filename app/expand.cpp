@@ -42,76 +42,122 @@ path_record* take_record(expansion_state& state, const wchar_t* text, std::size_
     return record;
 }
 
-bool is_dot_name(const std::wstring& name) { return name == L"." || name == L".."; }
+bool is_dot_name(const std::wstring& name) {
+    return name == L"." || name == L"..";
+}
+
+// Whether the directory `info` describes is `directory` or one of its
+// ancestors: a link back up the tree would be walked forever.
+bool is_directory_loop(const path_record* directory, const platform::file_info& info) {
+    for (const path_record* up = directory; up != nullptr; up = up->parent) {
+        if (up->device == info.device && up->inode == info.inode) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Queues the subdirectory at `path` below `directory` unless it lies on another
+// file system the settings keep out, or would close a loop. Returns 0 to go on.
+int queue_subdirectory(path_record* directory, const wchar_t* path, std::size_t length,
+                       const platform::file_info& info, std::uint64_t root_device,
+                       const run_settings& settings, expansion_state& state) {
+    if (settings.one_file_system && info.device != root_device) {
+        return 0;
+    }
+    if (is_directory_loop(directory, info)) {
+        print_error(L"Skipping directory loop: %s\n", {path});
+        return 0;
+    }
+    path_record* record = take_record(state, path, length, info);
+    if (record == nullptr) {
+        return out_of_memory();
+    }
+    record->parent = directory;
+    state.directories.append(record);
+    return 0;
+}
+
+// Adds the regular file at `path` to the files to hash if it may be read.
+// Returns 0 to go on.
+int add_regular_file(const wchar_t* path, std::size_t length, const platform::file_info& info,
+                     expansion_state& state) {
+    if (!info.owner_read) {
+        print_error(L"Access denied to %s\n", {path});
+        return 0;
+    }
+    path_record* record = take_record(state, path, length, info);
+    if (record == nullptr) {
+        return out_of_memory();
+    }
+    state.files.append(record);
+    return 0;
+}
+
+// Looks at one name listed in `directory`, whose path (with a separator after
+// it) already fills the first `directory_length` + 1 units of the path buffer.
+// Returns 0 to go on, or the status with which the program must end.
+int visit_entry(path_record* directory, std::size_t directory_length, const std::wstring& name,
+                std::uint64_t root_device, const run_settings& settings, expansion_state& state) {
+    wchar_t* buffer = state.path_buffer;
+    const std::size_t length = directory_length + 1 + name.size();
+    if (length >= path_buffer_units) {
+        print_error(L"Path is too long\n");
+        return korvane_status::path_error;
+    }
+    std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
+
+    platform::file_info info;
+    if (int error = platform::get_file_info(buffer, info); error != 0) {
+        print_error(L"Could not stat file %s: %s\n",
+                    {buffer, status_message(status_from_errno(error))});
+        if (error == platform::error_not_found) {
+            return 0;  // vanished since the listing
+        }
+        return status_from_errno(error);
+    }
+    if (info.is_directory) {
+        return queue_subdirectory(directory, buffer, length, info, root_device, settings, state);
+    }
+    if (info.is_regular) {
+        return add_regular_file(buffer, length, info, state);
+    }
+    return 0;
+}
+
+// Lists one directory and visits every name in it. Returns 0 to go on.
+int walk_directory(path_record* directory, std::uint64_t root_device, const run_settings& settings,
+                   expansion_state& state, std::vector<std::wstring>& names) {
+    names.clear();
+    if (int error = platform::list_directory(directory->text, names); error != 0) {
+        print_error(L"Error reading directory %s: %s",
+                    {directory->text, status_message(status_from_errno(error))});
+        return korvane_status::file_read_error;
+    }
+    const std::size_t directory_length = std::wcslen(directory->text);
+    std::wmemcpy(state.path_buffer, directory->text, directory_length);
+    state.path_buffer[directory_length] = L'/';
+    for (const std::wstring& name : names) {
+        if (is_dot_name(name)) {
+            continue;
+        }
+        if (int status =
+                visit_entry(directory, directory_length, name, root_device, settings, state);
+            status != 0) {
+            return status;
+        }
+    }
+    return 0;
+}
 
 // Walks `start` and every directory queued after it, breadth first.
 int walk(path_record* start, const run_settings& settings, expansion_state& state) {
     const std::uint64_t root_device = start->device;
-    wchar_t* buffer = state.path_buffer;
     std::vector<std::wstring> names;
     for (path_record* directory = start; directory != nullptr; directory = directory->next) {
-        names.clear();
-        int error = platform::list_directory(directory->text, names);
-        if (error != 0) {
-            print_error(L"Error reading directory %s: %s",
-                        {directory->text, status_message(status_from_errno(error))});
-            return korvane_status::file_read_error;
-        }
-        const std::size_t directory_length = std::wcslen(directory->text);
-        std::wmemcpy(buffer, directory->text, directory_length);
-        buffer[directory_length] = L'/';
-        for (const std::wstring& name : names) {
-            if (is_dot_name(name)) {
-                continue;
-            }
-            const std::size_t length = directory_length + 1 + name.size();
-            if (length >= path_buffer_units) {
-                print_error(L"Path is too long\n");
-                return korvane_status::path_error;
-            }
-            std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
-
-            platform::file_info info;
-            error = platform::get_file_info(buffer, info);
-            if (error != 0) {
-                print_error(L"Could not stat file %s: %s\n",
-                            {buffer, status_message(status_from_errno(error))});
-                if (error == platform::error_not_found) {
-                    continue;  // vanished since the listing
-                }
-                return status_from_errno(error);
-            }
-            if (info.is_directory) {
-                if (settings.one_file_system && info.device != root_device) {
-                    continue;
-                }
-                // A directory that is its own ancestor (a link back up the tree)
-                // would be walked forever.
-                bool loop = false;
-                for (path_record* up = directory; up != nullptr && !loop; up = up->parent) {
-                    loop = up->device == info.device && up->inode == info.inode;
-                }
-                if (loop) {
-                    print_error(L"Skipping directory loop: %s\n", {buffer});
-                    continue;
-                }
-                path_record* record = take_record(state, buffer, length, info);
-                if (record == nullptr) {
-                    return out_of_memory();
-                }
-                record->parent = directory;
-                state.directories.append(record);
-            } else if (info.is_regular) {
-                if (!info.owner_read) {
-                    print_error(L"Access denied to %s\n", {buffer});
-                    continue;
-                }
-                path_record* record = take_record(state, buffer, length, info);
-                if (record == nullptr) {
-                    return out_of_memory();
-                }
-                state.files.append(record);
-            }
+        if (int status = walk_directory(directory, root_device, settings, state, names);
+            status != 0) {
+            return status;
         }
     }
     return 0;
@@ -168,6 +214,64 @@ int type_from_word(const wchar_t* word) {
                      {{L"sfv", 0}, {L"md5", 1}, {L"sha1", 2}, {L"sha256", 3}, {L"sha512", 4}});
 }
 
+namespace {
+
+// The first match of any file argument is the checksum file a verification
+// reads; its name may also give the type.
+void remember_checksum_file(const std::wstring& path, run_settings& settings) {
+    settings.has_checksum_file = true;
+    settings.checksum_file = path;
+    if (settings.has_target || settings.type_forced) {
+        return;
+    }
+    if (int type = type_from_name(path.c_str()); type != -1) {
+        settings.type = static_cast<checksum_type>(type);
+    }
+}
+
+// Whether a match is left out quietly: neither file nor directory, or a
+// directory without recursion.
+bool skip_match(const platform::file_info& info, const run_settings& settings) {
+    if (!info.is_directory && !info.is_regular) {
+        return true;
+    }
+    return info.is_directory && !settings.recursive;
+}
+
+// Adds one match of a file argument: a regular file to the files to hash, a
+// directory (recursion on) to the directories with everything below it.
+// Returns 0 to go on, or the status with which the program must end.
+int add_match(const std::wstring& path, const run_settings& settings, expansion_state& state) {
+    platform::file_info info;
+    if (platform::get_file_info(path.c_str(), info) != 0) {
+        print_error(L"Could not stat file: %s\n", {path.c_str()});
+        return 0;
+    }
+    if (skip_match(info, settings)) {
+        return 0;
+    }
+    if (path.size() >= path_buffer_units) {
+        print_error(L"Path is too long\n");
+        return korvane_status::path_error;
+    }
+    if (info.is_regular && !info.owner_read) {
+        print_error(L"Access denied to %s\n", {path.c_str()});
+        return 0;
+    }
+    path_record* record = take_record(state, path.c_str(), path.size(), info);
+    if (record == nullptr) {
+        return out_of_memory();
+    }
+    if (info.is_regular) {
+        state.files.append(record);
+        return 0;
+    }
+    state.directories.append(record);
+    return walk(record, settings, state);
+}
+
+}  // namespace
+
 int expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
     std::wstring pattern(argument);
     // "sub/" names the directory sub, as it does for every other tool.
@@ -188,47 +292,12 @@ int expand_argument(const wchar_t* argument, run_settings& settings, expansion_s
         }
         const std::wstring path = directory_part + name;
         if (!dot_name && !settings.has_checksum_file) {
-            settings.has_checksum_file = true;
-            settings.checksum_file = path;
-            if (!settings.has_target && !settings.type_forced) {
-                int type = type_from_name(path.c_str());
-                if (type != -1) {
-                    settings.type = static_cast<checksum_type>(type);
-                }
-            }
+            remember_checksum_file(path, settings);
         }
         if (settings.has_target && path == settings.creation_target) {
             continue;
         }
-        platform::file_info info;
-        if (platform::get_file_info(path.c_str(), info) != 0) {
-            print_error(L"Could not stat file: %s\n", {path.c_str()});
-            continue;
-        }
-        if (!info.is_directory && !info.is_regular) {
-            continue;
-        }
-        if (info.is_directory && !settings.recursive) {
-            continue;
-        }
-        if (path.size() >= path_buffer_units) {
-            print_error(L"Path is too long\n");
-            return korvane_status::path_error;
-        }
-        if (info.is_regular && !info.owner_read) {
-            print_error(L"Access denied to %s\n", {path.c_str()});
-            continue;
-        }
-        path_record* record = take_record(state, path.c_str(), path.size(), info);
-        if (record == nullptr) {
-            return out_of_memory();
-        }
-        if (info.is_regular) {
-            state.files.append(record);
-            continue;
-        }
-        state.directories.append(record);
-        if (int status = walk(record, settings, state); status != 0) {
+        if (int status = add_match(path, settings, state); status != 0) {
             return status;
         }
     }

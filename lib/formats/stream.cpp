@@ -187,6 +187,71 @@ int checksum_stream::fill(std::size_t want) {
     return 0;
 }
 
+// The length of a UTF-8 byte-order mark at `bytes`, or 0.
+static std::size_t byte_order_mark_length(const char* bytes, std::size_t available) {
+    return available >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+}
+
+// The line being read: `length` units of `room` filled so far; `got_any` once
+// a byte of it (text or its line end) has been taken.
+struct line_output {
+    wchar_t* buffer;
+    int length;
+    int room;
+    bool got_any;
+};
+
+// Copies the bytes up to the next CR or LF (at most `available` and the room
+// left), widened; a CR that stands first is copied alone, as text. Returns how
+// many bytes it took.
+static std::size_t copy_text_run(const char* start, std::size_t available, line_output& line) {
+    std::size_t limit = available;
+    if (limit > static_cast<std::size_t>(line.room - line.length)) {
+        limit = static_cast<std::size_t>(line.room - line.length);
+    }
+    std::size_t run = 0;
+    while (run < limit && start[run] != '\n' && start[run] != '\r') {
+        line.buffer[line.length + static_cast<int>(run)] =
+            static_cast<wchar_t>(static_cast<unsigned char>(start[run]));
+        ++run;
+    }
+    if (run == 0) {
+        // A lone CR: part of the line.
+        line.buffer[line.length++] = L'\r';
+        return 1;
+    }
+    line.length += static_cast<int>(run);
+    return run;
+}
+
+// Takes bytes of the current line from data[begin, end). Returns true once the
+// line is over (its line end taken, the room used up, or the input ended),
+// false when more bytes must be read first: none are left, or a CR is the
+// last one and might start a CR LF.
+static bool take_line_bytes(const char* data, std::size_t& begin, std::size_t end, bool at_end,
+                            line_output& line) {
+    for (;;) {
+        if (begin == end) {
+            return at_end;
+        }
+        if (data[begin] == '\r' && end - begin < 2 && !at_end) {
+            return false;
+        }
+        if (line.length == line.room) {
+            return true;
+        }
+        const char c = data[begin];
+        if (c == '\n' || (c == '\r' && end - begin >= 2 && data[begin + 1] == '\n')) {
+            begin += c == '\n' ? 1 : 2;
+            line.got_any = true;
+            return true;
+        }
+        // The common case: copy a run of plain bytes at once.
+        begin += copy_text_run(data + begin, end - begin, line);
+        line.got_any = true;
+    }
+}
+
 int checksum_stream::read_line(wchar_t* buffer, int count) {
     if (!file.is_open()) {
         return korvane_status::file_not_found;
@@ -194,7 +259,6 @@ int checksum_stream::read_line(wchar_t* buffer, int count) {
     if (count < 2) {
         return korvane_status::invalid_arguments;
     }
-    const int room = count - 1;
     if (in_offset + in_begin == 0) {
         // A UTF-8 byte-order mark, as Windows editors put before the first line,
         // belongs to no line.
@@ -202,65 +266,22 @@ int checksum_stream::read_line(wchar_t* buffer, int count) {
         if (status != 0) {
             return status;
         }
-        if (in_end - in_begin >= 3 && std::memcmp(in.data() + in_begin, "\xEF\xBB\xBF", 3) == 0) {
-            in_begin += 3;
-        }
+        in_begin += byte_order_mark_length(in.data() + in_begin, in_end - in_begin);
     }
     for (;;) {
-        int length = 0;
-        bool got_any = false;
-        for (;;) {
-            if (in_begin == in_end || (in[in_begin] == '\r' && in_end - in_begin < 2)) {
-                int status = fill(2);
-                if (status != 0) {
-                    return status;
-                }
-                if (in_begin == in_end) {
-                    break;
-                }
+        line_output line{buffer, 0, count - 1, false};
+        while (!take_line_bytes(in.data(), in_begin, in_end, at_end, line)) {
+            int status = fill(2);
+            if (status != 0) {
+                return status;
             }
-            if (length == room) {
-                break;
-            }
-            char c = in[in_begin];
-            if (c == '\n') {
-                ++in_begin;
-                got_any = true;
-                break;
-            }
-            if (c == '\r' && in_end - in_begin >= 2 && in[in_begin + 1] == '\n') {
-                in_begin += 2;
-                got_any = true;
-                break;
-            }
-            // The common case: copy a run of plain bytes at once.
-            std::size_t limit = in_end - in_begin;
-            if (limit > static_cast<std::size_t>(room - length)) {
-                limit = static_cast<std::size_t>(room - length);
-            }
-            const char* start = in.data() + in_begin;
-            std::size_t run = 0;
-            while (run < limit && start[run] != '\n' && start[run] != '\r') {
-                buffer[length + static_cast<int>(run)] =
-                    static_cast<wchar_t>(static_cast<unsigned char>(start[run]));
-                ++run;
-            }
-            if (run == 0) {
-                // A lone CR: part of the line.
-                buffer[length++] = L'\r';
-                ++in_begin;
-            } else {
-                length += static_cast<int>(run);
-                in_begin += run;
-            }
-            got_any = true;
         }
-        buffer[length] = L'\0';
-        if (!got_any) {
+        buffer[line.length] = L'\0';
+        if (!line.got_any) {
             return 0;
         }
-        if (length > 0) {
-            return length;
+        if (line.length > 0) {
+            return line.length;
         }
     }
 }

@@ -53,6 +53,66 @@ struct word_event {
     }
 };
 
+// Spins a little for the signal: the hand-offs of the pipeline usually
+// complete within microseconds, and a sleep and wake-up costs more than that.
+// Spinning stops while it keeps failing (see spin_failures_allowed). Returns
+// true when the signal was taken.
+bool spin_for_signal(word_event& self, steady::time_point start) {
+    const std::uint32_t failures = self.spin_failures.load(std::memory_order_relaxed);
+    const std::uint32_t waits = self.spin_waits.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (failures >= spin_failures_allowed && waits % spin_retry_every != 0) {
+        return false;
+    }
+    const auto spin_end = start + std::chrono::nanoseconds(spin_limit_ns);
+    for (int i = 1;; ++i) {
+        if (self.try_consume()) {
+            self.spin_failures.store(0, std::memory_order_relaxed);
+            return true;
+        }
+        cpu_relax();
+        if ((i & 63) == 0 && steady::now() >= spin_end) {
+            break;
+        }
+    }
+    if (failures < 255) {
+        self.spin_failures.store(failures + 1, std::memory_order_relaxed);
+    }
+    return false;
+}
+
+// Sleeps as one of the event's sleepers until the signal comes (taken on the
+// way out) or the timeout counted from `start` runs out.
+bool sleep_for_signal(word_event& self, steady::time_point start, std::uint32_t timeout_ms) {
+    const bool forever = timeout_ms == wait_forever;
+    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+    std::uint32_t value = self.word.fetch_add(word_event::one_sleeper, std::memory_order_relaxed) +
+                          word_event::one_sleeper;
+    for (;;) {
+        if ((value & word_event::signal_bit) != 0) {
+            // Take the signal and leave the sleepers in one step.
+            if (self.word.compare_exchange_weak(
+                    value, value - word_event::signal_bit - word_event::one_sleeper,
+                    std::memory_order_acquire, std::memory_order_relaxed)) {
+                return true;
+            }
+            continue;
+        }
+        std::int64_t left_ns = -1;
+        if (!forever) {
+            const auto now = steady::now();
+            if (now >= deadline) {
+                self.word.fetch_sub(word_event::one_sleeper, std::memory_order_relaxed);
+                return false;
+            }
+            left_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
+        }
+        // Sleeps only while the word is unchanged, so a signal between the test
+        // above and this call is never missed.
+        word_wait(self.word, value, left_ns);
+        value = self.word.load(std::memory_order_relaxed);
+    }
+}
+
 }  // namespace
 
 void* thread_create(thread_entry entry, void* argument) {
@@ -113,55 +173,10 @@ bool event_wait(void* event, std::uint32_t timeout_ms) {
         return false;
     }
     const auto start = steady::now();
-    // Spin a little first: the hand-offs of the pipeline usually complete within
-    // microseconds, and a sleep and wake-up costs more than that. Spinning stops
-    // while it keeps failing (see spin_failures_allowed).
-    const std::uint32_t failures = self->spin_failures.load(std::memory_order_relaxed);
-    const std::uint32_t waits = self->spin_waits.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (failures < spin_failures_allowed || waits % spin_retry_every == 0) {
-        const auto spin_end = start + std::chrono::nanoseconds(spin_limit_ns);
-        for (int i = 1;; ++i) {
-            if (self->try_consume()) {
-                self->spin_failures.store(0, std::memory_order_relaxed);
-                return true;
-            }
-            cpu_relax();
-            if ((i & 63) == 0 && steady::now() >= spin_end) {
-                break;
-            }
-        }
-        if (failures < 255) {
-            self->spin_failures.store(failures + 1, std::memory_order_relaxed);
-        }
+    if (spin_for_signal(*self, start)) {
+        return true;
     }
-    const bool forever = timeout_ms == wait_forever;
-    const auto deadline = start + std::chrono::milliseconds(timeout_ms);
-    std::uint32_t value = self->word.fetch_add(word_event::one_sleeper, std::memory_order_relaxed) +
-                          word_event::one_sleeper;
-    for (;;) {
-        if ((value & word_event::signal_bit) != 0) {
-            // Take the signal and leave the sleepers in one step.
-            if (self->word.compare_exchange_weak(
-                    value, value - word_event::signal_bit - word_event::one_sleeper,
-                    std::memory_order_acquire, std::memory_order_relaxed)) {
-                return true;
-            }
-            continue;
-        }
-        std::int64_t left_ns = -1;
-        if (!forever) {
-            const auto now = steady::now();
-            if (now >= deadline) {
-                self->word.fetch_sub(word_event::one_sleeper, std::memory_order_relaxed);
-                return false;
-            }
-            left_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
-        }
-        // Sleeps only while the word is unchanged, so a signal between the test
-        // above and this call is never missed.
-        word_wait(self->word, value, left_ns);
-        value = self->word.load(std::memory_order_relaxed);
-    }
+    return sleep_for_signal(*self, start, timeout_ms);
 }
 
 void wait_on_word(const std::atomic<std::uint32_t>& word, std::uint32_t expected) {
