@@ -52,6 +52,9 @@ int walk(path_record* start, const run_settings& settings, expansion_state& stat
     for (path_record* directory = start; directory != nullptr; directory = directory->next) {
         names.clear();
         int error = platform::list_directory(directory->text, names);
+        if (error == platform::error_no_memory) {
+            return out_of_memory();
+        }
         if (error != 0) {
             print_error(L"Error reading directory %s: %s",
                         {directory->text, status_message(status_from_errno(error))});
@@ -177,7 +180,11 @@ int expand_argument(const wchar_t* argument, run_settings& settings, expansion_s
     const bool has_wildcards = pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
 
     std::vector<std::wstring> names;
-    platform::find_matches(pattern.c_str(), names);  // a failed search matches nothing
+    // A failed search matches nothing, but a search cut short by memory would
+    // pass a partial set of files off as all of them.
+    if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
+        return out_of_memory();
+    }
 
     for (const std::wstring& name : names) {
         const bool dot_name = is_dot_name(name);
