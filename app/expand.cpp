@@ -130,6 +130,9 @@ int walk_directory(path_record* directory, std::uint64_t root_device, const run_
                    expansion_state& state, std::vector<std::wstring>& names) {
     names.clear();
     if (int error = platform::list_directory(directory->text, names); error != 0) {
+        if (error == platform::error_no_memory) {
+            return out_of_memory();
+        }
         print_error(L"Error reading directory %s: %s",
                     {directory->text, status_message(status_from_errno(error))});
         return korvane_status::file_read_error;
@@ -281,7 +284,11 @@ int expand_argument(const wchar_t* argument, run_settings& settings, expansion_s
     const bool has_wildcards = pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
 
     std::vector<std::wstring> names;
-    platform::find_matches(pattern.c_str(), names);  // a failed search matches nothing
+    // A failed search matches nothing, but a search cut short by memory would
+    // pass a partial set of files off as all of them.
+    if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
+        return out_of_memory();
+    }
 
     for (const std::wstring& name : names) {
         const bool dot_name = is_dot_name(name);

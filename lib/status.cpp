@@ -22,6 +22,8 @@ KORVANE_API int status_from_errno(int error_number) {
             return korvane_status::file_exists;
         case EINVAL:
             return korvane_status::invalid_arguments;
+        case ENOMEM:  // the out-of-memory status
+            return korvane_status::unknown_error;
         default:
             return korvane_status::unknown_error;
     }

@@ -19,6 +19,8 @@ class KORVANE_API reader : public thread {
     static constexpr std::uint32_t chunk_size = 256u * 1024u;
     // The value of error() after a failed read: the C runtime's EIO.
     static constexpr int io_error = 5;
+    // The value of error() when the buffers could not be allocated: ENOMEM.
+    static constexpr int out_of_memory = 12;
 
     reader();
     // Stops and joins the thread unless the owner has done so (shutdown(), then
@@ -46,7 +48,7 @@ class KORVANE_API reader : public thread {
     // Makes run() return; the owner then joins the thread.
     void shutdown();
 
-    // 0, or io_error once a read failed or the file ended early.
+    // 0, io_error once a read failed or the file ended early, or out_of_memory.
     int error() const { return read_error.load(std::memory_order_acquire); }
 
   private:

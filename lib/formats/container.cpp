@@ -10,6 +10,7 @@
 #include "formats/lines.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
+#include "platform/fault.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -26,7 +27,9 @@ file_entry* file_entry::make(const wchar_t* name, const char* hash_text) {
     std::size_t name_length = std::wcslen(name);
     std::size_t hash_length = std::strlen(hash_text);
     std::size_t bytes = offsetof(entry_block, text) + name_length + 1 + hash_length + 1;
-    void* memory = ::operator new(bytes, std::nothrow);
+    void* memory = korvane::platform::injected_allocation_fault()
+                       ? nullptr
+                       : ::operator new(bytes, std::nothrow);
     if (memory == nullptr) {
         return nullptr;
     }

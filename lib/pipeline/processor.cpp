@@ -134,7 +134,7 @@ void processor::hash_directly(void* file, std::uint64_t size) {
     if (!direct_buffer) {
         direct_buffer.reset(new (std::nothrow) unsigned char[reader::chunk_size]);
         if (!direct_buffer) {
-            direct_error = reader::io_error;
+            direct_error = reader::out_of_memory;
             return;
         }
     }

@@ -125,12 +125,12 @@ void reader::fill_file() {
     std::uint64_t remaining = file_size;
     std::uint64_t offset = 0;
     int slot = 0;
-    auto fail = [this] {
-        read_error.store(io_error);
+    auto fail = [this](int error = io_error) {
+        read_error.store(error);
         unpark(consumer_spot);
     };
     if (!allocate_buffers()) {
-        fail();
+        fail(out_of_memory);  // the file itself may be perfectly readable
         return;
     }
     while (remaining != 0) {

@@ -1,7 +1,9 @@
-// The write-fault switch for tests: counts the calls that change files and
-// fails them from a chosen one on, as if the machine had stopped there.
+// The fault switches for tests: count the calls that change files, or the
+// allocations of list entries, and fail them from a chosen one on, as if the
+// machine had stopped there or memory had run out.
 #include <atomic>
 
+#include "platform/fault.h"
 #include "platform/file.h"
 
 namespace korvane::platform {
@@ -9,6 +11,8 @@ namespace korvane::platform {
 namespace {
 std::atomic<long> calls{0};
 std::atomic<long> fail_from{0};
+std::atomic<long> allocations{0};
+std::atomic<long> fail_allocations_from{0};
 }  // namespace
 
 void inject_write_faults(long from_call) {
@@ -24,6 +28,19 @@ bool injected_write_fault() {
     long number = calls.fetch_add(1) + 1;
     long from = fail_from.load();
     return from > 0 && number >= from;
+}
+
+void inject_allocation_faults(long from_call) {
+    allocations.store(0);
+    fail_allocations_from.store(from_call);
+}
+
+bool injected_allocation_fault() {
+    long from = fail_allocations_from.load(std::memory_order_relaxed);
+    if (from <= 0) {
+        return false;
+    }
+    return allocations.fetch_add(1) + 1 >= from;
 }
 
 }  // namespace korvane::platform

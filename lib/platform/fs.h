@@ -96,6 +96,7 @@ extern const int error_io;          // EIO
 extern const int error_access;      // EACCES
 extern const int error_exists;      // EEXIST
 extern const int error_invalid;     // EINVAL
+extern const int error_no_memory;   // ENOMEM
 
 }  // namespace korvane::platform
 

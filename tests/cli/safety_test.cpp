@@ -353,9 +353,10 @@ TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
     }
     const std::string old_list = "a " + crc_abc + "\r\n";
     // Wherever memory runs out, the run either writes every entry or fails
-    // and keeps the old list.
+    // with the out-of-memory status (never an abort or a crash) and keeps the
+    // old list.
     int failed = 0;
-    for (int megabytes = 20; megabytes <= 40; ++megabytes) {
+    for (int megabytes = 16; megabytes <= 40; ++megabytes) {
         dir.write("out.sfv", old_list);
         auto r = run({"sh", "-c",
                       "(ulimit -v " + std::to_string(megabytes * 1024) +
@@ -366,11 +367,44 @@ TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
             EXPECT_EQ(entry_lines(list).size(), 3000U) << megabytes << " MB";
         } else {
             ++failed;
+            EXPECT_NE(r.out.find("ended 255\n"), std::string::npos)
+                << megabytes << " MB: " << r.out;
             EXPECT_EQ(list, old_list) << megabytes << " MB: " << r.out;
         }
         EXPECT_EQ(leftovers(), lines{});
     }
     EXPECT_GT(failed, 0) << "no limit was tight enough to test anything";
+}
+
+TEST_F(Safety, AnEntryThatCannotBeAllocatedEndsTheRunAndKeepsTheOldList) {
+#ifndef KORVANE_FAULT_DRIVER
+    GTEST_SKIP() << "the fault driver is built for POSIX only";
+#else
+    dir.write("a", "abc");
+    dir.write("b", "abc");
+    dir.write("c", "abc");
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    for (long failing : {1L, 2L, 3L}) {
+        dir.write("out.sfv", old_list);
+        auto r =
+            run({KORVANE_FAULT_DRIVER, std::to_string(failing), "-c", "out.sfv", "a", "b", "c"});
+        const std::string name(1, static_cast<char>('a' + failing - 1));
+        EXPECT_EQ(r.status, exit_status(-1)) << failing;  // the out-of-memory status
+        EXPECT_NE(r.out.find("Error adding file " + name + ": Unknown error"), std::string::npos)
+            << failing << ": " << r.out;
+        EXPECT_EQ(dir.read("out.sfv"), old_list) << failing;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (lines{".config-home", "a", "b", "c", "out.sfv"})) << failing;
+    }
+    // With the switch beyond the last entry the same driver writes the list.
+    auto r = run({KORVANE_FAULT_DRIVER, "4", "-q", "-c", "out.sfv", "a", "b", "c"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")).size(), 3U);
+#endif
 }
 
 TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {

@@ -1,5 +1,6 @@
 #include "platform/entry.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,25 @@
 
 namespace korvane::platform {
 
+namespace {
+
+// Under an address-space limit the kernel refuses to grow the stack once the
+// heap has taken the rest, and the process dies of SIGSEGV instead of ending
+// with the out-of-memory status. Touching the pages the program will need at
+// the start, while there is room, keeps every later call on mapped pages.
+[[gnu::noinline]] void grow_stack() {
+    constexpr std::size_t bytes = 256 * 1024;
+    char pages[bytes];
+    for (std::size_t i = 0; i < bytes; i += 1024) {
+        pages[i] = 0;
+    }
+    asm volatile("" : : "r"(pages) : "memory");  // the stores must happen
+}
+
+}  // namespace
+
 int run_entry(int argc, char** argv, int (*entry)(int, wchar_t**)) {
+    grow_stack();
     std::vector<std::wstring> storage;
     storage.reserve(static_cast<std::size_t>(argc));
     for (int i = 0; i < argc; ++i) {

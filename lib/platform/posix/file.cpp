@@ -21,8 +21,8 @@ native_file::~native_file() {
 int native_file::open_existing(const wchar_t* path, bool writable) {
     close();
     std::string native;
-    if (!posix::to_native(path, native)) {
-        return error_unrepresentable_path;
+    if (int error = posix::to_native(path, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
     }
     std::uint64_t size = 0;
     int fd = posix::open_regular_file(native, writable ? O_RDWR : O_RDONLY, size);
@@ -37,8 +37,8 @@ int native_file::open_existing(const wchar_t* path, bool writable) {
 int native_file::open_for_rewrite(const wchar_t* path) {
     close();
     std::string native;
-    if (!posix::to_native(path, native)) {
-        return error_unrepresentable_path;
+    if (int error = posix::to_native(path, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
     }
     std::uint64_t size = 0;
     int fd = posix::open_regular_file(native, O_RDWR | O_NOFOLLOW, size);
@@ -68,7 +68,10 @@ int native_file::identity(std::uint64_t& device, std::uint64_t& inode) const {
 
 int replacement_mode(const wchar_t* target, unsigned& mode) {
     std::string native;
-    if (!posix::to_native(target, native) || native.empty()) {
+    if (int error = posix::to_native(target, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
+    }
+    if (native.empty()) {
         return error_unrepresentable_path;
     }
     struct stat st;
@@ -96,7 +99,10 @@ int replacement_mode(const wchar_t* target, unsigned& mode) {
 int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
     close();
     std::string native;
-    if (!posix::to_native(target, native) || native.empty()) {
+    if (int error = posix::to_native(target, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
+    }
+    if (native.empty()) {
         return error_unrepresentable_path;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {

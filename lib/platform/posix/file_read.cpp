@@ -27,8 +27,8 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
     file = invalid_file;
     size = 0;
     std::string native;
-    if (!posix::to_native(path, native)) {
-        return EINVAL;
+    if (int error = posix::to_native(path, native)) {
+        return error;
     }
     int fd = posix::open_regular_file(native, O_RDONLY, size);
     if (fd < 0) {

@@ -29,9 +29,9 @@ namespace {
 template <typename F>
 int with_native(const wchar_t* path, F f) {
     std::string native;
-    if (!posix::to_native(path, native)) {
-        errno = EINVAL;
-        return EINVAL;
+    if (int error = posix::to_native(path, native)) {
+        errno = error;
+        return error;
     }
     return f(native.c_str());
 }
@@ -45,9 +45,9 @@ int remove_file(const wchar_t* path) {
 }
 int rename_file(const wchar_t* from, const wchar_t* to) {
     std::string native_to;
-    if (!posix::to_native(to, native_to)) {
-        errno = EINVAL;
-        return EINVAL;
+    if (int error = posix::to_native(to, native_to)) {
+        errno = error;
+        return error;
     }
     return with_native(from, [&](const char* p) { return rename_file(p, native_to.c_str()); });
 }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <new>
 
 #include "platform/posix/native.h"
 #include "platform/text.h"
@@ -20,21 +22,27 @@ const int error_io = EIO;
 const int error_access = EACCES;
 const int error_exists = EEXIST;
 const int error_invalid = EINVAL;
+const int error_no_memory = ENOMEM;
 
 int last_error() { return errno; }
 void set_last_error(int value) { errno = value; }
 
 namespace posix {
-bool to_native(const wchar_t* path, std::string& out) {
+int to_native(const wchar_t* path, std::string& out) {
     out.clear();
+    try {
+        out.reserve(std::wcslen(path));
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
     for (const wchar_t* p = path; *p != L'\0'; ++p) {
         auto unit = static_cast<unsigned long>(*p);
         if (unit > 0xFF) {
-            return false;
+            return EINVAL;
         }
-        out.push_back(static_cast<char>(static_cast<unsigned char>(unit)));
+        out.push_back(static_cast<char>(static_cast<unsigned char>(unit)));  // reserved
     }
-    return true;
+    return 0;
 }
 int open_regular_file(const std::string& native, int flags, std::uint64_t& size) {
     int fd = ::open(native.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -65,24 +73,29 @@ int open_regular_file(const std::string& native, int flags, std::uint64_t& size)
 
 int canonical_path(const wchar_t* path, std::wstring& out) {
     std::string native;
-    if (!posix::to_native(path, native)) {
-        errno = EINVAL;
-        return EINVAL;
+    if (int error = posix::to_native(path, native)) {
+        errno = error;
+        return error;
     }
     char* resolved = ::realpath(native.c_str(), nullptr);
     if (resolved == nullptr) {
         return errno;
     }
-    out = widen(resolved);
+    int error = 0;
+    try {
+        out = widen(resolved);
+    } catch (const std::bad_alloc&) {
+        error = errno = ENOMEM;
+    }
     std::free(resolved);
-    return 0;
+    return error;
 }
 
 int get_file_info(const wchar_t* path, file_info& out) {
     std::string native;
-    if (!posix::to_native(path, native)) {
-        errno = EINVAL;
-        return EINVAL;
+    if (int error = posix::to_native(path, native)) {
+        errno = error;
+        return error;
     }
     struct stat st;
     if (::stat(native.c_str(), &st) != 0) {
@@ -108,33 +121,45 @@ int read_directory(const std::string& native_dir, const wchar_t* pattern,
         return errno;
     }
     std::vector<std::string> found;
-    for (;;) {
-        errno = 0;
-        dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            break;
+    int error = 0;
+    try {
+        for (;;) {
+            errno = 0;
+            dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                error = errno;
+                break;
+            }
+            if (pattern != nullptr && !wildcard_match(pattern, widen(entry->d_name).c_str())) {
+                continue;
+            }
+            found.emplace_back(entry->d_name);
         }
-        if (pattern != nullptr && !wildcard_match(pattern, widen(entry->d_name).c_str())) {
-            continue;
-        }
-        found.emplace_back(entry->d_name);
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
     }
-    int error = errno;
     ::closedir(dir);
     if (error != 0) {
         return error;
     }
     std::sort(found.begin(), found.end());  // byte order: deterministic output
-    names.reserve(names.size() + found.size());
-    for (const auto& name : found) {
-        names.push_back(widen(name));
+    // All or nothing: a listing cut short would pass for the whole directory.
+    const std::size_t before = names.size();
+    try {
+        names.reserve(before + found.size());
+        for (const auto& name : found) {
+            names.push_back(widen(name));
+        }
+    } catch (const std::bad_alloc&) {
+        names.resize(before);
+        return ENOMEM;
     }
     return 0;
 }
 
 }  // namespace
 
-int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
+int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) try {
     std::wstring text(pattern);
     std::size_t slash = text.find_last_of(L'/');
     std::wstring last = slash == std::wstring::npos ? text : text.substr(slash + 1);
@@ -142,8 +167,8 @@ int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
         // No wildcard: a direct lookup, which also finds names a listing of an
         // unreadable directory could not.
         std::string native;
-        if (!posix::to_native(pattern, native)) {
-            return EINVAL;
+        if (int error = posix::to_native(pattern, native)) {
+            return error;
         }
         struct stat st;
         if (last.empty() || ::lstat(native.c_str(), &st) != 0) {
@@ -156,18 +181,20 @@ int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
                        : slash == 0               ? std::wstring(L"/")
                                                   : text.substr(0, slash);
     std::string native;
-    if (!posix::to_native(dir.c_str(), native)) {
-        return EINVAL;
+    if (int error = posix::to_native(dir.c_str(), native)) {
+        return error;
     }
     int error = read_directory(native, last.c_str(), names);
     // A directory that cannot be listed simply yields no matches.
     return error == ENOENT || error == ENOTDIR || error == EACCES ? 0 : error;
+} catch (const std::bad_alloc&) {
+    return ENOMEM;
 }
 
 int list_directory(const wchar_t* path, std::vector<std::wstring>& names) {
     std::string native;
-    if (!posix::to_native(path, native)) {
-        return EINVAL;
+    if (int error = posix::to_native(path, native)) {
+        return error;
     }
     return read_directory(native, nullptr, names);
 }

@@ -2,15 +2,23 @@
 #ifndef KORVANE_PLATFORM_POSIX_NATIVE_H
 #define KORVANE_PLATFORM_POSIX_NATIVE_H
 
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <string>
 
 namespace korvane::platform::posix {
 
-// A wide path becomes bytes unit by unit. False when a unit exceeds 255 or the
-// path holds a NUL (the OS would see a different, shorter path).
-bool to_native(const wchar_t* path, std::string& out);
+// A wide path becomes bytes unit by unit. 0, EINVAL when a unit exceeds 255 or
+// the path holds a NUL (the OS would see a different, shorter path), or ENOMEM
+// when the copy cannot be allocated (never an exception: worker threads and the
+// library's callers see only error numbers).
+int to_native(const wchar_t* path, std::string& out);
+// The error for a path without a native form as callers that have their own
+// number for it report it; ENOMEM passes through.
+inline int unrepresentable(int to_native_error, int own_error) {
+    return to_native_error == ENOMEM ? ENOMEM : own_error;
+}
 
 // Opens a regular file and nothing else, without ever blocking: O_NONBLOCK
 // keeps a FIFO or device from holding the open, and the type is checked on the

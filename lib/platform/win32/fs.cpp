@@ -12,6 +12,7 @@ const int error_io = EIO;
 const int error_access = EACCES;
 const int error_exists = EEXIST;
 const int error_invalid = EINVAL;
+const int error_no_memory = ENOMEM;
 
 int last_error() {
     return errno;

@@ -1,0 +1,18 @@
+// A fault switch for tests: makes the allocation of list entries fail, so that
+// the handling of an exhausted memory can be tested where a real limit would
+// run out somewhere else first.
+#ifndef KORVANE_PLATFORM_FAULT_H
+#define KORVANE_PLATFORM_FAULT_H
+
+namespace korvane::platform {
+
+// From the `from_call`th allocation on (counted from 1 after this call) every
+// allocation that asks injected_allocation_fault fails. 0 turns the faults off.
+void inject_allocation_faults(long from_call);
+// Counts one allocation; true when it is to fail. Costs one relaxed load while
+// the switch is off.
+bool injected_allocation_fault();
+
+}  // namespace korvane::platform
+
+#endif
