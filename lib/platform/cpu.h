@@ -1,0 +1,21 @@
+// What the machine offers for running several files at once: the processors
+// this process may use, and whether a file lies on a disk that has to seek.
+#ifndef KORVANE_PLATFORM_CPU_H
+#define KORVANE_PLATFORM_CPU_H
+
+#include "platform/file_read.h"
+
+namespace korvane::platform {
+
+// The number of processors the process may run on (its affinity mask, not the
+// machine's total); at least 1.
+int usable_cpu_count();
+
+// True when the open file lies on a rotational disk, where two files read at
+// once make the heads seek back and forth. False when unknown (network and
+// memory file systems, virtual disks without the information).
+bool on_rotational_disk(file_handle file);
+
+}  // namespace korvane::platform
+
+#endif
