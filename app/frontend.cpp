@@ -212,7 +212,16 @@ int run(int argc, wchar_t** argv) {
         // touches a path once the run has returned.
         file_jobs jobs(choose_jobs(settings.jobs), source);
         if (settings.has_target) {
-            status = creation_run(settings, list, jobs, state);
+            entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
+                                        std::uint64_t size, std::uint64_t write_time) {
+                if (settings.type == checksum_type::md5) {
+                    list.addFile(path, digest);
+                } else {
+                    // The file's facts come from hashing it: no second look-up.
+                    sfv_list.addFile(path, digest, size, write_time);
+                }
+            };
+            status = creation_run(settings, list, jobs, add_entry, state);
         } else {
             verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
                 return settings.type == checksum_type::md5

@@ -84,10 +84,12 @@ class file_jobs::worker {
         work.status = 0;
         platform::file_handle file = platform::invalid_file;
         std::uint64_t size = 0;
-        if (int failed = platform::open_for_hashing(work.path, file, size); failed != 0) {
+        if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
+            failed != 0) {
             work.status = status_from_errno(failed);
             return;
         }
+        work.size = size;
         algorithm->init();
         int failed = 0;
         if (size == 0) {
@@ -331,6 +333,10 @@ int file_jobs::oldest_status() const {
 const unsigned char* file_jobs::oldest_digest() const {
     return slot(head).digest;
 }
+
+std::uint64_t file_jobs::oldest_size() const { return slot(head).size; }
+
+std::uint64_t file_jobs::oldest_write_time() const { return slot(head).write_time; }
 
 void file_jobs::pop() {
     ++head;

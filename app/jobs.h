@@ -69,6 +69,9 @@ class file_jobs {
     // wait_oldest() has returned true.
     int oldest_status() const;
     const unsigned char* oldest_digest() const;
+    // Size and last write time of the oldest file as it was hashed.
+    std::uint64_t oldest_size() const;
+    std::uint64_t oldest_write_time() const;
     // Takes the oldest result away.
     void pop();
 
@@ -78,6 +81,8 @@ class file_jobs {
         std::atomic<std::uint32_t> done{0};
         std::atomic<std::int32_t> percent{0};
         int status = 0;
+        std::uint64_t size = 0;
+        std::uint64_t write_time = 0;
         alignas(8) unsigned char digest[digest_room] = {};
     };
     class worker;

@@ -69,7 +69,7 @@ void report_file_error(const wchar_t* path, int status) {
 }  // namespace
 
 int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                 expansion_state& state) {
+                 const entry_adder& add_entry, expansion_state& state) {
     creation_target target{settings.creation_target.c_str(), false, {}};
     target.exists = platform::get_file_info(target.path, target.info) == 0;
 
@@ -112,7 +112,7 @@ int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
             report_file_error(path, status);
             return status;
         }
-        list.addFile(path, jobs.oldest_digest());
+        add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time());
         jobs.pop();
         ++oldest;
     }

@@ -14,8 +14,13 @@ namespace korvane::app {
 
 class file_jobs;
 
+// Adds a hashed file to the list being created, with the size and last write
+// time of the file as it was hashed.
+using entry_adder = std::function<void(const wchar_t* path, const unsigned char* digest,
+                                       std::uint64_t size, std::uint64_t write_time)>;
+
 int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                 expansion_state& state);
+                 const entry_adder& add_entry, expansion_state& state);
 
 // Whether the entry at `index` (counted from 0) verified on an earlier run,
 // asked as soon as it is read, while the reports of earlier entries may still

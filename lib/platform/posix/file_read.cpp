@@ -23,7 +23,8 @@ file_handle handle(int fd) {
 
 }  // namespace
 
-int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size) {
+int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
+                     std::uint64_t* write_time) {
     file = invalid_file;
     size = 0;
     std::string native;
@@ -48,6 +49,9 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
         return EACCES;  // checked on the open descriptor: the path cannot be swapped meanwhile
     }
     size = static_cast<std::uint64_t>(st.st_size);
+    if (write_time != nullptr) {
+        *write_time = posix::ticks_from_timespec(st.st_mtim);
+    }
     file = handle(fd);
     return 0;
 }
