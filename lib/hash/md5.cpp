@@ -21,6 +21,7 @@
 #include <korvane/hasher.h>
 
 #include "hash/load.h"
+#include "hash/md5_transform.h"
 
 namespace {
 
@@ -64,6 +65,10 @@ inline uint32_t step_i(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t 
     a += c ^ (b | ~d);
     return std::rotl(a, S) + b;
 }
+
+}  // namespace
+
+namespace korvane::hash_detail {
 
 void md5_blocks(uint32_t state[4], const unsigned char* p, std::size_t blocks) {
     uint32_t a = state[0];
@@ -159,6 +164,12 @@ void md5_blocks(uint32_t state[4], const unsigned char* p, std::size_t blocks) {
     state[2] = c;
     state[3] = d;
 }
+
+}  // namespace korvane::hash_detail
+
+namespace {
+
+using korvane::hash_detail::md5_blocks;
 
 void encode_le32(unsigned char* out, const uint32_t* in, int words) {
     for (int i = 0; i < words; ++i) {

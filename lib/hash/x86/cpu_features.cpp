@@ -66,6 +66,8 @@ cpu_support detect() {
 
     s.vpclmul256 = s.pclmul && ymm_state && avx2 && vpclmulqdq;
     s.vpclmul512 = s.vpclmul256 && zmm_state && avx512f && avx512bw && avx512vl;
+    s.avx2 = ymm_state && avx2;
+    s.avx512 = s.avx2 && zmm_state && avx512f && avx512bw && avx512vl;
     return s;
 }
 

@@ -8,6 +8,8 @@ struct cpu_support {
     bool pclmul = false;      // PCLMULQDQ and SSE4.1
     bool vpclmul256 = false;  // plus VPCLMULQDQ, AVX2, and the OS saves YMM state
     bool vpclmul512 = false;  // plus AVX-512 F/VL/BW, and the OS saves ZMM and mask state
+    bool avx2 = false;        // AVX2, and the OS saves YMM state
+    bool avx512 = false;      // plus AVX-512 F/VL/BW, and the OS saves ZMM and mask state
 };
 
 // Read once from cpuid and XCR0; safe to call from any thread.
