@@ -2,6 +2,7 @@
 
 #include <korvane/cmdline.h>
 #include <korvane/hasher.h>
+#include <korvane/jobs.h>
 #include <korvane/md5.h>
 #include <korvane/sfv.h>
 #include <korvane/status.h>
@@ -203,14 +204,11 @@ int run(int argc, wchar_t** argv) {
 
     int status = 0;
     if (settings.has_target || settings.has_checksum_file) {
-        static const hasher_source_of<crc> crc_source;
-        static const hasher_source_of<md5hasher> md5_source;
-        const hasher_source& source = settings.type == checksum_type::md5
-                                          ? static_cast<const hasher_source&>(md5_source)
-                                          : static_cast<const hasher_source&>(crc_source);
         // Built after the lists and the paths, so that it goes first: no worker
         // touches a path once the run has returned.
-        file_jobs jobs(choose_jobs(settings.jobs), source);
+        file_jobs jobs(choose_jobs(settings.jobs), settings.type == checksum_type::md5
+                                                       ? file_jobs::algorithm::md5
+                                                       : file_jobs::algorithm::crc32);
         if (settings.has_target) {
             entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
                                         std::uint64_t size, std::uint64_t write_time) {

@@ -3,6 +3,7 @@
 #include <korvane/config.h>
 #include <korvane/container.h>
 #include <korvane/hasher.h>
+#include <korvane/jobs.h>
 #include <korvane/status.h>
 
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <vector>
 
-#include "jobs.h"
 #include "output.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"

@@ -8,11 +8,10 @@
 #include "expand.h"
 
 class container;
+class file_jobs;
 class hasher;
 
 namespace korvane::app {
-
-class file_jobs;
 
 // Adds a hashed file to the list being created, with the size and last write
 // time of the file as it was hashed.

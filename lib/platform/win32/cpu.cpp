@@ -82,4 +82,9 @@ bool on_rotational_disk(file_handle file) {
     return seeks;
 }
 
+// No cheap way to ask whether a read would touch the disk: assume it would.
+int read_if_cached(file_handle, void*, std::size_t, std::uint64_t) {
+    return would_need_disk;
+}
+
 }  // namespace korvane::platform
