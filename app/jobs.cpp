@@ -12,6 +12,12 @@ namespace korvane::app {
 
 namespace platform = korvane::platform;
 
+namespace {
+// A copy: a static member of a class imported from a DLL cannot be bound to a
+// reference.
+constexpr int most_jobs = file_jobs::max_jobs;
+}  // namespace
+
 int parse_jobs(const char* text) {
     if (text == nullptr || *text == '\0') {
         return 0;
@@ -22,7 +28,7 @@ int parse_jobs(const char* text) {
             return 0;
         }
         value = value * 10 + (*text - '0');
-        if (value > file_jobs::max_jobs) {
+        if (value > most_jobs) {
             return 0;
         }
     }
@@ -54,7 +60,7 @@ int choose_jobs(int from_command_line) {
     if (int jobs = parse_jobs(static_cast<const char*>((*config::instance())["jobs"])); jobs > 0) {
         return jobs;
     }
-    return std::clamp(platform::usable_cpu_count(), 1, file_jobs::max_jobs);
+    return std::clamp(platform::usable_cpu_count(), 1, most_jobs);
 }
 
 }  // namespace korvane::app
