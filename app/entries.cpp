@@ -52,17 +52,17 @@ std::wstring crc_text(const void* bytes) {
 }  // namespace
 
 void print_mismatch(const wchar_t* path, checksum_type type, hasher& algorithm,
-                    const void* expected) {
+                    const void* expected, const void* computed) {
     if (type == checksum_type::sfv) {
         std::wstring stored = crc_text(expected);
-        std::wstring computed = crc_text(algorithm.hash());
-        print(L"%s: hash mismatch: %s != %s\n", {path, stored.c_str(), computed.c_str()});
+        std::wstring actual = crc_text(computed);
+        print(L"%s: hash mismatch: %s != %s\n", {path, stored.c_str(), actual.c_str()});
         return;
     }
-    // hash_to_string hands out one buffer, so the stored text is copied first.
+    // hash_to_string hands out rotating buffers; copies keep the two apart.
     std::wstring stored = algorithm.hash_to_string(expected);
-    print(L"%s: hash mismatch: %s != %s\n",
-          {path, stored.c_str(), algorithm.hash_to_string(nullptr)});
+    std::wstring actual = algorithm.hash_to_string(computed);
+    print(L"%s: hash mismatch: %s != %s\n", {path, stored.c_str(), actual.c_str()});
 }
 
 }  // namespace korvane::app

@@ -17,10 +17,10 @@ void resolve_windows_separators(wchar_t* path, wchar_t* name);
 
 // Prints "<path>: hash mismatch: <stored> != <computed>". SFV checksums are
 // shown as SFV lists write them (eight upper-case digits of the value), so that
-// they compare with the list and with other tools; digests as the hasher
+// they compare with the list and with other tools; digests as `algorithm`
 // writes them.
 void print_mismatch(const wchar_t* path, checksum_type type, hasher& algorithm,
-                    const void* expected);
+                    const void* expected, const void* computed);
 
 }  // namespace korvane::app
 

@@ -25,6 +25,7 @@ struct run_settings {
     bool quiet = false;
     bool doall = false;
     bool one_file_system = false;
+    int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 
 // Everything the expansion builds; lists are given back to the pool when this

@@ -3,8 +3,8 @@
 #include <korvane/cmdline.h>
 #include <korvane/digest_list.h>
 #include <korvane/hasher.h>
+#include <korvane/jobs.h>
 #include <korvane/md5.h>
-#include <korvane/processor.h>
 #include <korvane/sfv.h>
 #include <korvane/sha.h>
 #include <korvane/status.h>
@@ -13,6 +13,7 @@
 #include <cwchar>
 
 #include "expand.h"
+#include "jobs.h"
 #include "output.h"
 #include "platform/text.h"
 #include "runs.h"
@@ -41,6 +42,26 @@ pass_result usage_error() {
     print_usage();
     return end_with(korvane_status::invalid_arguments);
 }
+
+// An SFV list that can say whether an entry verified earlier while the runs
+// read ahead of the entry whose outcome they report: the list's own position
+// moves only with each reported outcome.
+class sfv_reading_ahead final : public sfv {
+  public:
+    int previously_verified_at(std::int64_t index, const wchar_t* path) {
+        const std::int32_t saved_index = bit_index;
+        const std::int32_t saved_mask = bit_mask;
+        if (index / 8 >= bit_bytes) {
+            return 0;  // past the tag's capacity: never recorded, never trusted
+        }
+        bit_index = static_cast<std::int32_t>(index / 8);
+        bit_mask = 128 >> (index % 8);
+        int answer = isPreviouslyVerified(path);
+        bit_index = saved_index;
+        bit_mask = saved_mask;
+        return answer;
+    }
+};
 
 }  // namespace
 
@@ -114,6 +135,14 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
             settings.quiet = true;
         } else if (is(name, L"-a") || is(name, L"--doall") || is(name, L"--all")) {
             settings.doall = true;
+        } else if (is(name, L"-j") || is(name, L"--jobs")) {
+            if (!take_value(is(name, L"-j"), value)) {
+                return usage_error();
+            }
+            settings.jobs = parse_jobs(value);
+            if (settings.jobs == 0) {
+                return usage_error();
+            }
         } else if (is(name, L"-x") || is(name, L"--one-file-system")) {
             settings.one_file_system = true;
         } else if (is(name, L"-h") || is(name, L"--help")) {
@@ -148,8 +177,10 @@ void print_usage() {
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
-    print(L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
-          L"database\n");
+    print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
+    print(
+        L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
+        L"database\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
     print(L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
@@ -165,7 +196,7 @@ int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.
     expansion_state state;
     crc crc_hasher;
-    sfv sfv_list;
+    sfv_reading_ahead sfv_list;
     md5hasher md5_hasher;
     md5 md5_list;
     sha1hasher sha1_hasher;
@@ -174,7 +205,6 @@ int run(int argc, wchar_t** argv) {
     sha256 sha256_list;
     sha512hasher sha512_hasher;
     sha512 sha512_list;
-    processor worker;
     cmdline args(argc, argv);
 
     run_settings settings;
@@ -200,13 +230,34 @@ int run(int argc, wchar_t** argv) {
                           {sha512_list, sha512_hasher}};
     container& list = pairs[static_cast<int>(settings.type)].list;
     hasher& algorithm = pairs[static_cast<int>(settings.type)].algorithm;
-    worker.start();
 
     int status = 0;
-    if (settings.has_target) {
-        status = creation_run(settings, list, algorithm, worker, state);
-    } else if (settings.has_checksum_file) {
-        status = verification_run(settings, list, algorithm, worker, state);
+    if (settings.has_target || settings.has_checksum_file) {
+        // Built after the lists and the paths, so that it goes first: no worker
+        // touches a path once the run has returned.
+        // In the order of checksum_type.
+        constexpr file_jobs::algorithm kinds[] = {
+            file_jobs::algorithm::crc32, file_jobs::algorithm::md5, file_jobs::algorithm::sha1,
+            file_jobs::algorithm::sha256, file_jobs::algorithm::sha512};
+        file_jobs jobs(choose_jobs(settings.jobs), kinds[static_cast<int>(settings.type)]);
+        if (settings.has_target) {
+            entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
+                                        std::uint64_t size, std::uint64_t write_time) {
+                if (settings.type != checksum_type::sfv) {
+                    return list.addFile(path, digest);
+                }
+                // The file's facts come from hashing it: no second look-up.
+                return sfv_list.addFile(path, digest, size, write_time);
+            };
+            status = creation_run(settings, list, jobs, add_entry, state);
+        } else {
+            verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
+                return settings.type != checksum_type::sfv
+                           ? list.isPreviouslyVerified(path)
+                           : sfv_list.previously_verified_at(index, path);
+            };
+            status = verification_run(settings, list, algorithm, jobs, previously_verified, state);
+        }
     } else {
         print_usage();
     }

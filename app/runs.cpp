@@ -3,11 +3,13 @@
 #include <korvane/config.h>
 #include <korvane/container.h>
 #include <korvane/hasher.h>
-#include <korvane/processor.h>
+#include <korvane/jobs.h>
 #include <korvane/status.h>
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <vector>
 
 #include "entries.h"
 #include "output.h"
@@ -20,18 +22,18 @@ namespace platform = korvane::platform;
 
 namespace {
 
-// Waits for the file in progress, drawing its percentage unless quiet. The
+// Waits for the oldest file in flight, drawing its percentage unless quiet. The
 // first wait is long so that quick files show only their final line.
-void wait_for_file(processor& worker, const wchar_t* path, bool quiet, const wchar_t* last_line) {
+void wait_for_file(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar_t* last_line) {
     if (quiet) {
-        worker.complete();
+        jobs.wait_oldest(-1);
         return;
     }
     int shown = -1;
     int timeout_ms = 3000;
-    while (!worker.complete(timeout_ms)) {
+    while (!jobs.wait_oldest(timeout_ms)) {
         timeout_ms = 500;
-        int percent = worker.percent_complete();
+        int percent = jobs.oldest_percent();
         if (percent != shown) {
             print_now(L"%s: %d%% complete\r", {path, percent});
             shown = percent;
@@ -44,58 +46,95 @@ void wait_for_file(processor& worker, const wchar_t* path, bool quiet, const wch
     }
 }
 
+// What the walk found that the list must not take in: its own previous self,
+// however the walk reached it (another spelling of the path, a link).
+struct creation_target {
+    const wchar_t* path;
+    bool exists;
+    platform::file_info info;
+
+    bool is(const path_record& record) const {
+        return std::wcscmp(record.text, path) == 0 ||
+               (exists && record.device == info.device && record.inode == info.inode);
+    }
+};
+
+void report_processing_refused(const wchar_t* path, int status) {
+    print(L"Error processing file %s: %s\n", {path, status_message(status)});
+}
+
+void report_file_error(const wchar_t* path, int status) {
+    print(L"%s: File error: %s\n", {path, status_message(status)});
+}
+
 }  // namespace
 
-int creation_run(const run_settings& settings, container& list, hasher& algorithm,
-                 processor& worker, expansion_state& state) {
-    const wchar_t* target = settings.creation_target.c_str();
-    // The list must never take in its own previous self, however the walk
-    // reached it (another spelling of the path, a link).
-    platform::file_info target_info;
-    const bool target_exists = platform::get_file_info(target, target_info) == 0;
+int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
+                 const entry_adder& add_entry, expansion_state& state) {
+    creation_target target{settings.creation_target.c_str(), false, {}};
+    target.exists = platform::get_file_info(target.path, target.info) == 0;
 
-    int status = list.create(target);
+    int status = list.create(target.path);
     if (status != 0) {
         print(L"Error creating sfv file: %s\n", {status_message(status)});
         return status;
     }
-    for (path_record* record = state.files.head; record != nullptr; record = record->next) {
-        const wchar_t* path = record->text;
-        if (std::wcscmp(path, target) == 0 ||
-            (target_exists && record->device == target_info.device &&
-             record->inode == target_info.inode)) {
-            continue;
+    // Files go to the workers ahead of the one reported; results come back in
+    // list order, and the first failure ends the run: whatever was started
+    // after it is dropped unseen when the jobs go away.
+    std::vector<path_record*> in_flight(jobs.capacity());
+    const std::size_t ring = in_flight.size();
+    std::size_t oldest = 0;
+    std::size_t queued = 0;
+    path_record* next = state.files.head;
+    for (;;) {
+        // Top up in batches, so that idle workers are woken for several files
+        // at once rather than for each one.
+        if (queued - oldest <= ring * 3 / 4) {
+            for (; next != nullptr && jobs.has_room(); next = next->next) {
+                if (!target.is(*next)) {
+                    jobs.submit(next->text);
+                    in_flight[queued++ % ring] = next;
+                }
+            }
+            jobs.publish();
         }
-        status = worker.processFile(path, &algorithm);
-        if (status != 0) {
-            print(L"Error processing file %s: %s\n", {path, status_message(status)});
-            return status;
+        if (queued == oldest) {
+            break;
         }
-        wait_for_file(worker, path, settings.quiet, L"%s: 100%% complete\n");
-        status = worker.error();
+        const wchar_t* path = in_flight[oldest % ring]->text;
+        if (!jobs.usable()) {
+            report_processing_refused(path, korvane_status::unknown_error);
+            return korvane_status::unknown_error;
+        }
+        wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\n");
+        status = jobs.oldest_status();
         if (status != 0) {
-            print(L"%s: File error: %s\n", {path, status_message(status)});
+            report_file_error(path, status);
             return status;
         }
         // An entry left out would pass the list off as complete.
-        status = list.addFile(path, algorithm.hash());
+        status = add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time());
         if (status != 0) {
             print(L"Error adding file %s: %s\n", {path, status_message(status)});
             return status;
         }
+        jobs.pop();
+        ++oldest;
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
     status = list.close();
     if (status != 0) {
         // Without this line a full disk would show only in the exit status.
-        print_error(L"%s: %s\n", {target, status_message(status)});
+        print_error(L"%s: %s\n", {target.path, status_message(status)});
     }
     return status;
 }
 
 int verification_run(const run_settings& settings, container& list, hasher& algorithm,
-                     processor& worker, expansion_state& state) {
+                     file_jobs& jobs, const verified_query& previously_verified,
+                     expansion_state& state) {
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
     if (settings.has_parent) {
@@ -132,52 +171,88 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     const int room = static_cast<int>(path_buffer_units - prefix);
     const auto digest_size = static_cast<std::size_t>(algorithm.hash_size());
 
+    // Entries are read ahead of the one reported and their files handed to
+    // the workers; each keeps its own copy of its path and stored digest until
+    // its result has been reported, in list order.
+    struct pending_entry {
+        wchar_t path[path_buffer_units];
+        unsigned char digest[sizeof expected];
+        bool hashed;
+    };
+    const std::size_t ring = jobs.capacity();
+    std::unique_ptr<pending_entry[]> pending(new pending_entry[ring]);
+    std::size_t oldest = 0;
+    std::size_t queued = 0;
+    bool list_ended = false;
+    int list_error = 0;
+
     for (;;) {
-        int result = list.getNextFile(name, room, &size, expected);
-        if (result == 0) {
+        if (!list_ended && queued - oldest <= ring * 3 / 4) {
+            while (!list_ended && queued - oldest < ring) {
+                int result = list.getNextFile(name, room, &size, expected);
+                if (result <= 0) {
+                    list_ended = true;
+                    list_error = result;
+                    break;
+                }
+                resolve_windows_separators(buffer, name);
+                pending_entry& entry = pending[queued % ring];
+                std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
+                std::memcpy(entry.digest, expected, sizeof expected);
+                // Asked now, while the list stands at this entry.
+                entry.hashed = settings.doall || previously_verified(entries, entry.path) == 0;
+                ++entries;
+                if (entry.hashed) {
+                    jobs.submit(entry.path);
+                }
+                ++queued;
+            }
+            jobs.publish();
+        }
+        if (queued == oldest) {
             break;
         }
-        if (result < 0) {
-            // A damaged list must not pass as verified: the entries behind the
-            // bad line were never checked.
-            print(L"%s: %s\n", {list_name, status_message(result)});
-            ++errors;
-            break;
-        }
-        ++entries;
-        resolve_windows_separators(buffer, name);
-        if (!settings.doall && list.isPreviouslyVerified(buffer) != 0) {
+        pending_entry& entry = pending[oldest % ring];
+        ++oldest;
+        const wchar_t* path = entry.path;
+        if (!entry.hashed) {
             if (!settings.quiet) {
-                print(L"%s: Previously verified Ok\n", {buffer});
+                print(L"%s: Previously verified Ok\n", {path});
             }
             list.setPreviouslyVerified(true);
             continue;
         }
-        status = worker.processFile(buffer, &algorithm);
-        if (status != 0) {
-            print(L"Error processing file %s: %s\n", {buffer, status_message(status)});
-            return status;
+        if (!jobs.usable()) {
+            report_processing_refused(path, korvane_status::unknown_error);
+            return korvane_status::unknown_error;
         }
-        wait_for_file(worker, buffer, settings.quiet, L"%s: 100%% complete\r");
-        status = worker.error();
+        wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\r");
+        status = jobs.oldest_status();
         if (status != 0) {
             if (status == korvane_status::file_not_found) {
                 ++missing;
             } else {
                 ++errors;
             }
-            print(L"%s: File error: %s\n", {buffer, status_message(status)});
+            report_file_error(path, status);
             list.setPreviouslyVerified(false);
-        } else if (std::memcmp(algorithm.hash(), expected, digest_size) == 0) {
+        } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
             if (!settings.quiet) {
-                print(L"%s: Ok                   \n", {buffer});
+                print(L"%s: Ok                   \n", {path});
             }
             list.setPreviouslyVerified(true);
         } else {
             ++errors;
-            print_mismatch(buffer, settings.type, algorithm, expected);
+            print_mismatch(path, settings.type, algorithm, entry.digest, jobs.oldest_digest());
             list.setPreviouslyVerified(false);
         }
+        jobs.pop();
+    }
+    if (list_error < 0) {
+        // A damaged list must not pass as verified: the entries behind the
+        // bad line were never checked.
+        print(L"%s: %s\n", {list_name, status_message(list_error)});
+        ++errors;
     }
 
     status = list.close();

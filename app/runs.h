@@ -2,19 +2,33 @@
 #ifndef KORVANE_APP_RUNS_H
 #define KORVANE_APP_RUNS_H
 
+#include <cstdint>
+#include <functional>
+
 #include "expand.h"
 
 class container;
+class file_jobs;
 class hasher;
-class processor;
 
 namespace korvane::app {
 
-int creation_run(const run_settings& settings, container& list, hasher& algorithm,
-                 processor& worker, expansion_state& state);
+// Adds a hashed file to the list being created, with the size and last write
+// time of the file as it was hashed.
+using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
+                                       std::uint64_t size, std::uint64_t write_time)>;
+
+int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
+                 const entry_adder& add_entry, expansion_state& state);
+
+// Whether the entry at `index` (counted from 0) verified on an earlier run,
+// asked as soon as it is read, while the reports of earlier entries may still
+// be outstanding.
+using verified_query = std::function<int(std::int64_t index, const wchar_t* path)>;
 
 int verification_run(const run_settings& settings, container& list, hasher& algorithm,
-                     processor& worker, expansion_state& state);
+                     file_jobs& jobs, const verified_query& previously_verified,
+                     expansion_state& state);
 
 }  // namespace korvane::app
 

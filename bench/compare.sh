@@ -6,11 +6,17 @@
 #   bench/compare.sh [KORVANE_BINARY] [RUNS]
 #
 # Data goes to $KORVANE_BENCH_DIR (default /tmp/korvane-bench) and is reused.
+# korvane is timed with its default number of files in flight and with each
+# --jobs count in $KORVANE_BENCH_JOBS (default "1 2"); $KORVANE_REFERENCE names
+# a further korvane binary (an earlier build) timed alongside. The peak memory
+# of every korvane job is taken in one more run each.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 korvane=$(realpath "${1:-$here/build/release/bin/korvane}")
 runs=${2:-5}
 data=${KORVANE_BENCH_DIR:-/tmp/korvane-bench}
+job_counts=${KORVANE_BENCH_JOBS:-1 2}
+reference=${KORVANE_REFERENCE:+$(realpath "$KORVANE_REFERENCE")}
 
 for tool in cksfv rhash md5sum; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install $tool)" >&2; exit 1; }
@@ -80,6 +86,25 @@ for set in big small mixed; do
     measure "$set/korvane-sfv-verify" "'$korvane' -q -a '$work/k.sfv'"
     measure "$set/korvane-md5-create" "'$korvane' -q -r -c '$work/k.md5' $set"
     measure "$set/korvane-md5-verify" "'$korvane' -q '$work/k.md5'"
+    for n in $job_counts; do
+        measure "$set/j$n-sfv-create" "'$korvane' --jobs=$n -q -r -c '$work/k.sfv' $set"
+        measure "$set/j$n-sfv-verify" "'$korvane' --jobs=$n -q -a '$work/k.sfv'"
+        measure "$set/j$n-md5-create" "'$korvane' --jobs=$n -q -r -c '$work/k.md5' $set"
+        measure "$set/j$n-md5-verify" "'$korvane' --jobs=$n -q '$work/k.md5'"
+    done
+    if [ -n "$reference" ]; then
+        measure "$set/ref-sfv-create" "'$reference' -q -r -c '$work/k.sfv' $set"
+        measure "$set/ref-sfv-verify" "'$reference' -q -a '$work/k.sfv'"
+        measure "$set/ref-md5-create" "'$reference' -q -r -c '$work/k.md5' $set"
+        measure "$set/ref-md5-verify" "'$reference' -q '$work/k.md5'"
+    fi
+    if [ -x /usr/bin/time ]; then
+        peak() { /usr/bin/time -f %M bash -c "exec $1" 2>&1 >/dev/null | tail -n 1; }
+        result[$set/rss-sfv-create]=$(peak "'$korvane' -q -r -c '$work/k.sfv' $set")
+        result[$set/rss-sfv-verify]=$(peak "'$korvane' -q -a '$work/k.sfv'")
+        result[$set/rss-md5-create]=$(peak "'$korvane' -q -r -c '$work/k.md5' $set")
+        result[$set/rss-md5-verify]=$(peak "'$korvane' -q '$work/k.md5'")
+    fi
     measure "$set/cksfv-sfv-create" "$list | xargs -0 cksfv -q > '$work/c.sfv'"
     measure "$set/cksfv-sfv-verify" "cksfv -q -f '$work/c.sfv'"
     measure "$set/rhash-sfv-create" "rhash --sfv -r $set -o '$work/r.sfv'"
@@ -100,6 +125,21 @@ for set in big small mixed; do
         printf '%-8s %-12s %9s %9s %9s %9s %9s\n' "$set" "$job" \
             "${result[$set/korvane-$job]}" "${result[$set/cksfv-$job]:--}" \
             "${result[$set/rhash-$job]:--}" "${result[$set/md5sum-$job]:--}" "${result[$set/cat]}"
+    done
+done
+
+printf '\nkorvane by files in flight (default, --jobs=N%s), seconds; peak KiB at the default\n' \
+    "${reference:+, reference build}"
+for set in big small mixed; do
+    for job in sfv-create sfv-verify md5-create md5-verify; do
+        line=$(printf '%-8s %-12s %9s' "$set" "$job" "${result[$set/korvane-$job]}")
+        for n in $job_counts; do
+            line+=$(printf '  j%s %7s' "$n" "${result[$set/j$n-$job]}")
+        done
+        [ -n "$reference" ] && line+=$(printf '  ref %7s (j1/ref %s)' "${result[$set/ref-$job]}" \
+            "$(ratio "${result[$set/ref-$job]}" "${result[$set/j1-$job]:-0}")")
+        line+=$(printf '  peak %8s' "${result[$set/rss-$job]:--}")
+        echo "$line"
     done
 done
 

@@ -22,6 +22,11 @@ class KORVANE_API sfv : public container {
     int setPreviouslyVerified(bool verified) override;
     int create(const wchar_t* path) override;
     int addFile(const wchar_t* name, const void* hashBytes) override;
+    // As addFile(name, hashBytes), with the size and last write time (100-ns
+    // ticks since 1601-01-01 UTC) of the file as it was hashed, which the
+    // comment lines show; the file is not looked up again.
+    int addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
+                std::uint64_t writeTime);
 
     static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
 

@@ -111,6 +111,15 @@ int sfv::create(const wchar_t* path) {
 }
 
 int sfv::addFile(const wchar_t* name, const void* hashBytes) {
+    korvane::platform::file_info info;
+    if (name != nullptr && korvane::platform::get_file_info(name, info) == 0) {
+        return addFile(name, hashBytes, info.size, info.write_time);
+    }
+    return addFile(name, hashBytes, 0, 0);
+}
+
+int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
+                 std::uint64_t writeTime) {
     if (name == nullptr || hashBytes == nullptr) {
         return korvane_status::invalid_arguments;
     }
@@ -125,11 +134,8 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes) {
     if (entry == nullptr) {
         return korvane_status::unknown_error;
     }
-    korvane::platform::file_info info;
-    if (korvane::platform::get_file_info(name, info) == 0) {
-        entry->size = info.size;
-        entry->time = info.write_time;
-    }
+    entry->size = size;
+    entry->time = writeTime;
     appendEntry(entry);
     return 0;
 }

@@ -16,8 +16,11 @@ inline file_handle const invalid_file =
 // Opens a regular file for reading and takes its size. Never blocks on a FIFO
 // or device: anything but a regular file is closed again at once and gives
 // the access-denied error number. Returns 0, or the C runtime's error number
-// (EINVAL for a path the OS cannot represent).
-int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size);
+// (EINVAL for a path the OS cannot represent). With `write_time`, also gives
+// the file's last write time (100-ns ticks since 1601-01-01 UTC) from the same
+// status query.
+int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
+                     std::uint64_t* write_time = nullptr);
 
 // A second handle on the same open file (the same bytes, even if the path is
 // replaced meanwhile). Returns invalid_file on failure.

@@ -23,16 +23,34 @@ file_handle handle(int fd) {
 
 }  // namespace
 
-int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size) {
+int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
+                     std::uint64_t* write_time) {
     file = invalid_file;
     size = 0;
     std::string native;
     if (int error = posix::to_native(path, native)) {
         return error;
     }
-    int fd = posix::open_regular_file(native, O_RDONLY, size);
+    // O_NONBLOCK keeps a FIFO or device from holding the open. It stays set:
+    // reads of a regular file never block on it anyway, and clearing it would
+    // cost two more system calls for every file.
+    int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        return -fd;
+        return errno == EISDIR || errno == ENXIO ? EACCES : errno;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return error;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return EACCES;  // checked on the open descriptor: the path cannot be swapped meanwhile
+    }
+    size = static_cast<std::uint64_t>(st.st_size);
+    if (write_time != nullptr) {
+        *write_time = posix::ticks_from_timespec(st.st_mtim);
     }
     file = handle(fd);
     return 0;

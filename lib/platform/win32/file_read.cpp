@@ -12,7 +12,8 @@ HANDLE native(file_handle file) {
 }
 }  // namespace
 
-int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size) {
+int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
+                     std::uint64_t* write_time) {
     file = invalid_file;
     size = 0;
     // Others may read the file meanwhile but not write it: the bytes hashed are
@@ -39,6 +40,10 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
         int error = win32::fail_last();
         ::CloseHandle(h);
         return error;
+    }
+    if (write_time != nullptr) {
+        FILETIME written;
+        *write_time = ::GetFileTime(h, nullptr, nullptr, &written) ? win32::ticks(written) : 0;
     }
     file = h;
     size = static_cast<std::uint64_t>(length.QuadPart);

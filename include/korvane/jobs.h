@@ -1,0 +1,75 @@
+// Several files hashed at once. Worker threads take files from a queue in the
+// order they were handed in; the owner takes the results back in that same
+// order, so that whatever it reports looks as if one file at a time had been
+// hashed. Beside the processor, which hashes one file per request.
+#ifndef KORVANE_JOBS_H
+#define KORVANE_JOBS_H
+
+#include <cstdint>
+
+#include <korvane/export.h>
+
+namespace korvane::detail {
+struct jobs_state;
+}
+
+class KORVANE_API file_jobs {
+  public:
+    enum class algorithm { crc32, md5, sha1, sha256, sha512 };
+
+    // Files in flight at most, whatever the caller asks: the memory of the
+    // workers' buffers stays bounded.
+    static constexpr int max_jobs = 64;
+    // The largest digest a result holds.
+    static constexpr int digest_room = 64;
+
+    // `workers` threads (clamped to 1 to max_jobs), each hashing with its own
+    // hasher of the given kind. Several small MD5 files in flight go through
+    // the lanes of the multi-buffer transform together where the CPU has one.
+    file_jobs(int workers, algorithm kind);
+    // Stops the workers: files not yet started are dropped, files being hashed
+    // are abandoned, and no worker touches a path once this returns.
+    ~file_jobs();
+    file_jobs(const file_jobs&) = delete;
+    file_jobs& operator=(const file_jobs&) = delete;
+
+    // False when no worker thread could be created: nothing handed in will
+    // ever be done, so the owner must not wait.
+    bool usable() const;
+
+    // How many files may be handed in and not yet taken back.
+    std::uint32_t capacity() const { return slot_count; }
+    bool has_room() const { return tail - head < slot_count; }
+    bool empty() const { return tail == head; }
+
+    // Queues a file (has_room() must hold). The path text stays the caller's
+    // and must not change until the result has been taken with pop(). Workers
+    // see queued files only after publish().
+    void submit(const wchar_t* path);
+    // Lets the workers at everything submitted so far.
+    void publish();
+
+    // Waits up to `milliseconds` (negative: no limit) for the oldest file.
+    // True once it is done.
+    bool wait_oldest(int milliseconds);
+    // Progress of the oldest file, 0 to 100; readable at any time.
+    int oldest_percent() const;
+    // Only once wait_oldest() has returned true: the oldest file's status (0,
+    // -3 read error, -4 not found, -5 access denied or not a regular file,
+    // -8, or -1), its digest, and its size and last write time (100-ns ticks
+    // since 1601-01-01 UTC) as it was hashed.
+    int oldest_status() const;
+    const unsigned char* oldest_digest() const;
+    std::uint64_t oldest_size() const;
+    std::uint64_t oldest_write_time() const;
+    // Takes the oldest result away.
+    void pop();
+
+  private:
+    korvane::detail::jobs_state* self;  // null when even the bookkeeping could not be allocated
+    std::uint32_t slot_count;
+    std::uint64_t head = 0;  // oldest file not yet popped
+    std::uint64_t tail = 0;  // next file handed in
+};
+
+#endif

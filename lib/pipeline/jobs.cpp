@@ -1,0 +1,704 @@
+#include <korvane/jobs.h>
+
+#include <korvane/hasher.h>
+#include <korvane/reader.h>
+#include <korvane/sha.h>
+#include <korvane/status.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "hash/md5_lanes.h"
+#include "platform/cpu.h"
+#include "platform/file_read.h"
+#include "platform/threading.h"
+
+namespace platform = korvane::platform;
+
+namespace {
+
+std::uint32_t window_for(int workers) {
+    // Enough files queued that no worker runs dry while the owner reports,
+    // few enough that the queue's memory stays small.
+    std::uint32_t size = 64;
+    while (size < 1024 && size < 32u * static_cast<std::uint32_t>(workers)) {
+        size *= 2;
+    }
+    return size;
+}
+
+struct aligned_delete {
+    void operator()(unsigned char* p) const { ::operator delete(p, std::align_val_t(4096)); }
+};
+using aligned_buffer = std::unique_ptr<unsigned char, aligned_delete>;
+
+aligned_buffer allocate_aligned(std::size_t size) {
+    return aligned_buffer(
+        static_cast<unsigned char*>(::operator new(size, std::align_val_t(4096), std::nothrow)));
+}
+
+// Bytes of each file read per turn when files go through the MD5 lanes: the
+// pieces of all lanes stay in the CPU caches together.
+constexpr std::uint32_t lane_piece = 64 * 1024;
+
+}  // namespace
+
+namespace korvane::detail {
+
+struct jobs_state {
+    using algorithm = file_jobs::algorithm;
+    static constexpr int digest_room = file_jobs::digest_room;
+
+    struct job {
+        const wchar_t* path = nullptr;
+        std::atomic<std::uint32_t> done{0};
+        std::atomic<std::int32_t> percent{0};
+        int status = 0;
+        std::uint64_t size = 0;
+        std::uint64_t write_time = 0;
+        alignas(8) unsigned char digest[digest_room] = {};
+    };
+    class worker;
+
+    jobs_state(std::uint32_t slots, algorithm hashed_with) : slot_count(slots), kind(hashed_with) {}
+    // Stops the workers: nothing not yet started is started, and files being
+    // hashed are abandoned.
+    ~jobs_state();
+    jobs_state(const jobs_state&) = delete;
+    jobs_state& operator=(const jobs_state&) = delete;
+
+    job& slot(std::uint64_t sequence) { return jobs[sequence & (slot_count - 1)]; }
+
+    // Workers: the next published file. Waits while there is none; false once
+    // the jobs are stopping.
+    bool claim(std::uint64_t& sequence);
+    // As claim(), but false at once when nothing is waiting.
+    bool try_claim(std::uint64_t& sequence);
+    bool nothing_waiting() const { return claimed.load() >= published.load(); }
+    void finish(std::uint64_t sequence);
+    bool stopped() const { return stopping.load(std::memory_order_relaxed) != 0; }
+
+    const std::uint32_t slot_count;
+    const algorithm kind;
+    std::unique_ptr<job[]> jobs;
+    std::vector<std::unique_ptr<worker>> workers;
+    int started_workers = 0;
+
+    std::atomic<std::uint64_t> published{0};  // files workers may take: [claimed, published)
+    std::atomic<std::uint64_t> claimed{0};
+    std::atomic<std::uint32_t> stopping{0};
+    // Workers sleep on this word when nothing is left to take.
+    std::atomic<std::uint32_t> work_generation{0};
+    std::atomic<std::uint32_t> sleeping_workers{0};
+    // The owner sleeps until the file `owner_target` is done: a file some way
+    // past the oldest, so that one wake-up covers several results.
+    std::atomic<std::uint64_t> owner_target{0};
+    std::atomic<std::uint32_t> owner_sleeping{0};
+    void* owner_event = nullptr;
+    // On a disk that seeks, only one large file is read at a time.
+    std::atomic<std::uint32_t> large_read_busy{0};
+};
+
+// One worker thread with its own hasher, its own buffer for files of one chunk
+// or less, and (once a larger file comes) its own reader thread, so that
+// reading and hashing of a large file overlap as with one file in flight.
+// MD5 workers on a CPU with wide lanes hash several files at once instead.
+class jobs_state::worker {
+  public:
+    explicit worker(jobs_state& jobs) : owner(jobs) {
+        algorithm_in_use = choose_hasher(owner.kind);
+    }
+    ~worker() { join(); }
+    worker(const worker&) = delete;
+    worker& operator=(const worker&) = delete;
+
+    bool start() {
+        handle = platform::thread_create(&entry, this);
+        return handle != nullptr;
+    }
+    void join() {
+        if (handle != nullptr) {
+            platform::thread_join(handle);
+            handle = nullptr;
+        }
+    }
+
+  private:
+    struct stream {
+        std::uint64_t sequence;
+        platform::file_handle file;
+        std::uint64_t size;
+        std::uint64_t read;    // bytes read from the file so far
+        std::uint64_t hashed;  // bytes through the lanes so far
+        unsigned char* buffer;
+        std::uint32_t filled;  // whole blocks of the current piece, in bytes
+        std::uint32_t used;    // of those, bytes hashed
+        std::uint32_t tail;    // bytes after the last whole block of the file's last piece
+        int lane;
+        bool finishing;        // handed to the lanes with its tail; the digest comes with a run
+        bool on_seeking_disk;  // a large file on a rotational disk
+        bool holds_disk;       // ... and the one large file being read from it
+    };
+
+    static void entry(void* self) { static_cast<worker*>(self)->run(); }
+
+    void run() {
+        if (owner.kind == algorithm::md5 &&
+            korvane::md5mb::active_path() != korvane::md5mb::path::single) {
+            run_lanes();
+        } else {
+            std::uint64_t sequence = 0;
+            while (owner.claim(sequence)) {
+                hash_one(owner.slot(sequence));
+                owner.finish(sequence);
+            }
+        }
+        if (file_reader) {
+            file_reader->shutdown();
+            file_reader->join();
+        }
+    }
+
+    // --- One file at a time ------------------------------------------------
+
+    void hash_one(job& work) {
+        platform::file_handle file = platform::invalid_file;
+        if (!open(work, file)) {
+            return;
+        }
+        hash_alone(work, file);
+    }
+
+    bool open(job& work, platform::file_handle& file) {
+        work.percent.store(0, std::memory_order_relaxed);
+        work.status = 0;
+        std::uint64_t size = 0;
+        if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
+            failed != 0) {
+            work.status = status_from_errno(failed);
+            return false;
+        }
+        work.size = size;
+        return true;
+    }
+
+    // Hashes an open file with the worker's own hasher and closes it.
+    void hash_alone(job& work, platform::file_handle file) {
+        const std::uint64_t size = work.size;
+        algorithm_in_use->init();
+        int failed = 0;
+        if (size == 0) {
+            work.percent.store(100, std::memory_order_relaxed);
+        } else if (size <= reader::chunk_size || !reader_ready()) {
+            failed = hash_directly(work, file, size);
+        } else {
+            failed = hash_large(work, file, size);
+        }
+        algorithm_in_use->finalize();
+        platform::close_file(file);
+        if (failed != 0) {
+            work.status = status_from_errno(failed);
+            return;
+        }
+        const auto digest_size = static_cast<std::size_t>(algorithm_in_use->hash_size());
+        std::memcpy(work.digest, algorithm_in_use->hash(),
+                    std::min<std::size_t>(digest_size, digest_room));
+    }
+
+    static void set_progress(job& work, std::uint64_t done, std::uint64_t size) {
+        work.percent.store(static_cast<std::int32_t>(done * 100 / size), std::memory_order_relaxed);
+    }
+
+    int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
+        if (!buffer) {
+            buffer = allocate_aligned(reader::chunk_size);
+            if (!buffer) {
+                return reader::io_error;
+            }
+        }
+        std::uint64_t offset = 0;
+        while (offset < size) {
+            auto length = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(size - offset, reader::chunk_size));
+            if (platform::read_exact(file, buffer.get(), length, offset) != 0) {
+                // Shrunk, vanished or unreadable: the caller sees a read error.
+                return reader::io_error;
+            }
+            algorithm_in_use->update(buffer.get(), length);
+            offset += length;
+            set_progress(work, offset, size);
+            if (owner.stopped()) {
+                return reader::io_error;  // nobody will look at this result
+            }
+        }
+        return 0;
+    }
+
+    bool reader_ready() {
+        if (!file_reader) {
+            file_reader.reset(new (std::nothrow) reader());
+            if (!file_reader) {
+                return false;
+            }
+            file_reader->start();
+        }
+        return file_reader->state() != thread::finished;
+    }
+
+    int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
+        // On a disk that seeks, two large files read at once would cost far
+        // more than they overlap; small files still go alongside.
+        const bool exclusive = platform::on_rotational_disk(file);
+        if (exclusive) {
+            while (owner.large_read_busy.exchange(1) != 0) {
+                if (owner.stopped()) {
+                    return reader::io_error;
+                }
+                platform::wait_on_word(owner.large_read_busy, 1);
+            }
+        }
+        platform::advise_sequential(file);
+        file_reader->processFile(file, size);
+        const unsigned char* chunk = nullptr;
+        std::uint32_t length = 0;
+        std::uint64_t total = 0;
+        bool abandoned = false;
+        while (file_reader->wait(&chunk, &length)) {
+            if (owner.stopped()) {
+                abandoned = true;
+                break;
+            }
+            algorithm_in_use->update(chunk, length);
+            total += length;
+            set_progress(work, total, size);
+        }
+        if (abandoned) {
+            // The reader may still be reading from the descriptor, which the
+            // caller closes next: end the reader thread first.
+            file_reader->shutdown();
+            file_reader->join();
+        } else {
+            file_reader->closeFile();
+        }
+        if (exclusive) {
+            owner.large_read_busy.store(0);
+            platform::wake_word(owner.large_read_busy);
+        }
+        if (abandoned) {
+            return reader::io_error;
+        }
+        return file_reader->error();
+    }
+
+    // --- Several MD5 files at once, one per lane ----------------------------
+
+    void run_lanes() {
+        korvane::md5mb::md5_lanes lanes;
+        const int lane_count = lanes.lanes();
+        aligned_buffer pieces = allocate_aligned(std::size_t{lane_piece} * lane_count);
+        if (!pieces) {
+            // No room for the pieces: one file at a time still works.
+            std::uint64_t sequence = 0;
+            while (owner.claim(sequence)) {
+                hash_one(owner.slot(sequence));
+                owner.finish(sequence);
+            }
+            return;
+        }
+        stream streams[korvane::md5mb::max_lanes];
+        int active = 0;
+        for (;;) {
+            // Take files while lanes are free; wait for one only when no file
+            // is left in the lanes.
+            while (active < lane_count) {
+                std::uint64_t sequence = 0;
+                const bool taken = active == 0 ? owner.claim(sequence) : owner.try_claim(sequence);
+                if (!taken) {
+                    break;
+                }
+                job& work = owner.slot(sequence);
+                platform::file_handle file = platform::invalid_file;
+                if (!open(work, file)) {
+                    owner.finish(sequence);
+                    continue;
+                }
+                // A large file alone, or one on a disk that seeks, goes the
+                // single-stream way with the reader beside it: one lane of
+                // many would be slower than the single-stream transform.
+                if (work.size > reader::chunk_size && active == 0 && owner.nothing_waiting()) {
+                    hash_alone(work, file);
+                    owner.finish(sequence);
+                    continue;
+                }
+                const int lane = lanes.attach();
+                if (lane < 0) {
+                    hash_alone(work, file);
+                    owner.finish(sequence);
+                    continue;
+                }
+                stream& s = streams[active++];
+                s = stream{
+                    sequence,  file,
+                    work.size, 0,
+                    0,         pieces.get() + static_cast<std::size_t>(lane) * lane_piece,
+                    0,         0,
+                    0,         lane,
+                    false,     work.size > reader::chunk_size && platform::on_rotational_disk(file),
+                    false};
+            }
+            if (active == 0) {
+                return;  // claim() said stop
+            }
+            if (owner.stopped()) {
+                for (int i = 0; i < active; ++i) {
+                    lanes.release(streams[i].lane);
+                    platform::close_file(streams[i].file);
+                    release_disk(streams[i]);
+                }
+                return;
+            }
+            step(lanes, streams, active);
+        }
+    }
+
+    // Reads the next piece of every stream that has used up its last one, runs
+    // the lanes over as many blocks as every stream with data has, and hands
+    // out the digests that are ready.
+    void step(korvane::md5mb::md5_lanes& lanes, stream* streams, int& active) {
+        for (int i = 0; i < active;) {
+            stream& s = streams[i];
+            if (s.finishing || s.used < s.filled) {
+                ++i;
+                continue;
+            }
+            const auto length =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(s.size - s.read, lane_piece));
+            int failed = 0;
+            if (length != 0) {
+                failed = read_piece(s, length);
+                if (failed == platform::would_need_disk) {
+                    ++i;  // another large file has the disk: this one waits its turn
+                    continue;
+                }
+            }
+            if (failed != 0) {
+                job& work = owner.slot(s.sequence);
+                work.status = status_from_errno(reader::io_error);
+                lanes.release(s.lane);
+                end_stream(streams, active, i);
+                continue;
+            }
+            s.read += length;
+            s.used = 0;
+            s.filled = length & ~63u;
+            if (s.read == s.size) {
+                s.tail = length - s.filled;
+                if (s.filled == 0) {
+                    lanes.finish(s.lane, s.buffer, s.tail);
+                    s.finishing = true;
+                }
+            }
+            ++i;
+        }
+
+        const unsigned char* data[korvane::md5mb::max_lanes] = {};
+        std::size_t blocks = 0;
+        for (int i = 0; i < active; ++i) {
+            const stream& s = streams[i];
+            if (!s.finishing && s.used < s.filled) {
+                const std::size_t available = (s.filled - s.used) / 64;
+                blocks = blocks == 0 ? available : std::min(blocks, available);
+            }
+        }
+        for (int i = 0; i < active; ++i) {
+            const stream& s = streams[i];
+            if (!s.finishing && s.used < s.filled) {
+                data[s.lane] = s.buffer + s.used;
+            }
+        }
+        bool finishing = false;
+        for (int i = 0; i < active; ++i) {
+            finishing = finishing || streams[i].finishing;
+        }
+        if (blocks == 0 && !finishing) {
+            // Every file here waits for the disk that another large file has.
+            platform::wait_on_word(owner.large_read_busy, 1);
+            return;
+        }
+        std::uint32_t ready = blocks != 0 ? lanes.run(data, blocks) : lanes.flush();
+
+        for (int i = 0; i < active; ++i) {
+            stream& s = streams[i];
+            if (s.finishing || data[s.lane] == nullptr) {
+                continue;
+            }
+            s.used += static_cast<std::uint32_t>(blocks * 64);
+            s.hashed += blocks * 64;
+            set_progress(owner.slot(s.sequence), s.hashed, s.size);
+            if (s.used == s.filled && s.read == s.size) {
+                lanes.finish(s.lane, s.buffer + s.filled, s.tail);
+                s.finishing = true;
+            }
+        }
+        if (ready == 0) {
+            return;
+        }
+        for (int i = 0; i < active;) {
+            stream& s = streams[i];
+            if (!s.finishing || (ready & (1u << s.lane)) == 0) {
+                ++i;
+                continue;
+            }
+            job& work = owner.slot(s.sequence);
+            lanes.take(s.lane, work.digest);
+            work.percent.store(100, std::memory_order_relaxed);
+            end_stream(streams, active, i);
+        }
+    }
+
+    // Reads the next piece of a stream. Of the large files on a disk that
+    // seeks, only one at a time reads from the disk itself; the others go on
+    // while their pieces are in memory already. Returns would_need_disk when
+    // the stream has to wait for the disk.
+    int read_piece(stream& s, std::uint32_t length) {
+        if (!s.on_seeking_disk || s.holds_disk) {
+            return platform::read_exact(s.file, s.buffer, length, s.read);
+        }
+        int failed = platform::read_if_cached(s.file, s.buffer, length, s.read);
+        if (failed != platform::would_need_disk) {
+            return failed;
+        }
+        if (owner.large_read_busy.exchange(1) != 0) {
+            return platform::would_need_disk;
+        }
+        s.holds_disk = true;
+        platform::advise_sequential(s.file);
+        return platform::read_exact(s.file, s.buffer, length, s.read);
+    }
+
+    void release_disk(stream& s) {
+        if (s.holds_disk) {
+            s.holds_disk = false;
+            owner.large_read_busy.store(0);
+            platform::wake_word(owner.large_read_busy);
+        }
+    }
+
+    void end_stream(stream* streams, int& active, int index) {
+        const std::uint64_t sequence = streams[index].sequence;
+        release_disk(streams[index]);
+        platform::close_file(streams[index].file);
+        streams[index] = streams[--active];
+        owner.finish(sequence);
+    }
+
+    hasher* choose_hasher(algorithm kind) {
+        switch (kind) {
+        case algorithm::md5:
+            return &hashers.md5_hasher;
+        case algorithm::sha1:
+            return &hashers.sha1_hasher;
+        case algorithm::sha256:
+            return &hashers.sha256_hasher;
+        case algorithm::sha512:
+            return &hashers.sha512_hasher;
+        case algorithm::crc32:
+            break;
+        }
+        return &hashers.crc_hasher;
+    }
+
+    jobs_state& owner;
+    struct {
+        crc crc_hasher;
+        md5hasher md5_hasher;
+        sha1hasher sha1_hasher;
+        sha256hasher sha256_hasher;
+        sha512hasher sha512_hasher;
+    } hashers;
+    hasher* algorithm_in_use = nullptr;
+    aligned_buffer buffer;
+    std::unique_ptr<reader> file_reader;
+    void* handle = nullptr;
+};
+
+bool jobs_state::claim(std::uint64_t& sequence) {
+    for (;;) {
+        if (stopping.load() != 0) {
+            return false;
+        }
+        if (try_claim(sequence)) {
+            return true;
+        }
+        // Announce the sleep before the last look: publish() stores first and
+        // looks for sleepers second, so one of the two sees the other.
+        const std::uint32_t generation = work_generation.load();
+        sleeping_workers.fetch_add(1);
+        if (claimed.load() >= published.load() && stopping.load() == 0) {
+            platform::wait_on_word(work_generation, generation);
+        }
+        sleeping_workers.fetch_sub(1);
+    }
+}
+
+bool jobs_state::try_claim(std::uint64_t& sequence) {
+    std::uint64_t next = claimed.load();
+    while (next < published.load() && stopping.load(std::memory_order_relaxed) == 0) {
+        if (claimed.compare_exchange_weak(next, next + 1)) {
+            sequence = next;
+            return true;
+        }
+    }
+    return false;
+}
+
+void jobs_state::finish(std::uint64_t sequence) {
+    slot(sequence).done.store(1);
+    if (owner_sleeping.load() != 0 && owner_target.load() == sequence) {
+        platform::event_signal(owner_event);
+    }
+}
+
+}  // namespace korvane::detail
+
+using korvane::detail::jobs_state;
+
+file_jobs::file_jobs(int workers, algorithm kind) : self(nullptr), slot_count(0) {
+    workers = std::clamp(workers, 1, max_jobs);
+    slot_count = window_for(workers);
+    try {
+        auto made = std::make_unique<jobs_state>(slot_count, kind);
+        made->jobs = std::make_unique<jobs_state::job[]>(slot_count);
+        made->owner_event = platform::event_create();
+        if (made->owner_event == nullptr) {
+            return;  // nothing could wait for results: usable() stays false
+        }
+        made->workers.reserve(static_cast<std::size_t>(workers));
+        for (int i = 0; i < workers; ++i) {
+            made->workers.push_back(std::make_unique<jobs_state::worker>(*made));
+            if (!made->workers.back()->start()) {
+                made->workers.pop_back();
+                break;
+            }
+            ++made->started_workers;
+        }
+        self = made.release();
+    } catch (...) {
+        // Out of memory: the workers already started were stopped as `made`
+        // went; usable() stays false.
+        self = nullptr;
+    }
+}
+
+jobs_state::~jobs_state() {
+    stopping.store(1);
+    work_generation.fetch_add(1);
+    platform::wake_word(work_generation);
+    platform::wake_word(large_read_busy);
+    for (auto& w : workers) {
+        w->join();
+    }
+    workers.clear();
+    platform::event_destroy(owner_event);
+}
+
+file_jobs::~file_jobs() {
+    delete self;
+}
+
+bool file_jobs::usable() const {
+    return self != nullptr && self->started_workers > 0;
+}
+
+void file_jobs::submit(const wchar_t* path) {
+    if (self != nullptr) {
+        jobs_state::job& work = self->slot(tail);
+        work.path = path;
+        work.status = 0;
+        work.percent.store(0, std::memory_order_relaxed);
+        work.done.store(0, std::memory_order_relaxed);
+    }
+    ++tail;
+}
+
+void file_jobs::publish() {
+    if (self == nullptr || self->published.load(std::memory_order_relaxed) == tail) {
+        return;
+    }
+    self->published.store(tail);
+    if (self->sleeping_workers.load() != 0) {
+        self->work_generation.fetch_add(1);
+        platform::wake_word(self->work_generation);
+    }
+}
+
+bool file_jobs::wait_oldest(int milliseconds) {
+    if (!usable()) {
+        return false;
+    }
+    jobs_state& s = *self;
+    if (s.slot(head).done.load() != 0) {
+        return true;
+    }
+    publish();
+    using steady = std::chrono::steady_clock;
+    const auto deadline = steady::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+    for (;;) {
+        // Sleep until a file some way along is done rather than the oldest
+        // alone: one wake-up then serves several results.
+        const std::uint64_t in_flight = tail - head;
+        std::uint64_t target = head + std::max<std::uint64_t>(in_flight / 2, 1) - 1;
+        if (s.slot(target).done.load() != 0) {
+            target = head;
+        }
+        s.owner_target.store(target);
+        s.owner_sleeping.store(1);
+        if (s.slot(target).done.load() == 0) {
+            std::uint32_t timeout = platform::wait_forever;
+            if (milliseconds >= 0) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now())
+                        .count();
+                timeout = left > 0 ? static_cast<std::uint32_t>(left) : 0;
+            }
+            platform::event_wait(s.owner_event, timeout);
+        }
+        s.owner_sleeping.store(0);
+        if (s.slot(head).done.load() != 0) {
+            return true;
+        }
+        if (milliseconds >= 0 && steady::now() >= deadline) {
+            return false;
+        }
+    }
+}
+
+int file_jobs::oldest_percent() const {
+    return self != nullptr ? self->slot(head).percent.load(std::memory_order_relaxed) : 0;
+}
+
+int file_jobs::oldest_status() const {
+    return self != nullptr ? self->slot(head).status : korvane_status::unknown_error;
+}
+
+const unsigned char* file_jobs::oldest_digest() const {
+    static const unsigned char none[digest_room] = {};
+    return self != nullptr ? self->slot(head).digest : none;
+}
+
+std::uint64_t file_jobs::oldest_size() const {
+    return self != nullptr ? self->slot(head).size : 0;
+}
+
+std::uint64_t file_jobs::oldest_write_time() const {
+    return self != nullptr ? self->slot(head).write_time : 0;
+}
+
+void file_jobs::pop() {
+    ++head;
+}

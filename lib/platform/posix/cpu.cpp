@@ -1,0 +1,120 @@
+#include "platform/cpu.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace korvane::platform {
+
+int usable_cpu_count() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        int count = CPU_COUNT(&set);
+        if (count > 0) {
+            return count;
+        }
+    }
+    long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+namespace {
+
+// Reads the first byte of a sysfs attribute; 0 when it cannot be read.
+char first_byte_of(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return 0;
+    }
+    char c = 0;
+    if (::read(fd, &c, 1) != 1) {
+        c = 0;
+    }
+    ::close(fd);
+    return c;
+}
+
+bool device_is_rotational(dev_t device) {
+    char path[96];
+    const unsigned major_number = major(device);
+    const unsigned minor_number = minor(device);
+    // A whole disk has the attribute itself; a partition's entry is a link into
+    // its disk's directory, whose attribute lies one level up.
+    std::snprintf(path, sizeof path, "/sys/dev/block/%u:%u/queue/rotational", major_number,
+                  minor_number);
+    char c = first_byte_of(path);
+    if (c == 0) {
+        std::snprintf(path, sizeof path, "/sys/dev/block/%u:%u/../queue/rotational", major_number,
+                      minor_number);
+        c = first_byte_of(path);
+    }
+    return c == '1';
+}
+
+}  // namespace
+
+bool on_rotational_disk(file_handle file) {
+    struct stat st;
+    if (::fstat(static_cast<int>(reinterpret_cast<std::intptr_t>(file)), &st) != 0) {
+        return false;
+    }
+    // Asked once per large file: the answer per device is kept.
+    static std::mutex guard;
+    static std::vector<std::pair<dev_t, bool>> known;
+    std::lock_guard<std::mutex> lock(guard);
+    for (const auto& [device, rotational] : known) {
+        if (device == st.st_dev) {
+            return rotational;
+        }
+    }
+    bool rotational = device_is_rotational(st.st_dev);
+    if (known.size() < 64) {
+        known.emplace_back(st.st_dev, rotational);
+    }
+    return rotational;
+}
+
+int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint64_t offset) {
+#if defined(RWF_NOWAIT)
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(file));
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (length != 0) {
+        iovec part{out, length};
+        ssize_t got = ::preadv2(fd, &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // EAGAIN: not in memory; EOPNOTSUPP and the like: the kernel cannot
+            // tell, so the disk may well be involved.
+            return errno == EIO ? EIO : would_need_disk;
+        }
+        if (got == 0) {
+            return EIO;  // the file is shorter than its size said
+        }
+        out += got;
+        length -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return 0;
+#else
+    (void)file;
+    (void)buffer;
+    (void)length;
+    (void)offset;
+    return would_need_disk;
+#endif
+}
+
+}  // namespace korvane::platform

@@ -1,0 +1,175 @@
+// Several files in flight: results in the order handed in, whatever finishes
+// first, and a clean stop with files still queued or being read.
+#include <gtest/gtest.h>
+
+#include <korvane/hasher.h>
+#include <korvane/jobs.h>
+#include <korvane/reader.h>
+#include <korvane/status.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hash/md5_lanes.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using korvane::testing::random_bytes;
+using korvane::testing::temp_dir;
+
+std::string crc_of(const std::string& bytes) {
+    crc reference;
+    reference.init();
+    reference.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<std::uint32_t>(bytes.size()));
+    reference.finalize();
+    return std::string(static_cast<const char*>(reference.hash()), 4);
+}
+
+std::string md5_of(const std::string& bytes) {
+    md5hasher reference;
+    reference.init();
+    reference.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<std::uint32_t>(bytes.size()));
+    reference.finalize();
+    return std::string(static_cast<const char*>(reference.hash()), 16);
+}
+
+struct expected_result {
+    std::wstring path;
+    int status;
+    std::string digest;
+};
+
+// Hands every file in, in as many rounds as the queue needs, and checks each
+// result at its place.
+void run_in_order(file_jobs& jobs, const std::vector<expected_result>& files, bool md5) {
+    std::size_t queued = 0;
+    for (std::size_t oldest = 0; oldest < files.size(); ++oldest) {
+        while (queued < files.size() && jobs.has_room()) {
+            jobs.submit(files[queued++].path.c_str());
+        }
+        jobs.publish();
+        ASSERT_TRUE(jobs.wait_oldest(-1));
+        const expected_result& want = files[oldest];
+        EXPECT_EQ(jobs.oldest_status(), want.status) << "file " << oldest;
+        if (want.status == 0) {
+            const std::size_t size = md5 ? 16 : 4;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), size),
+                      want.digest)
+                << "file " << oldest;
+            EXPECT_EQ(jobs.oldest_percent(), 100);
+        }
+        jobs.pop();
+    }
+    EXPECT_TRUE(jobs.empty());
+}
+
+class FileJobs : public ::testing::TestWithParam<int> {
+  protected:
+    temp_dir dir;
+};
+
+TEST_P(FileJobs, ResultsComeInTheOrderHandedInWithTheirOwnDigests) {
+    // Sizes around every boundary of the read paths: empty, one chunk read
+    // directly, one byte more through the reader, and several chunks; large
+    // and small mixed, so that later small files finish before earlier large
+    // ones.
+    const std::uint32_t chunk = reader::chunk_size;
+    const std::vector<std::size_t> sizes = {0,         1,         4096, chunk - 1, chunk,
+                                            chunk + 1, 3 * chunk, 7,    0,         5 * chunk + 3};
+    std::vector<expected_result> crc_files;
+    std::vector<expected_result> md5_files;
+    for (int round = 0; round < 30; ++round) {
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            const std::size_t size = round % 3 == 0 ? sizes[i] : sizes[i] % 5000;
+            const std::string name = "f" + std::to_string(round) + "_" + std::to_string(i);
+            const std::string bytes =
+                random_bytes(size, static_cast<unsigned>(round * 100 + static_cast<int>(i)));
+            const std::wstring path = (dir / name).wstring();
+            dir.write(name, bytes);
+            crc_files.push_back({path, 0, crc_of(bytes)});
+            md5_files.push_back({path, 0, md5_of(bytes)});
+        }
+    }
+    file_jobs crc_jobs(GetParam(), file_jobs::algorithm::crc32);
+    ASSERT_TRUE(crc_jobs.usable());
+    run_in_order(crc_jobs, crc_files, false);
+    // MD5 files go through the lanes of every width this CPU has, and the
+    // single-stream way.
+    namespace md5mb = korvane::md5mb;
+    for (md5mb::path p : {md5mb::path::single, md5mb::path::avx2, md5mb::path::avx512}) {
+        if (!md5mb::force_path(p)) {
+            continue;
+        }
+        file_jobs md5_jobs(GetParam(), file_jobs::algorithm::md5);
+        run_in_order(md5_jobs, md5_files, true);
+        md5mb::reset_path();
+    }
+}
+
+TEST_P(FileJobs, AFailureStaysAtItsPlaceAndTheFilesAroundItAreHashed) {
+    std::vector<expected_result> files;
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "g" + std::to_string(i);
+        const std::wstring path = (dir / name).wstring();
+        if (i % 17 == 5) {
+            files.push_back({path, korvane_status::file_not_found, {}});
+        } else if (i % 23 == 7) {
+            std::filesystem::create_directory(dir / name);
+            files.push_back({path, korvane_status::access_denied, {}});
+        } else {
+            const std::string bytes = random_bytes(static_cast<std::size_t>(i) * 37, i);
+            dir.write(name, bytes);
+            files.push_back({path, 0, crc_of(bytes)});
+        }
+    }
+    file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
+    run_in_order(jobs, files, false);
+}
+
+TEST_P(FileJobs, GoingAwayWithFilesQueuedAndLargeFilesBeingReadEndsEveryWorker) {
+    // A run that stops at a failing file leaves the rest unseen: the workers
+    // must let go of every path before the lists holding them are freed.
+    const std::string large = random_bytes(3 * reader::chunk_size + 11, 9);
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "h" + std::to_string(i);
+        dir.write(name, i % 4 == 0 ? large : std::string(100, 'x'));
+        paths.push_back((dir / name).wstring());
+    }
+    for (int stop_after = 0; stop_after < 4; ++stop_after) {
+        auto jobs = std::make_unique<file_jobs>(GetParam(), file_jobs::algorithm::md5);
+        for (std::size_t i = 0; i < paths.size() && jobs->has_room(); ++i) {
+            jobs->submit(paths[i].c_str());
+        }
+        jobs->publish();
+        for (int taken = 0; taken < stop_after; ++taken) {
+            ASSERT_TRUE(jobs->wait_oldest(-1));
+            jobs->pop();
+        }
+        jobs.reset();
+    }
+}
+
+TEST_P(FileJobs, AWaitWithATimeLimitReturnsOnlyOnceTheOldestIsDone) {
+    const std::string bytes = random_bytes(2 * reader::chunk_size, 3);
+    dir.write("big", bytes);
+    file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
+    const std::wstring path = (dir / "big").wstring();
+    jobs.submit(path.c_str());
+    jobs.publish();
+    while (!jobs.wait_oldest(1)) {
+        const int percent = jobs.oldest_percent();
+        EXPECT_GE(percent, 0);
+        EXPECT_LE(percent, 100);
+    }
+    EXPECT_EQ(jobs.oldest_status(), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4), crc_of(bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, FileJobs, ::testing::Values(1, 3));
+
+}  // namespace
