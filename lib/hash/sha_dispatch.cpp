@@ -33,6 +33,7 @@ support_table detect() {
     const auto& cpu = hash_detail::x86::cpu();
     t.supported[static_cast<int>(algorithm::sha1)][static_cast<int>(path::shani)] = cpu.sha_ni;
     t.supported[static_cast<int>(algorithm::sha256)][static_cast<int>(path::shani)] = cpu.sha_ni;
+    t.supported[static_cast<int>(algorithm::sha512)][static_cast<int>(path::avx2)] = cpu.avx2_bmi2;
 #endif
     return t;
 }
@@ -63,6 +64,11 @@ blocks32_fn raw_sha256(path p) {
 }
 
 blocks64_fn raw_sha512(path p) {
+#if KORVANE_SHA_X86
+    if (p == path::avx2) {
+        return x86::sha512_blocks_avx2;
+    }
+#endif
     (void)p;
     return sha512_blocks_portable;
 }
