@@ -115,22 +115,51 @@ struct sha512_traits {
     KORVANE_SHA_INLINE static word k(int t) { return sha512_k[t]; }
 };
 
-// Round T: d and h are the two variables it changes (h becomes the new a,
-// d the new e).
+// Hides a value from the optimiser's reassociation, so that a sum is formed in
+// the order written: the terms that are ready early first, the ones on the
+// critical path last.
+template <typename W>
+KORVANE_SHA_INLINE W early(W v) {
+#if defined(__GNUC__)
+    __asm__("" : "+r"(v));
+#endif
+    return v;
+}
+
+// One round given its message word plus round constant: d and h are the two
+// variables it changes (h becomes the new a, d the new e).
+//
+// Each round's chain runs through e (the new e needs the choice function and
+// the big sigma of e) and through a (the new a needs the majority and the big
+// sigma of a). The sums add the early terms first. The majority is formed as
+// b ^ ((a ^ b) & (b ^ c)): b ^ c is the previous round's a ^ b, carried in
+// `bc`, which saves an operation per round.
+template <typename Tr, typename W = typename Tr::word>
+KORVANE_SHA_INLINE void sha2_round_wk(W a, W b, W c, W& d, W e, W f, W g, W& h, W wk, W& bc) {
+    (void)c;
+    W t = early(h + wk);
+    t = early(t + (g ^ (e & (f ^ g))));
+    t += Tr::big_sigma1(e);
+    d += t;
+    const W ab = a ^ b;
+    h = t + early(Tr::big_sigma0(a) + (b ^ (ab & bc)));
+    bc = ab;
+}
+
+// Round T, expanding the message ring first.
 template <typename Tr, int T, typename W = typename Tr::word>
-KORVANE_SHA_INLINE void sha2_round(W a, W b, W c, W& d, W e, W f, W g, W& h, W w[16]) {
+KORVANE_SHA_INLINE void sha2_round(W a, W b, W c, W& d, W e, W f, W g, W& h, W w[16], W& bc) {
     if constexpr (T >= 16) {
         w[T & 15] += Tr::small_sigma1(w[(T - 2) & 15]) + w[(T - 7) & 15] +
                      Tr::small_sigma0(w[(T - 15) & 15]);
     }
-    h += Tr::big_sigma1(e) + (g ^ (e & (f ^ g))) + Tr::k(T) + w[T & 15];
-    d += h;
-    h += Tr::big_sigma0(a) + ((a & b) | (c & (a | b)));
+    sha2_round_wk<Tr>(a, b, c, d, e, f, g, h, Tr::k(T) + w[T & 15], bc);
 }
 
-// Eight rounds starting at T return the variables to their places.
-template <typename Tr, int T, typename W = typename Tr::word>
-KORVANE_SHA_INLINE void sha2_eight(W v[8], W w[16]) {
+// Eight rounds return the variables to their places. `Wk` gives the message
+// word plus constant of each round: wk(i) for round i of the eight.
+template <typename Tr, typename Wk, typename W = typename Tr::word>
+KORVANE_SHA_INLINE void sha2_eight_wk(W v[8], W& bc, Wk wk) {
     W& a = v[0];
     W& b = v[1];
     W& c = v[2];
@@ -139,19 +168,40 @@ KORVANE_SHA_INLINE void sha2_eight(W v[8], W w[16]) {
     W& f = v[5];
     W& g = v[6];
     W& h = v[7];
-    sha2_round<Tr, T>(a, b, c, d, e, f, g, h, w);
-    sha2_round<Tr, T + 1>(h, a, b, c, d, e, f, g, w);
-    sha2_round<Tr, T + 2>(g, h, a, b, c, d, e, f, w);
-    sha2_round<Tr, T + 3>(f, g, h, a, b, c, d, e, w);
-    sha2_round<Tr, T + 4>(e, f, g, h, a, b, c, d, w);
-    sha2_round<Tr, T + 5>(d, e, f, g, h, a, b, c, w);
-    sha2_round<Tr, T + 6>(c, d, e, f, g, h, a, b, w);
-    sha2_round<Tr, T + 7>(b, c, d, e, f, g, h, a, w);
+    sha2_round_wk<Tr>(a, b, c, d, e, f, g, h, wk(0), bc);
+    sha2_round_wk<Tr>(h, a, b, c, d, e, f, g, wk(1), bc);
+    sha2_round_wk<Tr>(g, h, a, b, c, d, e, f, wk(2), bc);
+    sha2_round_wk<Tr>(f, g, h, a, b, c, d, e, wk(3), bc);
+    sha2_round_wk<Tr>(e, f, g, h, a, b, c, d, wk(4), bc);
+    sha2_round_wk<Tr>(d, e, f, g, h, a, b, c, wk(5), bc);
+    sha2_round_wk<Tr>(c, d, e, f, g, h, a, b, wk(6), bc);
+    sha2_round_wk<Tr>(b, c, d, e, f, g, h, a, wk(7), bc);
+}
+
+template <typename Tr, int T, typename W = typename Tr::word>
+KORVANE_SHA_INLINE void sha2_eight(W v[8], W w[16], W& bc) {
+    W& a = v[0];
+    W& b = v[1];
+    W& c = v[2];
+    W& d = v[3];
+    W& e = v[4];
+    W& f = v[5];
+    W& g = v[6];
+    W& h = v[7];
+    sha2_round<Tr, T>(a, b, c, d, e, f, g, h, w, bc);
+    sha2_round<Tr, T + 1>(h, a, b, c, d, e, f, g, w, bc);
+    sha2_round<Tr, T + 2>(g, h, a, b, c, d, e, f, w, bc);
+    sha2_round<Tr, T + 3>(f, g, h, a, b, c, d, e, w, bc);
+    sha2_round<Tr, T + 4>(e, f, g, h, a, b, c, d, w, bc);
+    sha2_round<Tr, T + 5>(d, e, f, g, h, a, b, c, w, bc);
+    sha2_round<Tr, T + 6>(c, d, e, f, g, h, a, b, w, bc);
+    sha2_round<Tr, T + 7>(b, c, d, e, f, g, h, a, w, bc);
 }
 
 template <typename Tr, int... G, typename W = typename Tr::word>
 KORVANE_SHA_INLINE void sha2_all(W x[8], W w[16], std::integer_sequence<int, G...>) {
-    (sha2_eight<Tr, G * 8>(x, w), ...);
+    W bc = x[1] ^ x[2];
+    (sha2_eight<Tr, G * 8>(x, w, bc), ...);
 }
 
 template <typename Tr>
@@ -171,10 +221,7 @@ KORVANE_SHA_INLINE void sha2_blocks(typename Tr::word* state, const unsigned cha
         for (int i = 0; i < 8; ++i) {
             x[i] = v[i];
         }
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha2_eight<Tr, G * 8>(x, w), ...);
-        }
-        (std::make_integer_sequence<int, Tr::rounds / 8>{});
+        sha2_all<Tr>(x, w, std::make_integer_sequence<int, Tr::rounds / 8>{});
         for (int i = 0; i < 8; ++i) {
             v[i] += x[i];
         }
@@ -196,10 +243,7 @@ KORVANE_SHA_INLINE void sha1_blocks(uint32_t* state, const unsigned char* p, std
             w[i] = load_be32(p + 4 * i);
         }
         uint32_t x[5] = {a, b, c, d, e};
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha1_five<G * 5>(x[0], x[1], x[2], x[3], x[4], w), ...);
-        }
-        (std::make_integer_sequence<int, 16>{});
+        sha1_all(x, w, std::make_integer_sequence<int, 16>{});
         a += x[0];
         b += x[1];
         c += x[2];
