@@ -102,6 +102,8 @@ BENCHMARK_CAPTURE(sha_path, sha256_shani, sha::algorithm::sha256, sha::path::sha
 BENCHMARK_CAPTURE(sha_path, sha512_portable, sha::algorithm::sha512, sha::path::portable)
     ->KORVANE_SIZES;
 BENCHMARK_CAPTURE(sha_path, sha512_avx2, sha::algorithm::sha512, sha::path::avx2)->KORVANE_SIZES;
+BENCHMARK_CAPTURE(sha_path, sha512_avx512, sha::algorithm::sha512, sha::path::avx512)
+    ->KORVANE_SIZES;
 BENCHMARK_CAPTURE(sha_message, sha1, sha::algorithm::sha1)->Arg(64 << 10);
 BENCHMARK_CAPTURE(sha_message, sha256, sha::algorithm::sha256)->Arg(64 << 10);
 BENCHMARK_CAPTURE(sha_message, sha512, sha::algorithm::sha512)->Arg(64 << 10);

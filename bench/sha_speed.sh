@@ -62,7 +62,7 @@ if command -v valgrind >/dev/null; then
         awk '/^summary:/ { print $2 }' "$out/cg"
     }
     for alg in "${algorithms[@]}"; do
-        for p in portable shani avx2; do
+        for p in portable shani avx2 avx512; do
             small=$(irs "$alg" "$p" 8) || continue
             large=$(irs "$alg" "$p" 24) || continue
             printf '%-8s %-10s %8s\n' "$alg" "$p" \

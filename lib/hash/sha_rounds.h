@@ -129,31 +129,45 @@ KORVANE_SHA_INLINE W early(W v) {
 // One round given its message word plus round constant: d and h are the two
 // variables it changes (h becomes the new a, d the new e).
 //
-// Each round's chain runs through e (the new e needs the choice function and
-// the big sigma of e) and through a (the new a needs the majority and the big
-// sigma of a). The sums add the early terms first. The majority is formed as
-// b ^ ((a ^ b) & (b ^ c)): b ^ c is the previous round's a ^ b, carried in
-// `bc`, which saves an operation per round.
+// The rounds are bound by two chains: the new e needs the choice function and
+// the big sigma of e, the new a the majority and the big sigma of a. Each big
+// sigma takes three steps (rotations, then two XORs), so a chain can be no
+// shorter than four steps per round, and the sums are ordered for that: the
+// terms ready early are added first and the big sigma last, even though that
+// costs the new e an addition of its own rather than sharing T1's. The
+// majority is (a & (b ^ c)) ^ (b & c), two steps from a: b ^ c is the
+// previous round's a ^ b, carried in `bc`.
 template <typename Tr, typename W = typename Tr::word>
 KORVANE_SHA_INLINE void sha2_round_wk(W a, W b, W c, W& d, W e, W f, W g, W& h, W wk, W& bc) {
-    (void)c;
-    W t = early(h + wk);
-    t = early(t + (g ^ (e & (f ^ g))));
-    t += Tr::big_sigma1(e);
-    d += t;
-    const W ab = a ^ b;
-    h = t + early(Tr::big_sigma0(a) + (b ^ (ab & bc)));
-    bc = ab;
+    const W hw = early(h + wk);
+    const W ch = (e & f) ^ (~e & g);
+    const W s1 = Tr::big_sigma1(e);
+    const W t1 = early(hw + ch) + s1;
+    d = early(early(d + hw) + ch) + s1;
+    const W maj = (a & bc) ^ (b & c);
+    bc = a ^ b;
+    h = early(t1 + maj) + Tr::big_sigma0(a);
 }
 
-// Round T, expanding the message ring first.
+// Round T, expanding the message ring first; the portable path's round.
 template <typename Tr, int T, typename W = typename Tr::word>
 KORVANE_SHA_INLINE void sha2_round(W a, W b, W c, W& d, W e, W f, W g, W& h, W w[16], W& bc) {
+    (void)c;  // the majority takes b ^ c from bc
     if constexpr (T >= 16) {
         w[T & 15] += Tr::small_sigma1(w[(T - 2) & 15]) + w[(T - 7) & 15] +
                      Tr::small_sigma0(w[(T - 15) & 15]);
     }
-    sha2_round_wk<Tr>(a, b, c, d, e, f, g, h, Tr::k(T) + w[T & 15], bc);
+    // Here the sixteen message words compete with the state for registers, and
+    // the shorter chains of sha2_round_wk cost more in spills than they save:
+    // the sums share T1, and the majority is b ^ ((a ^ b) & (b ^ c)), one
+    // operation fewer.
+    h += Tr::k(T) + w[T & 15];
+    h = early(h + (g ^ (e & (f ^ g))));
+    h += Tr::big_sigma1(e);
+    d += h;
+    const W ab = a ^ b;
+    h += early(Tr::big_sigma0(a) + (b ^ (ab & bc)));
+    bc = ab;
 }
 
 // Eight rounds return the variables to their places. `Wk` gives the message
