@@ -3,6 +3,7 @@
 #include <korvane/status.h>
 
 #include <cwchar>
+#include <initializer_list>
 #include <vector>
 
 #include "output.h"
@@ -41,7 +42,9 @@ path_record* take_record(expansion_state& state, const wchar_t* text, std::size_
     return record;
 }
 
-bool is_dot_name(const std::wstring& name) { return name == L"." || name == L".."; }
+bool is_dot_name(const std::wstring& name) {
+    return name == L"." || name == L"..";
+}
 
 // Walks `start` and every directory queued after it, breadth first.
 int walk(path_record* start, const run_settings& settings, expansion_state& state) {
@@ -118,18 +121,53 @@ int walk(path_record* start, const run_settings& settings, expansion_state& stat
 
 }  // namespace
 
+namespace {
+
+struct type_name {
+    const wchar_t* text;
+    int type;
+};
+
+int find_type(const wchar_t* text, std::initializer_list<type_name> names) {
+    for (const type_name& name : names) {
+        if (equals_ignoring_ascii_case(text, name.text)) {
+            return name.type;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 int type_from_extension(const wchar_t* name) {
     const wchar_t* dot = std::wcsrchr(name, L'.');
     if (dot == nullptr) {
         return -1;
     }
-    if (equals_ignoring_ascii_case(dot, L".sfv")) {
-        return 0;
+    return find_type(dot, {{L".sfv", 0},
+                           {L".md5", 1},
+                           {L".md5sum", 1},
+                           {L".sha1", 2},
+                           {L".sha1sum", 2},
+                           {L".sha256", 3},
+                           {L".sha256sum", 3},
+                           {L".sha512", 4},
+                           {L".sha512sum", 4}});
+}
+
+int type_from_name(const wchar_t* name) {
+    int type = type_from_extension(name);
+    if (type != -1) {
+        return type;
     }
-    if (equals_ignoring_ascii_case(dot, L".md5")) {
-        return 1;
-    }
-    return -1;
+    const wchar_t* bare = name + platform::directory_part_length(name);
+    return find_type(bare,
+                     {{L"MD5SUMS", 1}, {L"SHA1SUMS", 2}, {L"SHA256SUMS", 3}, {L"SHA512SUMS", 4}});
+}
+
+int type_from_word(const wchar_t* word) {
+    return find_type(word,
+                     {{L"sfv", 0}, {L"md5", 1}, {L"sha1", 2}, {L"sha256", 3}, {L"sha512", 4}});
 }
 
 int expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
@@ -155,7 +193,7 @@ int expand_argument(const wchar_t* argument, run_settings& settings, expansion_s
             settings.has_checksum_file = true;
             settings.checksum_file = path;
             if (!settings.has_target && !settings.type_forced) {
-                int type = type_from_extension(path.c_str());
+                int type = type_from_name(path.c_str());
                 if (type != -1) {
                     settings.type = static_cast<checksum_type>(type);
                 }

@@ -8,7 +8,8 @@
 
 namespace korvane::app {
 
-enum class checksum_type { sfv = 0, md5 = 1 };
+// The numbers are those of container::detectFormat.
+enum class checksum_type { sfv = 0, md5 = 1, sha1 = 2, sha256 = 3, sha512 = 4 };
 
 // What the option pass collects.
 struct run_settings {
@@ -46,8 +47,18 @@ struct expansion_state {
     }
 };
 
-// 0 for ".sfv", 1 for ".md5" (ASCII case ignored), -1 otherwise.
+// The type a name's extension gives (ASCII case ignored): 0 for ".sfv", 1 for
+// ".md5" and ".md5sum", 2 to 4 for ".sha1", ".sha256", ".sha512" and their
+// "sum" forms; -1 otherwise.
 int type_from_extension(const wchar_t* name);
+
+// As type_from_extension, and also the bare names MD5SUMS, SHA1SUMS,
+// SHA256SUMS and SHA512SUMS that releases publish (ASCII case ignored).
+int type_from_name(const wchar_t* name);
+
+// The type named after "-t": "sfv", "md5", "sha1", "sha256" or "sha512" (ASCII
+// case ignored); -1 otherwise.
+int type_from_word(const wchar_t* word);
 
 // Expands one file argument. Returns 0 to go on, or the status with which the
 // program must end.

@@ -1,10 +1,12 @@
 #include "frontend.h"
 
 #include <korvane/cmdline.h>
+#include <korvane/digest_list.h>
 #include <korvane/hasher.h>
 #include <korvane/md5.h>
 #include <korvane/processor.h>
 #include <korvane/sfv.h>
+#include <korvane/sha.h>
 #include <korvane/status.h>
 #include <korvane/version.h>
 
@@ -31,18 +33,13 @@ void print_banner(const wchar_t* program) {
     print(L"%s home page: https://korvane.org/\n", {program});
 }
 
-bool same_ignoring_ascii_case(const wchar_t* a, const wchar_t* b) {
-    for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
-        if (korvane::platform::ascii_lower(*a) != korvane::platform::ascii_lower(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
+bool is(const wchar_t* name, const wchar_t* option) {
+    return std::wcscmp(name, option) == 0;
 }
 
-bool is(const wchar_t* name, const wchar_t* option) { return std::wcscmp(name, option) == 0; }
-
-pass_result end_with(int status) { return {true, status}; }
+pass_result end_with(int status) {
+    return {true, status};
+}
 
 pass_result usage_error() {
     print_usage();
@@ -50,6 +47,27 @@ pass_result usage_error() {
 }
 
 }  // namespace
+
+int settle_type_by_content(run_settings& settings) {
+    // Only a list to verify whose name says nothing is judged by what it holds.
+    if (settings.has_target || !settings.has_checksum_file || settings.type_forced ||
+        type_from_name(settings.checksum_file.c_str()) != -1) {
+        return 0;
+    }
+    int format = -1;
+    int status = container::detectFormat(settings.checksum_file.c_str(), &format);
+    if (status == korvane_status::invalid_line) {
+        // Read as some type anyway, it would only yield a run over nonsense names.
+        print_error(L"%s: unknown checksum list format\n", {settings.checksum_file.c_str()});
+        return status;
+    }
+    // A list that cannot be read fails when the run opens it; one without any
+    // entry stays an SFV list, as before.
+    if (status == 0 && format >= 0) {
+        settings.type = static_cast<checksum_type>(format);
+    }
+    return 0;
+}
 
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument) {
@@ -80,7 +98,7 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
             }
             settings.has_target = true;
             settings.creation_target = value;
-            int type = type_from_extension(value);
+            int type = type_from_name(value);
             if (!settings.type_forced && type != -1) {
                 settings.type = static_cast<checksum_type>(type);
             }
@@ -88,13 +106,11 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
             if (!take_value(is(name, L"-t"), value)) {
                 return usage_error();
             }
-            if (same_ignoring_ascii_case(value, L"sfv")) {
-                settings.type = checksum_type::sfv;
-            } else if (same_ignoring_ascii_case(value, L"md5")) {
-                settings.type = checksum_type::md5;
-            } else {
+            int type = type_from_word(value);
+            if (type == -1) {
                 return usage_error();
             }
+            settings.type = static_cast<checksum_type>(type);
             settings.type_forced = true;
         } else if (is(name, L"-r") || is(name, L"--recursive")) {
             settings.recursive = true;
@@ -136,17 +152,22 @@ void print_usage() {
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
-    print(L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
-          L"database\n");
+    print(
+        L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
+        L"database\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
-    print(L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
-          L"extension)\n");
+    print(
+        L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
+        L"extension)\n");
+    print(L"                       TYPE is sfv, md5, sha1, sha256 or sha512\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
 }
 
-void print_version(const wchar_t* program) { print_banner(program); }
+void print_version(const wchar_t* program) {
+    print_banner(program);
+}
 
 int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.
@@ -155,6 +176,12 @@ int run(int argc, wchar_t** argv) {
     sfv sfv_list;
     md5hasher md5_hasher;
     md5 md5_list;
+    sha1hasher sha1_hasher;
+    sha1 sha1_list;
+    sha256hasher sha256_hasher;
+    sha256 sha256_list;
+    sha512hasher sha512_hasher;
+    sha512 sha512_list;
     processor worker;
     cmdline args(argc, argv);
 
@@ -166,10 +193,21 @@ int run(int argc, wchar_t** argv) {
         return pass.status;
     }
 
-    container& list = settings.type == checksum_type::md5 ? static_cast<container&>(md5_list)
-                                                           : static_cast<container&>(sfv_list);
-    hasher& algorithm = settings.type == checksum_type::md5 ? static_cast<hasher&>(md5_hasher)
-                                                             : static_cast<hasher&>(crc_hasher);
+    if (int status = settle_type_by_content(settings); status != 0) {
+        return status;
+    }
+    struct pair {
+        container& list;
+        hasher& algorithm;
+    };
+    // In the order of checksum_type.
+    const pair pairs[] = {{sfv_list, crc_hasher},
+                          {md5_list, md5_hasher},
+                          {sha1_list, sha1_hasher},
+                          {sha256_list, sha256_hasher},
+                          {sha512_list, sha512_hasher}};
+    container& list = pairs[static_cast<int>(settings.type)].list;
+    hasher& algorithm = pairs[static_cast<int>(settings.type)].algorithm;
     worker.start();
 
     int status = 0;

@@ -25,6 +25,11 @@ struct pass_result {
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument);
 
+// Without "-t", a list to verify whose name gives no type gets the type its
+// content shows. Returns 0, or the status to end with when the content fits no
+// type (after saying so).
+int settle_type_by_content(run_settings& settings);
+
 void print_usage();
 void print_version(const wchar_t* program);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "entries.h"
 #include "output.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
@@ -136,6 +137,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
             break;
         }
         ++entries;
+        resolve_windows_separators(buffer, name);
         if (!settings.doall && list.isPreviouslyVerified(buffer) != 0) {
             if (!settings.quiet) {
                 print(L"%s: Previously verified Ok\n", {buffer});
@@ -165,9 +167,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
             list.setPreviouslyVerified(true);
         } else {
             ++errors;
-            const wchar_t* stored = algorithm.hash_to_string(expected);
-            const wchar_t* computed = algorithm.hash_to_string(nullptr);
-            print(L"%s: hash mismatch: %s != %s\n", {buffer, stored, computed});
+            print_mismatch(buffer, settings.type, algorithm, expected);
             list.setPreviouslyVerified(false);
         }
     }

@@ -1,7 +1,10 @@
 // The MD5 reader driven like a verification run. Properties: a delivered entry
-// came from a line of the fixed layout and fits the caller's room; reading
-// never changes the file; every entry delivered, written again by
-// create/addFile/close, reads back with the same name and digest.
+// came from a line that is no comment and fits the caller's room; reading
+// never changes the file; a list whose content detection calls MD5 does not
+// stop at its first entry line; every entry delivered whose name can be
+// written, written again by create/addFile/close, reads back with the same
+// name and digest (a name holding a line feed, as escaped lines give, makes
+// the write fail).
 //
 // Input: 1 control byte, then the MD5 file. Control bit 7 gives a name buffer
 // of 3 + (bits 0-6) units instead of a roomy one.
@@ -34,10 +37,18 @@ void check_round_trip(const std::vector<entry>& entries) {
     {
         md5 list;
         FUZZ_CHECK(list.create(widen(target.string()).c_str()) == 0);
+        bool line_feed = false;
         for (const auto& e : entries) {
             FUZZ_CHECK(list.addFile(e.name.c_str(), e.digest.data()) == 0);
+            line_feed = line_feed || e.name.find(L'\n') != std::wstring::npos;
         }
-        FUZZ_CHECK(list.close() == 0);
+        int closed = list.close();
+        if (line_feed) {
+            // Such a name would split its line: the list is refused whole.
+            FUZZ_CHECK(closed == korvane_status::path_error);
+            return;
+        }
+        FUZZ_CHECK(closed == 0);
     }
     md5 list;
     FUZZ_CHECK(list.open(widen(target.string()).c_str()) == 0);
@@ -56,10 +67,6 @@ void check_round_trip(const std::vector<entry>& entries) {
     FUZZ_CHECK(list.close() == 0);
 }
 
-bool is_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -76,18 +83,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path path = scratch() / "list.md5";
     write_file(path, contents);
 
-    // Lines that could be entries: the layout, whatever follows position 33.
-    std::size_t layout_lines = 0;
+    // Lines that could be entries: any that is not a comment.
+    std::size_t candidate_lines = 0;
     bool long_lines = false;
     for (const auto& line : split_lines(contents)) {
         std::string_view text = line.content;
         long_lines = long_lines || text.size() >= 1023;
-        bool entry = text.size() >= 34 && text[32] == ' ' && (text[33] == '*' || text[33] == ' ');
-        for (std::size_t i = 0; entry && i < 32; ++i) {
-            entry = is_hex(text[i]);
-        }
-        layout_lines += entry ? 1 : 0;
+        candidate_lines += !text.empty() && text[0] != ';' && text[0] != '#' ? 1 : 0;
     }
+    int format = -2;
+    const int detected = container::detectFormat(widen(path.string()).c_str(), &format);
+    FUZZ_CHECK((detected == 0 && format >= -1 && format <= 4) ||
+               (detected == korvane_status::invalid_line && format == -1));
 
     std::vector<entry> entries;
     {
@@ -105,6 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (result <= 0) {
                 FUZZ_CHECK(result == 0 || result == korvane_status::invalid_line ||
                            result == korvane_status::path_error);
+                // (A name holding a zero byte is refused whatever its line's form.)
+                FUZZ_CHECK(!(format == 1 && entries.empty() &&
+                             result == korvane_status::invalid_line &&
+                             contents.find('\0') == std::string_view::npos));
                 break;
             }
             FUZZ_CHECK(result >= 34 && result <= 1023);
@@ -117,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(list.close() == 0);
     }
     // Longer lines arrive in pieces, each read as a line of its own.
-    FUZZ_CHECK(long_lines || entries.size() <= layout_lines);
+    FUZZ_CHECK(long_lines || entries.size() <= candidate_lines);
     FUZZ_CHECK(read_file(path) == contents);
 
     check_round_trip(entries);

@@ -47,6 +47,13 @@ class KORVANE_API container {
     virtual int create(const wchar_t* path) = 0;
     virtual int addFile(const wchar_t* name, const void* hashBytes) = 0;
 
+    // The type of list the file at `path` holds, judged by its first line that is
+    // not blank, a comment or the framing of a clear-signed list: 0 SFV, 1 MD5,
+    // 2 SHA-1, 3 SHA-256, 4 SHA-512. `*format` is -1 when no such line exists.
+    // Returns 0, -6 when that line fits no type, or the status of a failed open
+    // or read.
+    static int detectFormat(const wchar_t* path, int* format);
+
   protected:
     // The next non-empty line: at most count - 1 units, longer lines come in
     // pieces. Returns its length, 0 at the end of the file, or a status.

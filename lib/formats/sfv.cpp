@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formats/lines.h"
+#include "formats/list_lines.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
 
@@ -20,13 +21,13 @@ bool is_blank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-// A name that the reading rules would change: one that starts with a quote or
-// a ';' (read as a comment) or ends in a blank (stripped). Written in quotes, it
-// reads back whole, as other tools write such names.
+// A name that the reading rules would change: one that starts with a quote, a
+// ';' or a '#' (read as a comment) or ends in a blank (stripped). Written in
+// quotes, it reads back whole, as other tools write such names.
 bool needs_quotes(const char* name) {
     std::size_t length = std::strlen(name);
     return length > 0 &&
-           (name[0] == '"' || name[0] == ';' ||
+           (name[0] == '"' || name[0] == ';' || name[0] == '#' ||
             is_blank(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
 }
 
@@ -173,7 +174,6 @@ int sfv::close() {
     });
 }
 
-
 int sfv::open(const wchar_t* path) {
     resetTag();
     creating = 0;
@@ -191,16 +191,26 @@ int sfv::open(const wchar_t* path) {
 }
 
 int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
-    int length = readEntryLineSkippingComments(size);
-    if (length <= 0) {
-        return length;
+    int length;
+    int end;  // the line without the blanks and carriage returns after the checksum
+    for (;;) {
+        length = readEntryLineSkippingComments(size);
+        if (length <= 0) {
+            return length;
+        }
+        end = korvane::detail::trimmed_length(line, length);
+        // '#' starts a comment for most tools, but a name may start with it too:
+        // a line that ends in a checksum stays an entry.
+        if (end > 0 && (line[0] != L'#' || korvane::detail::ends_in_crc(line, end))) {
+            break;
+        }
     }
 
-    int space = length - 1;
+    int space = end - 1;
     while (space >= 0 && line[space] != L' ') {
         --space;
     }
-    if (space < 0 || length - space - 1 >= 255) {
+    if (space < 0 || end - space - 1 >= 255) {
         if (name != nullptr && nameSize > 0) {
             int shown = length < nameSize ? length : nameSize - 1;
             std::wmemcpy(name, line, static_cast<std::size_t>(shown));
@@ -208,7 +218,7 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         }
         return korvane_status::invalid_line;
     }
-    std::uint32_t value = parse_checksum(line + space + 1, line + length);
+    std::uint32_t value = parse_checksum(line + space + 1, line + end);
 
     int name_end = space;
     while (name_end > 0 && is_blank(line[name_end - 1])) {

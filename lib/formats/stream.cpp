@@ -133,6 +133,17 @@ int checksum_stream::read_line(wchar_t* buffer, int count) {
         return korvane_status::invalid_arguments;
     }
     const int room = count - 1;
+    if (in_offset + in_begin == 0) {
+        // A UTF-8 byte-order mark, as Windows editors put before the first line,
+        // belongs to no line.
+        int status = fill(3);
+        if (status != 0) {
+            return status;
+        }
+        if (in_end - in_begin >= 3 && std::memcmp(in.data() + in_begin, "\xEF\xBB\xBF", 3) == 0) {
+            in_begin += 3;
+        }
+    }
     for (;;) {
         int length = 0;
         bool got_any = false;

@@ -44,7 +44,8 @@ class checksum_stream {
     // Reads one line the way a text-mode wide line read does: at most
     // `count` - 1 units, stopping after a line feed; CR LF counts as one line
     // feed, a lone CR is text; the line feed is dropped and empty lines are
-    // skipped. Returns the length, 0 at the end, or a negative status.
+    // skipped; a UTF-8 byte-order mark at the start of the file is dropped.
+    // Returns the length, 0 at the end, or a negative status.
     int read_line(wchar_t* buffer, int count);
     // Reads one whole physical line. Returns 1, 0 at the end, or a negative status.
     int read_raw_line(raw_line& line, std::size_t keep);

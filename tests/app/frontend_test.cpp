@@ -3,6 +3,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "expand.h"
@@ -20,6 +21,26 @@ TEST(TypeFromExtension, TheWholeTailAfterTheLastDotCounts) {
     EXPECT_EQ(type_from_extension(L"a.sfvx"), -1);
     EXPECT_EQ(type_from_extension(L"sfv"), -1);
     EXPECT_EQ(type_from_extension(L".md5"), 1);
+}
+
+TEST(TypeFromName, ShaExtensionsAndTheNamesReleasesPublish) {
+    const std::pair<const wchar_t*, int> rows[] = {
+        {L"x.sha1", 2},       {L"x.SHA1SUM", 2},     {L"x.sha256", 3},      {L"x.sha256sum", 3},
+        {L"x.Sha512", 4},     {L"x.sha512sum", 4},   {L"x.md5sum", 1},      {L"MD5SUMS", 1},
+        {L"dir/SHA1SUMS", 2}, {L"sha256sums", 3},    {L"SHA512SUMS", 4},    {L"SHA256SUMS.asc", -1},
+        {L"x.sha", -1},       {L"x.sha256.txt", -1}, {L"SHA256SUMS/x", -1}, {L"md5sums.txt", -1},
+    };
+    for (const auto& [name, type] : rows) {
+        EXPECT_EQ(type_from_name(name), type) << name;
+    }
+    // The extension alone never names a type by the bare name.
+    EXPECT_EQ(type_from_extension(L"SHA256SUMS"), -1);
+    EXPECT_EQ(type_from_extension(L"a.sha256"), 3);
+    EXPECT_EQ(type_from_word(L"SHA256"), 3);
+    EXPECT_EQ(type_from_word(L"sha1"), 2);
+    EXPECT_EQ(type_from_word(L"sha512"), 4);
+    EXPECT_EQ(type_from_word(L"sha"), -1);
+    EXPECT_EQ(type_from_word(L"crc"), -1);
 }
 
 TEST(Format, SubstitutesInOrderAndKeepsEveryUnit) {

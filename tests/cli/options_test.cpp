@@ -61,7 +61,8 @@ TEST_F(Options, MissingValuesAndBadTypesAreUsageErrors) {
              {"-t"},
              {"--type", "md5", "a"},
              {"-t", "crc", "a.sfv"},
-             {"--type=sha1", "a"},
+             {"--type=sha", "a"},
+             {"-t", "sha384", "a"},
              {"-p"},
              {"--parent", "dir", "x.sfv"},
              {"-p=", "x.sfv"},
@@ -144,7 +145,9 @@ TEST_F(Options, ListsArePickedByExtensionOrByForce) {
 
     dir.write("sums.txt", md5_abc + "  a\n");
     EXPECT_EQ(korvane({"-t", "md5", "sums.txt"}).status, 0);
-    EXPECT_EQ(korvane({"sums.txt"}).status, 1);  // read as SFV it names a file "900150..."
+    EXPECT_EQ(korvane({"sums.txt"}).status, 0);  // its content makes it an MD5 list
+    // Forced to SFV it names a file "900150...".
+    EXPECT_EQ(korvane({"-t", "sfv", "sums.txt"}).status, 1);
 }
 
 TEST_F(Options, AListThatMatchesNothingPrintsTheUsage) {

@@ -29,9 +29,9 @@ TEST_F(Verify, MismatchShowsTheStoredDigestFirst) {
     dir.write("list.sfv", "a 00000001\nb " + crc_123456789 + "\n");
     auto r = korvane({"-q", "list.sfv"});
     EXPECT_EQ(r.status, 1);
-    // Digest texts are the bytes in memory order.
+    // SFV checksums as the list writes them, digests in their byte order.
     EXPECT_EQ(r.out,
-              "a: hash mismatch: 01000000 != c2412435\n"
+              "a: hash mismatch: 00000001 != 352441C2\n"
               "2 files checked\n1 errors detected\n");
     dir.write("list.md5", std::string(32, '0') + " *a\n");
     auto md5 = korvane({"-q", "list.md5"});

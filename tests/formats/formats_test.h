@@ -33,7 +33,7 @@ inline std::vector<read_entry> read_all(container& list, int digest_size, int& e
     std::vector<read_entry> entries;
     for (;;) {
         std::vector<wchar_t> name(static_cast<std::size_t>(name_room), L'#');
-        unsigned char hash[16] = {};
+        unsigned char hash[64] = {};
         std::uint64_t size = 0;
         int result = list.getNextFile(name.data(), name_room, &size, hash);
         EXPECT_EQ(size, ~std::uint64_t{0});

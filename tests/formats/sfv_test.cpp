@@ -122,7 +122,7 @@ TEST(Sfv, EntryLineRules) {
                             "my file.txt 1A2B3C4D\n"          // only the last space separates
                             "\"quoted name.txt\" 00000001\n"  // quotes removed
                             "spaced   1a2b3c4d\n"             // blanks before it dropped
-                            "trail.txt 1A2B3C4D \n"           // nothing after the last space
+                            "trail.txt 1A2B3C4D \n"           // blanks after the checksum
                             "nine 123456789\n"                // too large: all ones
                             "none xyz\n"                      // no digits: 0
                             "prefixed 0x1F\n"                 // strtoul-style prefix
@@ -138,8 +138,8 @@ TEST(Sfv, EntryLineRules) {
     EXPECT_EQ(entries[1].name, L"quoted name.txt");
     EXPECT_EQ(entries[2].name, L"spaced");
     EXPECT_EQ(entries[2].crc, 0x1A2B3C4Du);
-    EXPECT_EQ(entries[3].name, L"trail.txt 1A2B3C4D");
-    EXPECT_EQ(entries[3].crc, 0u);
+    EXPECT_EQ(entries[3].name, L"trail.txt");
+    EXPECT_EQ(entries[3].crc, 0x1A2B3C4Du);
     EXPECT_EQ(entries[4].crc, 0xFFFFFFFFu);
     EXPECT_EQ(entries[5].crc, 0u);
     EXPECT_EQ(entries[6].crc, 0x1Fu);

@@ -1,0 +1,57 @@
+// Digest lists in the common "digest, space, marker, name" layout: one class
+// for every algorithm, told its digest length and the name BSD-style lines
+// give it. The MD5 list (korvane/md5.h) is one of them.
+#ifndef KORVANE_DIGEST_LIST_H
+#define KORVANE_DIGEST_LIST_H
+
+#include <cstdint>
+
+#include <korvane/container.h>
+#include <korvane/export.h>
+
+class KORVANE_API digest_list : public container {
+  public:
+    // `size`: bytes of a digest, 1 to 64. `algorithm`: its name in
+    // "NAME (file) = digest" lines, a string that outlives the object.
+    digest_list(int size, const char* algorithm);
+    ~digest_list() override;
+    digest_list(const digest_list&) = delete;
+    digest_list& operator=(const digest_list&) = delete;
+
+    int open(const wchar_t* path) override;
+    int close() override;
+    // `hashBytes` receives digest_size bytes.
+    int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) override;
+    int isPreviouslyVerified(const wchar_t* path) override;
+    int setPreviouslyVerified(bool verified) override;
+    int create(const wchar_t* path) override;
+    int addFile(const wchar_t* name, const void* hashBytes) override;
+
+    static constexpr int max_digest_size = 64;
+
+  protected:
+    int digest_size;
+    const char* bsd_name;
+    // Where reading stands in a clear-signed list.
+    int signed_state;
+};
+
+class KORVANE_API sha1 : public digest_list {
+  public:
+    sha1();
+    ~sha1() override;
+};
+
+class KORVANE_API sha256 : public digest_list {
+  public:
+    sha256();
+    ~sha256() override;
+};
+
+class KORVANE_API sha512 : public digest_list {
+  public:
+    sha512();
+    ~sha512() override;
+};
+
+#endif

@@ -1,0 +1,139 @@
+#include <korvane/digest_list.h>
+#include <korvane/md5.h>
+#include <korvane/status.h>
+#include <korvane/version.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "formats/lines.h"
+#include "formats/list_lines.h"
+#include "formats/stream.h"
+
+digest_list::digest_list(int size, const char* algorithm)
+    : digest_size(size < 1                 ? 1
+                  : size > max_digest_size ? max_digest_size
+                                           : size),
+      bsd_name(algorithm != nullptr ? algorithm : ""),
+      signed_state(0) {}
+
+digest_list::~digest_list() = default;
+
+md5::md5() : digest_list(16, "MD5") {}
+md5::~md5() = default;
+sha1::sha1() : digest_list(20, "SHA1") {}
+sha1::~sha1() = default;
+sha256::sha256() : digest_list(32, "SHA256") {}
+sha256::~sha256() = default;
+sha512::sha512() : digest_list(64, "SHA512") {}
+sha512::~sha512() = default;
+
+int digest_list::create(const wchar_t* path) {
+    creating = 1;
+    int status = createStream(path);
+    if (status != 0) {
+        return status;
+    }
+    freeEntries();
+    status = writeHeader(korvane::detail::header_line(std::string("Korvane ") + g_version).c_str());
+    if (status != 0) {
+        delete file;
+        file = nullptr;
+    }
+    return status;
+}
+
+int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
+    if (name == nullptr || hashBytes == nullptr) {
+        return korvane_status::invalid_arguments;
+    }
+    static constexpr char lower_hex[] = "0123456789abcdef";
+    auto* bytes = static_cast<const unsigned char*>(hashBytes);
+    char text[2 * max_digest_size + 1];
+    for (int i = 0; i < digest_size; ++i) {
+        text[2 * i] = lower_hex[bytes[i] >> 4];
+        text[2 * i + 1] = lower_hex[bytes[i] & 15];
+    }
+    text[2 * digest_size] = '\0';
+    file_entry* entry = file_entry::make(name, text);
+    if (entry == nullptr) {
+        return korvane_status::unknown_error;
+    }
+    appendEntry(entry);
+    return 0;
+}
+
+int digest_list::close() {
+    if (file == nullptr) {
+        return 0;
+    }
+    if (creating != 0) {
+        return commitEntries(1, [](const file_entry& entry, int, std::string& out) {
+            out += entry.hash_text;
+            out += " *";
+            out += entry.name;
+        });
+    }
+    int status = file->close();
+    delete file;
+    file = nullptr;
+    return status;
+}
+
+int digest_list::open(const wchar_t* path) {
+    creating = 0;
+    signed_state = 0;
+    return openStream(path, false);
+}
+
+int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
+    korvane::detail::digest_line parsed;
+    int length;
+    for (;;) {
+        length = readEntryLineSkippingComments(size);
+        if (length <= 0) {
+            return length;
+        }
+        wchar_t* text = line;
+        int text_length = length;
+        if (!korvane::detail::unwrap_signed_line(signed_state, text, text_length) ||
+            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L'#' ||
+            text[0] == L';') {
+            // Framing of a signed list, a line of blanks, or a comment as md5sum
+            // and rhash skip them.
+            continue;
+        }
+        if (korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed)) {
+            break;
+        }
+        if (name != nullptr && nameSize > 0) {
+            // The rejected line, for the message.
+            int shown = length < nameSize ? length : nameSize - 1;
+            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
+            name[shown] = L'\0';
+        }
+        return korvane_status::invalid_line;
+    }
+    int status = deliverName(parsed.name, parsed.name_length, name, nameSize);
+    if (status != 0) {
+        return status;
+    }
+    if (hashBytes != nullptr) {
+        auto* bytes = static_cast<unsigned char*>(hashBytes);
+        for (int i = 0; i < digest_size; ++i) {
+            bytes[i] =
+                static_cast<unsigned char>(korvane::detail::hex_value(parsed.digest[2 * i]) << 4 |
+                                           korvane::detail::hex_value(parsed.digest[2 * i + 1]));
+        }
+    }
+    return length;
+}
+
+int digest_list::isPreviouslyVerified(const wchar_t*) {
+    return 0;
+}
+
+int digest_list::setPreviouslyVerified(bool) {
+    return 0;
+}

@@ -1,0 +1,196 @@
+#include "formats/list_lines.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "formats/lines.h"
+
+namespace korvane::detail {
+
+namespace {
+
+bool is_blank_or_tab(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// One lookup per digit: a digest line holds up to 128 of them.
+constexpr struct hex_table {
+    bool digit[256] = {};
+    constexpr hex_table() {
+        for (int c = 0; c < 256; ++c) {
+            digit[c] = is_hex_digit(static_cast<wchar_t>(c));
+        }
+    }
+} hex_digits;
+
+bool all_hex(const wchar_t* text, int count) {
+    bool all = true;
+    for (int i = 0; i < count; ++i) {
+        // Units above 255 never come from a list, which is read byte by byte.
+        all &= hex_digits.digit[static_cast<unsigned>(text[i]) & 0xFF] &&
+               static_cast<unsigned>(text[i]) < 256;
+    }
+    return all;
+}
+
+bool starts_with_ignoring_case(const wchar_t* text, int length, const char* prefix) {
+    int i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= length) {
+            return false;
+        }
+        wchar_t c = text[i];
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+        if (c != static_cast<wchar_t>(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool equals(const wchar_t* text, int length, const char* word) {
+    // Most lines differ at once; the framing lines are rare.
+    if (length == 0 || text[0] != static_cast<wchar_t>(word[0])) {
+        return false;
+    }
+    int size = static_cast<int>(std::strlen(word));
+    if (trimmed_length(text, length) != size) {
+        return false;
+    }
+    for (int i = 0; i < size; ++i) {
+        if (text[i] != static_cast<wchar_t>(word[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Undoes md5sum's escapes in place. False for an escape it never writes; the
+// name is then left as it was, for the message that shows the line.
+bool unescape(wchar_t* name, int& length) {
+    for (int i = 0; i < length; ++i) {
+        if (name[i] == L'\\') {
+            if (++i == length || (name[i] != L'\\' && name[i] != L'n' && name[i] != L'r')) {
+                return false;
+            }
+        }
+    }
+    int out = 0;
+    for (int i = 0; i < length; ++i) {
+        wchar_t c = name[i];
+        if (c == L'\\') {
+            ++i;
+            c = name[i] == L'n' ? L'\n' : name[i] == L'r' ? L'\r' : L'\\';
+        }
+        name[out++] = c;
+    }
+    length = out;
+    return true;
+}
+
+}  // namespace
+
+int trimmed_length(const wchar_t* text, int length) {
+    while (length > 0 && (is_blank_or_tab(text[length - 1]) || text[length - 1] == L'\r')) {
+        --length;
+    }
+    return length;
+}
+
+bool ends_in_crc(const wchar_t* text, int length) {
+    length = trimmed_length(text, length);
+    return length >= 10 && text[length - 9] == L' ' && all_hex(text + length - 8, 8);
+}
+
+bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
+                       digest_line& out) {
+    const bool escaped = length > 0 && text[0] == L'\\';
+    if (escaped) {
+        ++text;
+        --length;
+    }
+    const int digits = 2 * digest_size;
+    const int bsd_length = static_cast<int>(std::strlen(bsd_name));
+    if (starts_with_ignoring_case(text, length, bsd_name)) {
+        // ALG (NAME) = DIGEST; rhash pads the algorithm's name with blanks. The
+        // digest is taken from the end, so a name may hold ") = " itself.
+        int open = bsd_length;
+        while (open < length && is_blank_or_tab(text[open])) {
+            ++open;
+        }
+        int end = trimmed_length(text, length);
+        int digest_start = end - digits;
+        int name_end = digest_start - 4;
+        if (open < length && text[open] == L'(' && name_end >= open + 1 &&
+            std::wmemcmp(text + name_end, L") = ", 4) == 0 &&
+            all_hex(text + digest_start, digits)) {
+            out.digest = text + digest_start;
+            out.name = text + open + 1;
+            out.name_length = name_end - open - 1;
+            return !escaped || unescape(out.name, out.name_length);
+        }
+        return false;
+    }
+    // DIGEST, one blank or tab, then md5sum's mode marker (' ' or '*') if there
+    // is one, then the name.
+    if (length < digits + 2 || !is_blank_or_tab(text[digits]) || !all_hex(text, digits)) {
+        return false;
+    }
+    int name_start = digits + 1;
+    if (text[name_start] == L' ' || text[name_start] == L'*') {
+        ++name_start;
+    }
+    out.digest = text;
+    out.name = text + name_start;
+    out.name_length = length - name_start;
+    return !escaped || unescape(out.name, out.name_length);
+}
+
+bool unwrap_signed_line(int& state, wchar_t*& text, int& length) {
+    enum { outside = 0, headers = 1, body = 2, signature = 3 };
+    switch (state) {
+        case outside:
+            if (equals(text, length, "-----BEGIN PGP SIGNED MESSAGE-----")) {
+                state = headers;
+                return false;
+            }
+            return true;
+        case headers:
+            if (starts_with_ignoring_case(text, length, "HASH:")) {
+                return false;
+            }
+            state = body;
+            [[fallthrough]];
+        case body:
+            if (equals(text, length, "-----BEGIN PGP SIGNATURE-----")) {
+                state = signature;
+                return false;
+            }
+            if (length >= 2 && text[0] == L'-' && text[1] == L' ') {
+                text += 2;
+                length -= 2;
+            }
+            return true;
+        default:
+            if (equals(text, length, "-----END PGP SIGNATURE-----")) {
+                state = outside;
+            }
+            return false;
+    }
+}
+
+int type_of_line(wchar_t* text, int length) {
+    int type = 1;
+    for (const digest_type& candidate : digest_types) {
+        digest_line parsed;
+        if (parse_digest_line(text, length, candidate.digest_size, candidate.bsd_name, parsed)) {
+            return type;
+        }
+        ++type;
+    }
+    return ends_in_crc(text, length) ? 0 : -1;
+}
+
+}  // namespace korvane::detail

@@ -1,0 +1,54 @@
+// Line forms shared by the readers of checksum lists: the digest lines that
+// md5sum, the sha*sum tools and rhash write (plain, escaped and BSD), the SFV
+// entry test, clear-signed lists, and the content rule that names a list's
+// type when its file name does not.
+#ifndef KORVANE_FORMATS_LIST_LINES_H
+#define KORVANE_FORMATS_LIST_LINES_H
+
+namespace korvane::detail {
+
+// Where a parsed digest line keeps its parts; the name may have been unescaped
+// in place, so it points into the caller's (changed) line.
+struct digest_line {
+    const wchar_t* digest = nullptr;  // 2 * digest_size hexadecimal digits
+    wchar_t* name = nullptr;
+    int name_length = 0;
+};
+
+// Parses one line of a digest list for a digest of `digest_size` bytes:
+//   DIGEST{space|tab}[ |*]NAME  or  ALG{blanks}(NAME) = DIGEST
+// either form may start with '\', whose name then holds \\, \n and \r escapes
+// (undone in place; any other escape makes the line invalid). `bsd_name` is
+// the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case.
+bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
+                       digest_line& out);
+
+// An SFV entry that a '#' does not make a comment: the line (without its
+// trailing blanks) ends in a space and eight hexadecimal digits.
+bool ends_in_crc(const wchar_t* text, int length);
+
+// Length of `text` without the blanks, tabs and carriage returns at its end.
+int trimmed_length(const wchar_t* text, int length);
+
+// Follows the framing of a clear-signed message line by line. `state` starts
+// at 0. Returns false for a line that belongs to the framing (the begin line,
+// its Hash: headers, the signature block); otherwise true, with a dash-escaped
+// line ("- text") moved past its escape.
+bool unwrap_signed_line(int& state, wchar_t*& text, int& length);
+
+// Digest lengths and BSD names of the digest list types, in the order of their
+// type numbers from 1 (MD5) on; SFV is type 0.
+struct digest_type {
+    int digest_size;
+    const char* bsd_name;
+};
+inline constexpr digest_type digest_types[] = {
+    {16, "MD5"}, {20, "SHA1"}, {32, "SHA256"}, {64, "SHA512"}};
+
+// The type a list's first entry line shows: 0 SFV, 1.. as digest_types, or -1
+// when the line fits no type.
+int type_of_line(wchar_t* text, int length);
+
+}  // namespace korvane::detail
+
+#endif
