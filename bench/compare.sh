@@ -104,7 +104,8 @@ for set in big small mixed; do
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2f", b / a; else print "-" }'; }
-min() { printf '%s\n' "$@" | grep -v '^-$' | sort -g | head -n 1; }
+# The smallest of the measured times; "-" marks a job the filter left out.
+min() { printf '%s\n' "$@" | awk '$1 != "-"' | sort -g | head -n 1; }
 
 printf '\nmedian seconds of %d runs (data cached); korvane: %s\n\n' "$runs" "$korvane"
 printf '%-8s %-12s %9s %9s %9s %9s %9s\n' set job korvane cksfv rhash md5sum cat
