@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Times korvane against cksfv, rhash and md5sum on generated, cached data and
-# prints medians and ratios. Every figure is measured in this one run, so the
-# ratios hold even on a busy machine.
+# Times korvane against cksfv, rhash, md5sum and sha256sum on generated, cached
+# data and prints medians and ratios. Every figure is measured in this one run,
+# so the ratios hold even on a busy machine.
 #
 #   bench/compare.sh [KORVANE_BINARY] [RUNS]
 #
+# KORVANE_COMPARE_ONLY, an extended regular expression, limits the run to the
+# jobs whose names match, such as 'cat|sha256' (names are SET/TOOL-TYPE-JOB).
 # Data goes to $KORVANE_BENCH_DIR (default /tmp/korvane-bench) and is reused.
 # korvane is timed with its default number of files in flight and with each
 # --jobs count in $KORVANE_BENCH_JOBS (default "1 2"); $KORVANE_REFERENCE names
@@ -18,7 +20,7 @@ data=${KORVANE_BENCH_DIR:-/tmp/korvane-bench}
 job_counts=${KORVANE_BENCH_JOBS:-1 2}
 reference=${KORVANE_REFERENCE:+$(realpath "$KORVANE_REFERENCE")}
 
-for tool in cksfv rhash md5sum; do
+for tool in cksfv rhash md5sum sha256sum; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install $tool)" >&2; exit 1; }
 done
 [ -x "$korvane" ] || { echo "no korvane binary at $korvane" >&2; exit 1; }
@@ -75,7 +77,12 @@ trap 'rm -rf "$work"' EXIT
 cd "$data"
 
 declare -A result
+only=${KORVANE_COMPARE_ONLY:-}
 measure() {  # name command
+    if [ -n "$only" ] && ! [[ $1 =~ $only ]]; then
+        result[$1]=-
+        return
+    fi
     result[$1]=$(median "$2")
 }
 
@@ -113,10 +120,17 @@ for set in big small mixed; do
     measure "$set/rhash-md5-verify" "rhash --skip-ok -c '$work/r.md5'"
     measure "$set/md5sum-md5-create" "$list | xargs -0 md5sum > '$work/m.md5'"
     measure "$set/md5sum-md5-verify" "md5sum --quiet -c '$work/m.md5'"
+    measure "$set/korvane-sha256-create" "'$korvane' -q -r -c '$work/k.sha256' $set"
+    measure "$set/korvane-sha256-verify" "'$korvane' -q '$work/k.sha256'"
+    measure "$set/rhash-sha256-create" "rhash --sha256 -r $set -o '$work/r.sha256'"
+    measure "$set/rhash-sha256-verify" "rhash --skip-ok -c '$work/r.sha256'"
+    measure "$set/sha256sum-sha256-create" "$list | xargs -0 sha256sum > '$work/s.sha256'"
+    measure "$set/sha256sum-sha256-verify" "sha256sum --quiet -c '$work/s.sha256'"
 done
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0) printf "%.2f", b / a; else print "-" }'; }
-min() { printf '%s\n' "$@" | sort -g | head -n 1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2f", b / a; else print "-" }'; }
+# The smallest of the measured times; "-" marks a job the filter left out.
+min() { printf '%s\n' "$@" | awk '$1 != "-"' | sort -g | head -n 1; }
 
 printf '\nmedian seconds of %d runs (data cached); korvane: %s\n\n' "$runs" "$korvane"
 printf '%-8s %-12s %9s %9s %9s %9s %9s\n' set job korvane cksfv rhash md5sum cat
@@ -156,5 +170,16 @@ for set in big small mixed; do
         k=${result[$set/korvane-$job]}
         printf '%-8s %-12s vs md5sum %6s  vs rhash %6s\n' "$set" "$job" \
             "$(ratio "$k" "${result[$set/md5sum-$job]}")" "$(ratio "$k" "${result[$set/rhash-$job]}")"
+    done
+done
+
+printf '\nSHA-256: median seconds of %d runs, and korvane time / faster peer time\n' "$runs"
+printf '%-8s %-14s %9s %9s %9s %14s\n' set job korvane rhash sha256sum 'korvane/peer'
+for set in big small mixed; do
+    for job in sha256-create sha256-verify; do
+        k=${result[$set/korvane-$job]}
+        fastest=$(min "${result[$set/rhash-$job]}" "${result[$set/sha256sum-$job]}")
+        printf '%-8s %-14s %9s %9s %9s %14s\n' "$set" "$job" "$k" "${result[$set/rhash-$job]}" \
+            "${result[$set/sha256sum-$job]}" "$(ratio "$fastest" "$k")"
     done
 done

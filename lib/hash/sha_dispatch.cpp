@@ -33,6 +33,9 @@ support_table detect() {
     const auto& cpu = hash_detail::x86::cpu();
     t.supported[static_cast<int>(algorithm::sha1)][static_cast<int>(path::shani)] = cpu.sha_ni;
     t.supported[static_cast<int>(algorithm::sha256)][static_cast<int>(path::shani)] = cpu.sha_ni;
+    t.supported[static_cast<int>(algorithm::sha512)][static_cast<int>(path::avx2)] = cpu.avx2_bmi2;
+    t.supported[static_cast<int>(algorithm::sha512)][static_cast<int>(path::avx512)] =
+        cpu.avx512vl_bmi2;
 #endif
     return t;
 }
@@ -63,6 +66,14 @@ blocks32_fn raw_sha256(path p) {
 }
 
 blocks64_fn raw_sha512(path p) {
+#if KORVANE_SHA_X86
+    if (p == path::avx2) {
+        return x86::sha512_blocks_avx2;
+    }
+    if (p == path::avx512) {
+        return x86::sha512_blocks_avx512;
+    }
+#endif
     (void)p;
     return sha512_blocks_portable;
 }
@@ -113,6 +124,8 @@ const char* path_name(path p) {
             return "shani";
         case path::avx2:
             return "avx2";
+        case path::avx512:
+            return "avx512";
     }
     return "unknown";
 }
@@ -137,7 +150,7 @@ bool path_supported(algorithm a, path p) {
 }
 
 path best_path(algorithm a) {
-    for (path p : {path::shani, path::avx2}) {
+    for (path p : {path::shani, path::avx512, path::avx2}) {
         if (path_supported(a, p)) {
             return p;
         }

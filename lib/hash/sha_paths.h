@@ -24,8 +24,9 @@ enum class path : int {
     portable,  // plain C++, any CPU
     shani,     // x86-64 SHA extensions: SHA-1 and SHA-256
     avx2,      // x86-64 AVX2 message schedule with BMI2 rounds: SHA-512
+    avx512,    // the same schedule with AVX-512VL rotates: SHA-512
 };
-inline constexpr int path_count = 3;
+inline constexpr int path_count = 4;
 
 // Compresses `blocks` whole blocks at `data` into `state` (5, 8 or 8 words).
 using blocks32_fn = void (*)(std::uint32_t* state, const unsigned char* data, std::size_t blocks);

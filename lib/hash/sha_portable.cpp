@@ -1,194 +1,23 @@
 // Portable SHA-1, SHA-256 and SHA-512 block functions.
-//
-// The state stays in local variables across consecutive blocks. The message
-// schedule lives in a ring of sixteen words that is expanded in place just
-// before each word is needed, so only sixteen words are live at a time. The
-// eight (five) working variables are never shuffled: each round is called
-// with its arguments rotated instead, so that a round writes just two of them
-// and the compiler keeps all of them in registers.
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
-#include "hash/sha_bytes.h"
-#include "hash/sha_constants.h"
 #include "hash/sha_paths.h"
+#include "hash/sha_rounds.h"
 
 namespace korvane::sha {
-namespace {
 
-using hash_detail::load_be32;
-using hash_detail::load_be64;
-using std::uint32_t;
-using std::uint64_t;
-
-// ---- SHA-1 ----
-
-inline uint32_t sha1_f(int group, uint32_t b, uint32_t c, uint32_t d) {
-    switch (group) {
-        case 0:
-            return d ^ (b & (c ^ d));  // choose
-        case 2:
-            return (b & c) | (d & (b | c));  // majority
-        default:
-            return b ^ c ^ d;  // parity
-    }
+void sha1_blocks_portable(std::uint32_t* state, const unsigned char* p, std::size_t blocks) {
+    rounds::sha1_blocks(state, p, blocks);
 }
 
-// Round T: e and b are the two variables it changes.
-template <int T>
-inline void sha1_round(uint32_t a, uint32_t& b, uint32_t c, uint32_t d, uint32_t& e,
-                       uint32_t w[16]) {
-    if constexpr (T >= 16) {
-        w[T & 15] = std::rotl(w[(T - 3) & 15] ^ w[(T - 8) & 15] ^ w[(T - 14) & 15] ^ w[T & 15], 1);
-    }
-    e += std::rotl(a, 5) + sha1_f(T / 20, b, c, d) + sha1_k[T / 20] + w[T & 15];
-    b = std::rotl(b, 30);
+void sha256_blocks_portable(std::uint32_t* state, const unsigned char* p, std::size_t blocks) {
+    rounds::sha2_blocks<rounds::sha256_traits>(state, p, blocks);
 }
 
-// Five rounds starting at T return the variables to their places.
-template <int T>
-inline void sha1_five(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e,
-                      uint32_t w[16]) {
-    sha1_round<T>(a, b, c, d, e, w);
-    sha1_round<T + 1>(e, a, b, c, d, w);
-    sha1_round<T + 2>(d, e, a, b, c, w);
-    sha1_round<T + 3>(c, d, e, a, b, w);
-    sha1_round<T + 4>(b, c, d, e, a, w);
-}
-
-// ---- SHA-256 and SHA-512 share their round structure ----
-
-struct sha256_traits {
-    using word = uint32_t;
-    static constexpr int rounds = 64;
-    static constexpr int block = 64;
-    static word load(const unsigned char* p) { return load_be32(p); }
-    static word big_sigma0(word x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
-    static word big_sigma1(word x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
-    static word small_sigma0(word x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
-    static word small_sigma1(word x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
-    static word k(int t) { return sha256_k[t]; }
-};
-
-struct sha512_traits {
-    using word = uint64_t;
-    static constexpr int rounds = 80;
-    static constexpr int block = 128;
-    static word load(const unsigned char* p) { return load_be64(p); }
-    static word big_sigma0(word x) {
-        return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39);
-    }
-    static word big_sigma1(word x) {
-        return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41);
-    }
-    static word small_sigma0(word x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7); }
-    static word small_sigma1(word x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6); }
-    static word k(int t) { return sha512_k[t]; }
-};
-
-// Round T: d and h are the two variables it changes (h becomes the new a,
-// d the new e).
-template <typename Tr, int T, typename W = typename Tr::word>
-inline void sha2_round(W a, W b, W c, W& d, W e, W f, W g, W& h, W w[16]) {
-    if constexpr (T >= 16) {
-        w[T & 15] += Tr::small_sigma1(w[(T - 2) & 15]) + w[(T - 7) & 15] +
-                     Tr::small_sigma0(w[(T - 15) & 15]);
-    }
-    h += Tr::big_sigma1(e) + (g ^ (e & (f ^ g))) + Tr::k(T) + w[T & 15];
-    d += h;
-    h += Tr::big_sigma0(a) + ((a & b) | (c & (a | b)));
-}
-
-// Eight rounds starting at T return the variables to their places.
-template <typename Tr, int T, typename W = typename Tr::word>
-inline void sha2_eight(W v[8], W w[16]) {
-    W& a = v[0];
-    W& b = v[1];
-    W& c = v[2];
-    W& d = v[3];
-    W& e = v[4];
-    W& f = v[5];
-    W& g = v[6];
-    W& h = v[7];
-    sha2_round<Tr, T>(a, b, c, d, e, f, g, h, w);
-    sha2_round<Tr, T + 1>(h, a, b, c, d, e, f, g, w);
-    sha2_round<Tr, T + 2>(g, h, a, b, c, d, e, f, w);
-    sha2_round<Tr, T + 3>(f, g, h, a, b, c, d, e, w);
-    sha2_round<Tr, T + 4>(e, f, g, h, a, b, c, d, w);
-    sha2_round<Tr, T + 5>(d, e, f, g, h, a, b, c, w);
-    sha2_round<Tr, T + 6>(c, d, e, f, g, h, a, b, w);
-    sha2_round<Tr, T + 7>(b, c, d, e, f, g, h, a, w);
-}
-
-template <typename Tr>
-void sha2_blocks(typename Tr::word* state, const unsigned char* p, std::size_t blocks) {
-    using W = typename Tr::word;
-    W v[8];
-    for (int i = 0; i < 8; ++i) {
-        v[i] = state[i];
-    }
-    for (; blocks != 0; --blocks, p += Tr::block) {
-        W w[16];
-        for (int i = 0; i < 16; ++i) {
-            w[i] = Tr::load(p + i * sizeof(W));
-        }
-        W x[8];
-        for (int i = 0; i < 8; ++i) {
-            x[i] = v[i];
-        }
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha2_eight<Tr, G * 8>(x, w), ...);
-        }
-        (std::make_integer_sequence<int, Tr::rounds / 8>{});
-        for (int i = 0; i < 8; ++i) {
-            v[i] += x[i];
-        }
-    }
-    for (int i = 0; i < 8; ++i) {
-        state[i] = v[i];
-    }
-}
-
-}  // namespace
-
-void sha1_blocks_portable(uint32_t* state, const unsigned char* p, std::size_t blocks) {
-    uint32_t a = state[0];
-    uint32_t b = state[1];
-    uint32_t c = state[2];
-    uint32_t d = state[3];
-    uint32_t e = state[4];
-    for (; blocks != 0; --blocks, p += 64) {
-        uint32_t w[16];
-        for (int i = 0; i < 16; ++i) {
-            w[i] = load_be32(p + 4 * i);
-        }
-        uint32_t x[5] = {a, b, c, d, e};
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha1_five<G * 5>(x[0], x[1], x[2], x[3], x[4], w), ...);
-        }
-        (std::make_integer_sequence<int, 16>{});
-        a += x[0];
-        b += x[1];
-        c += x[2];
-        d += x[3];
-        e += x[4];
-    }
-    state[0] = a;
-    state[1] = b;
-    state[2] = c;
-    state[3] = d;
-    state[4] = e;
-}
-
-void sha256_blocks_portable(uint32_t* state, const unsigned char* p, std::size_t blocks) {
-    sha2_blocks<sha256_traits>(state, p, blocks);
-}
-
-void sha512_blocks_portable(uint64_t* state, const unsigned char* p, std::size_t blocks) {
-    sha2_blocks<sha512_traits>(state, p, blocks);
+void sha512_blocks_portable(std::uint64_t* state, const unsigned char* p, std::size_t blocks) {
+    rounds::sha2_blocks<rounds::sha512_traits>(state, p, blocks);
 }
 
 }  // namespace korvane::sha

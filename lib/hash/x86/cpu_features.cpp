@@ -65,13 +65,15 @@ cpu_support detect() {
     }
     const regs l7 = cpuid(7, 0);
     const bool avx2 = bit(l7.ebx, 5);
+    const bool bmi1 = bit(l7.ebx, 3);
     const bool bmi2 = bit(l7.ebx, 8);
     const bool avx512f = bit(l7.ebx, 16);
     const bool avx512bw = bit(l7.ebx, 30);
     const bool avx512vl = bit(l7.ebx, 31);
     const bool vpclmulqdq = bit(l7.ecx, 10);
 
-    s.avx2_bmi2 = ymm_state && avx2 && bmi2;
+    s.avx2_bmi2 = ymm_state && avx2 && bmi1 && bmi2;
+    s.avx512vl_bmi2 = s.avx2_bmi2 && zmm_state && avx512f && avx512vl;
     s.vpclmul256 = s.pclmul && ymm_state && avx2 && vpclmulqdq;
     s.vpclmul512 = s.vpclmul256 && zmm_state && avx512f && avx512bw && avx512vl;
     s.avx2 = ymm_state && avx2;

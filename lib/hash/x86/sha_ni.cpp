@@ -21,6 +21,9 @@
 #include "hash/x86/sha_x86.h"
 
 #define KORVANE_TARGET_SHANI __attribute__((target("sha,ssse3,sse4.1")))
+// The round helpers must be inlined into their block function, or the state
+// registers would travel through memory on every group.
+#define KORVANE_INLINE_SHANI inline __attribute__((always_inline, target("sha,ssse3,sse4.1")))
 
 namespace korvane::sha::x86 {
 namespace {
@@ -32,7 +35,7 @@ namespace {
 // `e` carries E for group 0; for later groups it carries the ABCD of four
 // rounds ago, whose rotated A is this group's E.
 template <int G>
-KORVANE_TARGET_SHANI inline void sha1_group(__m128i& abcd, __m128i& e, __m128i w[4]) {
+KORVANE_INLINE_SHANI void sha1_group(__m128i& abcd, __m128i& e, __m128i w[4]) {
     __m128i& cur = w[G % 4];
     if constexpr (G >= 4) {
         // W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16])
@@ -50,7 +53,7 @@ KORVANE_TARGET_SHANI inline void sha1_group(__m128i& abcd, __m128i& e, __m128i w
 // Rounds 4G to 4G+3; `w` as for SHA-1. Each rnds2 does two rounds and hands
 // back the new ABEF, while the previous ABEF becomes CDGH.
 template <int G>
-KORVANE_TARGET_SHANI inline void sha256_group(__m128i& abef, __m128i& cdgh, __m128i w[4]) {
+KORVANE_INLINE_SHANI void sha256_group(__m128i& abef, __m128i& cdgh, __m128i w[4]) {
     __m128i& cur = w[G % 4];
     if constexpr (G >= 4) {
         // W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]
@@ -63,6 +66,19 @@ KORVANE_TARGET_SHANI inline void sha256_group(__m128i& abef, __m128i& cdgh, __m1
     cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
     wk = _mm_shuffle_epi32(wk, 0x0E);
     abef = _mm_sha256rnds2_epu32(abef, cdgh, wk);
+}
+
+// All the groups of one block, in order.
+template <int... G>
+KORVANE_INLINE_SHANI void sha1_groups(__m128i& abcd, __m128i& e, __m128i w[4],
+                                      std::integer_sequence<int, G...>) {
+    (sha1_group<G>(abcd, e, w), ...);
+}
+
+template <int... G>
+KORVANE_INLINE_SHANI void sha256_groups(__m128i& abef, __m128i& cdgh, __m128i w[4],
+                                        std::integer_sequence<int, G...>) {
+    (sha256_group<G>(abef, cdgh, w), ...);
 }
 
 }  // namespace
@@ -83,10 +99,7 @@ KORVANE_TARGET_SHANI void sha1_blocks_shani(std::uint32_t* state, const unsigned
                                     swap);
         }
         __m128i e = e0;
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha1_group<G>(abcd, e, w), ...);
-        }
-        (std::make_integer_sequence<int, 20>{});
+        sha1_groups(abcd, e, w, std::make_integer_sequence<int, 20>{});
         // E after the last group is the rotated A of four rounds before it;
         // nexte adds the starting E to it in the same step.
         e0 = _mm_sha1nexte_epu32(e, e_start);
@@ -117,10 +130,7 @@ KORVANE_TARGET_SHANI void sha256_blocks_shani(std::uint32_t* state, const unsign
             w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)),
                                     swap);
         }
-        [&]<int... G>(std::integer_sequence<int, G...>) {
-            (sha256_group<G>(abef, cdgh, w), ...);
-        }
-        (std::make_integer_sequence<int, 16>{});
+        sha256_groups(abef, cdgh, w, std::make_integer_sequence<int, 16>{});
         abef = _mm_add_epi32(abef, abef_start);
         cdgh = _mm_add_epi32(cdgh, cdgh_start);
     }

@@ -10,6 +10,8 @@ namespace korvane::sha::x86 {
 
 void sha1_blocks_shani(std::uint32_t* state, const unsigned char* data, std::size_t blocks);
 void sha256_blocks_shani(std::uint32_t* state, const unsigned char* data, std::size_t blocks);
+void sha512_blocks_avx2(std::uint64_t* state, const unsigned char* data, std::size_t blocks);
+void sha512_blocks_avx512(std::uint64_t* state, const unsigned char* data, std::size_t blocks);
 
 }  // namespace korvane::sha::x86
 
