@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "config/config_internal.h"
-#include "platform/env.h"
 #include "platform/console.h"
+#include "platform/env.h"
 #include "platform/file.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
@@ -360,17 +360,10 @@ bool config::has_key(const char* key) const {
     return static_cast<const char*>((*this)[key]) != nullptr;
 }
 
-bool config::set(const char* key, const char* value) {
-    return config_access::store(*this, key, value, false);
-}
+namespace {
 
-bool config_access::store(config& self, const char* key, const char* value,
-                          bool unless_present) {
-    if (key == nullptr || value == nullptr) {
-        return false;
-    }
-    const std::string_view key_text(key);
-    const std::string_view value_text(value);
+// Whether key=value comes back as the same single setting on the next load.
+bool survives_reload(std::string_view key_text, std::string_view value_text) {
     // The setting must come back as the same single line: a line break would
     // forge further settings, an '=' in the key would split elsewhere, and a
     // line longer than one read piece would be cut in two on the next load.
@@ -379,18 +372,107 @@ bool config_access::store(config& self, const char* key, const char* value,
         key_text.size() + 1 + value_text.size() > line_reader::max_piece) {
         return false;
     }
-    {
-        // Nor may the line read back as another setting: blanks at either end,
-        // a ';' that starts a comment or a value wrapped in quotes would be
-        // lost on the next load, and the caller told the setting was kept.
-        std::string line;
-        line.append(key_text).append("=").append(value_text);
-        std::string_view read_key;
-        std::string_view read_value;
-        if (!split_setting(clean_line(line), read_key, read_value) || read_key != key_text ||
-            read_value != value_text) {
+    // Nor may the line read back as another setting: blanks at either end,
+    // a ';' that starts a comment or a value wrapped in quotes would be
+    // lost on the next load, and the caller told the setting was kept.
+    std::string line;
+    line.append(key_text).append("=").append(value_text);
+    std::string_view read_key;
+    std::string_view read_value;
+    return split_setting(clean_line(line), read_key, read_value) && read_key == key_text &&
+           read_value == value_text;
+}
+
+// Makes the settings folder (and its parent) when missing; false unless it
+// ends up private to this user.
+bool ready_private_folder(const location& where) {
+    if (!where.parent.empty()) {
+        int error = korvane::platform::make_directory(where.parent.c_str());
+        if (error != 0 && error != korvane::platform::error_exists) {
             return false;
         }
+    }
+    int error = korvane::platform::make_directory(where.directory.c_str());
+    if (error != 0 && error != korvane::platform::error_exists) {
+        return false;
+    }
+    // A folder that others may change could swap the file under us, or
+    // hand us a signature of theirs.
+    std::string folder = where.directory;
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    if (korvane::platform::check_private_directory(folder.c_str()) != 0) {
+        report_unsafe_folder(folder);
+        return false;
+    }
+    return true;
+}
+
+// The file's settings with the key's first line replaced by setting (or
+// setting appended) and later lines for the key dropped. With unless_present,
+// a line for the key stops the merge: true, and its value in theirs.
+bool merge_setting(const std::string& old_bytes, std::string_view key_text,
+                   const std::string& setting, bool unless_present, std::string& contents,
+                   std::string& theirs) {
+    bool written = false;
+    line_reader reader(old_bytes);
+    std::string line;
+    while (reader.next(line)) {
+        std::string_view line_key;
+        std::string_view line_value;
+        if (split_setting(line, line_key, line_value) && keys_match(line_key, key_text)) {
+            if (unless_present) {
+                theirs.assign(line_value);
+                return true;
+            }
+            if (!written) {
+                contents.append(setting);
+                written = true;
+            }
+            continue;  // later lines for the key are dropped
+        }
+        contents.append(line).append("\n");
+    }
+    if (!written) {
+        contents.append(setting);
+    }
+    return false;
+}
+
+// A new file under an unpredictable name, made durable and renamed over
+// the old one: a crash leaves the old file or the new one, never none.
+bool replace_file(const std::string& file, const std::string& contents) {
+    const std::wstring target = korvane::platform::widen(file);
+    korvane::platform::native_file new_file;
+    std::wstring temp;
+    if (new_file.create_beside(target.c_str(), temp) != 0) {
+        return false;
+    }
+    bool ok = new_file.write_all(contents.data(), contents.size()) == 0 && new_file.sync() == 0;
+    ok = new_file.close() == 0 && ok;
+    ok = ok && korvane::platform::rename_file(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        korvane::platform::remove_file(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool config::set(const char* key, const char* value) {
+    return config_access::store(*this, key, value, false);
+}
+
+bool config_access::store(config& self, const char* key, const char* value, bool unless_present) {
+    if (key == nullptr || value == nullptr) {
+        return false;
+    }
+    const std::string_view key_text(key);
+    const std::string_view value_text(value);
+    if (!survives_reload(key_text, value_text)) {
+        return false;
     }
     auto where = find_location();
     if (!where) {
@@ -404,24 +486,7 @@ bool config_access::store(config& self, const char* key, const char* value,
         if (!value_copy || !new_entry || !new_entry->key || !new_entry->value) {
             return false;
         }
-        if (!where->parent.empty()) {
-            int error = korvane::platform::make_directory(where->parent.c_str());
-            if (error != 0 && error != korvane::platform::error_exists) {
-                return false;
-            }
-        }
-        int error = korvane::platform::make_directory(where->directory.c_str());
-        if (error != 0 && error != korvane::platform::error_exists) {
-            return false;
-        }
-        // A folder that others may change could swap the file under us, or
-        // hand us a signature of theirs.
-        std::string folder = where->directory;
-        while (folder.size() > 1 && folder.back() == '/') {
-            folder.pop_back();
-        }
-        if (korvane::platform::check_private_directory(folder.c_str()) != 0) {
-            report_unsafe_folder(folder);
+        if (!ready_private_folder(*where)) {
             return false;
         }
         // One writer at a time: the rewrite starts from what is on disk.
@@ -432,60 +497,26 @@ bool config_access::store(config& self, const char* key, const char* value,
 
         std::string setting;
         setting.append(key_text).append("=").append(value_text).append("\n");
-        std::string contents;
-        bool written = false;
         std::string old_bytes;
-        error = korvane::platform::read_small_file(where->file.c_str(), max_file_size, old_bytes);
+        int error =
+            korvane::platform::read_small_file(where->file.c_str(), max_file_size, old_bytes);
         if (error != 0 && error != korvane::platform::error_not_found) {
             // A file that exists but cannot be read is not rewritten from nothing.
             return false;
         }
-        line_reader reader(old_bytes);
-        std::string line;
-        while (reader.next(line)) {
-            std::string_view line_key;
-            std::string_view line_value;
-            if (split_setting(line, line_key, line_value) && keys_match(line_key, key_text)) {
-                if (unless_present) {
-                    // Someone else stored it first: theirs is the value.
-                    auto theirs = copy_text(line_value);
-                    if (!theirs) {
-                        return false;
-                    }
-                    value_copy = std::move(theirs);
-                    new_entry->value = copy_text(line_value);
-                    if (!new_entry->value) {
-                        return false;
-                    }
-                    remember(self, key_text, std::move(value_copy), std::move(new_entry));
-                    return true;
-                }
-                if (!written) {
-                    contents.append(setting);
-                    written = true;
-                }
-                continue;  // later lines for the key are dropped
+        std::string contents;
+        std::string theirs;
+        if (merge_setting(old_bytes, key_text, setting, unless_present, contents, theirs)) {
+            // Someone else stored it first: theirs is the value.
+            value_copy = copy_text(theirs);
+            new_entry->value = copy_text(theirs);
+            if (!value_copy || !new_entry->value) {
+                return false;
             }
-            contents.append(line).append("\n");
+            remember(self, key_text, std::move(value_copy), std::move(new_entry));
+            return true;
         }
-        if (!written) {
-            contents.append(setting);
-        }
-
-        // A new file under an unpredictable name, made durable and renamed over
-        // the old one: a crash leaves the old file or the new one, never none.
-        const std::wstring target = korvane::platform::widen(where->file);
-        korvane::platform::native_file new_file;
-        std::wstring temp;
-        if (new_file.create_beside(target.c_str(), temp) != 0) {
-            return false;
-        }
-        bool ok = new_file.write_all(contents.data(), contents.size()) == 0 &&
-                  new_file.sync() == 0;
-        ok = new_file.close() == 0 && ok;
-        ok = ok && korvane::platform::rename_file(temp.c_str(), target.c_str()) == 0;
-        if (!ok) {
-            korvane::platform::remove_file(temp.c_str());
+        if (!replace_file(where->file, contents)) {
             return false;
         }
         remember(self, key_text, std::move(value_copy), std::move(new_entry));

@@ -62,6 +62,21 @@ std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
     return negative ? static_cast<std::uint32_t>(0U - result) : result;
 }
 
+// The name in line[0, end): the blanks before the checksum dropped, and the
+// quotes around a name that has them.
+void name_bounds(const wchar_t* line, int& start, int& end) {
+    while (end > 0 && is_blank(line[end - 1])) {
+        --end;
+    }
+    start = 0;
+    if (end > 0 && line[0] == L'"') {
+        start = 1;
+        if (end > 1 && line[end - 1] == L'"') {
+            --end;
+        }
+    }
+}
+
 }  // namespace
 
 sfv::sfv()
@@ -226,17 +241,9 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
     }
     std::uint32_t value = parse_checksum(line + space + 1, line + end);
 
-    int name_end = space;
-    while (name_end > 0 && is_blank(line[name_end - 1])) {
-        --name_end;
-    }
     int name_start = 0;
-    if (name_end > 0 && line[0] == L'"') {
-        name_start = 1;
-        if (name_end > 1 && line[name_end - 1] == L'"') {
-            --name_end;
-        }
-    }
+    int name_end = space;
+    name_bounds(line, name_start, name_end);
     int status = deliverName(line + name_start, name_end - name_start, name, nameSize);
     if (status != 0) {
         return status;

@@ -157,15 +157,14 @@ int next_content_line(korvane::detail::checksum_stream& stream, raw_line& line, 
     }
 }
 
-}  // namespace
-
-void sfv::readTag() {
-    config& store = *config::instance();
+// The installation's signature, made and stored on the first run. False when
+// no tag may be trusted or written: the folder is not private, or the
+// signature could not be kept.
+bool ready_signature(config& store) {
     // A signature in a folder others may change could be theirs: no tag is
     // trusted or written then.
     if (!config_access::folder_is_private()) {
-        tag_disabled = true;
-        return;
+        return false;
     }
     if (!store.has_key("signature")) {
         auto low = static_cast<unsigned long>(korvane::platform::system_time_ticks() & 0xFFFFFFFFU);
@@ -175,9 +174,202 @@ void sfv::readTag() {
         if (!config_access::set_unless_present("Signature", generated.c_str()) ||
             !store.has_key("signature")) {
             // A tag under a signature that was never kept could never match.
-            tag_disabled = true;
-            return;
+            return false;
         }
+    }
+    return true;
+}
+
+// The time a tag's time line holds (eight bytes, least significant first).
+std::uint64_t decode_stamp(std::string_view encoded) {
+    unsigned char stamp[8] = {};
+    korvane::detail::base64_decode(encoded, stamp, sizeof stamp);
+    std::uint64_t time = 0;
+    for (int i = 7; i >= 0; --i) {
+        time = (time << 8) | stamp[i];
+    }
+    return time;
+}
+
+// Decodes the bit lines that follow under the tag's prefix into bits. False
+// when a short line is followed by another: the tag is damaged.
+bool read_bit_lines(korvane::detail::checksum_stream& stream, raw_line& row, std::size_t keep,
+                    const std::string& prefix, unsigned char* bits, std::size_t capacity) {
+    std::size_t offset = 0;
+    bool previous_short = false;
+    while (next_content_line(stream, row, keep) > 0) {
+        std::string_view text = content_of(row);
+        if (row.length <= 4 || text.substr(0, 4) != prefix) {
+            break;
+        }
+        if (previous_short) {
+            // A damaged line would shift every later bit onto another entry.
+            return false;
+        }
+        std::size_t decoded =
+            korvane::detail::base64_decode(text.substr(4), bits + offset, capacity - offset);
+        offset += decoded;
+        previous_short = decoded < bits_per_line;
+    }
+    return true;
+}
+
+// Where an old tag starts in a list and what surrounds it. Lines are judged
+// by their first bytes, so no line is ever held whole.
+struct tag_place {
+    bool found = false;              // the list holds a tag
+    bool ends_with_line_end = true;  // the last line has its line end
+    bool lines_follow = false;       // lines that are kept follow the tag
+    std::uint64_t start = 0;         // where the tag starts, or the end
+};
+
+// Reads the list from its start; a status when it cannot be read.
+int find_tag_start(korvane::detail::checksum_stream& stream, tag_place& place) {
+    int status = stream.seek(0);
+    if (status != 0) {
+        return status;
+    }
+    raw_line row;
+    std::uint64_t after_content = 0;
+    for (;;) {
+        int result = stream.read_raw_line(row, 8);
+        if (result < 0) {
+            return result;
+        }
+        if (result == 0) {
+            break;
+        }
+        place.ends_with_line_end = row.has_end;
+        if (row.length == 0) {
+            continue;
+        }
+        bool is_tag = tag_version(content_of(row)) >= 0;
+        if (!place.found) {
+            if (is_tag) {
+                place.found = true;
+            } else {
+                after_content = stream.tell();
+            }
+        } else if (!is_tag) {
+            place.lines_follow = true;
+        }
+    }
+    place.start = place.found ? after_content : stream.tell();
+    return 0;
+}
+
+// The signature line and the time line of a new tag.
+void encode_tag_head(std::string& tag, const char* signature, const std::string& folder,
+                     std::uint64_t stamp_time) {
+    tag += ";K2-";
+    tag += signature != nullptr ? signature : "";
+    tag += folder;
+    tag += "\r\n;K2-";
+    unsigned char stamp[8];
+    for (int i = 0; i < 8; ++i) {
+        stamp[i] = static_cast<unsigned char>(stamp_time >> (8 * i));
+    }
+    korvane::detail::base64_encode(stamp, tag, sizeof stamp);
+    tag += "\r\n";
+}
+
+// The bit lines of a new tag: count bytes of bits.
+void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += bits_per_line) {
+        std::size_t take = count - done < bits_per_line ? count - done : bits_per_line;
+        tag += ";K2-";
+        korvane::detail::base64_encode(bits + done, tag, take);
+        tag += "\r\n";
+    }
+}
+
+// The new tag replaces the old one at the list's end. The old tag is cut off
+// first, and the cut is on disk before the new time line is written: a
+// rewrite stopped at any byte leaves a tag that lacks bits (which trusts
+// nothing) rather than old bits under a new time. The entry lines before the
+// tag are never touched.
+int rewrite_tail_in_place(korvane::detail::checksum_stream& list, const tag_place& place,
+                          const std::string& tag) {
+    int status = 0;
+    if (place.found) {
+        status = list.truncate_to(place.start);
+        if (status == 0) {
+            status = list.sync();
+        }
+    }
+    if (status == 0) {
+        status = list.seek(place.start);
+    }
+    if (status == 0) {
+        status = list.write(tag);
+    }
+    if (status == 0) {
+        status = list.flush();
+    }
+    if (status != 0) {
+        // Better no tag than a partial one: the entries stay as they are.
+        list.truncate_to(place.start);
+    }
+    return status;
+}
+
+// Copies the lines behind the old tag (the tag's own lines and empty ones
+// left out) from the list's read position into replacement.
+int copy_lines_behind_tag(korvane::detail::checksum_stream& list,
+                          korvane::detail::checksum_stream& replacement) {
+    for (;;) {
+        std::string_view head;
+        int status = list.peek(8, head);
+        if (status != 0 || head.empty()) {
+            return status;
+        }
+        head = head.substr(0, head.find('\n'));
+        bool empty = head.empty() || head == "\r";
+        bool keep = !empty && tag_version(head) < 0;
+        int result = list.copy_line(keep ? &replacement : nullptr);
+        if (result <= 0) {
+            return result;
+        }
+    }
+}
+
+// Lines behind the old tag move in front of the new one. Moving them in
+// place could lose or double lines when cut; a new file renamed over the
+// list leaves either the old list or the new one.
+int rewrite_through_copy(korvane::detail::checksum_stream& list, const tag_place& place,
+                         const std::string& tag) {
+    korvane::detail::checksum_stream replacement;
+    std::wstring list_path = list.path();
+    int status = replacement.create_for(list_path.c_str());
+    if (status == 0) {
+        status = list.seek(0);
+    }
+    if (status == 0) {
+        status = list.copy_bytes(replacement, place.start);
+    }
+    if (status == 0) {
+        status = copy_lines_behind_tag(list, replacement);
+    }
+    if (status == 0) {
+        status = replacement.write(tag);
+    }
+    if (status == 0) {
+        // Windows renames nothing over a file that is still open.
+        status = list.close();
+    }
+    if (status == 0) {
+        status = replacement.commit();
+    }
+    return status;
+}
+
+}  // namespace
+
+void sfv::readTag() {
+    config& store = *config::instance();
+    if (!ready_signature(store)) {
+        tag_disabled = true;
+        return;
     }
     const char* signature_text = store["signature"];
     std::string signature = signature_text != nullptr ? signature_text : "";
@@ -194,69 +386,51 @@ void sfv::readTag() {
 
     raw_line row;
     const std::size_t keep = longest_tag_line + 2;
-    for (;;) {
+    std::string_view text;
+    int version = -1;
+    // Find the tag start.
+    do {
         if (next_content_line(*file, row, keep) <= 0) {
             return;
         }
-        std::string_view text = content_of(row);
-        int version = tag_version(text);
-        if (version < 0 || version >= 3) {
-            continue;
-        }
-        // The signature, and after it the folder its names resolved against
-        // when that was not the list's own; compared once that is known.
-        std::string_view seen = text.substr(4);
-        bool ours = seen.substr(0, signature.size()) == signature &&
-                    (seen.size() == signature.size() || seen[signature.size()] == '/');
-        if (version == 0 || row.length > longest_tag_line || !ours) {
-            reject();
+        text = content_of(row);
+        version = tag_version(text);
+    } while (version < 0 || version >= 3);
+
+    // The signature, and after it the folder its names resolved against
+    // when that was not the list's own; compared once that is known.
+    std::string_view seen = text.substr(4);
+    bool ours = seen.substr(0, signature.size()) == signature &&
+                (seen.size() == signature.size() || seen[signature.size()] == '/');
+    if (version == 0 || row.length > longest_tag_line || !ours) {
+        reject();
+        return;
+    }
+    file->folder.found = std::string(seen.substr(signature.size()));
+    std::string prefix(text.substr(0, 4));
+    if (version == 2) {
+        if (next_content_line(*file, row, keep) <= 0) {
+            tag_found = true;
             return;
         }
-        file->folder.found = std::string(seen.substr(signature.size()));
-        std::string prefix(text.substr(0, 4));
-        if (version == 2) {
-            if (next_content_line(*file, row, keep) <= 0) {
-                tag_found = true;
-                return;
-            }
-            text = content_of(row);
-            if (row.length > 4 && text.substr(0, 4) == prefix) {
-                unsigned char stamp[8] = {};
-                korvane::detail::base64_decode(text.substr(4), stamp, sizeof stamp);
-                tag_time = 0;
-                for (int i = 7; i >= 0; --i) {
-                    tag_time = (tag_time << 8) | stamp[i];
-                }
-                if (duration != 0 && now >= korvane::detail::saturating_ticks(tag_time, duration)) {
-                    reject();
-                    return;
-                }
-            }
-        } else {
-            tag_time = 0;  // no time line: no bit is trusted without a fresh check
-        }
-        std::size_t offset = 0;
-        bool previous_short = false;
-        while (next_content_line(*file, row, keep) > 0) {
-            text = content_of(row);
-            if (row.length <= 4 || text.substr(0, 4) != prefix) {
-                break;
-            }
-            if (previous_short) {
-                // A damaged line would shift every later bit onto another entry.
+        text = content_of(row);
+        if (row.length > 4 && text.substr(0, 4) == prefix) {
+            tag_time = decode_stamp(text.substr(4));
+            if (duration != 0 && now >= korvane::detail::saturating_ticks(tag_time, duration)) {
                 reject();
                 return;
             }
-            std::size_t decoded = korvane::detail::base64_decode(
-                text.substr(4), verified_bits + offset, sizeof verified_bits - offset);
-            offset += decoded;
-            previous_short = decoded < bits_per_line;
         }
-        tag_found = true;
-        if (version == 1) {
-            tag_changed = true;
-        }
+    } else {
+        tag_time = 0;  // no time line: no bit is trusted without a fresh check
+    }
+    if (!read_bit_lines(*file, row, keep, prefix, verified_bits, sizeof verified_bits)) {
+        reject();
         return;
+    }
+    tag_found = true;
+    if (version == 1) {
+        tag_changed = true;
     }
 }
 
@@ -329,135 +503,29 @@ int sfv::writeTag() {
         return finish(0);
     }
 
-    // Find where the old tag starts and whether lines that are kept follow it.
-    // Lines are judged by their first bytes, so no line is ever held whole.
-    int status = file->seek(0);
-    if (status != 0) {
-        return finish(0);
+    tag_place place;
+    if (find_tag_start(*file, place) != 0) {
+        return finish(0);  // unreadable: leave the file as it is
     }
-    raw_line row;
-    bool found = false;
-    bool ends_with_line_end = true;
-    bool lines_follow = false;
-    std::uint64_t after_content = 0;
-    for (;;) {
-        int result = file->read_raw_line(row, 8);
-        if (result < 0) {
-            return finish(0);  // unreadable: leave the file as it is
-        }
-        if (result == 0) {
-            break;
-        }
-        ends_with_line_end = row.has_end;
-        if (row.length == 0) {
-            continue;
-        }
-        bool is_tag = tag_version(content_of(row)) >= 0;
-        if (!found) {
-            if (is_tag) {
-                found = true;
-            } else {
-                after_content = file->tell();
-            }
-        } else if (!is_tag) {
-            lines_follow = true;
-        }
-    }
-    const std::uint64_t tag_start = found ? after_content : file->tell();
 
     std::string tag;
-    if (!found && tag_start > 0 && !ends_with_line_end) {
+    if (!place.found && place.start > 0 && !place.ends_with_line_end) {
         tag = "\r\n";  // the last entry keeps its line, the tag starts its own
     }
-    tag += ";K2-";
-    tag += store["signature"] != nullptr ? static_cast<const char*>(store["signature"]) : "";
-    tag += file->folder.expected;
-    tag += "\r\n;K2-";
-    unsigned char stamp[8];
-    for (int i = 0; i < 8; ++i) {
-        stamp[i] = static_cast<unsigned char>(stamp_time >> (8 * i));
-    }
-    korvane::detail::base64_encode(stamp, tag, sizeof stamp);
-    tag += "\r\n";
+    encode_tag_head(tag, store["signature"], file->folder.expected, stamp_time);
     std::size_t count = static_cast<std::size_t>(bit_index);
     if (bit_index < bit_bytes && bit_mask != 128) {
         // Entries this run did not reach must not keep old bits under a new time.
         verified_bits[bit_index] &= static_cast<unsigned char>(~((bit_mask << 1) - 1));
         ++count;
     }
-    for (std::size_t done = 0; done < count; done += bits_per_line) {
-        std::size_t take = count - done < bits_per_line ? count - done : bits_per_line;
-        tag += ";K2-";
-        korvane::detail::base64_encode(verified_bits + done, tag, take);
-        tag += "\r\n";
-    }
+    encode_tag_bits(tag, verified_bits, count);
 
     // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
     // writes below complete first.
     korvane::platform::interrupt_deferral hold_interrupts;
-    if (!lines_follow) {
-        // In place. The old tag is cut off first, and the cut is on disk before
-        // the new time line is written: a rewrite stopped at any byte leaves a
-        // tag that lacks bits (which trusts nothing) rather than old bits under
-        // a new time. The entry lines before the tag are never touched.
-        if (found) {
-            status = file->truncate_to(tag_start);
-            if (status == 0) {
-                status = file->sync();
-            }
-        }
-        if (status == 0) {
-            status = file->seek(tag_start);
-        }
-        if (status == 0) {
-            status = file->write(tag);
-        }
-        if (status == 0) {
-            status = file->flush();
-        }
-        if (status != 0) {
-            // Better no tag than a partial one: the entries stay as they are.
-            file->truncate_to(tag_start);
-        }
-        return finish(status);
+    if (!place.lines_follow) {
+        return finish(rewrite_tail_in_place(*file, place, tag));
     }
-
-    // Lines behind the old tag move in front of the new one. Moving them in
-    // place could lose or double lines when cut; a new file renamed over the
-    // list leaves either the old list or the new one.
-    korvane::detail::checksum_stream replacement;
-    std::wstring list_path = file->path();
-    status = replacement.create_for(list_path.c_str());
-    if (status == 0) {
-        status = file->seek(0);
-    }
-    if (status == 0) {
-        status = file->copy_bytes(replacement, tag_start);
-    }
-    while (status == 0) {
-        std::string_view head;
-        status = file->peek(8, head);
-        if (status != 0 || head.empty()) {
-            break;
-        }
-        head = head.substr(0, head.find('\n'));
-        bool empty = head.empty() || head == "\r";
-        bool keep = !empty && tag_version(head) < 0;
-        int result = file->copy_line(keep ? &replacement : nullptr);
-        if (result <= 0) {
-            status = result;
-            break;
-        }
-    }
-    if (status == 0) {
-        status = replacement.write(tag);
-    }
-    if (status == 0) {
-        // Windows renames nothing over a file that is still open.
-        status = file->close();
-    }
-    if (status == 0) {
-        status = replacement.commit();
-    }
-    return finish(status);
+    return finish(rewrite_through_copy(*file, place, tag));
 }

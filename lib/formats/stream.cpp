@@ -24,6 +24,17 @@ int failure_status(int error, int when_zero) {
     return error == 0 ? when_zero : status_from_errno(error);
 }
 
+// How many of the available bytes belong to the current line: up to and with
+// its '\n' (line_ends then true), or all of them.
+std::size_t line_piece(const char* start, std::size_t available, bool& line_ends) {
+    const void* found = std::memchr(start, '\n', available);
+    line_ends = found != nullptr;
+    if (!line_ends) {
+        return available;
+    }
+    return static_cast<std::size_t>(static_cast<const char*>(found) - start) + 1;
+}
+
 }  // namespace
 
 checksum_stream::checksum_stream() = default;
@@ -376,11 +387,8 @@ int checksum_stream::copy_line(checksum_stream* to) {
         }
         any = true;
         const char* start = in.data() + in_begin;
-        std::size_t available = in_end - in_begin;
-        const void* found = std::memchr(start, '\n', available);
-        std::size_t take =
-            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - start) + 1
-                             : available;
+        bool line_ends = false;
+        std::size_t take = line_piece(start, in_end - in_begin, line_ends);
         if (to != nullptr) {
             int status = to->write(std::string_view(start, take));
             if (status != 0) {
@@ -388,7 +396,7 @@ int checksum_stream::copy_line(checksum_stream* to) {
             }
         }
         in_begin += take;
-        if (found != nullptr) {
+        if (line_ends) {
             return 1;
         }
     }
