@@ -1,1 +1,0 @@
-// Keeps every subsystem object library non-empty.
