@@ -34,13 +34,134 @@ void print_banner(const wchar_t* program) {
     print(L"%s home page: https://korvane.org/\n", {program});
 }
 
-bool is(const wchar_t* name, const wchar_t* option) { return std::wcscmp(name, option) == 0; }
+bool is(const wchar_t* name, const wchar_t* option) {
+    return std::wcscmp(name, option) == 0;
+}
 
-pass_result end_with(int status) { return {true, status}; }
+pass_result end_with(int status) {
+    return {true, status};
+}
 
 pass_result usage_error() {
     print_usage();
     return end_with(korvane_status::invalid_arguments);
+}
+
+// The value of an option: its own "=" part, or (where allowed) the name of the
+// following token, which is then consumed.
+bool take_value(cmdline& args, cmdline::arg*& token, int& index, bool may_take_next,
+                const wchar_t*& value) {
+    if (token->value != nullptr) {
+        value = token->value;
+        return true;
+    }
+    cmdline::arg* next = may_take_next ? args.get_next_arg(token) : nullptr;
+    if (next == nullptr) {
+        return false;
+    }
+    value = next->name;
+    token = next;
+    ++index;
+    return true;
+}
+
+// What an option does with its value (null for an option without one); a
+// finished result ends the pass.
+using option_action = pass_result (*)(run_settings& settings, const wchar_t* value,
+                                      const wchar_t* program);
+
+struct option {
+    const wchar_t* short_name;
+    const wchar_t* long_name;
+    const wchar_t* other_long_name;  // or null
+    bool takes_value;                // only the short name takes it from the next element
+    option_action action;
+};
+
+pass_result create_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    settings.has_target = true;
+    settings.creation_target = value;
+    int type = type_from_name(value);
+    if (!settings.type_forced && type != -1) {
+        settings.type = static_cast<checksum_type>(type);
+    }
+    return {};
+}
+
+pass_result type_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    int type = type_from_word(value);
+    if (type == -1) {
+        return usage_error();
+    }
+    settings.type = static_cast<checksum_type>(type);
+    settings.type_forced = true;
+    return {};
+}
+
+pass_result jobs_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    settings.jobs = parse_jobs(value);
+    if (settings.jobs == 0) {
+        return usage_error();
+    }
+    return {};
+}
+
+pass_result parent_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    // An empty parent would silently turn every entry into an absolute path
+    // below "/".
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    settings.has_parent = true;
+    settings.parent = value;
+    return {};
+}
+
+const option options[] = {
+    {L"-c", L"--create", nullptr, true, create_option},
+    {L"-t", L"--type", nullptr, true, type_option},
+    {L"-r", L"--recursive", nullptr, false,
+     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
+         settings.recursive = true;
+         return {};
+     }},
+    {L"-q", L"--quiet", nullptr, false,
+     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
+         settings.quiet = true;
+         return {};
+     }},
+    {L"-a", L"--doall", L"--all", false,
+     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
+         settings.doall = true;
+         return {};
+     }},
+    {L"-j", L"--jobs", nullptr, true, jobs_option},
+    {L"-x", L"--one-file-system", nullptr, false,
+     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
+         settings.one_file_system = true;
+         return {};
+     }},
+    {L"-h", L"--help", nullptr, false,
+     [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
+         print_usage();
+         return end_with(0);
+     }},
+    {L"-V", L"--version", nullptr, false,
+     [](run_settings&, const wchar_t*, const wchar_t* program) -> pass_result {
+         print_version(program);
+         return end_with(0);
+     }},
+    {L"-p", L"--parent", nullptr, true, parent_option},
+};
+
+const option* find_option(const wchar_t* name) {
+    for (const option& candidate : options) {
+        if (is(name, candidate.short_name) || is(name, candidate.long_name) ||
+            (candidate.other_long_name != nullptr && is(name, candidate.other_long_name))) {
+            return &candidate;
+        }
+    }
+    return nullptr;
 }
 
 // An SFV list that can say whether an entry verified earlier while the runs
@@ -91,79 +212,21 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
     int index = 1;  // argv element of the current token
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token), ++index) {
-        const wchar_t* name = token->name;
-        // The value of an option: its own "=" part, or (where allowed) the name
-        // of the following token, which is then consumed.
-        auto take_value = [&](bool may_take_next, const wchar_t*& value) {
-            if (token->value != nullptr) {
-                value = token->value;
-                return true;
-            }
-            cmdline::arg* next = may_take_next ? args.get_next_arg(token) : nullptr;
-            if (next == nullptr) {
-                return false;
-            }
-            value = next->name;
-            token = next;
-            ++index;
-            return true;
-        };
-        const wchar_t* value = nullptr;
-        if (is(name, L"-c") || is(name, L"--create")) {
-            if (!take_value(is(name, L"-c"), value)) {
-                return usage_error();
-            }
-            settings.has_target = true;
-            settings.creation_target = value;
-            int type = type_from_name(value);
-            if (!settings.type_forced && type != -1) {
-                settings.type = static_cast<checksum_type>(type);
-            }
-        } else if (is(name, L"-t") || is(name, L"--type")) {
-            if (!take_value(is(name, L"-t"), value)) {
-                return usage_error();
-            }
-            int type = type_from_word(value);
-            if (type == -1) {
-                return usage_error();
-            }
-            settings.type = static_cast<checksum_type>(type);
-            settings.type_forced = true;
-        } else if (is(name, L"-r") || is(name, L"--recursive")) {
-            settings.recursive = true;
-        } else if (is(name, L"-q") || is(name, L"--quiet")) {
-            settings.quiet = true;
-        } else if (is(name, L"-a") || is(name, L"--doall") || is(name, L"--all")) {
-            settings.doall = true;
-        } else if (is(name, L"-j") || is(name, L"--jobs")) {
-            if (!take_value(is(name, L"-j"), value)) {
-                return usage_error();
-            }
-            settings.jobs = parse_jobs(value);
-            if (settings.jobs == 0) {
-                return usage_error();
-            }
-        } else if (is(name, L"-x") || is(name, L"--one-file-system")) {
-            settings.one_file_system = true;
-        } else if (is(name, L"-h") || is(name, L"--help")) {
-            print_usage();
-            return end_with(0);
-        } else if (is(name, L"-V") || is(name, L"--version")) {
-            print_version(argv[0]);
-            return end_with(0);
-        } else if (is(name, L"-p") || is(name, L"--parent")) {
-            // An empty parent would silently turn every entry into an absolute
-            // path below "/".
-            if (!take_value(is(name, L"-p"), value) || *value == L'\0') {
-                return usage_error();
-            }
-            settings.has_parent = true;
-            settings.parent = value;
-        } else {
+        const option* known = find_option(token->name);
+        if (known == nullptr) {
             // A file argument is the whole element: "date=2020-01-01" is a name.
             if (int status = file_argument(argv[index]); status != 0) {
                 return end_with(status);
             }
+            continue;
+        }
+        const wchar_t* value = nullptr;
+        if (known->takes_value &&
+            !take_value(args, token, index, is(token->name, known->short_name), value)) {
+            return usage_error();
+        }
+        if (pass_result outcome = known->action(settings, value, argv[0]); outcome.finished) {
+            return outcome;
         }
     }
     return {};
@@ -183,14 +246,17 @@ void print_usage() {
         L"database\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
-    print(L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
-          L"extension)\n");
+    print(
+        L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
+        L"extension)\n");
     print(L"                       TYPE is sfv, md5, sha1, sha256 or sha512\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
 }
 
-void print_version(const wchar_t* program) { print_banner(program); }
+void print_version(const wchar_t* program) {
+    print_banner(program);
+}
 
 int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.

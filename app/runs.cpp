@@ -67,6 +67,164 @@ void report_file_error(const wchar_t* path, int status) {
     print(L"%s: File error: %s\n", {path, status_message(status)});
 }
 
+// Puts the parent folder, with its separator, in front of where the entry
+// names go.
+int start_with_parent(const run_settings& settings, wchar_t* buffer, std::size_t& prefix) {
+    prefix = 0;
+    if (settings.has_parent) {
+        prefix = settings.parent.size();
+        const bool needs_separator = settings.parent.back() != L'/';
+        // Entry names need room after the prefix; a parent that leaves too little
+        // would have every entry fail or be cut short.
+        if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
+            print_error(L"Path is too long\n");
+            return korvane_status::path_error;
+        }
+        std::wmemcpy(buffer, settings.parent.c_str(), prefix);
+        if (needs_separator) {
+            buffer[prefix++] = L'/';
+        }
+    }
+    buffer[prefix] = L'\0';
+    return 0;
+}
+
+struct verification_tally {
+    int entries = 0;
+    int errors = 0;
+    int missing = 0;
+};
+
+constexpr std::size_t stored_digest_bytes = 128;
+
+// Entries are read ahead of the one reported and their files handed to the
+// workers; each keeps its own copy of its path and stored digest until its
+// result has been reported, in list order.
+struct pending_entry {
+    wchar_t path[path_buffer_units];
+    unsigned char digest[stored_digest_bytes];
+    bool hashed;
+};
+
+struct reading_ahead {
+    const run_settings& settings;
+    container& list;
+    file_jobs& jobs;
+    const verified_query& previously_verified;
+    wchar_t* buffer;
+    wchar_t* name;
+    int room;
+    std::size_t ring;
+    std::unique_ptr<pending_entry[]> pending;
+    std::size_t oldest = 0;
+    std::size_t queued = 0;
+    bool list_ended = false;
+    int list_error = 0;
+
+    reading_ahead(const run_settings& settings_, container& list_, file_jobs& jobs_,
+                  const verified_query& previously_verified_, wchar_t* buffer_, std::size_t prefix)
+        : settings(settings_),
+          list(list_),
+          jobs(jobs_),
+          previously_verified(previously_verified_),
+          buffer(buffer_),
+          name(buffer_ + prefix),
+          room(static_cast<int>(path_buffer_units - prefix)),
+          ring(jobs_.capacity()),
+          pending(new pending_entry[ring]) {}
+
+    // Refills the ring in batches, so that idle workers are woken for several
+    // files at once rather than for each one.
+    void top_up(verification_tally& tally) {
+        if (list_ended || queued - oldest > ring * 3 / 4) {
+            return;
+        }
+        while (!list_ended && queued - oldest < ring) {
+            read_entry(tally);
+        }
+        jobs.publish();
+    }
+
+    void read_entry(verification_tally& tally) {
+        unsigned char expected[stored_digest_bytes];
+        std::uint64_t size = 0;
+        int result = list.getNextFile(name, room, &size, expected);
+        if (result <= 0) {
+            list_ended = true;
+            list_error = result;
+            return;
+        }
+        resolve_windows_separators(buffer, name);
+        pending_entry& entry = pending[queued % ring];
+        std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
+        std::memcpy(entry.digest, expected, sizeof expected);
+        // Asked now, while the list stands at this entry.
+        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) == 0;
+        ++tally.entries;
+        if (entry.hashed) {
+            jobs.submit(entry.path);
+        }
+        ++queued;
+    }
+};
+
+// Reports the outcome of the oldest entry read; only a failure of the workers
+// themselves ends the run.
+int report_entry(const run_settings& settings, container& list, hasher& algorithm, file_jobs& jobs,
+                 const pending_entry& entry, std::size_t digest_size, verification_tally& tally) {
+    const wchar_t* path = entry.path;
+    if (!entry.hashed) {
+        if (!settings.quiet) {
+            print(L"%s: Previously verified Ok\n", {path});
+        }
+        list.setPreviouslyVerified(true);
+        return 0;
+    }
+    if (!jobs.usable()) {
+        report_processing_refused(path, korvane_status::unknown_error);
+        return korvane_status::unknown_error;
+    }
+    wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\r");
+    int status = jobs.oldest_status();
+    if (status != 0) {
+        if (status == korvane_status::file_not_found) {
+            ++tally.missing;
+        } else {
+            ++tally.errors;
+        }
+        report_file_error(path, status);
+        list.setPreviouslyVerified(false);
+    } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
+        if (!settings.quiet) {
+            print(L"%s: Ok                   \n", {path});
+        }
+        list.setPreviouslyVerified(true);
+    } else {
+        ++tally.errors;
+        print_mismatch(path, settings.type, algorithm, entry.digest, jobs.oldest_digest());
+        list.setPreviouslyVerified(false);
+    }
+    jobs.pop();
+    return 0;
+}
+
+int report_summary(const verification_tally& tally) {
+    print(L"%d files checked\n", {tally.entries});
+    if (tally.errors > 0) {
+        print(L"%d errors detected\n", {tally.errors});
+    }
+    if (tally.missing > 0) {
+        print(L"%d missing files detected\n", {tally.missing});
+    }
+    if (tally.errors > 0 || tally.missing > 0) {
+        return 1;
+    }
+    print(L"All files Ok\n");
+    if (static_cast<bool>((*config::instance())["addtag"])) {
+        platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
+    }
+    return 0;
+}
 }  // namespace
 
 int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
@@ -114,7 +272,8 @@ int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
             return status;
         }
         // An entry left out would pass the list off as complete.
-        status = add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time());
+        status =
+            add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time());
         if (status != 0) {
             print(L"Error adding file %s: %s\n", {path, status_message(status)});
             return status;
@@ -137,24 +296,13 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
                      expansion_state& state) {
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
-    if (settings.has_parent) {
-        prefix = settings.parent.size();
-        const bool needs_separator = settings.parent.back() != L'/';
-        // Entry names need room after the prefix; a parent that leaves too little
-        // would have every entry fail or be cut short.
-        if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
-            print_error(L"Path is too long\n");
-            return korvane_status::path_error;
-        }
-        std::wmemcpy(buffer, settings.parent.c_str(), prefix);
-        if (needs_separator) {
-            buffer[prefix++] = L'/';
-        }
+    int status = start_with_parent(settings, buffer, prefix);
+    if (status != 0) {
+        return status;
     }
-    buffer[prefix] = L'\0';
 
     const wchar_t* list_name = settings.checksum_file.c_str();
-    int status = list.open(list_name);
+    status = list.open(list_name);
     if (status != 0) {
         print_error(L"%s: %s\n", {list_name, status_message(status)});
         return status;
@@ -162,97 +310,27 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     // Remembered verifications hold only for the files they were earned on.
     list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
 
-    int entries = 0;
-    int errors = 0;
-    int missing = 0;
-    unsigned char expected[128];
-    std::uint64_t size = 0;
-    wchar_t* name = buffer + prefix;
-    const int room = static_cast<int>(path_buffer_units - prefix);
+    verification_tally tally;
     const auto digest_size = static_cast<std::size_t>(algorithm.hash_size());
-
-    // Entries are read ahead of the one reported and their files handed to
-    // the workers; each keeps its own copy of its path and stored digest until
-    // its result has been reported, in list order.
-    struct pending_entry {
-        wchar_t path[path_buffer_units];
-        unsigned char digest[sizeof expected];
-        bool hashed;
-    };
-    const std::size_t ring = jobs.capacity();
-    std::unique_ptr<pending_entry[]> pending(new pending_entry[ring]);
-    std::size_t oldest = 0;
-    std::size_t queued = 0;
-    bool list_ended = false;
-    int list_error = 0;
+    reading_ahead ahead(settings, list, jobs, previously_verified, buffer, prefix);
 
     for (;;) {
-        if (!list_ended && queued - oldest <= ring * 3 / 4) {
-            while (!list_ended && queued - oldest < ring) {
-                int result = list.getNextFile(name, room, &size, expected);
-                if (result <= 0) {
-                    list_ended = true;
-                    list_error = result;
-                    break;
-                }
-                resolve_windows_separators(buffer, name);
-                pending_entry& entry = pending[queued % ring];
-                std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
-                std::memcpy(entry.digest, expected, sizeof expected);
-                // Asked now, while the list stands at this entry.
-                entry.hashed = settings.doall || previously_verified(entries, entry.path) == 0;
-                ++entries;
-                if (entry.hashed) {
-                    jobs.submit(entry.path);
-                }
-                ++queued;
-            }
-            jobs.publish();
-        }
-        if (queued == oldest) {
+        ahead.top_up(tally);
+        if (ahead.queued == ahead.oldest) {
             break;
         }
-        pending_entry& entry = pending[oldest % ring];
-        ++oldest;
-        const wchar_t* path = entry.path;
-        if (!entry.hashed) {
-            if (!settings.quiet) {
-                print(L"%s: Previously verified Ok\n", {path});
-            }
-            list.setPreviouslyVerified(true);
-            continue;
-        }
-        if (!jobs.usable()) {
-            report_processing_refused(path, korvane_status::unknown_error);
-            return korvane_status::unknown_error;
-        }
-        wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\r");
-        status = jobs.oldest_status();
+        pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
+        ++ahead.oldest;
+        status = report_entry(settings, list, algorithm, jobs, entry, digest_size, tally);
         if (status != 0) {
-            if (status == korvane_status::file_not_found) {
-                ++missing;
-            } else {
-                ++errors;
-            }
-            report_file_error(path, status);
-            list.setPreviouslyVerified(false);
-        } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
-            if (!settings.quiet) {
-                print(L"%s: Ok                   \n", {path});
-            }
-            list.setPreviouslyVerified(true);
-        } else {
-            ++errors;
-            print_mismatch(path, settings.type, algorithm, entry.digest, jobs.oldest_digest());
-            list.setPreviouslyVerified(false);
+            return status;
         }
-        jobs.pop();
     }
-    if (list_error < 0) {
+    if (ahead.list_error < 0) {
         // A damaged list must not pass as verified: the entries behind the
         // bad line were never checked.
-        print(L"%s: %s\n", {list_name, status_message(list_error)});
-        ++errors;
+        print(L"%s: %s\n", {list_name, status_message(ahead.list_error)});
+        ++tally.errors;
     }
 
     status = list.close();
@@ -260,22 +338,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         // The verdicts stand; only the remembered marks could not be saved.
         print_error(L"%s: %s\n", {list_name, status_message(status)});
     }
-
-    print(L"%d files checked\n", {entries});
-    if (errors > 0) {
-        print(L"%d errors detected\n", {errors});
-    }
-    if (missing > 0) {
-        print(L"%d missing files detected\n", {missing});
-    }
-    if (errors > 0 || missing > 0) {
-        return 1;
-    }
-    print(L"All files Ok\n");
-    if (static_cast<bool>((*config::instance())["addtag"])) {
-        platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
-    }
-    return 0;
+    return report_summary(tally);
 }
 
 }  // namespace korvane::app
