@@ -218,7 +218,7 @@ class jobs_state::worker {
         if (!buffer) {
             buffer = allocate_aligned(reader::chunk_size);
             if (!buffer) {
-                return reader::io_error;
+                return reader::out_of_memory;  // the file itself may be perfectly readable
             }
         }
         std::uint64_t offset = 0;
