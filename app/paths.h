@@ -29,7 +29,7 @@ struct path_record {
 // Records come from blocks of 4096 slots; released slots are reused, and the
 // blocks are freed all at once.
 class path_pool {
-public:
+  public:
     path_pool() = default;
     ~path_pool() { free_all(); }
     path_pool(const path_pool&) = delete;
@@ -41,7 +41,7 @@ public:
     void release(path_record* record);
     void free_all();
 
-private:
+  private:
     static constexpr std::size_t block_slots = 4096;
     struct block {
         block* previous;

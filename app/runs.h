@@ -16,7 +16,7 @@ namespace korvane::app {
 // Adds a hashed file to the list being created, with the size and last write
 // time of the file as it was hashed.
 using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
-                                       std::uint64_t size, std::uint64_t write_time)>;
+                                      std::uint64_t size, std::uint64_t write_time)>;
 
 int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
                  const entry_adder& add_entry, expansion_state& state);

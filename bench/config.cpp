@@ -38,7 +38,11 @@ void load_keys(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * keys);
 }
-BENCHMARK(load_keys)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Repetitions(5)
+BENCHMARK(load_keys)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

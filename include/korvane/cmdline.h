@@ -6,9 +6,9 @@
 #include <korvane/export.h>
 
 class KORVANE_API cmdline {
-public:
+  public:
     class KORVANE_API arg {
-    public:
+      public:
         arg(const wchar_t* name_text, const wchar_t* value_text);
         ~arg();
         arg(const arg&) = delete;
@@ -28,7 +28,7 @@ public:
     // The first argument for null, otherwise `previous->next`.
     arg* get_next_arg(arg* previous) const;
 
-private:
+  private:
     arg* first = nullptr;
 };
 

@@ -95,7 +95,9 @@ int container::openStream(const wchar_t* path, bool writable) {
     return startStream(path, false, writable);
 }
 
-int container::createStream(const wchar_t* path) { return startStream(path, true, true); }
+int container::createStream(const wchar_t* path) {
+    return startStream(path, true, true);
+}
 
 int container::startStream(const wchar_t* path, bool create, bool writable) {
     delete file;

@@ -12,12 +12,14 @@ int run_entry(int argc, char** argv, int (*entry)(int, wchar_t**));
 }
 
 #if defined(_WIN32)
-#define KORVANE_DEFINE_ENTRY \
-    int wmain(int argc, wchar_t** argv) { return korvane_main(argc, argv); }
+#define KORVANE_DEFINE_ENTRY              \
+    int wmain(int argc, wchar_t** argv) { \
+        return korvane_main(argc, argv);  \
+    }
 #else
-#define KORVANE_DEFINE_ENTRY                                                \
-    int main(int argc, char** argv) {                                       \
-        return korvane::platform::run_entry(argc, argv, &korvane_main);     \
+#define KORVANE_DEFINE_ENTRY                                            \
+    int main(int argc, char** argv) {                                   \
+        return korvane::platform::run_entry(argc, argv, &korvane_main); \
     }
 #endif
 

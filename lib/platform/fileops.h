@@ -8,7 +8,7 @@
 
 namespace korvane::platform {
 
-int make_directory(const char* path);           // mode 0700 on POSIX
+int make_directory(const char* path);  // mode 0700 on POSIX
 int remove_file(const char* path);
 int rename_file(const char* from, const char* to);  // replaces `to` atomically where the OS can
 int make_directory(const wchar_t* path);

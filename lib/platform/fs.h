@@ -91,12 +91,12 @@ int last_error();
 void set_last_error(int value);
 
 // Error numbers the rest of korvane must recognise without OS headers.
-extern const int error_not_found;   // ENOENT
-extern const int error_io;          // EIO
-extern const int error_access;      // EACCES
-extern const int error_exists;      // EEXIST
-extern const int error_invalid;     // EINVAL
-extern const int error_no_memory;   // ENOMEM
+extern const int error_not_found;  // ENOENT
+extern const int error_io;         // EIO
+extern const int error_access;     // EACCES
+extern const int error_exists;     // EEXIST
+extern const int error_invalid;    // EINVAL
+extern const int error_no_memory;  // ENOMEM
 
 }  // namespace korvane::platform
 

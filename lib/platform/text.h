@@ -34,8 +34,12 @@ inline bool narrow(std::wstring_view text, std::string& out) {
 }
 
 // ASCII-only case folding: the library never depends on the locale.
-constexpr wchar_t ascii_lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c; }
-constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+constexpr wchar_t ascii_lower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c;
+}
+constexpr char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 }  // namespace korvane::platform
 

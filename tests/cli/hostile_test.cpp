@@ -10,7 +10,7 @@ using lines = std::vector<std::string>;
 using std::filesystem::perms;
 
 class Hostile : public cli_test {
-protected:
+  protected:
     void SetUp() override { dir.write("a", "abc"); }
     void need_unprivileged_user() {
         if (!can_drop_privileges()) {

@@ -7,7 +7,7 @@ namespace korvane::testing {
 namespace {
 
 class Interop : public cli_test {
-protected:
+  protected:
     void SetUp() override {
         KORVANE_SKIP_ON_WINDOWS("the other tools are driven through a POSIX shell");
         dir.write("a.txt", "abc");
@@ -46,12 +46,12 @@ TEST_F(Interop, Rhash) {
     auto md5_check = run({"rhash", "--skip-ok", "-c", "ours.md5"});
     EXPECT_EQ(md5_check.status, 0) << md5_check.out << md5_check.err;
 
-    ASSERT_EQ(run({"rhash", "--sfv", "-o", "theirs.sfv", "a.txt", "with space.bin", "sub/c"}).status,
-              0);
+    ASSERT_EQ(
+        run({"rhash", "--sfv", "-o", "theirs.sfv", "a.txt", "with space.bin", "sub/c"}).status, 0);
     auto ours_sfv = korvane({"-q", "theirs.sfv"});
     EXPECT_EQ(ours_sfv.status, 0) << ours_sfv.out;
-    ASSERT_EQ(run({"rhash", "--md5", "-o", "theirs.md5", "a.txt", "with space.bin", "sub/c"}).status,
-              0);
+    ASSERT_EQ(
+        run({"rhash", "--md5", "-o", "theirs.md5", "a.txt", "with space.bin", "sub/c"}).status, 0);
     auto ours_md5 = korvane({"-q", "theirs.md5"});
     EXPECT_EQ(ours_md5.status, 0) << ours_md5.out;
 }
@@ -65,8 +65,9 @@ TEST_F(Interop, Md5sum) {
     EXPECT_EQ(theirs_check.status, 0) << theirs_check.out << theirs_check.err;
 
     for (const char* mode : {"", "-b"}) {
-        auto made = run({"sh", "-c",
-                         std::string("md5sum ") + mode + " a.txt 'with space.bin' sub/c > theirs.md5"});
+        auto made =
+            run({"sh", "-c",
+                 std::string("md5sum ") + mode + " a.txt 'with space.bin' sub/c > theirs.md5"});
         ASSERT_EQ(made.status, 0);
         auto ours_check = korvane({"-q", "theirs.md5"});
         EXPECT_EQ(ours_check.status, 0) << mode << ours_check.out;

@@ -6,7 +6,7 @@ namespace korvane::testing {
 namespace {
 
 class Options : public cli_test {
-protected:
+  protected:
     void SetUp() override {
         dir.write("a", "abc");
         dir.write("b", "123456789");
@@ -55,18 +55,17 @@ TEST_F(Options, HelpAndVersionStopThePassWhereTheyStand) {
 }
 
 TEST_F(Options, MissingValuesAndBadTypesAreUsageErrors) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-c"},
-             {"--create", "out.sfv", "a"},
-             {"-t"},
-             {"--type", "md5", "a"},
-             {"-t", "crc", "a.sfv"},
-             {"--type=sha", "a"},
-             {"-t", "sha384", "a"},
-             {"-p"},
-             {"--parent", "dir", "x.sfv"},
-             {"-p=", "x.sfv"},
-             {"-p", "", "x.sfv"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-c"},
+                                                                  {"--create", "out.sfv", "a"},
+                                                                  {"-t"},
+                                                                  {"--type", "md5", "a"},
+                                                                  {"-t", "crc", "a.sfv"},
+                                                                  {"--type=sha", "a"},
+                                                                  {"-t", "sha384", "a"},
+                                                                  {"-p"},
+                                                                  {"--parent", "dir", "x.sfv"},
+                                                                  {"-p=", "x.sfv"},
+                                                                  {"-p", "", "x.sfv"}}) {
         auto r = korvane(args);
         EXPECT_EQ(r.status, exit_status(-8)) << args[0];
         EXPECT_EQ(r.out.rfind(usage_first_line, 0), 0u) << args[0];

@@ -146,8 +146,8 @@ TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
     std::filesystem::resize_file(dir / "big", 1ULL << 30);
     for (const char* signal : {"INT", "TERM", "HUP"}) {
         dir.write("out.sfv", old_list);
-        run({"timeout", "--foreground", "-s", signal, "0.15", KORVANE_BINARY, "-q", "-c",
-             "out.sfv", "a", "big"});
+        run({"timeout", "--foreground", "-s", signal, "0.15", KORVANE_BINARY, "-q", "-c", "out.sfv",
+             "a", "big"});
         EXPECT_EQ(dir.read("out.sfv"), old_list) << signal;
         EXPECT_EQ(leftovers(), lines{}) << signal;
     }
@@ -159,9 +159,10 @@ TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
         dir.write("many/" + name, "abc");
     }
     dir.write("out.sfv", old_list);
-    auto r = run({"sh", "-c",
-                  "(trap - XFSZ; ulimit -f 8; exec \"$0\" -q -r -c out.sfv many); echo \"ended $?\"",
-                  KORVANE_BINARY});
+    auto r =
+        run({"sh", "-c",
+             "(trap - XFSZ; ulimit -f 8; exec \"$0\" -q -r -c out.sfv many); echo \"ended $?\"",
+             KORVANE_BINARY});
     EXPECT_EQ(r.out, "ended 153\n") << "ended by SIGXFSZ";
     EXPECT_EQ(dir.read("out.sfv"), old_list);
     EXPECT_EQ(leftovers(), lines{});
@@ -266,7 +267,8 @@ TEST_F(Safety, ConcurrentFirstRunsAgreeOnOneSignature) {
         for (int i = 0; i < 12; ++i) {
             const std::string list = dir.read("l" + std::to_string(i) + ".sfv");
             EXPECT_NE(list.find(";K2-" + signature + "\r\n"), std::string::npos)
-                << "round " << round << ", list " << i << ":\n" << list;
+                << "round " << round << ", list " << i << ":\n"
+                << list;
         }
     }
 }
@@ -323,7 +325,8 @@ TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
     dir.write("copy/a", "abd");
     let_time_pass();
     ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
-    EXPECT_NE(dir.read("list.sfv").find(";K2-4711\r\n"), std::string::npos) << "the plain signature";
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711\r\n"), std::string::npos)
+        << "the plain signature";
     auto backup = korvane({"-p", "copy", "list.sfv"});
     EXPECT_EQ(backup.status, 1);
     EXPECT_EQ(backup.out.find("Previously verified"), std::string::npos) << backup.out;
@@ -461,8 +464,8 @@ TEST_F(Safety, HugeLinesAfterATagAreMovedInBoundedMemory) {
         }
         // 256 MiB of address space: holding the line whole would not fit.
         auto r = run({"sh", "-c", "ulimit -v 262144; exec \"$0\" -q list.sfv", KORVANE_BINARY});
-        EXPECT_NE(r.out.find("1 files checked"), std::string::npos) << c.what << ": " << r.out
-                                                                    << r.err;
+        EXPECT_NE(r.out.find("1 files checked"), std::string::npos)
+            << c.what << ": " << r.out << r.err;
         EXPECT_LT(r.peak_memory_kib, 64u * 1024u) << c.what;
         EXPECT_EQ(read_file(dir / "list.sfv").substr(0, 12), "a " + crc_abc + "\r\n") << c.what;
         EXPECT_EQ(leftovers(), lines{}) << c.what;

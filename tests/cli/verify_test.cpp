@@ -7,7 +7,7 @@ namespace korvane::testing {
 namespace {
 
 class Verify : public cli_test {
-protected:
+  protected:
     void SetUp() override {
         dir.write("a", "abc");
         dir.write("b", "123456789");
@@ -43,8 +43,9 @@ TEST_F(Verify, MissingFilesFailTheRun) {
     dir.write("list.sfv", "a " + crc_abc + "\r\nnothere 00000000\r\n");
     auto r = korvane({"-q", "list.sfv"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "nothere: File error: File not found\n2 files checked\n"
-                     "1 missing files detected\n");
+    EXPECT_EQ(r.out,
+              "nothere: File error: File not found\n2 files checked\n"
+              "1 missing files detected\n");
 
     dir.write("mixed.sfv", "a 00000000\r\nx1 00000000\r\nx2 00000000\r\n");
     auto mixed = korvane({"-q", "mixed.sfv"});
@@ -96,8 +97,9 @@ TEST_F(Verify, VerifiedEntriesAreSkippedUntilTheirFileChanges) {
     ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
     auto skipped = korvane({"list.sfv"});
     EXPECT_EQ(skipped.status, 0);
-    EXPECT_EQ(skipped.out, "a: Previously verified Ok\nb: Previously verified Ok\n"
-                           "2 files checked\nAll files Ok\n");
+    EXPECT_EQ(skipped.out,
+              "a: Previously verified Ok\nb: Previously verified Ok\n"
+              "2 files checked\nAll files Ok\n");
     // A changed file is hashed again, and a bad one loses its mark.
     dir.write("b", "changed");
     auto changed = korvane({"-q", "list.sfv"});

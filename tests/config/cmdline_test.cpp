@@ -33,8 +33,12 @@ std::vector<parsed> tokenize(std::vector<std::wstring> elements) {
     return out;
 }
 
-parsed plain(std::wstring name) { return {std::move(name), std::nullopt}; }
-parsed split(std::wstring name, std::wstring value) { return {std::move(name), std::move(value)}; }
+parsed plain(std::wstring name) {
+    return {std::move(name), std::nullopt};
+}
+parsed split(std::wstring name, std::wstring value) {
+    return {std::move(name), std::move(value)};
+}
 
 TEST(Cmdline, EmptyVectorGivesNoArguments) {
     wchar_t program[] = L"korvane";
@@ -46,10 +50,10 @@ TEST(Cmdline, EmptyVectorGivesNoArguments) {
 }
 
 TEST(Cmdline, SplitsAtTheFirstEqualsSignInVectorOrder) {
-    EXPECT_EQ(tokenize({L"-c", L"--create=list.sfv", L"a=b=c", L"a==b", L"a=", L"=b"}),
-              (std::vector<parsed>{plain(L"-c"), split(L"--create", L"list.sfv"),
-                                   split(L"a", L"b=c"), split(L"a", L"=b"), split(L"a", L""),
-                                   split(L"", L"b")}));
+    EXPECT_EQ(
+        tokenize({L"-c", L"--create=list.sfv", L"a=b=c", L"a==b", L"a=", L"=b"}),
+        (std::vector<parsed>{plain(L"-c"), split(L"--create", L"list.sfv"), split(L"a", L"b=c"),
+                             split(L"a", L"=b"), split(L"a", L""), split(L"", L"b")}));
 }
 
 TEST(Cmdline, TrimsOnlyTheBlanksNextToTheEqualsSign) {

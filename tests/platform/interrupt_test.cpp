@@ -7,7 +7,9 @@
 namespace {
 
 volatile std::sig_atomic_t delivered = 0;
-extern "C" void count_delivery(int) { delivered = delivered + 1; }
+extern "C" void count_delivery(int) {
+    delivered = delivered + 1;
+}
 
 TEST(InterruptDeferral, AnInterruptArrivesOnlyAfterTheGuardedWork) {
     auto* old = std::signal(SIGINT, count_delivery);
@@ -22,9 +24,7 @@ TEST(InterruptDeferral, AnInterruptArrivesOnlyAfterTheGuardedWork) {
         EXPECT_EQ(delivered, 0) << "still inside the outer guard";
     }
     EXPECT_EQ(delivered, 1);
-    {
-        korvane::platform::interrupt_deferral quiet;
-    }
+    { korvane::platform::interrupt_deferral quiet; }
     EXPECT_EQ(delivered, 1) << "nothing pending, nothing delivered";
     std::signal(SIGINT, old);
 }

@@ -57,9 +57,7 @@ TEST_F(Scale, ThreeHundredThousandEntriesWithTheTag) {
 // A sparse file past 4 GiB: sizes, offsets and progress must not wrap at 32 bits.
 TEST_F(Scale, AFileLargerThanFourGiB) {
     constexpr std::uintmax_t size = (std::uintmax_t{1} << 32) + 12345;
-    {
-        std::ofstream(dir / "big.bin");
-    }
+    { std::ofstream(dir / "big.bin"); }
     std::filesystem::resize_file(dir / "big.bin", size);
     // The same zeros, hashed here in pieces.
     crc expected;

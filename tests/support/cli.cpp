@@ -70,7 +70,9 @@ cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
     return {result.exit_status, result.out, result.err, result.peak_memory_kib};
 }
 
-void cli_test::let_time_pass() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
+void cli_test::let_time_pass() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+}
 
 void cli_test::write_config(const std::string& text) {
     std::filesystem::create_directories(config_dir() / "Korvane");

@@ -20,7 +20,7 @@ struct cli_result {
 };
 
 class cli_test : public ::testing::Test {
-protected:
+  protected:
     temp_dir dir;
     unsigned long long file_size_limit = 0;
     // Runs the program as an unprivileged user, so that permissions bite also
@@ -47,7 +47,9 @@ protected:
 std::string lf_line_ends(const std::string& text);
 
 // The status a shell sees for a negative exit status of the program.
-constexpr int exit_status(int status) { return status & 0xFF; }
+constexpr int exit_status(int status) {
+    return status & 0xFF;
+}
 
 }  // namespace korvane::testing
 

@@ -13,7 +13,7 @@ namespace korvane::testing {
 std::filesystem::path name_path(std::string_view name);
 
 class temp_dir {
-public:
+  public:
     temp_dir();
     ~temp_dir();
     temp_dir(const temp_dir&) = delete;
@@ -26,7 +26,7 @@ public:
     std::filesystem::path write(std::string_view name, std::string_view bytes) const;
     std::string read(std::string_view name) const;
 
-private:
+  private:
     std::filesystem::path root;
 };
 

@@ -67,7 +67,9 @@ void console_write(console_stream stream, std::wstring_view text) {
     }
 }
 
-void console_flush() { stdout_buffer().flush(); }
+void console_flush() {
+    stdout_buffer().flush();
+}
 
 bool console_is_terminal(console_stream stream) {
     return ::isatty(stream == console_stream::out ? STDOUT_FILENO : STDERR_FILENO) == 1;

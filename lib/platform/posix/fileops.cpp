@@ -15,8 +15,12 @@
 
 namespace korvane::platform {
 
-int make_directory(const char* path) { return ::mkdir(path, 0700) == 0 ? 0 : errno; }
-int remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
+int make_directory(const char* path) {
+    return ::mkdir(path, 0700) == 0 ? 0 : errno;
+}
+int remove_file(const char* path) {
+    return ::unlink(path) == 0 ? 0 : errno;
+}
 int rename_file(const char* from, const char* to) {
     if (injected_write_fault()) {
         errno = EIO;
@@ -130,7 +134,8 @@ int file_lock::acquire(const char* path) {
 
 int create_marker_file(const wchar_t* path) {
     return with_native(path, [](const char* p) {
-        int fd = ::open(p, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+        int fd =
+            ::open(p, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0) {
             return errno;
         }

@@ -24,8 +24,12 @@ const int error_exists = EEXIST;
 const int error_invalid = EINVAL;
 const int error_no_memory = ENOMEM;
 
-int last_error() { return errno; }
-void set_last_error(int value) { errno = value; }
+int last_error() {
+    return errno;
+}
+void set_last_error(int value) {
+    errno = value;
+}
 
 namespace posix {
 int to_native(const wchar_t* path, std::string& out) {
@@ -178,8 +182,8 @@ int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) try {
         return 0;
     }
     std::wstring dir = slash == std::wstring::npos ? std::wstring(L".")
-                       : slash == 0               ? std::wstring(L"/")
-                                                  : text.substr(0, slash);
+                       : slash == 0                ? std::wstring(L"/")
+                                                   : text.substr(0, slash);
     std::string native;
     if (int error = posix::to_native(dir.c_str(), native)) {
         return error;

@@ -17,7 +17,9 @@ volatile sig_atomic_t pending_signal = 0;
 struct sigaction previous[signal_count];
 std::atomic<int> depth{0};  // only the main thread defers, but nesting is allowed
 
-extern "C" void remember(int signal_number) { pending_signal = signal_number; }
+extern "C" void remember(int signal_number) {
+    pending_signal = signal_number;
+}
 
 }  // namespace
 
