@@ -303,66 +303,86 @@ class jobs_state::worker {
         aligned_buffer pieces = allocate_aligned(std::size_t{lane_piece} * lane_count);
         if (!pieces) {
             // No room for the pieces: one file at a time still works.
-            std::uint64_t sequence = 0;
-            while (owner.claim(sequence)) {
-                hash_one(owner.slot(sequence));
-                owner.finish(sequence);
-            }
+            hash_each_alone();
             return;
         }
         stream streams[korvane::md5mb::max_lanes];
         int active = 0;
         for (;;) {
-            // Take files while lanes are free; wait for one only when no file
-            // is left in the lanes.
-            while (active < lane_count) {
-                std::uint64_t sequence = 0;
-                const bool taken = active == 0 ? owner.claim(sequence) : owner.try_claim(sequence);
-                if (!taken) {
-                    break;
-                }
-                job& work = owner.slot(sequence);
-                platform::file_handle file = platform::invalid_file;
-                if (!open(work, file)) {
-                    owner.finish(sequence);
-                    continue;
-                }
-                // A large file alone, or one on a disk that seeks, goes the
-                // single-stream way with the reader beside it: one lane of
-                // many would be slower than the single-stream transform.
-                if (work.size > reader::chunk_size && active == 0 && owner.nothing_waiting()) {
-                    hash_alone(work, file);
-                    owner.finish(sequence);
-                    continue;
-                }
-                const int lane = lanes.attach();
-                if (lane < 0) {
-                    hash_alone(work, file);
-                    owner.finish(sequence);
-                    continue;
-                }
-                stream& s = streams[active++];
-                s = stream{
-                    sequence,  file,
-                    work.size, 0,
-                    0,         pieces.get() + static_cast<std::size_t>(lane) * lane_piece,
-                    0,         0,
-                    0,         lane,
-                    false,     work.size > reader::chunk_size && platform::on_rotational_disk(file),
-                    false};
-            }
+            fill_lanes(lanes, lane_count, pieces.get(), streams, active);
             if (active == 0) {
                 return;  // claim() said stop
             }
             if (owner.stopped()) {
-                for (int i = 0; i < active; ++i) {
-                    lanes.release(streams[i].lane);
-                    platform::close_file(streams[i].file);
-                    release_disk(streams[i]);
-                }
+                drop_streams(lanes, streams, active);
                 return;
             }
             step(lanes, streams, active);
+        }
+    }
+
+    void hash_each_alone() {
+        std::uint64_t sequence = 0;
+        while (owner.claim(sequence)) {
+            hash_one(owner.slot(sequence));
+            owner.finish(sequence);
+        }
+    }
+
+    // Takes files while lanes are free; waits for one only when no file is
+    // left in the lanes.
+    void fill_lanes(korvane::md5mb::md5_lanes& lanes, int lane_count, unsigned char* pieces,
+                    stream* streams, int& active) {
+        while (active < lane_count) {
+            std::uint64_t sequence = 0;
+            const bool taken = active == 0 ? owner.claim(sequence) : owner.try_claim(sequence);
+            if (!taken) {
+                return;
+            }
+            admit(lanes, pieces, streams, active, sequence);
+        }
+    }
+
+    // Opens a claimed file and gives it a lane, or hashes it on its own, or
+    // finishes it when it cannot be opened.
+    void admit(korvane::md5mb::md5_lanes& lanes, unsigned char* pieces, stream* streams,
+               int& active, std::uint64_t sequence) {
+        job& work = owner.slot(sequence);
+        platform::file_handle file = platform::invalid_file;
+        if (!open(work, file)) {
+            owner.finish(sequence);
+            return;
+        }
+        // A large file alone, or one on a disk that seeks, goes the
+        // single-stream way with the reader beside it: one lane of
+        // many would be slower than the single-stream transform.
+        if (work.size > reader::chunk_size && active == 0 && owner.nothing_waiting()) {
+            hash_alone(work, file);
+            owner.finish(sequence);
+            return;
+        }
+        const int lane = lanes.attach();
+        if (lane < 0) {
+            hash_alone(work, file);
+            owner.finish(sequence);
+            return;
+        }
+        stream& s = streams[active++];
+        s = stream{
+            sequence, file,  work.size,
+            0,        0,     pieces + static_cast<std::size_t>(lane) * lane_piece,
+            0,        0,     0,
+            lane,     false, work.size > reader::chunk_size && platform::on_rotational_disk(file),
+            false};
+    }
+
+    // The run stops: every stream in the lanes lets go of its lane, its file
+    // and the disk.
+    void drop_streams(korvane::md5mb::md5_lanes& lanes, stream* streams, int active) {
+        for (int i = 0; i < active; ++i) {
+            lanes.release(streams[i].lane);
+            platform::close_file(streams[i].file);
+            release_disk(streams[i]);
         }
     }
 
@@ -370,6 +390,27 @@ class jobs_state::worker {
     // the lanes over as many blocks as every stream with data has, and hands
     // out the digests that are ready.
     void step(korvane::md5mb::md5_lanes& lanes, stream* streams, int& active) {
+        refill(lanes, streams, active);
+
+        const unsigned char* data[korvane::md5mb::max_lanes] = {};
+        const std::size_t blocks = gather(streams, active, data);
+        if (blocks == 0 && !any_finishing(streams, active)) {
+            // Every file here waits for the disk that another large file has.
+            platform::wait_on_word(owner.large_read_busy, 1);
+            return;
+        }
+        std::uint32_t ready = blocks != 0 ? lanes.run(data, blocks) : lanes.flush();
+
+        advance(lanes, streams, active, data, blocks);
+        if (ready == 0) {
+            return;
+        }
+        hand_out(lanes, streams, active, ready);
+    }
+
+    // Reads the next piece of every stream that has used up its last one; a
+    // stream whose read fails ends with an error.
+    void refill(korvane::md5mb::md5_lanes& lanes, stream* streams, int& active) {
         for (int i = 0; i < active;) {
             stream& s = streams[i];
             if (s.finishing || s.used < s.filled) {
@@ -393,20 +434,28 @@ class jobs_state::worker {
                 end_stream(streams, active, i);
                 continue;
             }
-            s.read += length;
-            s.used = 0;
-            s.filled = length & ~63u;
-            if (s.read == s.size) {
-                s.tail = length - s.filled;
-                if (s.filled == 0) {
-                    lanes.finish(s.lane, s.buffer, s.tail);
-                    s.finishing = true;
-                }
-            }
+            take_piece(lanes, s, length);
             ++i;
         }
+    }
 
-        const unsigned char* data[korvane::md5mb::max_lanes] = {};
+    // A stream has read a piece of `length` bytes into its buffer.
+    static void take_piece(korvane::md5mb::md5_lanes& lanes, stream& s, std::uint32_t length) {
+        s.read += length;
+        s.used = 0;
+        s.filled = length & ~63u;
+        if (s.read == s.size) {
+            s.tail = length - s.filled;
+            if (s.filled == 0) {
+                lanes.finish(s.lane, s.buffer, s.tail);
+                s.finishing = true;
+            }
+        }
+    }
+
+    // Points every lane with data at its next block and returns how many
+    // blocks every one of them has (0 when none has data).
+    static std::size_t gather(const stream* streams, int active, const unsigned char** data) {
         std::size_t blocks = 0;
         for (int i = 0; i < active; ++i) {
             const stream& s = streams[i];
@@ -421,17 +470,21 @@ class jobs_state::worker {
                 data[s.lane] = s.buffer + s.used;
             }
         }
+        return blocks;
+    }
+
+    static bool any_finishing(const stream* streams, int active) {
         bool finishing = false;
         for (int i = 0; i < active; ++i) {
             finishing = finishing || streams[i].finishing;
         }
-        if (blocks == 0 && !finishing) {
-            // Every file here waits for the disk that another large file has.
-            platform::wait_on_word(owner.large_read_busy, 1);
-            return;
-        }
-        std::uint32_t ready = blocks != 0 ? lanes.run(data, blocks) : lanes.flush();
+        return finishing;
+    }
 
+    // Counts the blocks the lanes have just hashed; a stream whose file is
+    // all hashed but its tail goes on to finishing.
+    void advance(korvane::md5mb::md5_lanes& lanes, stream* streams, int active,
+                 const unsigned char* const* data, std::size_t blocks) {
         for (int i = 0; i < active; ++i) {
             stream& s = streams[i];
             if (s.finishing || data[s.lane] == nullptr) {
@@ -445,9 +498,11 @@ class jobs_state::worker {
                 s.finishing = true;
             }
         }
-        if (ready == 0) {
-            return;
-        }
+    }
+
+    // Hands out the digests of the lanes in `ready` and ends their streams.
+    void hand_out(korvane::md5mb::md5_lanes& lanes, stream* streams, int& active,
+                  std::uint32_t ready) {
         for (int i = 0; i < active;) {
             stream& s = streams[i];
             if (!s.finishing || (ready & (1u << s.lane)) == 0) {
