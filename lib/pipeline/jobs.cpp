@@ -554,16 +554,16 @@ class jobs_state::worker {
 
     hasher* choose_hasher(algorithm kind) {
         switch (kind) {
-        case algorithm::md5:
-            return &hashers.md5_hasher;
-        case algorithm::sha1:
-            return &hashers.sha1_hasher;
-        case algorithm::sha256:
-            return &hashers.sha256_hasher;
-        case algorithm::sha512:
-            return &hashers.sha512_hasher;
-        case algorithm::crc32:
-            break;
+            case algorithm::md5:
+                return &hashers.md5_hasher;
+            case algorithm::sha1:
+                return &hashers.sha1_hasher;
+            case algorithm::sha256:
+                return &hashers.sha256_hasher;
+            case algorithm::sha512:
+                return &hashers.sha512_hasher;
+            case algorithm::crc32:
+                break;
         }
         return &hashers.crc_hasher;
     }
