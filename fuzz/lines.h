@@ -34,6 +34,12 @@ inline std::vector<physical_line> split_lines(std::string_view text) {
     return lines;
 }
 
+// A line the readers see as empty. A lone CR at the very end of the file is
+// one: the carriage returns at the end of a line are dropped when it is read.
+inline bool is_blank_line(const physical_line& line) {
+    return line.content.empty() || (!line.has_end && line.content == "\r");
+}
+
 // ";K<digit>-": a line of a previously-verified tag of any version.
 inline bool is_tag_line(std::string_view content) {
     return content.size() >= 4 && content[0] == ';' && content[1] == 'K' && content[2] >= '0' &&

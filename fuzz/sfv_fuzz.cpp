@@ -81,7 +81,7 @@ void check_rewrite(std::string_view before, std::string_view after,
     std::vector<physical_line> old_kept;
     std::vector<physical_line> new_kept;
     for (const auto& line : old_lines) {
-        if (!line.content.empty() && !is_tag_line(line.content)) {
+        if (!is_blank_line(line) && !is_tag_line(line.content)) {
             old_kept.push_back(line);
         }
     }
@@ -91,7 +91,7 @@ void check_rewrite(std::string_view before, std::string_view after,
             first_tag = i;
             break;
         }
-        if (!new_lines[i].content.empty()) {
+        if (!is_blank_line(new_lines[i])) {
             new_kept.push_back(new_lines[i]);
         }
     }

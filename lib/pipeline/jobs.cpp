@@ -552,8 +552,8 @@ class jobs_state::worker {
         owner.finish(sequence);
     }
 
-    hasher* choose_hasher(algorithm kind) {
-        switch (kind) {
+    hasher* choose_hasher(algorithm wanted) {
+        switch (wanted) {
             case algorithm::md5:
                 return &hashers.md5_hasher;
             case algorithm::sha1:

@@ -34,8 +34,9 @@ class file_lock {
     int acquire(const char* path);
 
   private:
-    void* handle = nullptr;
-    int descriptor = -1;
+    // One of the two is used, depending on the platform.
+    [[maybe_unused]] void* handle = nullptr;
+    [[maybe_unused]] int descriptor = -1;
 };
 
 // Creates or empties an ordinary file without ever following a symbolic link or
