@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "expand.h"
 #include "frontend.h"
+#include "jobs.h"
 #include "support.h"
 
 using namespace korvane::fuzz;
@@ -61,30 +63,10 @@ token expected_token(const std::wstring& element) {
     return {name, value};
 }
 
-bool equal_ignoring_ascii_case(const std::wstring& a, const wchar_t* b) {
-    std::size_t length = std::wcslen(b);
-    if (a.size() != length) {
-        return false;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? a[i] + 32 : a[i];
-        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? b[i] + 32 : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The list type a name gives (extension, or a name such as SHA256SUMS), and
+// the word -t takes: the program's own tables, which their unit tests check.
 int extension_type(const std::wstring& name) {
-    std::size_t dot = name.rfind(L'.');
-    if (dot == std::wstring::npos) {
-        return -1;
-    }
-    std::wstring tail = name.substr(dot);
-    return equal_ignoring_ascii_case(tail, L".sfv")   ? 0
-           : equal_ignoring_ascii_case(tail, L".md5") ? 1
-                                                      : -1;
+    return korvane::app::type_from_name(name.c_str());
 }
 
 struct model_result {
@@ -129,14 +111,21 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             if (!value) {
                 return finish(-8);
             }
-            if (equal_ignoring_ascii_case(*value, L"sfv")) {
-                s.type = checksum_type::sfv;
-            } else if (equal_ignoring_ascii_case(*value, L"md5")) {
-                s.type = checksum_type::md5;
-            } else {
+            int type = korvane::app::type_from_word(value->c_str());
+            if (type == -1) {
                 return finish(-8);
             }
+            s.type = static_cast<checksum_type>(type);
             s.type_forced = true;
+        } else if (name == L"-j" || name == L"--jobs") {
+            auto value = take(name == L"-j");
+            if (!value) {
+                return finish(-8);
+            }
+            s.jobs = korvane::app::parse_jobs(value->c_str());
+            if (s.jobs == 0) {
+                return finish(-8);
+            }
         } else if (name == L"-r" || name == L"--recursive") {
             s.recursive = true;
         } else if (name == L"-q" || name == L"--quiet") {
@@ -167,8 +156,8 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
 bool same_settings(const run_settings& a, const run_settings& b) {
     return a.has_target == b.has_target && a.creation_target == b.creation_target &&
            a.has_parent == b.has_parent && a.parent == b.parent && a.type == b.type &&
-           a.type_forced == b.type_forced && a.recursive == b.recursive && a.quiet == b.quiet &&
-           a.doall == b.doall && a.one_file_system == b.one_file_system &&
+           a.type_forced == b.type_forced && a.jobs == b.jobs && a.recursive == b.recursive &&
+           a.quiet == b.quiet && a.doall == b.doall && a.one_file_system == b.one_file_system &&
            a.has_checksum_file == b.has_checksum_file;
 }
 

@@ -34,10 +34,10 @@ inline std::vector<physical_line> split_lines(std::string_view text) {
     return lines;
 }
 
-// A line the readers see as empty. A lone CR at the very end of the file is
-// one: the carriage returns at the end of a line are dropped when it is read.
+// A line the readers see as empty: nothing but carriage returns, since every
+// carriage return at the end of a line is dropped when it is read.
 inline bool is_blank_line(const physical_line& line) {
-    return line.content.empty() || (!line.has_end && line.content == "\r");
+    return line.content.find_first_not_of('\r') == std::string_view::npos;
 }
 
 // ";K<digit>-": a line of a previously-verified tag of any version.
