@@ -229,12 +229,12 @@ class ratio_reporter : public benchmark::ConsoleReporter {
     std::vector<std::pair<std::string, double>> medians_;
 };
 
-int work(const char* spec) {
-    const char* colon = std::strchr(spec, ':');
+int work(const char* request) {
+    const char* colon = std::strchr(request, ':');
     if (colon == nullptr) {
         return 2;
     }
-    const std::string way(spec, colon);
+    const std::string way(request, colon);
     const auto size = static_cast<std::size_t>(std::strtoull(colon + 1, nullptr, 10));
     const std::size_t total = 64u << 20;
     std::size_t done = 0;

@@ -127,8 +127,8 @@ int work(sha::algorithm a, sha::path p, long buffers) {
 }
 
 // --work=ALG:PATH:BUFFERS
-int run_work(const char* spec) {
-    const std::string s(spec);
+int run_work(const char* request) {
+    const std::string s(request);
     const auto c1 = s.find(':');
     const auto c2 = s.find(':', c1 == std::string::npos ? c1 : c1 + 1);
     if (c1 == std::string::npos || c2 == std::string::npos) {
@@ -153,7 +153,7 @@ int run_work(const char* spec) {
             return work<sha512hasher>(sha::algorithm::sha512, p, buffers);
         }
     }
-    std::fprintf(stderr, "unknown algorithm or path in %s\n", spec);
+    std::fprintf(stderr, "unknown algorithm or path in %s\n", request);
     return 2;
 }
 
