@@ -4,7 +4,6 @@
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,38 +82,6 @@ bool on_rotational_disk(file_handle file) {
         known.emplace_back(st.st_dev, rotational);
     }
     return rotational;
-}
-
-int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint64_t offset) {
-#if defined(RWF_NOWAIT)
-    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(file));
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (length != 0) {
-        iovec part{out, length};
-        ssize_t got = ::preadv2(fd, &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            // EAGAIN: not in memory; EOPNOTSUPP and the like: the kernel cannot
-            // tell, so the disk may well be involved.
-            return errno == EIO ? EIO : would_need_disk;
-        }
-        if (got == 0) {
-            return EIO;  // the file is shorter than its size said
-        }
-        out += got;
-        length -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return 0;
-#else
-    (void)file;
-    (void)buffer;
-    (void)length;
-    (void)offset;
-    return would_need_disk;
-#endif
 }
 
 }  // namespace korvane::platform

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
+#include "platform/cpu.h"
 #include "platform/posix/native.h"
 
 namespace korvane::platform {
@@ -19,6 +21,31 @@ int descriptor(file_handle file) {
 
 file_handle handle(int fd) {
     return reinterpret_cast<file_handle>(static_cast<std::intptr_t>(fd));
+}
+
+// Reads `length` bytes at `offset` through `read_some` (a pread-like call),
+// going on after short reads and interruptions. A failing call's errno goes
+// through `failure`; a file that ends early is EIO.
+template <typename ReadSome, typename Failure>
+int read_all(void* buffer, std::size_t length, std::uint64_t offset, ReadSome read_some,
+             Failure failure) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (length != 0) {
+        ssize_t got = read_some(out, length, offset);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return failure(errno);
+        }
+        if (got == 0) {
+            return EIO;  // the file is shorter than its size said
+        }
+        out += got;
+        length -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -72,23 +99,34 @@ void advise_sequential(file_handle file) {
 }
 
 int read_exact(file_handle file, void* buffer, std::size_t length, std::uint64_t offset) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (length != 0) {
-        ssize_t got = ::pread(descriptor(file), out, length, static_cast<off_t>(offset));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno != 0 ? errno : EIO;
-        }
-        if (got == 0) {
-            return EIO;  // the file is shorter than its size said
-        }
-        out += got;
-        length -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return 0;
+    const int fd = descriptor(file);
+    return read_all(
+        buffer, length, offset,
+        [fd](unsigned char* out, std::size_t count, std::uint64_t at) {
+            return ::pread(fd, out, count, static_cast<off_t>(at));
+        },
+        [](int error) { return error != 0 ? error : EIO; });
+}
+
+int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint64_t offset) {
+#if defined(RWF_NOWAIT)
+    const int fd = descriptor(file);
+    return read_all(
+        buffer, length, offset,
+        [fd](unsigned char* out, std::size_t count, std::uint64_t at) {
+            iovec part{out, count};
+            return ::preadv2(fd, &part, 1, static_cast<off_t>(at), RWF_NOWAIT);
+        },
+        // EAGAIN: not in memory; EOPNOTSUPP and the like: the kernel cannot
+        // tell, so the disk may well be involved.
+        [](int error) { return error == EIO ? EIO : would_need_disk; });
+#else
+    (void)file;
+    (void)buffer;
+    (void)length;
+    (void)offset;
+    return would_need_disk;
+#endif
 }
 
 }  // namespace korvane::platform
