@@ -252,8 +252,10 @@ class jobs_state::worker {
 
     int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
         // On a disk that seeks, two large files read at once would cost far
-        // more than they overlap; small files still go alongside.
-        const bool exclusive = platform::on_rotational_disk(file);
+        // more than they overlap; small files still go alongside. A file the
+        // OS holds in memory already needs no disk at all.
+        const bool exclusive =
+            platform::on_rotational_disk(file) && !platform::all_in_memory(file, size);
         if (exclusive) {
             while (owner.large_read_busy.exchange(1) != 0) {
                 if (owner.stopped()) {

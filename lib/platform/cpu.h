@@ -26,6 +26,11 @@ bool on_rotational_disk(file_handle file);
 constexpr int would_need_disk = -1;
 int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint64_t offset);
 
+// True when every byte of the first `size` bytes of the file is in memory
+// already, so that reading it all makes no disk seek. False when some part is
+// not, or when the OS cannot tell.
+bool all_in_memory(file_handle file, std::uint64_t size);
+
 }  // namespace korvane::platform
 
 #endif

@@ -1,11 +1,15 @@
 #include "platform/file_read.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "platform/cpu.h"
@@ -127,6 +131,41 @@ int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint
     (void)offset;
     return would_need_disk;
 #endif
+}
+
+bool all_in_memory(file_handle file, std::uint64_t size) {
+    // The file is looked at through a mapping a window at a time: the
+    // residency vector stays small whatever the file's size, and the look
+    // stops at the first page that is not in memory.
+    constexpr std::uint64_t window = 64u << 20;
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    if (page == 0 || page > window) {
+        return false;
+    }
+    std::unique_ptr<unsigned char[]> resident(new (std::nothrow) unsigned char[window / page]);
+    if (!resident) {
+        return false;
+    }
+    for (std::uint64_t offset = 0; offset < size; offset += window) {
+        const auto length = static_cast<std::size_t>(std::min(window, size - offset));
+        void* view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, descriptor(file),
+                            static_cast<off_t>(offset));
+        if (view == MAP_FAILED) {
+            return false;
+        }
+        const bool looked = ::mincore(view, length, resident.get()) == 0;
+        ::munmap(view, length);
+        if (!looked) {
+            return false;
+        }
+        const std::size_t pages = (length + page - 1) / page;
+        for (std::size_t i = 0; i < pages; ++i) {
+            if ((resident[i] & 1) == 0) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace korvane::platform

@@ -87,4 +87,8 @@ int read_if_cached(file_handle, void*, std::size_t, std::uint64_t) {
     return would_need_disk;
 }
 
+bool all_in_memory(file_handle, std::uint64_t) {
+    return false;  // no cheap way to ask: the disk rule stays on
+}
+
 }  // namespace korvane::platform
