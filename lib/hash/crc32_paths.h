@@ -58,6 +58,11 @@ std::uint32_t update(std::uint32_t reg, const unsigned char* data, std::size_t l
 std::uint32_t update_reference(std::uint32_t reg, const unsigned char* data, std::size_t length);
 std::uint32_t update_slicing16(std::uint32_t reg, const unsigned char* data, std::size_t length);
 
+// The CRC-32 of two pieces one after the other, from the CRC-32 of each
+// (finished values, as crc::hash gives them) and the length of the second:
+// lets two threads hash the two halves of one file.
+std::uint32_t combine(std::uint32_t first, std::uint32_t second, std::uint64_t second_length);
+
 }  // namespace korvane::crc32
 
 #endif

@@ -100,3 +100,47 @@ std::uint32_t update_slicing16(std::uint32_t reg, const unsigned char* data, std
 }
 
 }  // namespace korvane::crc32
+
+namespace korvane::crc32 {
+namespace {
+
+// Polynomials modulo the CRC-32 polynomial, in the reflected order the
+// register uses: bit 31 holds the coefficient of x^0, bit 0 that of x^31.
+constexpr std::uint32_t reflected_polynomial = 0xEDB88320u;
+constexpr std::uint32_t x_to_the_0 = 0x80000000u;
+
+// a * b modulo the polynomial: b times x^k is summed for every term x^k of a.
+std::uint32_t multiply(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t product = 0;
+    for (std::uint32_t term = x_to_the_0; term != 0; term >>= 1) {
+        if ((a & term) != 0) {
+            product ^= b;
+        }
+        b = (b & 1) != 0 ? (b >> 1) ^ reflected_polynomial : b >> 1;  // b * x
+    }
+    return product;
+}
+
+// x^(8 * bytes) modulo the polynomial, by squaring.
+std::uint32_t shift_for(std::uint64_t bytes) {
+    std::uint32_t result = x_to_the_0;
+    std::uint32_t power = x_to_the_0 >> 8;  // x^8: one byte
+    for (; bytes != 0; bytes >>= 1) {
+        if ((bytes & 1) != 0) {
+            result = multiply(result, power);
+        }
+        power = multiply(power, power);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::uint32_t combine(std::uint32_t first, std::uint32_t second, std::uint64_t second_length) {
+    // Appending n bytes moves the first piece's value n bytes further along
+    // (a product with x^(8n)); the second piece's own value, preset and final
+    // inversion included, then adds on.
+    return multiply(shift_for(second_length), first) ^ second;
+}
+
+}  // namespace korvane::crc32
