@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "hash/crc32_paths.h"
 #include "hash/md5_lanes.h"
 #include "platform/cpu.h"
 #include "platform/file_read.h"
@@ -45,6 +46,11 @@ aligned_buffer allocate_aligned(std::size_t size) {
 // Bytes of each file read per turn when files go through the MD5 lanes: the
 // pieces of all lanes stay in the CPU caches together.
 constexpr std::uint32_t lane_piece = 64 * 1024;
+
+// A CRC file at least this large, alone in flight while a core is free, is
+// hashed as two halves on two threads; below it the hand-over would cost more
+// than the second core gains.
+constexpr std::uint64_t split_threshold = 8u << 20;
 
 }  // namespace
 
@@ -102,6 +108,127 @@ struct jobs_state {
     void* owner_event = nullptr;
     // On a disk that seeks, only one large file is read at a time.
     std::atomic<std::uint32_t> large_read_busy{0};
+    const int cpus = platform::usable_cpu_count();
+};
+
+// The back half of one large CRC file, read and hashed on a thread of its own
+// while the worker does the front half: CRC-32 values of two pieces combine,
+// so a large file alone keeps two cores busy.
+class half_hasher {
+  public:
+    explicit half_hasher(const jobs_state& jobs) : owner(jobs) {}
+    ~half_hasher() {
+        if (handle != nullptr) {
+            phase.store(quit);
+            platform::wake_word(phase);
+            platform::thread_join(handle);
+        }
+    }
+    half_hasher(const half_hasher&) = delete;
+    half_hasher& operator=(const half_hasher&) = delete;
+
+    // Makes the thread and its buffer on first use; false when either cannot
+    // be had (the file is then hashed in one piece).
+    bool ready() {
+        if (handle != nullptr) {
+            return true;
+        }
+        buffer.reset(static_cast<unsigned char*>(
+            ::operator new(reader::chunk_size, std::align_val_t(4096), std::nothrow)));
+        if (!buffer) {
+            return false;
+        }
+        handle = platform::thread_create(&entry, this);
+        return handle != nullptr;
+    }
+
+    // Hashes `length` bytes of `file` from `offset` on.
+    void start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_) {
+        file = file_;
+        offset = offset_;
+        length = length_;
+        error = 0;
+        cancelled.store(0, std::memory_order_relaxed);
+        hashed.store(0, std::memory_order_relaxed);
+        phase.store(working);
+        platform::wake_word(phase);
+    }
+
+    // Bytes hashed so far, for the progress of the file.
+    std::uint64_t bytes_hashed() const { return hashed.load(std::memory_order_relaxed); }
+
+    // Waits until the half is done and gives its error number (0 when the
+    // CRC-32 in `value` is that of the half). With `cancel`, the thread stops
+    // at its next chunk. After this the file is the caller's again.
+    int finish(bool cancel, std::uint32_t& value) {
+        if (cancel) {
+            cancelled.store(1);
+        }
+        for (std::uint32_t now = phase.load(); now == working; now = phase.load()) {
+            platform::wait_on_word(phase, now);
+        }
+        value = result;
+        return error;
+    }
+
+  private:
+    static constexpr std::uint32_t idle = 0, working = 1, done = 2, quit = 3;
+
+    struct aligned_delete {
+        void operator()(unsigned char* p) const { ::operator delete(p, std::align_val_t(4096)); }
+    };
+
+    static void entry(void* self) { static_cast<half_hasher*>(self)->run(); }
+
+    void run() {
+        for (;;) {
+            std::uint32_t now = phase.load();
+            if (now == quit) {
+                return;
+            }
+            if (now != working) {
+                platform::wait_on_word(phase, now);
+                continue;
+            }
+            error = hash_half();
+            phase.store(done);
+            platform::wake_word(phase);
+        }
+    }
+
+    int hash_half() {
+        crc half;
+        half.init();
+        for (std::uint64_t done_bytes = 0; done_bytes < length;) {
+            if (cancelled.load(std::memory_order_relaxed) != 0 || owner.stopped()) {
+                return reader::io_error;
+            }
+            const auto piece = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(length - done_bytes, reader::chunk_size));
+            if (platform::read_exact(file, buffer.get(), piece, offset + done_bytes) != 0) {
+                return reader::io_error;
+            }
+            half.update(buffer.get(), piece);
+            done_bytes += piece;
+            hashed.store(done_bytes, std::memory_order_relaxed);
+        }
+        half.finalize();
+        std::memcpy(&result, half.hash(), sizeof result);
+        return 0;
+    }
+
+    const jobs_state& owner;
+    std::unique_ptr<unsigned char, aligned_delete> buffer;
+    void* handle = nullptr;
+    std::atomic<std::uint32_t> phase{idle};
+    std::atomic<std::uint32_t> cancelled{0};
+    std::atomic<std::uint64_t> hashed{0};
+    // Written by the thread while working, read by the worker once done.
+    platform::file_handle file = platform::invalid_file;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    int error = 0;
+    std::uint32_t result = 0;
 };
 
 // One worker thread with its own hasher, its own buffer for files of one chunk
@@ -190,6 +317,10 @@ class jobs_state::worker {
     // Hashes an open file with the worker's own hasher and closes it.
     void hash_alone(job& work, platform::file_handle file) {
         const std::uint64_t size = work.size;
+        if (worth_splitting(file, size)) {
+            hash_split(work, file);
+            return;
+        }
         algorithm_in_use->init();
         int failed = 0;
         if (size == 0) {
@@ -215,6 +346,13 @@ class jobs_state::worker {
     }
 
     int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
+        return hash_range(work, file, size, nullptr);
+    }
+
+    // Hashes the first `end` bytes of the file; the progress shown also counts
+    // what `back_half` has hashed of the rest.
+    int hash_range(job& work, platform::file_handle file, std::uint64_t end,
+                   const half_hasher* back_half) {
         if (!buffer) {
             buffer = allocate_aligned(reader::chunk_size);
             if (!buffer) {
@@ -222,21 +360,67 @@ class jobs_state::worker {
             }
         }
         std::uint64_t offset = 0;
-        while (offset < size) {
+        while (offset < end) {
             auto length = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(size - offset, reader::chunk_size));
+                std::min<std::uint64_t>(end - offset, reader::chunk_size));
             if (platform::read_exact(file, buffer.get(), length, offset) != 0) {
                 // Shrunk, vanished or unreadable: the caller sees a read error.
                 return reader::io_error;
             }
             algorithm_in_use->update(buffer.get(), length);
             offset += length;
-            set_progress(work, offset, size);
+            const std::uint64_t other = back_half != nullptr ? back_half->bytes_hashed() : 0;
+            set_progress(work, offset + other, work.size);
             if (owner.stopped()) {
                 return reader::io_error;  // nobody will look at this result
             }
         }
         return 0;
+    }
+
+    // A large CRC file is split when nothing else waits for the cores: no file
+    // is left to take and no other worker is busy. Never on a disk that
+    // seeks, where two places read at once would make the heads jump.
+    bool worth_splitting(platform::file_handle file, std::uint64_t size) {
+        if (owner.kind != algorithm::crc32 || size < split_threshold || owner.cpus < 2 ||
+            !owner.nothing_waiting()) {
+            return false;
+        }
+        const auto idle_workers = static_cast<int>(owner.sleeping_workers.load());
+        if (owner.started_workers > 1 && idle_workers == 0) {
+            return false;
+        }
+        if (platform::on_rotational_disk(file) && !platform::all_in_memory(file, size)) {
+            return false;
+        }
+        if (!other_half) {
+            other_half.reset(new (std::nothrow) half_hasher(owner));
+        }
+        return other_half && other_half->ready();
+    }
+
+    // Hashes the front half here and the back half on the other thread, then
+    // puts the two CRC values together; closes the file.
+    void hash_split(job& work, platform::file_handle file) {
+        const std::uint64_t size = work.size;
+        // Halves on chunk boundaries keep every read aligned.
+        const std::uint64_t middle = (size / 2) & ~std::uint64_t{reader::chunk_size - 1};
+        other_half->start(file, middle, size - middle);
+        algorithm_in_use->init();
+        const int failed = hash_range(work, file, middle, other_half.get());
+        std::uint32_t back = 0;
+        const int other_failed = other_half->finish(failed != 0, back);
+        platform::close_file(file);
+        if (failed != 0 || other_failed != 0) {
+            work.status = status_from_errno(failed != 0 ? failed : other_failed);
+            return;
+        }
+        algorithm_in_use->finalize();
+        std::uint32_t front = 0;
+        std::memcpy(&front, algorithm_in_use->hash(), sizeof front);
+        const std::uint32_t whole = korvane::crc32::combine(front, back, size - middle);
+        std::memcpy(work.digest, &whole, sizeof whole);
+        work.percent.store(100, std::memory_order_relaxed);
     }
 
     bool reader_ready() {
@@ -581,6 +765,7 @@ class jobs_state::worker {
     hasher* algorithm_in_use = nullptr;
     aligned_buffer buffer;
     std::unique_ptr<reader> file_reader;
+    std::unique_ptr<half_hasher> other_half;
     void* handle = nullptr;
 };
 

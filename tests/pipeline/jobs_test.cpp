@@ -170,6 +170,47 @@ TEST_P(FileJobs, AWaitWithATimeLimitReturnsOnlyOnceTheOldestIsDone) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4), crc_of(bytes));
 }
 
+TEST_P(FileJobs, ALargeCrcFileAloneGivesTheSameDigestHoweverItIsShared) {
+    // Alone in flight with a core to spare, a large CRC file is hashed in two
+    // halves at once: sizes at and around that threshold, halves that end
+    // inside a chunk, and progress that only ever rises to 100.
+    const std::uint32_t chunk = reader::chunk_size;
+    const std::size_t threshold = 8u << 20;
+    for (std::size_t size : {threshold - 1, threshold, threshold + 1, threshold + 3 * chunk + 7,
+                             3 * threshold + chunk / 2}) {
+        const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
+        dir.write("large", bytes);
+        const std::wstring path = (dir / "large").wstring();
+        file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
+        jobs.submit(path.c_str());
+        jobs.publish();
+        int shown = 0;
+        while (!jobs.wait_oldest(1)) {
+            const int percent = jobs.oldest_percent();
+            EXPECT_GE(percent, shown);
+            EXPECT_LE(percent, 100);
+            shown = percent;
+        }
+        EXPECT_EQ(jobs.oldest_status(), 0) << size;
+        EXPECT_EQ(jobs.oldest_percent(), 100);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4),
+                  crc_of(bytes))
+            << size;
+    }
+
+    // Going away while both halves are being read ends both threads.
+    dir.write("larger", random_bytes(64u << 20, 4));
+    const std::wstring larger = (dir / "larger").wstring();
+    for (int waits = 0; waits < 3; ++waits) {
+        file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
+        jobs.submit(larger.c_str());
+        jobs.publish();
+        for (int i = 0; i < waits; ++i) {
+            (void)jobs.wait_oldest(1);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Workers, FileJobs, ::testing::Values(1, 3));
 
 }  // namespace
