@@ -101,6 +101,8 @@ struct jobs_state {
     // Workers sleep on this word when nothing is left to take.
     std::atomic<std::uint32_t> work_generation{0};
     std::atomic<std::uint32_t> sleeping_workers{0};
+    // Workers hashing a file one at a time right now.
+    std::atomic<std::uint32_t> busy_workers{0};
     // The owner sleeps until the file `owner_target` is done: a file some way
     // past the oldest, so that one wake-up covers several results.
     std::atomic<std::uint64_t> owner_target{0};
@@ -279,11 +281,7 @@ class jobs_state::worker {
             korvane::md5mb::active_path() != korvane::md5mb::path::single) {
             run_lanes();
         } else {
-            std::uint64_t sequence = 0;
-            while (owner.claim(sequence)) {
-                hash_one(owner.slot(sequence));
-                owner.finish(sequence);
-            }
+            hash_each_alone();
         }
         if (file_reader) {
             file_reader->shutdown();
@@ -379,16 +377,15 @@ class jobs_state::worker {
     }
 
     // A large CRC file is split when nothing else waits for the cores: no file
-    // is left to take and no other worker is busy. Never on a disk that
+    // is left to take and no other worker hashes one. Never on a disk that
     // seeks, where two places read at once would make the heads jump.
     bool worth_splitting(platform::file_handle file, std::uint64_t size) {
         if (owner.kind != algorithm::crc32 || size < split_threshold || owner.cpus < 2 ||
             !owner.nothing_waiting()) {
             return false;
         }
-        const auto idle_workers = static_cast<int>(owner.sleeping_workers.load());
-        if (owner.started_workers > 1 && idle_workers == 0) {
-            return false;
+        if (owner.busy_workers.load() > 1) {
+            return false;  // another file keeps the other cores busy already
         }
         if (platform::on_rotational_disk(file) && !platform::all_in_memory(file, size)) {
             return false;
@@ -510,7 +507,9 @@ class jobs_state::worker {
     void hash_each_alone() {
         std::uint64_t sequence = 0;
         while (owner.claim(sequence)) {
+            owner.busy_workers.fetch_add(1);
             hash_one(owner.slot(sequence));
+            owner.busy_workers.fetch_sub(1);
             owner.finish(sequence);
         }
     }
