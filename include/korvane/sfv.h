@@ -8,6 +8,10 @@
 #include <korvane/container.h>
 #include <korvane/export.h>
 
+namespace korvane::detail {
+class settings_source;
+}
+
 class KORVANE_API sfv : public container {
   public:
     sfv();
@@ -31,9 +35,18 @@ class KORVANE_API sfv : public container {
     static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
 
   protected:
+    // open, create and close with the settings taken from `settings` instead
+    // of the user's configuration store.
+    int open(const wchar_t* path, korvane::detail::settings_source& settings);
+    int create(const wchar_t* path, korvane::detail::settings_source& settings);
+    int close(korvane::detail::settings_source& settings);
+
     void resetTag();
+    // Both with the configuration store's settings.
     void readTag();
     int writeTag();
+    void readTag(korvane::detail::settings_source& settings);
+    int writeTag(korvane::detail::settings_source& settings);
     // Drops a tag written by a run whose names resolved against another folder.
     void settleTagFolder();
 

@@ -1,4 +1,3 @@
-#include <korvane/config.h>
 #include <korvane/sfv.h>
 #include <korvane/status.h>
 #include <korvane/version.h>
@@ -8,6 +7,7 @@
 
 #include "formats/lines.h"
 #include "formats/list_lines.h"
+#include "formats/settings.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
 
@@ -106,6 +106,11 @@ void sfv::resetTag() {
 }
 
 int sfv::create(const wchar_t* path) {
+    korvane::detail::store_settings store;
+    return create(path, store);
+}
+
+int sfv::create(const wchar_t* path, korvane::detail::settings_source& settings) {
     resetTag();
     int status = createStream(path);
     if (status != 0) {
@@ -114,7 +119,7 @@ int sfv::create(const wchar_t* path) {
     creating = 1;
     freeEntries();
     std::string version = g_version;
-    bool compatible = static_cast<bool>((*config::instance())["win-sfv_compatibile"]);
+    bool compatible = settings.current().compatible_header;
     std::string maker = compatible ? "WIN-SFV32 v1.1a (Korvane " + version + " Compatibility Mode)"
                                    : "Korvane " + version;
     status = writeHeader(korvane::detail::header_line(maker).c_str());
@@ -156,11 +161,16 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
 }
 
 int sfv::close() {
+    korvane::detail::store_settings store;
+    return close(store);
+}
+
+int sfv::close(korvane::detail::settings_source& settings) {
     if (file == nullptr) {
         return 0;
     }
     if (creating == 0) {
-        return writeTag();
+        return writeTag(settings);
     }
     // Comment lines first, then entry lines, as other tools expect.
     return commitEntries(2, [](const file_entry& entry, int pass, std::string& out) {
@@ -196,13 +206,18 @@ int sfv::close() {
 }
 
 int sfv::open(const wchar_t* path) {
+    korvane::detail::store_settings store;
+    return open(path, store);
+}
+
+int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
     resetTag();
     creating = 0;
     int status = openStream(path, false);
     if (status != 0) {
         return status;
     }
-    readTag();
+    readTag(settings);
     status = file->seek(0);
     if (status != 0) {
         delete file;

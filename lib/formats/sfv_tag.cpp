@@ -1,7 +1,6 @@
 // The previously-verified tag: comment lines at the end of an SFV file that
 // hold one bit per entry, tied to this installation's signature and stamped
 // with the time of the run that wrote them.
-#include <korvane/config.h>
 #include <korvane/sfv.h>
 #include <korvane/status.h>
 
@@ -10,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "config/config_internal.h"
 #include "formats/base64.h"
+#include "formats/settings.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
 #include "platform/clock.h"
@@ -157,25 +156,24 @@ int next_content_line(korvane::detail::checksum_stream& stream, raw_line& line, 
     }
 }
 
-// The installation's signature, made and stored on the first run. False when
-// no tag may be trusted or written: the folder is not private, or the
-// signature could not be kept.
-bool ready_signature(config& store) {
-    // A signature in a folder others may change could be theirs: no tag is
-    // trusted or written then.
-    if (!config_access::folder_is_private()) {
+// The installation's signature, made and kept on the first run, in
+// `settings`. False when no tag may be trusted or written: the signature
+// could be someone else's, or could not be kept.
+bool ready_signature(korvane::detail::settings_source& source,
+                     korvane::detail::list_settings& settings) {
+    if (!source.signature_trusted()) {
         return false;
     }
-    if (!store.has_key("signature")) {
+    if (!settings.signature) {
         auto low = static_cast<unsigned long>(korvane::platform::system_time_ticks() & 0xFFFFFFFFU);
-        std::string generated = std::to_string(low);
-        // Of several first runs at once, the first to store its signature
+        // Of several first runs at once, the first to keep its signature
         // wins; the others take that one before they write any tag.
-        if (!config_access::set_unless_present("Signature", generated.c_str()) ||
-            !store.has_key("signature")) {
+        if (!source.remember_signature(std::to_string(low))) {
             // A tag under a signature that was never kept could never match.
             return false;
         }
+        settings = source.current();
+        return settings.signature.has_value();
     }
     return true;
 }
@@ -366,14 +364,18 @@ int rewrite_through_copy(korvane::detail::checksum_stream& list, const tag_place
 }  // namespace
 
 void sfv::readTag() {
-    config& store = *config::instance();
-    if (!ready_signature(store)) {
+    korvane::detail::store_settings store;
+    readTag(store);
+}
+
+void sfv::readTag(korvane::detail::settings_source& source) {
+    korvane::detail::list_settings settings = source.current();
+    if (!ready_signature(source, settings)) {
         tag_disabled = true;
         return;
     }
-    const char* signature_text = store["signature"];
-    std::string signature = signature_text != nullptr ? signature_text : "";
-    std::uint64_t duration = korvane::detail::expiry_ticks(store["expiretime"]);
+    const std::string& signature = *settings.signature;
+    std::uint64_t duration = settings.expiry;
     std::uint64_t now = korvane::platform::system_time_ticks();
     stamp_time = now > stamp_margin ? now - stamp_margin : 0;
 
@@ -484,6 +486,11 @@ int sfv::setPreviouslyVerified(bool verified) {
 }
 
 int sfv::writeTag() {
+    korvane::detail::store_settings store;
+    return writeTag(store);
+}
+
+int sfv::writeTag(korvane::detail::settings_source& source) {
     auto finish = [this](int status) {
         int closed = file->close();
         delete file;
@@ -491,9 +498,11 @@ int sfv::writeTag() {
         return status != 0 ? status : closed;
     };
     settleTagFolder();
-    config& store = *config::instance();
-    if (tag_disabled || (store.has_key("updatedb") && !static_cast<bool>(store["updatedb"])) ||
-        !tag_changed) {
+    if (tag_disabled || !tag_changed) {
+        return finish(0);
+    }
+    korvane::detail::list_settings settings = source.current();
+    if (!settings.update_tag) {
         return finish(0);
     }
 
@@ -512,7 +521,8 @@ int sfv::writeTag() {
     if (!place.found && place.start > 0 && !place.ends_with_line_end) {
         tag = "\r\n";  // the last entry keeps its line, the tag starts its own
     }
-    encode_tag_head(tag, store["signature"], file->folder.expected, stamp_time);
+    encode_tag_head(tag, settings.signature ? settings.signature->c_str() : nullptr,
+                    file->folder.expected, stamp_time);
     std::size_t count = static_cast<std::size_t>(bit_index);
     if (bit_index < bit_bytes && bit_mask != 128) {
         // Entries this run did not reach must not keep old bits under a new time.

@@ -57,7 +57,8 @@ std::string old_tag() {
 
 // One verification run: bad entries fail, the others pass.
 void verify_once(const std::wstring& list_path) {
-    sfv list;
+    test_settings settings;
+    configured_sfv list(settings);
     if (list.open(list_path.c_str()) != 0) {
         return;
     }
@@ -74,7 +75,8 @@ void verify_once(const std::wstring& list_path) {
 // The entries a following run trusts without hashing.
 std::vector<int> trusted(const std::wstring& list_path) {
     std::vector<int> result;
-    sfv list;
+    test_settings settings;
+    configured_sfv list(settings);
     if (list.open(list_path.c_str()) != 0) {
         return result;
     }
@@ -94,8 +96,6 @@ std::vector<int> trusted(const std::wstring& list_path) {
 }
 
 void stop_at_every_write(const std::string& before_tag, const std::string& after_tag) {
-    ASSERT_TRUE(config::instance()->set("signature", test_signature));
-    ASSERT_TRUE(config::instance()->set("updatedb", "true"));
     fixture files;
     const std::string original = files.entries + before_tag + old_tag() + after_tag;
     const auto list = files.dir / "list.sfv";

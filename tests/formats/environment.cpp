@@ -1,6 +1,7 @@
 // Points the configuration store at a private folder before anything in this
-// test program can create it: the store is a process-wide singleton that reads
-// its location once.
+// test program can load it. Lists used without settings of their own read the
+// store, as library callers' lists do, and may store a signature: never in
+// the user's own configuration.
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>

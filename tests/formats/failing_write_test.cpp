@@ -38,7 +38,8 @@ int create_list(void* context) {
 
 int verify_all(void* context) {
     auto& work = *static_cast<job*>(context);
-    sfv list;
+    test_settings settings;
+    configured_sfv list(settings);
     int status = list.open(work.path.c_str());
     if (status != 0) {
         return 100 - status;
@@ -67,8 +68,6 @@ TEST(FailingWrites, CreationOverLimitLeavesOldListUntouched) {
 
 TEST(FailingWrites, TagRewriteOverLimitKeepsEveryEntry) {
     KORVANE_SKIP_ON_WINDOWS("Windows has no file-size limit for a process");
-    ASSERT_TRUE(config::instance()->set("signature", test_signature));
-    ASSERT_TRUE(config::instance()->set("updatedb", "true"));
     temp_dir dir;
     std::string text;
     for (int i = 0; i < 500; ++i) {

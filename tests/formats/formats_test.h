@@ -2,8 +2,8 @@
 #ifndef KORVANE_TESTS_FORMATS_FORMATS_TEST_H
 #define KORVANE_TESTS_FORMATS_FORMATS_TEST_H
 
-#include <korvane/config.h>
 #include <korvane/container.h>
+#include <korvane/sfv.h>
 
 #include <cstdint>
 #include <cstring>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/settings.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 
@@ -51,23 +52,43 @@ inline std::vector<read_entry> read_all(container& list, int digest_size, int& e
     }
 }
 
-// Sets a configuration value for one test and puts the given value back after.
-class config_override {
-  public:
-    config_override(const char* key, const char* value, const char* restore)
-        : key_(key), restore_(restore) {
-        EXPECT_TRUE(config::instance()->set(key, value));
-    }
-    ~config_override() { config::instance()->set(key_.c_str(), restore_.c_str()); }
-    config_override(const config_override&) = delete;
-    config_override& operator=(const config_override&) = delete;
+inline constexpr const char* test_signature = "4711";
 
-  private:
-    std::string key_;
-    std::string restore_;
+// Settings a test sets directly. A signature made by a list is kept unless
+// one is kept already, as the store keeps it, or refused with `keeps` false.
+struct test_settings : detail::settings_source {
+    detail::list_settings value = with_signature();
+    bool trusted = true;
+    bool keeps = true;
+    std::vector<std::string> remembered;  // every signature a list asked to keep
+
+    static detail::list_settings with_signature() {
+        detail::list_settings settings;
+        settings.signature = test_signature;
+        return settings;
+    }
+    detail::list_settings current() override { return value; }
+    bool signature_trusted() override { return trusted; }
+    bool remember_signature(const std::string& made) override {
+        remembered.push_back(made);
+        if (keeps && !value.signature) {
+            value.signature = made;
+        }
+        return keeps;
+    }
 };
 
-inline constexpr const char* test_signature = "4711";
+// An SFV list that takes its settings from the test instead of the store.
+class configured_sfv : public sfv {
+  public:
+    explicit configured_sfv(detail::settings_source& source) : source_(source) {}
+    int open(const wchar_t* path) override { return sfv::open(path, source_); }
+    int create(const wchar_t* path) override { return sfv::create(path, source_); }
+    int close() override { return sfv::close(source_); }
+
+  private:
+    detail::settings_source& source_;
+};
 
 }  // namespace korvane::testing
 
