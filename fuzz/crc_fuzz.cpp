@@ -1,5 +1,6 @@
 // Every CRC-32 path this CPU supports gives the reference path's register for
-// the same bytes and starting register, whole or continued across a split.
+// the same bytes and starting register, whole or continued across a split;
+// and the finished CRC-32 values of the two pieces combine into the whole's.
 // The bytes are copied into an allocation of exactly their size, so that the
 // sanitizer reports any load beyond the end.
 //
@@ -39,5 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t head = crc32::update_with(path, reg, p, split);
         FUZZ_CHECK(crc32::update_with(path, head, p + split, n - split) == expected);
     }
+    const std::uint32_t first = ~crc32::update_reference(0xFFFFFFFFu, p, split);
+    const std::uint32_t second = ~crc32::update_reference(0xFFFFFFFFu, p + split, n - split);
+    FUZZ_CHECK(crc32::combine(first, second, n - split) ==
+               ~crc32::update_reference(0xFFFFFFFFu, p, n));
     return 0;
 }
