@@ -10,6 +10,7 @@
 #include "formats/lines.h"
 #include "formats/list_lines.h"
 #include "formats/stream.h"
+#include "platform/text.h"
 
 digest_list::digest_list(int size, const char* algorithm)
     : digest_size(size < 1                 ? 1
@@ -48,13 +49,10 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     if (name == nullptr || hashBytes == nullptr) {
         return korvane_status::invalid_arguments;
     }
-    static constexpr char lower_hex[] = "0123456789abcdef";
-    auto* bytes = static_cast<const unsigned char*>(hashBytes);
     char text[2 * max_digest_size + 1];
-    for (int i = 0; i < digest_size; ++i) {
-        text[2 * i] = lower_hex[bytes[i] >> 4];
-        text[2 * i + 1] = lower_hex[bytes[i] & 15];
-    }
+    korvane::platform::encode_hex(static_cast<const unsigned char*>(hashBytes),
+                                  static_cast<std::size_t>(digest_size), text,
+                                  korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {

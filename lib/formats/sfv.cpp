@@ -10,12 +10,11 @@
 #include "formats/list_lines.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 using korvane::detail::append_number;
 
 namespace {
-
-constexpr char upper_hex[] = "0123456789ABCDEF";
 
 bool is_blank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
@@ -141,9 +140,7 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
     std::uint32_t value;
     std::memcpy(&value, hashBytes, sizeof value);
     char text[9];
-    for (int i = 0; i < 8; ++i) {
-        text[i] = upper_hex[(value >> (28 - 4 * i)) & 15];
-    }
+    korvane::platform::encode_hex32(value, text, korvane::platform::hex_case::upper);
     text[8] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
@@ -115,12 +116,9 @@ std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path) 
         }
     }
     crc = ~crc;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string suffix = "/";
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        suffix += hex[(crc >> shift) & 15];
-    }
-    return suffix;
+    char digits[9] = "/";
+    platform::encode_hex32(crc, digits + 1, platform::hex_case::upper);
+    return std::string(digits, sizeof digits);
 }
 
 int tag_version(std::string_view line) {
