@@ -148,15 +148,7 @@ bool split_setting(std::string_view line, std::string_view& key, std::string_vie
 }
 
 bool keys_match(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (platform::ascii_lower(a[i]) != platform::ascii_lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return platform::equal_ignoring_ascii_case(a, b);
 }
 
 bool line_reader::next(std::string& line) {
