@@ -6,7 +6,6 @@
 #include <korvane/status.h>
 
 #include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 
@@ -22,23 +21,6 @@
 namespace korvane::detail {
 
 namespace platform = korvane::platform;
-
-namespace {
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-    return a > std::numeric_limits<std::uint64_t>::max() - b
-               ? std::numeric_limits<std::uint64_t>::max()
-               : a + b;
-}
-
-std::uint64_t saturating_multiply(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) {
-        return std::numeric_limits<std::uint64_t>::max();
-    }
-    return a * b;
-}
-
-}  // namespace
 
 std::uint64_t expiry_ticks(const char* text) {
     if (text == nullptr) {
@@ -414,7 +396,7 @@ void sfv::readTag() {
         text = content_of(row);
         if (row.length > 4 && text.substr(0, 4) == prefix) {
             tag_time = decode_stamp(text.substr(4));
-            if (duration != 0 && now >= korvane::detail::saturating_ticks(tag_time, duration)) {
+            if (duration != 0 && now >= korvane::detail::saturating_add(tag_time, duration)) {
                 reject();
                 return;
             }
