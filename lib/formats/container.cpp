@@ -193,14 +193,10 @@ int container::deliverName(const wchar_t* text, int length, wchar_t* name, int n
     if (name == nullptr || nameSize <= 0) {
         return korvane_status::path_error;
     }
+    korvane::detail::copy_fitting(text, length, name, nameSize);
     if (nameSize <= length) {
-        // Not delivered: the cut text is there only for a message.
-        std::wmemcpy(name, text, static_cast<std::size_t>(nameSize - 1));
-        name[nameSize - 1] = L'\0';
-        return korvane_status::path_error;
+        return korvane_status::path_error;  // not delivered: the cut text is only for a message
     }
-    std::wmemcpy(name, text, static_cast<std::size_t>(length));
-    name[length] = L'\0';
     // No file name holds a zero unit: delivered, the name would end there and
     // name another file ("a.txt" for "a.txt<NUL>x").
     if (std::wmemchr(text, L'\0', static_cast<std::size_t>(length)) != nullptr) {

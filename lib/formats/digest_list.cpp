@@ -105,12 +105,7 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
         if (korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed)) {
             break;
         }
-        if (name != nullptr && nameSize > 0) {
-            // The rejected line, for the message.
-            int shown = length < nameSize ? length : nameSize - 1;
-            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
-            name[shown] = L'\0';
-        }
+        korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
         return korvane_status::invalid_line;
     }
     int status = deliverName(parsed.name, parsed.name_length, name, nameSize);

@@ -1,6 +1,7 @@
 #include "formats/lines.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace korvane::detail {
 
@@ -67,6 +68,15 @@ std::string header_line(const std::string& maker) {
 
 bool is_line_safe(const char* text) {
     return std::strchr(text, '\n') == nullptr;
+}
+
+void copy_fitting(const wchar_t* text, int length, wchar_t* out, int room) {
+    if (out == nullptr || room <= 0) {
+        return;
+    }
+    const int shown = length < room ? length : room - 1;
+    std::wmemcpy(out, text, static_cast<std::size_t>(shown));
+    out[shown] = L'\0';
 }
 
 }  // namespace korvane::detail

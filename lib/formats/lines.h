@@ -28,6 +28,12 @@ std::string header_line(const std::string& maker);
 // marked as not writable.)
 bool is_line_safe(const char* text);
 
+// Copies as much of `text` (`length` units) as fits in `out` (`room` units,
+// the terminator included) and terminates it. Delivers a name, or the start
+// of a line that was rejected or too long, for the message. Nothing happens
+// without a buffer.
+void copy_fitting(const wchar_t* text, int length, wchar_t* out, int room);
+
 constexpr bool is_hex_digit(wchar_t c) {
     return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }

@@ -229,11 +229,7 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         --space;
     }
     if (space < 0 || end - space - 1 >= 255) {
-        if (name != nullptr && nameSize > 0) {
-            int shown = length < nameSize ? length : nameSize - 1;
-            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
-            name[shown] = L'\0';
-        }
+        korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
         return korvane_status::invalid_line;
     }
     std::uint32_t value = parse_checksum(line + space + 1, line + end);
