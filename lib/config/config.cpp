@@ -340,12 +340,8 @@ const config_value& config::operator[](const char* key) const {
     if (key == nullptr) {
         return missing;
     }
-    for (const config_value* entry = first; entry != nullptr; entry = entry->next) {
-        if (keys_match(entry->key.get(), key)) {
-            return *entry;
-        }
-    }
-    return missing;
+    const config_value* entry = config_access::find(*this, key, nullptr);
+    return entry != nullptr ? *entry : missing;
 }
 
 bool config::has_key(const char* key) const {
@@ -523,14 +519,23 @@ void config_access::remember(config& self, std::string_view key, std::unique_ptr
     // Memory always reflects the last successful set, whether or not the file
     // or memory held the key before.
     config_value* last = nullptr;
-    for (config_value* existing = self.first; existing != nullptr; existing = existing->next) {
-        last = existing;
-        if (keys_match(existing->key.get(), key)) {
-            existing->value = std::move(value);
-            return;
-        }
+    if (config_value* existing = find(self, key, &last); existing != nullptr) {
+        existing->value = std::move(value);
+        return;
     }
     (last == nullptr ? self.first : last->next) = entry.release();
+}
+
+config_value* config_access::find(const config& self, std::string_view key, config_value** last) {
+    for (config_value* entry = self.first; entry != nullptr; entry = entry->next) {
+        if (keys_match(entry->key.get(), key)) {
+            return entry;
+        }
+        if (last != nullptr) {
+            *last = entry;
+        }
+    }
+    return nullptr;
 }
 
 const char* config_access::key_of(const config_value* entry) {
