@@ -166,17 +166,9 @@ int sfv::close() {
             out += "; ";
             append_number(out, entry.size, 12);
             out += "  ";
-            append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
-            out += ':';
-            append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
-            out += '.';
-            append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
+            korvane::detail::append_time(out, when, '.');
             out += ' ';
-            append_number(out, static_cast<std::uint64_t>(when.year), 4);
-            out += '-';
-            append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
-            out += '-';
-            append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
+            korvane::detail::append_date(out, when);
             out += ' ';
             out += entry.name;
         } else if (needs_quotes(entry.name)) {
