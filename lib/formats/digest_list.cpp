@@ -39,8 +39,7 @@ int digest_list::create(const wchar_t* path) {
     freeEntries();
     status = writeHeader(korvane::detail::header_line(std::string("Korvane ") + g_version).c_str());
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }
@@ -74,8 +73,7 @@ int digest_list::close() {
         });
     }
     int status = file->close();
-    delete file;
-    file = nullptr;
+    file.reset();
     return status;
 }
 

@@ -118,8 +118,7 @@ int sfv::create(const wchar_t* path) {
                                    : "Korvane " + version;
     status = writeHeader(korvane::detail::header_line(maker).c_str());
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }
@@ -194,8 +193,7 @@ int sfv::open(const wchar_t* path) {
     readTag();
     status = file->seek(0);
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }

@@ -466,8 +466,7 @@ int sfv::setPreviouslyVerified(bool verified) {
 int sfv::writeTag() {
     auto finish = [this](int status) {
         int closed = file->close();
-        delete file;
-        file = nullptr;
+        file.reset();
         return status != 0 ? status : closed;
     };
     settleTagFolder();
