@@ -310,15 +310,14 @@ config::config() {
                 (*slot)->value = std::move(value_copy);
                 continue;
             }
-            auto* entry = new (std::nothrow) config_value(nullptr, nullptr);
+            std::unique_ptr<config_value> entry(new (std::nothrow) config_value(nullptr, nullptr));
             if (entry == nullptr) {
                 break;
             }
             entry->key = std::move(key_copy);
             entry->value = std::move(value_copy);
-            (last == nullptr ? first : last->next) = entry;
-            last = entry;
-            *slot = entry;
+            last = config_access::append(*this, last, std::move(entry));
+            *slot = last;
             index.added();
         }
     } catch (...) {
@@ -327,11 +326,10 @@ config::config() {
 }
 
 config::~config() {
-    // Iteratively, so that no list length can exhaust the stack.
+    // Iteratively, so that no list length can exhaust the stack: each step
+    // frees one entry whose link has already been taken from it.
     while (first != nullptr) {
-        config_value* next = first->next;
-        delete first;
-        first = next;
+        first = std::move(first->next);
     }
 }
 
@@ -523,11 +521,18 @@ void config_access::remember(config& self, std::string_view key, std::unique_ptr
         existing->value = std::move(value);
         return;
     }
-    (last == nullptr ? self.first : last->next) = entry.release();
+    append(self, last, std::move(entry));
+}
+
+config_value* config_access::append(config& self, config_value* last,
+                                    std::unique_ptr<config_value> entry) {
+    std::unique_ptr<config_value>& link = last == nullptr ? self.first : last->next;
+    link = std::move(entry);
+    return link.get();
 }
 
 config_value* config_access::find(const config& self, std::string_view key, config_value** last) {
-    for (config_value* entry = self.first; entry != nullptr; entry = entry->next) {
+    for (config_value* entry = self.first.get(); entry != nullptr; entry = entry->next.get()) {
         if (keys_match(entry->key.get(), key)) {
             return entry;
         }
