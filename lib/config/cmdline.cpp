@@ -118,22 +118,24 @@ cmdline::arg* make_arg(const wchar_t* element) {
 }  // namespace
 
 cmdline::cmdline(int argc, wchar_t** argv) {
-    arg** link = &first;
+    arg* last = nullptr;
     for (int i = 1; i < argc; ++i) {
         arg* record = make_arg(argv[i]);
         if (record == nullptr) {
             // Out of memory: the list ends here rather than holding a hole.
             break;
         }
-        *link = record;
-        link = &record->next;
+        if (last == nullptr) {
+            first.reset(record);
+        } else {
+            last->next = record;
+        }
+        last = record;
     }
 }
 
-cmdline::~cmdline() {
-    delete first;
-}
+cmdline::~cmdline() = default;
 
 cmdline::arg* cmdline::get_next_arg(arg* previous) const {
-    return previous == nullptr ? first : previous->next;
+    return previous == nullptr ? first.get() : previous->next;
 }
