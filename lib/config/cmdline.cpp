@@ -4,14 +4,14 @@
 #include <cwchar>
 #include <new>
 
+#include "platform/text.h"
+
 namespace {
 
 // Each side of a split holds at most this many units; longer elements stay whole.
 constexpr std::size_t max_side = 510;
 
-bool is_blank(wchar_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20;
-}
+using korvane::platform::is_ascii_space;
 
 wchar_t* copy_text(const wchar_t* begin, std::size_t length) {
     auto* text = new (std::nothrow) wchar_t[length + 1];
@@ -53,7 +53,7 @@ namespace {
 
 // Name: trailing blanks removed.
 std::size_t trimmed_name_length(const wchar_t* element, std::size_t length) {
-    while (length > 0 && is_blank(element[length - 1])) {
+    while (length > 0 && is_ascii_space(element[length - 1])) {
         --length;
     }
     return length;
@@ -61,7 +61,7 @@ std::size_t trimmed_name_length(const wchar_t* element, std::size_t length) {
 
 // Value: leading blanks removed, then one pair of matching quotes stripped.
 void trim_value(const wchar_t*& begin, const wchar_t*& end) {
-    while (begin < end && is_blank(*begin)) {
+    while (begin < end && is_ascii_space(*begin)) {
         ++begin;
     }
     if (begin < end && (*begin == L'\'' || *begin == L'"') && end[-1] == *begin) {

@@ -16,9 +16,7 @@ using korvane::detail::append_number;
 
 namespace {
 
-bool is_blank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
+using korvane::platform::is_ascii_space;
 
 // A name that the reading rules would change: one that starts with a quote, a
 // ';' or a '#' (read as a comment) or ends in a blank (stripped). Written in
@@ -27,13 +25,13 @@ bool needs_quotes(const char* name) {
     std::size_t length = std::strlen(name);
     return length > 0 &&
            (name[0] == '"' || name[0] == ';' || name[0] == '#' ||
-            is_blank(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
+            is_ascii_space(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
 }
 
 // The checksum text read the way strtoul reads base 16 with a 32-bit unsigned
 // long: blanks, a sign and a "0x" may lead; a value too large gives all ones.
 std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
-    while (text < end && is_blank(*text)) {
+    while (text < end && is_ascii_space(*text)) {
         ++text;
     }
     bool negative = false;
@@ -64,7 +62,7 @@ std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
 // The name in line[0, end): the blanks before the checksum dropped, and the
 // quotes around a name that has them.
 void name_bounds(const wchar_t* line, int& start, int& end) {
-    while (end > 0 && is_blank(line[end - 1])) {
+    while (end > 0 && is_ascii_space(line[end - 1])) {
         --end;
     }
     start = 0;

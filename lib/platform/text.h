@@ -42,6 +42,12 @@ constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
+// The blanks of the C locale: space, tab, line feed, vertical tab, form feed
+// and carriage return; nothing above ASCII.
+constexpr bool is_ascii_space(wchar_t c) {
+    return (c >= L'\t' && c <= L'\r') || c == L' ';
+}
+
 // A unit as a code point with ASCII letters folded to lower case; a char is the
 // byte 0..255 that widen() makes of it.
 constexpr std::uint32_t folded_unit(char c) {

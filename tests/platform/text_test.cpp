@@ -66,5 +66,15 @@ TEST(AsciiCase, OnlyAsciiLettersFold) {
         platform::equal_ignoring_ascii_case(string_view("a\0b", 3), string_view("a\0c", 3)));
 }
 
+TEST(AsciiSpace, TheSixOfTheCLocaleAndNothingAbove) {
+    int count = 0;
+    for (int c = 0; c < 256; ++c) {
+        count += platform::is_ascii_space(static_cast<wchar_t>(c)) ? 1 : 0;
+    }
+    EXPECT_EQ(count, 6);
+    EXPECT_TRUE(platform::is_ascii_space(L'\t') && platform::is_ascii_space(L'\r'));
+    EXPECT_FALSE(platform::is_ascii_space(L'\u00A0'));  // no-break space is a name's unit
+}
+
 }  // namespace
 }  // namespace korvane::testing
