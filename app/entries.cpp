@@ -9,6 +9,7 @@
 
 #include "output.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 namespace korvane::app {
 
@@ -41,11 +42,8 @@ namespace {
 std::wstring crc_text(const void* bytes) {
     std::uint32_t value;
     std::memcpy(&value, bytes, sizeof value);
-    static constexpr wchar_t upper_hex[] = L"0123456789ABCDEF";
     std::wstring text(8, L'0');
-    for (int i = 0; i < 8; ++i) {
-        text[static_cast<std::size_t>(i)] = upper_hex[(value >> (28 - 4 * i)) & 15];
-    }
+    platform::encode_hex32(value, text.data(), platform::hex_case::upper);
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 #include "output.h"
@@ -17,15 +18,6 @@ namespace platform = korvane::platform;
 namespace {
 
 constexpr int out_of_memory_status = korvane_status::unknown_error;
-
-bool equals_ignoring_ascii_case(const wchar_t* a, const wchar_t* b) {
-    for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
-        if (platform::ascii_lower(*a) != platform::ascii_lower(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
 
 int out_of_memory() {
     print_error(L"Out of memory\n");
@@ -177,7 +169,8 @@ struct type_name {
 
 int find_type(const wchar_t* text, std::initializer_list<type_name> names) {
     for (const type_name& name : names) {
-        if (equals_ignoring_ascii_case(text, name.text)) {
+        if (platform::equal_ignoring_ascii_case(std::wstring_view(text),
+                                                std::wstring_view(name.text))) {
             return name.type;
         }
     }

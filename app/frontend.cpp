@@ -117,30 +117,21 @@ pass_result parent_option(run_settings& settings, const wchar_t* value, const wc
     return {};
 }
 
+// An option that only switches a setting on.
+template <bool run_settings::*setting>
+pass_result switch_on(run_settings& settings, const wchar_t*, const wchar_t*) {
+    settings.*setting = true;
+    return {};
+}
+
 const option options[] = {
     {L"-c", L"--create", nullptr, true, create_option},
     {L"-t", L"--type", nullptr, true, type_option},
-    {L"-r", L"--recursive", nullptr, false,
-     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
-         settings.recursive = true;
-         return {};
-     }},
-    {L"-q", L"--quiet", nullptr, false,
-     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
-         settings.quiet = true;
-         return {};
-     }},
-    {L"-a", L"--doall", L"--all", false,
-     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
-         settings.doall = true;
-         return {};
-     }},
+    {L"-r", L"--recursive", nullptr, false, switch_on<&run_settings::recursive>},
+    {L"-q", L"--quiet", nullptr, false, switch_on<&run_settings::quiet>},
+    {L"-a", L"--doall", L"--all", false, switch_on<&run_settings::doall>},
     {L"-j", L"--jobs", nullptr, true, jobs_option},
-    {L"-x", L"--one-file-system", nullptr, false,
-     [](run_settings& settings, const wchar_t*, const wchar_t*) -> pass_result {
-         settings.one_file_system = true;
-         return {};
-     }},
+    {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();

@@ -59,12 +59,22 @@ struct creation_target {
     }
 };
 
-void report_processing_refused(const wchar_t* path, int status) {
-    print(L"Error processing file %s: %s\n", {path, status_message(status)});
-}
-
-void report_file_error(const wchar_t* path, int status) {
-    print(L"%s: File error: %s\n", {path, status_message(status)});
+// The oldest file in flight, hashed: waits for it and gives its status in
+// `file_status`, having reported a failure. False when no worker could start,
+// which ends the run (also reported).
+bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar_t* last_line,
+                   int& file_status) {
+    if (!jobs.usable()) {
+        print(L"Error processing file %s: %s\n",
+              {path, status_message(korvane_status::unknown_error)});
+        return false;
+    }
+    wait_for_file(jobs, path, quiet, last_line);
+    file_status = jobs.oldest_status();
+    if (file_status != 0) {
+        print(L"%s: File error: %s\n", {path, status_message(file_status)});
+    }
+    return true;
 }
 
 // Puts the parent folder, with its separator, in front of where the entry
@@ -180,19 +190,16 @@ int report_entry(const run_settings& settings, container& list, hasher& algorith
         list.setPreviouslyVerified(true);
         return 0;
     }
-    if (!jobs.usable()) {
-        report_processing_refused(path, korvane_status::unknown_error);
+    int status = 0;
+    if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\r", status)) {
         return korvane_status::unknown_error;
     }
-    wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\r");
-    int status = jobs.oldest_status();
     if (status != 0) {
         if (status == korvane_status::file_not_found) {
             ++tally.missing;
         } else {
             ++tally.errors;
         }
-        report_file_error(path, status);
         list.setPreviouslyVerified(false);
     } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
         if (!settings.quiet) {
@@ -261,14 +268,10 @@ int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
             break;
         }
         const wchar_t* path = in_flight[oldest % ring]->text;
-        if (!jobs.usable()) {
-            report_processing_refused(path, korvane_status::unknown_error);
+        if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\n", status)) {
             return korvane_status::unknown_error;
         }
-        wait_for_file(jobs, path, settings.quiet, L"%s: 100%% complete\n");
-        status = jobs.oldest_status();
         if (status != 0) {
-            report_file_error(path, status);
             return status;
         }
         // An entry left out would pass the list off as complete.

@@ -3,6 +3,8 @@
 #ifndef KORVANE_CMDLINE_H
 #define KORVANE_CMDLINE_H
 
+#include <memory>
+
 #include <korvane/export.h>
 
 class KORVANE_API cmdline {
@@ -29,7 +31,9 @@ class KORVANE_API cmdline {
     arg* get_next_arg(arg* previous) const;
 
   private:
-    arg* first = nullptr;
+    // The records form a list through their public `next` links; each record
+    // frees the records behind it.
+    std::unique_ptr<arg> first;
 };
 
 #endif

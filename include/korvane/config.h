@@ -32,7 +32,9 @@ class KORVANE_API config_value {
     friend class config;
     friend struct config_access;
 
-    config_value* next = nullptr;
+    // The store's entries form a list that the store takes apart one entry at
+    // a time, so that no length of it can exhaust the stack.
+    std::unique_ptr<config_value> next;
     std::unique_ptr<char[]> key;
     std::unique_ptr<char[]> value;
 };
@@ -62,7 +64,7 @@ class KORVANE_API config {
     ~config();
 
     static config* _instance;
-    config_value* first = nullptr;
+    std::unique_ptr<config_value> first;
 };
 
 #endif

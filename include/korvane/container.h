@@ -4,6 +4,7 @@
 #define KORVANE_CONTAINER_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <korvane/export.h>
@@ -90,7 +91,9 @@ class KORVANE_API container {
 
     static constexpr int line_capacity = 1024;
 
-    korvane::detail::checksum_stream* file;
+    // The open list; null when none is. Owned: the stream is complete only
+    // inside the library, which holds every function that destroys it.
+    std::unique_ptr<korvane::detail::checksum_stream> file;
     file_entry* first_entry;
     // The link the next record goes into: &first_entry while the list is
     // empty, else the `next` field of the last record.

@@ -6,6 +6,7 @@
 #define KORVANE_JOBS_H
 
 #include <cstdint>
+#include <memory>
 
 #include <korvane/export.h>
 
@@ -66,7 +67,9 @@ class KORVANE_API file_jobs {
     void pop();
 
   private:
-    korvane::detail::jobs_state* self;  // null when even the bookkeeping could not be allocated
+    // Null when even the bookkeeping could not be allocated. Destroyed only in
+    // the library, where the state is complete.
+    std::unique_ptr<korvane::detail::jobs_state> self;
     std::uint32_t slot_count;
     std::uint64_t head = 0;  // oldest file not yet popped
     std::uint64_t tail = 0;  // next file handed in

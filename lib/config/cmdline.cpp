@@ -4,14 +4,14 @@
 #include <cwchar>
 #include <new>
 
+#include "platform/text.h"
+
 namespace {
 
 // Each side of a split holds at most this many units; longer elements stay whole.
 constexpr std::size_t max_side = 510;
 
-bool is_blank(wchar_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20;
-}
+using korvane::platform::is_ascii_space;
 
 wchar_t* copy_text(const wchar_t* begin, std::size_t length) {
     auto* text = new (std::nothrow) wchar_t[length + 1];
@@ -53,7 +53,7 @@ namespace {
 
 // Name: trailing blanks removed.
 std::size_t trimmed_name_length(const wchar_t* element, std::size_t length) {
-    while (length > 0 && is_blank(element[length - 1])) {
+    while (length > 0 && is_ascii_space(element[length - 1])) {
         --length;
     }
     return length;
@@ -61,7 +61,7 @@ std::size_t trimmed_name_length(const wchar_t* element, std::size_t length) {
 
 // Value: leading blanks removed, then one pair of matching quotes stripped.
 void trim_value(const wchar_t*& begin, const wchar_t*& end) {
-    while (begin < end && is_blank(*begin)) {
+    while (begin < end && is_ascii_space(*begin)) {
         ++begin;
     }
     if (begin < end && (*begin == L'\'' || *begin == L'"') && end[-1] == *begin) {
@@ -118,22 +118,24 @@ cmdline::arg* make_arg(const wchar_t* element) {
 }  // namespace
 
 cmdline::cmdline(int argc, wchar_t** argv) {
-    arg** link = &first;
+    arg* last = nullptr;
     for (int i = 1; i < argc; ++i) {
         arg* record = make_arg(argv[i]);
         if (record == nullptr) {
             // Out of memory: the list ends here rather than holding a hole.
             break;
         }
-        *link = record;
-        link = &record->next;
+        if (last == nullptr) {
+            first.reset(record);
+        } else {
+            last->next = record;
+        }
+        last = record;
     }
 }
 
-cmdline::~cmdline() {
-    delete first;
-}
+cmdline::~cmdline() = default;
 
 cmdline::arg* cmdline::get_next_arg(arg* previous) const {
-    return previous == nullptr ? first : previous->next;
+    return previous == nullptr ? first.get() : previous->next;
 }

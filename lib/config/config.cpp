@@ -148,15 +148,7 @@ bool split_setting(std::string_view line, std::string_view& key, std::string_vie
 }
 
 bool keys_match(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (platform::ascii_lower(a[i]) != platform::ascii_lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return platform::equal_ignoring_ascii_case(a, b);
 }
 
 bool line_reader::next(std::string& line) {
@@ -318,15 +310,14 @@ config::config() {
                 (*slot)->value = std::move(value_copy);
                 continue;
             }
-            auto* entry = new (std::nothrow) config_value(nullptr, nullptr);
+            std::unique_ptr<config_value> entry(new (std::nothrow) config_value(nullptr, nullptr));
             if (entry == nullptr) {
                 break;
             }
             entry->key = std::move(key_copy);
             entry->value = std::move(value_copy);
-            (last == nullptr ? first : last->next) = entry;
-            last = entry;
-            *slot = entry;
+            last = config_access::append(*this, last, std::move(entry));
+            *slot = last;
             index.added();
         }
     } catch (...) {
@@ -335,11 +326,10 @@ config::config() {
 }
 
 config::~config() {
-    // Iteratively, so that no list length can exhaust the stack.
+    // Iteratively, so that no list length can exhaust the stack: each step
+    // frees one entry whose link has already been taken from it.
     while (first != nullptr) {
-        config_value* next = first->next;
-        delete first;
-        first = next;
+        first = std::move(first->next);
     }
 }
 
@@ -348,12 +338,8 @@ const config_value& config::operator[](const char* key) const {
     if (key == nullptr) {
         return missing;
     }
-    for (const config_value* entry = first; entry != nullptr; entry = entry->next) {
-        if (keys_match(entry->key.get(), key)) {
-            return *entry;
-        }
-    }
-    return missing;
+    const config_value* entry = config_access::find(*this, key, nullptr);
+    return entry != nullptr ? *entry : missing;
 }
 
 bool config::has_key(const char* key) const {
@@ -531,14 +517,30 @@ void config_access::remember(config& self, std::string_view key, std::unique_ptr
     // Memory always reflects the last successful set, whether or not the file
     // or memory held the key before.
     config_value* last = nullptr;
-    for (config_value* existing = self.first; existing != nullptr; existing = existing->next) {
-        last = existing;
-        if (keys_match(existing->key.get(), key)) {
-            existing->value = std::move(value);
-            return;
+    if (config_value* existing = find(self, key, &last); existing != nullptr) {
+        existing->value = std::move(value);
+        return;
+    }
+    append(self, last, std::move(entry));
+}
+
+config_value* config_access::append(config& self, config_value* last,
+                                    std::unique_ptr<config_value> entry) {
+    std::unique_ptr<config_value>& link = last == nullptr ? self.first : last->next;
+    link = std::move(entry);
+    return link.get();
+}
+
+config_value* config_access::find(const config& self, std::string_view key, config_value** last) {
+    for (config_value* entry = self.first.get(); entry != nullptr; entry = entry->next.get()) {
+        if (keys_match(entry->key.get(), key)) {
+            return entry;
+        }
+        if (last != nullptr) {
+            *last = entry;
         }
     }
-    (last == nullptr ? self.first : last->next) = entry.release();
+    return nullptr;
 }
 
 const char* config_access::key_of(const config_value* entry) {

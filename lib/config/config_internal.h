@@ -80,6 +80,12 @@ struct config_access {
 
     // config::set, and set_unless_present with `unless_present`.
     static bool store(config& self, const char* key, const char* value, bool unless_present);
+    // The entry whose key matches `key`, or null; `last` (when given) is then
+    // the list's last entry, null for an empty list.
+    static config_value* find(const config& self, std::string_view key, config_value** last);
+    // Links `entry` in after `last` (first when null) and returns it.
+    static config_value* append(config& self, config_value* last,
+                                std::unique_ptr<config_value> entry);
     // Puts a stored value into memory.
     static void remember(config& self, std::string_view key, std::unique_ptr<char[]> value,
                          std::unique_ptr<config_value> entry);

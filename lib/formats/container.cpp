@@ -63,7 +63,7 @@ container::container()
     : file(nullptr), first_entry(nullptr), last_entry(&first_entry), creating(0), line{} {}
 
 container::~container() {
-    delete file;  // discards an unfinished new list, writes nothing
+    file.reset();  // discards an unfinished new list, writes nothing
     freeEntries();
 }
 
@@ -100,21 +100,20 @@ int container::createStream(const wchar_t* path) {
 }
 
 int container::startStream(const wchar_t* path, bool create, bool writable) {
-    delete file;
-    file = nullptr;
+    file.reset();
     if (path == nullptr) {
         return korvane_status::invalid_arguments;
     }
-    auto* stream = new (std::nothrow) korvane::detail::checksum_stream();
+    std::unique_ptr<korvane::detail::checksum_stream> stream(
+        new (std::nothrow) korvane::detail::checksum_stream());
     if (stream == nullptr) {
         return korvane_status::unknown_error;
     }
     int status = create ? stream->create_for(path) : stream->open_existing(path, writable);
     if (status != 0) {
-        delete stream;
         return status;
     }
-    file = stream;
+    file = std::move(stream);
     return 0;
 }
 
@@ -169,8 +168,7 @@ int container::commitEntries(int passes, entry_formatter format) {
         status = file->commit();
     }
     // The target now holds the complete new list, or is as it was before.
-    delete file;
-    file = nullptr;
+    file.reset();
     return status;
 }
 
@@ -193,14 +191,10 @@ int container::deliverName(const wchar_t* text, int length, wchar_t* name, int n
     if (name == nullptr || nameSize <= 0) {
         return korvane_status::path_error;
     }
+    korvane::detail::copy_fitting(text, length, name, nameSize);
     if (nameSize <= length) {
-        // Not delivered: the cut text is there only for a message.
-        std::wmemcpy(name, text, static_cast<std::size_t>(nameSize - 1));
-        name[nameSize - 1] = L'\0';
-        return korvane_status::path_error;
+        return korvane_status::path_error;  // not delivered: the cut text is only for a message
     }
-    std::wmemcpy(name, text, static_cast<std::size_t>(length));
-    name[length] = L'\0';
     // No file name holds a zero unit: delivered, the name would end there and
     // name another file ("a.txt" for "a.txt<NUL>x").
     if (std::wmemchr(text, L'\0', static_cast<std::size_t>(length)) != nullptr) {

@@ -10,6 +10,7 @@
 #include "formats/lines.h"
 #include "formats/list_lines.h"
 #include "formats/stream.h"
+#include "platform/text.h"
 
 digest_list::digest_list(int size, const char* algorithm)
     : digest_size(size < 1                 ? 1
@@ -38,8 +39,7 @@ int digest_list::create(const wchar_t* path) {
     freeEntries();
     status = writeHeader(korvane::detail::header_line(std::string("Korvane ") + g_version).c_str());
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }
@@ -48,13 +48,10 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     if (name == nullptr || hashBytes == nullptr) {
         return korvane_status::invalid_arguments;
     }
-    static constexpr char lower_hex[] = "0123456789abcdef";
-    auto* bytes = static_cast<const unsigned char*>(hashBytes);
     char text[2 * max_digest_size + 1];
-    for (int i = 0; i < digest_size; ++i) {
-        text[2 * i] = lower_hex[bytes[i] >> 4];
-        text[2 * i + 1] = lower_hex[bytes[i] & 15];
-    }
+    korvane::platform::encode_hex(static_cast<const unsigned char*>(hashBytes),
+                                  static_cast<std::size_t>(digest_size), text,
+                                  korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {
@@ -76,8 +73,7 @@ int digest_list::close() {
         });
     }
     int status = file->close();
-    delete file;
-    file = nullptr;
+    file.reset();
     return status;
 }
 
@@ -107,12 +103,7 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
         if (korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed)) {
             break;
         }
-        if (name != nullptr && nameSize > 0) {
-            // The rejected line, for the message.
-            int shown = length < nameSize ? length : nameSize - 1;
-            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
-            name[shown] = L'\0';
-        }
+        korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
         return korvane_status::invalid_line;
     }
     int status = deliverName(parsed.name, parsed.name_length, name, nameSize);

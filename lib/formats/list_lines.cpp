@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 
 #include "formats/lines.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
@@ -34,20 +36,9 @@ bool all_hex(const wchar_t* text, int count) {
 }
 
 bool starts_with_ignoring_case(const wchar_t* text, int length, const char* prefix) {
-    int i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= length) {
-            return false;
-        }
-        wchar_t c = text[i];
-        if (c >= L'a' && c <= L'z') {
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        }
-        if (c != static_cast<wchar_t>(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
+    const std::string_view start(prefix);
+    return length >= 0 && static_cast<std::size_t>(length) >= start.size() &&
+           platform::equal_ignoring_ascii_case(std::wstring_view(text, start.size()), start);
 }
 
 bool equals(const wchar_t* text, int length, const char* word) {

@@ -10,16 +10,13 @@
 #include "formats/settings.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
+#include "platform/text.h"
 
 using korvane::detail::append_number;
 
 namespace {
 
-constexpr char upper_hex[] = "0123456789ABCDEF";
-
-bool is_blank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
+using korvane::platform::is_ascii_space;
 
 // A name that the reading rules would change: one that starts with a quote, a
 // ';' or a '#' (read as a comment) or ends in a blank (stripped). Written in
@@ -28,13 +25,13 @@ bool needs_quotes(const char* name) {
     std::size_t length = std::strlen(name);
     return length > 0 &&
            (name[0] == '"' || name[0] == ';' || name[0] == '#' ||
-            is_blank(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
+            is_ascii_space(static_cast<wchar_t>(static_cast<unsigned char>(name[length - 1]))));
 }
 
 // The checksum text read the way strtoul reads base 16 with a 32-bit unsigned
 // long: blanks, a sign and a "0x" may lead; a value too large gives all ones.
 std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
-    while (text < end && is_blank(*text)) {
+    while (text < end && is_ascii_space(*text)) {
         ++text;
     }
     bool negative = false;
@@ -65,7 +62,7 @@ std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
 // The name in line[0, end): the blanks before the checksum dropped, and the
 // quotes around a name that has them.
 void name_bounds(const wchar_t* line, int& start, int& end) {
-    while (end > 0 && is_blank(line[end - 1])) {
+    while (end > 0 && is_ascii_space(line[end - 1])) {
         --end;
     }
     start = 0;
@@ -124,8 +121,7 @@ int sfv::create(const wchar_t* path, korvane::detail::settings_source& settings)
                                    : "Korvane " + version;
     status = writeHeader(korvane::detail::header_line(maker).c_str());
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }
@@ -146,9 +142,7 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
     std::uint32_t value;
     std::memcpy(&value, hashBytes, sizeof value);
     char text[9];
-    for (int i = 0; i < 8; ++i) {
-        text[i] = upper_hex[(value >> (28 - 4 * i)) & 15];
-    }
+    korvane::platform::encode_hex32(value, text, korvane::platform::hex_case::upper);
     text[8] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {
@@ -179,17 +173,9 @@ int sfv::close(korvane::detail::settings_source& settings) {
             out += "; ";
             append_number(out, entry.size, 12);
             out += "  ";
-            append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
-            out += ':';
-            append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
-            out += '.';
-            append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
+            korvane::detail::append_time(out, when, '.');
             out += ' ';
-            append_number(out, static_cast<std::uint64_t>(when.year), 4);
-            out += '-';
-            append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
-            out += '-';
-            append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
+            korvane::detail::append_date(out, when);
             out += ' ';
             out += entry.name;
         } else if (needs_quotes(entry.name)) {
@@ -220,8 +206,7 @@ int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
     readTag(settings);
     status = file->seek(0);
     if (status != 0) {
-        delete file;
-        file = nullptr;
+        file.reset();
     }
     return status;
 }
@@ -247,11 +232,7 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         --space;
     }
     if (space < 0 || end - space - 1 >= 255) {
-        if (name != nullptr && nameSize > 0) {
-            int shown = length < nameSize ? length : nameSize - 1;
-            std::wmemcpy(name, line, static_cast<std::size_t>(shown));
-            name[shown] = L'\0';
-        }
+        korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
         return korvane_status::invalid_line;
     }
     std::uint32_t value = parse_checksum(line + space + 1, line + end);

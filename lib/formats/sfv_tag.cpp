@@ -5,7 +5,6 @@
 #include <korvane/status.h>
 
 #include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 
@@ -16,27 +15,11 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
 namespace platform = korvane::platform;
-
-namespace {
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-    return a > std::numeric_limits<std::uint64_t>::max() - b
-               ? std::numeric_limits<std::uint64_t>::max()
-               : a + b;
-}
-
-std::uint64_t saturating_multiply(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) {
-        return std::numeric_limits<std::uint64_t>::max();
-    }
-    return a * b;
-}
-
-}  // namespace
 
 std::uint64_t expiry_ticks(const char* text) {
     if (text == nullptr) {
@@ -114,12 +97,9 @@ std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path) 
         }
     }
     crc = ~crc;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string suffix = "/";
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        suffix += hex[(crc >> shift) & 15];
-    }
-    return suffix;
+    char digits[9] = "/";
+    platform::encode_hex32(crc, digits + 1, platform::hex_case::upper);
+    return std::string(digits, sizeof digits);
 }
 
 int tag_version(std::string_view line) {
@@ -418,7 +398,7 @@ void sfv::readTag(korvane::detail::settings_source& source) {
         text = content_of(row);
         if (row.length > 4 && text.substr(0, 4) == prefix) {
             tag_time = decode_stamp(text.substr(4));
-            if (duration != 0 && now >= korvane::detail::saturating_ticks(tag_time, duration)) {
+            if (duration != 0 && now >= korvane::detail::saturating_add(tag_time, duration)) {
                 reject();
                 return;
             }
@@ -493,8 +473,7 @@ int sfv::writeTag() {
 int sfv::writeTag(korvane::detail::settings_source& source) {
     auto finish = [this](int status) {
         int closed = file->close();
-        delete file;
-        file = nullptr;
+        file.reset();
         return status != 0 ? status : closed;
     };
     settleTagFolder();

@@ -198,6 +198,18 @@ int checksum_stream::fill(std::size_t want) {
     return 0;
 }
 
+int checksum_stream::next_piece(std::string_view& piece, bool& line_ends) {
+    line_ends = false;
+    int status = fill(1);
+    if (status != 0 || in_begin == in_end) {
+        piece = {};
+        return status;
+    }
+    const char* start = in.data() + in_begin;
+    piece = std::string_view(start, line_piece(start, in_end - in_begin, line_ends));
+    return 0;
+}
+
 // The length of a UTF-8 byte-order mark at `bytes`, or 0.
 static std::size_t byte_order_mark_length(const char* bytes, std::size_t available) {
     return available >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
@@ -305,34 +317,28 @@ int checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
     std::size_t total = 0;
     bool previous_cr = false;
     for (;;) {
-        if (in_begin == in_end) {
-            int status = fill(1);
-            if (status != 0) {
-                return status;
-            }
-            if (in_begin == in_end) {
-                break;
-            }
+        std::string_view piece;
+        bool line_ends = false;
+        int status = next_piece(piece, line_ends);
+        if (status != 0) {
+            return status;
         }
-        const char* start = in.data() + in_begin;
-        std::size_t available = in_end - in_begin;
-        const void* found = std::memchr(start, '\n', available);
-        std::size_t take =
-            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - start) + 1
-                             : available;
+        if (piece.empty()) {
+            break;
+        }
         if (line.bytes.size() < keep) {
-            line.bytes.append(start, std::min(take, keep - line.bytes.size()));
+            line.bytes.append(piece.substr(0, keep - line.bytes.size()));
         }
-        total += take;
-        in_begin += take;
-        if (found != nullptr) {
+        total += piece.size();
+        in_begin += piece.size();
+        if (line_ends) {
             line.has_end = true;
             // CR of CR LF may sit in the previous chunk.
-            bool cr = take >= 2 ? start[take - 2] == '\r' : previous_cr;
+            bool cr = piece.size() >= 2 ? piece[piece.size() - 2] == '\r' : previous_cr;
             line.length = total - 1 - (cr ? 1 : 0);
             return 1;
         }
-        previous_cr = start[take - 1] == '\r';
+        previous_cr = piece.back() == '\r';
     }
     line.length = total;
     return total > 0 ? 1 : 0;
@@ -373,29 +379,26 @@ int checksum_stream::peek(std::size_t count, std::string_view& bytes) {
 int checksum_stream::copy_line(checksum_stream* to) {
     bool any = false;
     for (;;) {
-        if (in_begin == in_end) {
-            int status = fill(1);
-            if (status != 0) {
-                return status;
+        std::string_view piece;
+        bool line_ends = false;
+        int status = next_piece(piece, line_ends);
+        if (status != 0) {
+            return status;
+        }
+        if (piece.empty()) {
+            if (any && to != nullptr) {
+                return to->write("\r\n");
             }
-            if (in_begin == in_end) {
-                if (any && to != nullptr) {
-                    return to->write("\r\n");
-                }
-                return any ? 1 : 0;
-            }
+            return any ? 1 : 0;
         }
         any = true;
-        const char* start = in.data() + in_begin;
-        bool line_ends = false;
-        std::size_t take = line_piece(start, in_end - in_begin, line_ends);
         if (to != nullptr) {
-            int status = to->write(std::string_view(start, take));
+            status = to->write(piece);
             if (status != 0) {
                 return status;
             }
         }
-        in_begin += take;
+        in_begin += piece.size();
         if (line_ends) {
             return 1;
         }

@@ -95,6 +95,11 @@ class checksum_stream {
     // Makes at least `want` unread bytes available unless the file ends first.
     // Returns 0 or a negative status.
     int fill(std::size_t want);
+    // The unread bytes up to and including the next line feed, or all that are
+    // buffered when none is, filling an empty buffer first; empty at the end of
+    // the file. They stay unread until in_begin moves past them. Returns 0 or a
+    // negative status.
+    int next_piece(std::string_view& piece, bool& line_ends);
     int status_of(int error) const;
     // Makes the temporary file of a new list.
     int create_temporary();

@@ -25,10 +25,17 @@ int tag_version(std::string_view line);
 // bytes, low byte first.
 std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path);
 
-inline std::uint64_t saturating_ticks(std::uint64_t a, std::uint64_t b) {
+// Tag times and expiry: a sum or product too large for 64 bits is the largest
+// value (never expires) rather than a small one that wrapped around.
+constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
     return a > std::numeric_limits<std::uint64_t>::max() - b
                ? std::numeric_limits<std::uint64_t>::max()
                : a + b;
+}
+constexpr std::uint64_t saturating_multiply(std::uint64_t a, std::uint64_t b) {
+    return a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a
+               ? std::numeric_limits<std::uint64_t>::max()
+               : a * b;
 }
 
 }  // namespace korvane::detail

@@ -6,9 +6,9 @@
 
 #include <korvane/hasher.h>
 
-namespace {
+#include "platform/text.h"
 
-const wchar_t hexchars[] = L"0123456789abcdef";
+namespace {
 
 // A buffer holds 255 characters and the terminating NUL.
 constexpr int max_digest_bytes = 127;
@@ -23,10 +23,8 @@ const wchar_t* hasher::hash_to_string(const void* hash_bytes) {
 
     const auto* bytes = static_cast<const unsigned char*>(hash_bytes ? hash_bytes : hash());
     const int size = std::clamp(hash_size(), 0, max_digest_bytes);
-    for (int i = 0; i < size; ++i) {
-        out[2 * i] = hexchars[bytes[i] >> 4];
-        out[2 * i + 1] = hexchars[bytes[i] & 0x0F];
-    }
+    korvane::platform::encode_hex(bytes, static_cast<std::size_t>(size), out,
+                                  korvane::platform::hex_case::lower);
     out[2 * size] = L'\0';
     return out;
 }

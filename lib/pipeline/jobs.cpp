@@ -828,7 +828,7 @@ file_jobs::file_jobs(int workers, algorithm kind) : self(nullptr), slot_count(0)
             }
             ++made->started_workers;
         }
-        self = made.release();
+        self = std::move(made);
     } catch (...) {
         // Out of memory: the workers already started were stopped as `made`
         // went; usable() stays false.
@@ -848,9 +848,7 @@ jobs_state::~jobs_state() {
     platform::event_destroy(owner_event);
 }
 
-file_jobs::~file_jobs() {
-    delete self;
-}
+file_jobs::~file_jobs() = default;
 
 bool file_jobs::usable() const {
     return self != nullptr && self->started_workers > 0;

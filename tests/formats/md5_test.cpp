@@ -111,6 +111,12 @@ TEST(Md5, InvalidLines) {
     EXPECT_STREQ(name, L"oops");
     EXPECT_EQ(digest[0], 7);
     EXPECT_EQ(sums.getNextFile(name, 32, &size, digest), 0);
+    // A longer one is cut to the caller's buffer, terminated.
+    md5 cut;
+    path = dir.write("long.md5", "a rejected line of nonsense\n");
+    ASSERT_EQ(cut.open(wide(path).c_str()), 0);
+    EXPECT_EQ(cut.getNextFile(name, 8, &size, digest), korvane_status::invalid_line);
+    EXPECT_STREQ(name, L"a rejec");
 }
 
 TEST(Md5, NamesAreDeliveredWholeOrNotAtAll) {

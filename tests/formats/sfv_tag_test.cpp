@@ -247,6 +247,22 @@ TEST(SfvTagExpiry, Grammar) {
     EXPECT_EQ(detail::expiry_ticks("18446744073709551615s"), ~std::uint64_t{0});
 }
 
+// A tag stamped near the end of time with a long expiry must not wrap around
+// into an expiry long past.
+TEST(SfvTagExpiry, SumsAndProductsStopAtTheLimit) {
+    constexpr std::uint64_t top = ~std::uint64_t{0};
+    EXPECT_EQ(detail::saturating_add(top - 1, 1), top);
+    EXPECT_EQ(detail::saturating_add(top - 1, 2), top);
+    EXPECT_EQ(detail::saturating_add(top, top), top);
+    EXPECT_EQ(detail::saturating_add(0, top), top);
+    EXPECT_EQ(detail::saturating_add(40, 2), 42u);
+    EXPECT_EQ(detail::saturating_multiply(top / 10, 10), top / 10 * 10);
+    EXPECT_EQ(detail::saturating_multiply(top / 10 + 1, 10), top);
+    EXPECT_EQ(detail::saturating_multiply(0, top), 0u);
+    EXPECT_EQ(detail::saturating_multiply(top, 0), 0u);
+    EXPECT_EQ(detail::saturating_multiply(2, top / 2 + 1), top);
+}
+
 TEST_F(SfvTag, ExpiredTagIsRejected) {
     std::string text = entries(2);
     // Stamped just after the files were written, then allowed to age a second.

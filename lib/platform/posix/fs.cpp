@@ -17,20 +17,6 @@
 
 namespace korvane::platform {
 
-const int error_not_found = ENOENT;
-const int error_io = EIO;
-const int error_access = EACCES;
-const int error_exists = EEXIST;
-const int error_invalid = EINVAL;
-const int error_no_memory = ENOMEM;
-
-int last_error() {
-    return errno;
-}
-void set_last_error(int value) {
-    errno = value;
-}
-
 namespace posix {
 int to_native(const wchar_t* path, std::string& out) {
     out.clear();

@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <iterator>
 
 #include "platform/random.h"
+#include "platform/text.h"
 #include "platform/win32/native.h"
 
 // Checksum files go through the C runtime's low-level calls: its descriptors
@@ -106,7 +108,6 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
         errno = EINVAL;
         return EINVAL;
     }
-    static constexpr wchar_t hex[] = L"0123456789abcdef";
     const std::wstring base(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[8];
@@ -114,11 +115,10 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
             errno = EIO;
             return EIO;
         }
+        wchar_t digits[2 * sizeof random];
+        encode_hex(random, sizeof random, digits, hex_case::lower);
         std::wstring candidate = base + L".";
-        for (unsigned char byte : random) {
-            candidate += hex[byte >> 4];
-            candidate += hex[byte & 15];
-        }
+        candidate.append(digits, std::size(digits));
         candidate += L".tmp";
         // CREATE_NEW never opens what exists, a link included.
         HANDLE created =

@@ -7,20 +7,6 @@
 
 namespace korvane::platform {
 
-const int error_not_found = ENOENT;
-const int error_io = EIO;
-const int error_access = EACCES;
-const int error_exists = EEXIST;
-const int error_invalid = EINVAL;
-const int error_no_memory = ENOMEM;
-
-int last_error() {
-    return errno;
-}
-void set_last_error(int value) {
-    errno = value;
-}
-
 namespace {
 
 // An identity for a file whose handle could not be opened: the same full path
