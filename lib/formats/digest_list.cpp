@@ -1,6 +1,5 @@
 #include <korvane/digest_list.h>
 #include <korvane/md5.h>
-#include <korvane/status.h>
 #include <korvane/version.h>
 
 #include <cstring>
@@ -10,6 +9,10 @@
 #include "formats/lines.h"
 #include "formats/list_lines.h"
 #include "formats/stream.h"
+#include "status.h"
+
+using korvane::status;
+using korvane::to_int;
 
 digest_list::digest_list(int size, const char* algorithm)
     : digest_size(size < 1                 ? 1
@@ -46,7 +49,7 @@ int digest_list::create(const wchar_t* path) {
 
 int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     if (name == nullptr || hashBytes == nullptr) {
-        return korvane_status::invalid_arguments;
+        return to_int(status::invalid_arguments);
     }
     static constexpr char lower_hex[] = "0123456789abcdef";
     auto* bytes = static_cast<const unsigned char*>(hashBytes);
@@ -58,7 +61,7 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     text[2 * digest_size] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {
-        return korvane_status::unknown_error;
+        return to_int(status::unknown_error);
     }
     appendEntry(entry);
     return 0;
@@ -75,10 +78,10 @@ int digest_list::close() {
             out += entry.name;
         });
     }
-    int status = file->close();
+    status result = file->close();
     delete file;
     file = nullptr;
-    return status;
+    return to_int(result);
 }
 
 int digest_list::open(const wchar_t* path) {
@@ -113,11 +116,11 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             std::wmemcpy(name, line, static_cast<std::size_t>(shown));
             name[shown] = L'\0';
         }
-        return korvane_status::invalid_line;
+        return to_int(status::invalid_line);
     }
-    int status = deliverName(parsed.name, parsed.name_length, name, nameSize);
-    if (status != 0) {
-        return status;
+    int delivered = deliverName(parsed.name, parsed.name_length, name, nameSize);
+    if (delivered != 0) {
+        return delivered;
     }
     if (hashBytes != nullptr) {
         auto* bytes = static_cast<unsigned char*>(hashBytes);
