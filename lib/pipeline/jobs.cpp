@@ -3,7 +3,6 @@
 #include <korvane/hasher.h>
 #include <korvane/reader.h>
 #include <korvane/sha.h>
-#include <korvane/status.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +16,7 @@
 #include "platform/cpu.h"
 #include "platform/file_read.h"
 #include "platform/threading.h"
+#include "status.h"
 
 namespace platform = korvane::platform;
 
@@ -58,7 +58,7 @@ struct jobs_state {
         const wchar_t* path = nullptr;
         std::atomic<std::uint32_t> done{0};
         std::atomic<std::int32_t> percent{0};
-        int status = 0;
+        korvane::status status = korvane::status::ok;
         std::uint64_t size = 0;
         std::uint64_t write_time = 0;
         alignas(8) unsigned char digest[digest_room] = {};
@@ -176,11 +176,11 @@ class jobs_state::worker {
 
     bool open(job& work, platform::file_handle& file) {
         work.percent.store(0, std::memory_order_relaxed);
-        work.status = 0;
+        work.status = korvane::status::ok;
         std::uint64_t size = 0;
         if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
             failed != 0) {
-            work.status = status_from_errno(failed);
+            work.status = korvane::from_errno(failed);
             return false;
         }
         work.size = size;
@@ -202,7 +202,7 @@ class jobs_state::worker {
         algorithm_in_use->finalize();
         platform::close_file(file);
         if (failed != 0) {
-            work.status = status_from_errno(failed);
+            work.status = korvane::from_errno(failed);
             return;
         }
         const auto digest_size = static_cast<std::size_t>(algorithm_in_use->hash_size());
@@ -214,7 +214,7 @@ class jobs_state::worker {
         work.percent.store(static_cast<std::int32_t>(done * 100 / size), std::memory_order_relaxed);
     }
 
-    int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
+    [[nodiscard]] int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
         if (!buffer) {
             buffer = allocate_aligned(reader::chunk_size);
             if (!buffer) {
@@ -250,7 +250,7 @@ class jobs_state::worker {
         return file_reader->state() != thread::finished;
     }
 
-    int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
+    [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
         // On a disk that seeks, two large files read at once would cost far
         // more than they overlap; small files still go alongside.
         const bool exclusive = platform::on_rotational_disk(file);
@@ -429,7 +429,7 @@ class jobs_state::worker {
             }
             if (failed != 0) {
                 job& work = owner.slot(s.sequence);
-                work.status = status_from_errno(reader::io_error);
+                work.status = korvane::from_errno(reader::io_error);
                 lanes.release(s.lane);
                 end_stream(streams, active, i);
                 continue;
@@ -520,7 +520,7 @@ class jobs_state::worker {
     // seeks, only one at a time reads from the disk itself; the others go on
     // while their pieces are in memory already. Returns would_need_disk when
     // the stream has to wait for the disk.
-    int read_piece(stream& s, std::uint32_t length) {
+    [[nodiscard]] int read_piece(stream& s, std::uint32_t length) {
         if (!s.on_seeking_disk || s.holds_disk) {
             return platform::read_exact(s.file, s.buffer, length, s.read);
         }
@@ -674,7 +674,7 @@ void file_jobs::submit(const wchar_t* path) {
     if (self != nullptr) {
         jobs_state::job& work = self->slot(tail);
         work.path = path;
-        work.status = 0;
+        work.status = korvane::status::ok;
         work.percent.store(0, std::memory_order_relaxed);
         work.done.store(0, std::memory_order_relaxed);
     }
@@ -738,7 +738,8 @@ int file_jobs::oldest_percent() const {
 }
 
 int file_jobs::oldest_status() const {
-    return self != nullptr ? self->slot(head).status : korvane_status::unknown_error;
+    return korvane::to_int(self != nullptr ? self->slot(head).status
+                                           : korvane::status::unknown_error);
 }
 
 const unsigned char* file_jobs::oldest_digest() const {
