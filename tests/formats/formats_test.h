@@ -47,7 +47,7 @@ inline std::vector<read_entry> read_all(container& list, int digest_size, int& e
         std::memcpy(&entry.crc, hash, 4);
         entry.digest.assign(hash, hash + digest_size);
         entries.push_back(entry);
-        list.setPreviouslyVerified(true);
+        EXPECT_EQ(list.setPreviouslyVerified(true), 0);
     }
 }
 
@@ -58,7 +58,7 @@ class config_override {
         : key_(key), restore_(restore) {
         EXPECT_TRUE(config::instance()->set(key, value));
     }
-    ~config_override() { config::instance()->set(key_.c_str(), restore_.c_str()); }
+    ~config_override() { EXPECT_TRUE(config::instance()->set(key_.c_str(), restore_.c_str())); }
     config_override(const config_override&) = delete;
     config_override& operator=(const config_override&) = delete;
 
