@@ -10,7 +10,7 @@ class cmdline;
 namespace korvane::app {
 
 // The program: options, mode selection and the runs. Returns the exit status.
-int run(int argc, wchar_t** argv);
+[[nodiscard]] int run(int argc, wchar_t** argv);
 
 // What the option pass decided: go on to a run, or end with a status.
 struct pass_result {
@@ -26,9 +26,9 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument);
 
 // Without "-t", a list to verify whose name gives no type gets the type its
-// content shows. Returns 0, or the status to end with when the content fits no
+// content shows. Returns ok, or the status to end with when the content fits no
 // type (after saying so).
-int settle_type_by_content(run_settings& settings);
+[[nodiscard]] status settle_type_by_content(run_settings& settings);
 
 void print_usage();
 void print_version(const wchar_t* program);
