@@ -158,8 +158,9 @@ struct reading_ahead {
         pending_entry& entry = pending[queued % ring];
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
-        // Asked now, while the list stands at this entry.
-        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) == 0;
+        // Asked now, while the list stands at this entry. Only a plain yes
+        // spares the file: a failed query (a negative status) is no yes.
+        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
         ++tally.entries;
         if (entry.hashed) {
             jobs.submit(entry.path);
