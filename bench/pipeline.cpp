@@ -144,11 +144,15 @@ void BM_big_read_only(benchmark::State& state) {
     timed(state, "big_read_only", big_size(), [&] {
         platform::file_handle file = platform::invalid_file;
         std::uint64_t size = 0;
-        platform::open_for_hashing(path.c_str(), file, size);
+        if (platform::open_for_hashing(path.c_str(), file, size) != 0) {
+            std::abort();
+        }
         for (std::uint64_t offset = 0; offset < size; offset += piece) {
-            platform::read_exact(file, buffer.data(),
-                                 std::size_t(std::min<std::uint64_t>(piece, size - offset)),
-                                 offset);
+            if (platform::read_exact(file, buffer.data(),
+                                     std::size_t(std::min<std::uint64_t>(piece, size - offset)),
+                                     offset) != 0) {
+                std::abort();
+            }
         }
         platform::close_file(file);
         benchmark::DoNotOptimize(buffer.data());
