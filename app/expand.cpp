@@ -25,7 +25,7 @@ bool equals_ignoring_ascii_case(const wchar_t* a, const wchar_t* b) {
     return *a == *b;
 }
 
-status out_of_memory() {
+[[nodiscard]] status out_of_memory() {
     print_error(L"Out of memory\n");
     return out_of_memory_status;
 }

@@ -22,8 +22,8 @@ struct pass_result {
 // whole, to `file_argument`, which returns 0 to go on or the status with which
 // the program must end. Kept apart from the file system so that the option
 // logic can be exercised on its own.
-pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
-                        const std::function<int(const wchar_t*)>& file_argument);
+[[nodiscard]] pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
+                                      const std::function<int(const wchar_t*)>& file_argument);
 
 // Without "-t", a list to verify whose name gives no type gets the type its
 // content shows. Returns ok, or the status to end with when the content fits no

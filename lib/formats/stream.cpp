@@ -15,7 +15,7 @@ constexpr std::size_t read_chunk = 64 * 1024;
 constexpr std::size_t write_chunk = 256 * 1024;
 
 // A failing call that left no error number must not read as success.
-status failure_status(int error, status when_zero) {
+[[nodiscard]] status failure_status(int error, status when_zero) {
     if (error == platform::error_unrepresentable_path) {
         return status::path_error;
     }

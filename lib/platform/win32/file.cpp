@@ -19,7 +19,7 @@ namespace korvane::platform {
 
 namespace {
 
-int crt_error(int fallback) {
+[[nodiscard]] int crt_error(int fallback) {
     return errno != 0 ? errno : fallback;
 }
 

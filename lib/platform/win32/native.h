@@ -23,8 +23,8 @@ namespace korvane::platform::win32 {
 [[nodiscard]] int errno_from_win32(DWORD error);
 
 // Stores the error number of `error` in errno and returns it.
-int fail(DWORD error);
-inline int fail_last() {
+[[nodiscard]] int fail(DWORD error);
+[[nodiscard]] inline int fail_last() {
     return fail(::GetLastError());
 }
 
