@@ -158,6 +158,12 @@ std::string_view content_of(const raw_line& line) {
     }
 }
 
+// As next_content_line; false at the end and when the list cannot be read: a
+// tag that cannot be read whole trusts nothing more than what was read.
+bool read_content_line(korvane::detail::checksum_stream& stream, raw_line& line, std::size_t keep) {
+    return next_content_line(stream, line, keep) == status::ok && line.found;
+}
+
 // The installation's signature, made and stored on the first run. False when
 // no tag may be trusted or written: the folder is not private, or the
 // signature could not be kept.
@@ -198,7 +204,7 @@ bool read_bit_lines(korvane::detail::checksum_stream& stream, raw_line& row, std
                     const std::string& prefix, unsigned char* bits, std::size_t capacity) {
     std::size_t offset = 0;
     bool previous_short = false;
-    while (next_content_line(stream, row, keep) == status::ok && row.found) {
+    while (read_content_line(stream, row, keep)) {
         std::string_view text = content_of(row);
         if (row.length <= 4 || text.substr(0, 4) != prefix) {
             break;
@@ -394,8 +400,7 @@ void sfv::readTag() {
     int version = -1;
     // Find the tag start.
     do {
-        // A list whose tag cannot be read trusts nothing.
-        if (next_content_line(*file, row, keep) != status::ok || !row.found) {
+        if (!read_content_line(*file, row, keep)) {
             return;
         }
         text = content_of(row);
@@ -414,7 +419,7 @@ void sfv::readTag() {
     file->folder.found = std::string(seen.substr(signature.size()));
     std::string prefix(text.substr(0, 4));
     if (version == 2) {
-        if (next_content_line(*file, row, keep) != status::ok || !row.found) {
+        if (!read_content_line(*file, row, keep)) {
             tag_found = true;
             return;
         }
