@@ -1,7 +1,5 @@
 #include "expand.h"
 
-#include <korvane/status.h>
-
 #include <cwchar>
 #include <initializer_list>
 #include <string_view>
@@ -17,9 +15,9 @@ namespace platform = korvane::platform;
 
 namespace {
 
-constexpr int out_of_memory_status = korvane_status::unknown_error;
+constexpr status out_of_memory_status = status::unknown_error;
 
-int out_of_memory() {
+[[nodiscard]] status out_of_memory() {
     print_error(L"Out of memory\n");
     return out_of_memory_status;
 }
@@ -50,16 +48,17 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 }
 
 // Queues the subdirectory at `path` below `directory` unless it lies on another
-// file system the settings keep out, or would close a loop. Returns 0 to go on.
-int queue_subdirectory(path_record* directory, const wchar_t* path, std::size_t length,
-                       const platform::file_info& info, std::uint64_t root_device,
-                       const run_settings& settings, expansion_state& state) {
+// file system the settings keep out, or would close a loop.
+[[nodiscard]] status queue_subdirectory(path_record* directory, const wchar_t* path,
+                                        std::size_t length, const platform::file_info& info,
+                                        std::uint64_t root_device, const run_settings& settings,
+                                        expansion_state& state) {
     if (settings.one_file_system && info.device != root_device) {
-        return 0;
+        return status::ok;
     }
     if (is_directory_loop(directory, info)) {
         print_error(L"Skipping directory loop: %s\n", {path});
-        return 0;
+        return status::ok;
     }
     path_record* record = take_record(state, path, length, info);
     if (record == nullptr) {
@@ -67,46 +66,45 @@ int queue_subdirectory(path_record* directory, const wchar_t* path, std::size_t 
     }
     record->parent = directory;
     state.directories.append(record);
-    return 0;
+    return status::ok;
 }
 
 // Adds the regular file at `path` to the files to hash if it may be read.
-// Returns 0 to go on.
-int add_regular_file(const wchar_t* path, std::size_t length, const platform::file_info& info,
-                     expansion_state& state) {
+[[nodiscard]] status add_regular_file(const wchar_t* path, std::size_t length,
+                                      const platform::file_info& info, expansion_state& state) {
     if (!info.owner_read) {
         print_error(L"Access denied to %s\n", {path});
-        return 0;
+        return status::ok;
     }
     path_record* record = take_record(state, path, length, info);
     if (record == nullptr) {
         return out_of_memory();
     }
     state.files.append(record);
-    return 0;
+    return status::ok;
 }
 
 // Looks at one name listed in `directory`, whose path (with a separator after
 // it) already fills the first `directory_length` + 1 units of the path buffer.
-// Returns 0 to go on, or the status with which the program must end.
-int visit_entry(path_record* directory, std::size_t directory_length, const std::wstring& name,
-                std::uint64_t root_device, const run_settings& settings, expansion_state& state) {
+// Returns ok to go on, or the status with which the program must end.
+[[nodiscard]] status visit_entry(path_record* directory, std::size_t directory_length,
+                                 const std::wstring& name, std::uint64_t root_device,
+                                 const run_settings& settings, expansion_state& state) {
     wchar_t* buffer = state.path_buffer;
     const std::size_t length = directory_length + 1 + name.size();
     if (length >= path_buffer_units) {
         print_error(L"Path is too long\n");
-        return korvane_status::path_error;
+        return status::path_error;
     }
     std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
 
     platform::file_info info;
     if (int error = platform::get_file_info(buffer, info); error != 0) {
-        print_error(L"Could not stat file %s: %s\n",
-                    {buffer, status_message(status_from_errno(error))});
+        print_error(L"Could not stat file %s: %s\n", {buffer, status_message(from_errno(error))});
         if (error == platform::error_not_found) {
-            return 0;  // vanished since the listing
+            return status::ok;  // vanished since the listing
         }
-        return status_from_errno(error);
+        return from_errno(error);
     }
     if (info.is_directory) {
         return queue_subdirectory(directory, buffer, length, info, root_device, settings, state);
@@ -114,20 +112,21 @@ int visit_entry(path_record* directory, std::size_t directory_length, const std:
     if (info.is_regular) {
         return add_regular_file(buffer, length, info, state);
     }
-    return 0;
+    return status::ok;
 }
 
-// Lists one directory and visits every name in it. Returns 0 to go on.
-int walk_directory(path_record* directory, std::uint64_t root_device, const run_settings& settings,
-                   expansion_state& state, std::vector<std::wstring>& names) {
+// Lists one directory and visits every name in it.
+[[nodiscard]] status walk_directory(path_record* directory, std::uint64_t root_device,
+                                    const run_settings& settings, expansion_state& state,
+                                    std::vector<std::wstring>& names) {
     names.clear();
     if (int error = platform::list_directory(directory->text, names); error != 0) {
         if (error == platform::error_no_memory) {
             return out_of_memory();
         }
         print_error(L"Error reading directory %s: %s",
-                    {directory->text, status_message(status_from_errno(error))});
-        return korvane_status::file_read_error;
+                    {directory->text, status_message(from_errno(error))});
+        return status::file_read_error;
     }
     const std::size_t directory_length = std::wcslen(directory->text);
     std::wmemcpy(state.path_buffer, directory->text, directory_length);
@@ -136,26 +135,27 @@ int walk_directory(path_record* directory, std::uint64_t root_device, const run_
         if (is_dot_name(name)) {
             continue;
         }
-        if (int status =
+        if (status result =
                 visit_entry(directory, directory_length, name, root_device, settings, state);
-            status != 0) {
-            return status;
+            result != status::ok) {
+            return result;
         }
     }
-    return 0;
+    return status::ok;
 }
 
 // Walks `start` and every directory queued after it, breadth first.
-int walk(path_record* start, const run_settings& settings, expansion_state& state) {
+[[nodiscard]] status walk(path_record* start, const run_settings& settings,
+                          expansion_state& state) {
     const std::uint64_t root_device = start->device;
     std::vector<std::wstring> names;
     for (path_record* directory = start; directory != nullptr; directory = directory->next) {
-        if (int status = walk_directory(directory, root_device, settings, state, names);
-            status != 0) {
-            return status;
+        if (status result = walk_directory(directory, root_device, settings, state, names);
+            result != status::ok) {
+            return result;
         }
     }
-    return 0;
+    return status::ok;
 }
 
 }  // namespace
@@ -236,23 +236,24 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
 
 // Adds one match of a file argument: a regular file to the files to hash, a
 // directory (recursion on) to the directories with everything below it.
-// Returns 0 to go on, or the status with which the program must end.
-int add_match(const std::wstring& path, const run_settings& settings, expansion_state& state) {
+// Returns ok to go on, or the status with which the program must end.
+[[nodiscard]] status add_match(const std::wstring& path, const run_settings& settings,
+                               expansion_state& state) {
     platform::file_info info;
     if (platform::get_file_info(path.c_str(), info) != 0) {
         print_error(L"Could not stat file: %s\n", {path.c_str()});
-        return 0;
+        return status::ok;
     }
     if (skip_match(info, settings)) {
-        return 0;
+        return status::ok;
     }
     if (path.size() >= path_buffer_units) {
         print_error(L"Path is too long\n");
-        return korvane_status::path_error;
+        return status::path_error;
     }
     if (info.is_regular && !info.owner_read) {
         print_error(L"Access denied to %s\n", {path.c_str()});
-        return 0;
+        return status::ok;
     }
     path_record* record = take_record(state, path.c_str(), path.size(), info);
     if (record == nullptr) {
@@ -260,7 +261,7 @@ int add_match(const std::wstring& path, const run_settings& settings, expansion_
     }
     if (info.is_regular) {
         state.files.append(record);
-        return 0;
+        return status::ok;
     }
     state.directories.append(record);
     return walk(record, settings, state);
@@ -268,7 +269,7 @@ int add_match(const std::wstring& path, const run_settings& settings, expansion_
 
 }  // namespace
 
-int expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
+status expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
     std::wstring pattern(argument);
     // "sub/" names the directory sub, as it does for every other tool.
     platform::strip_trailing_separators(pattern);
@@ -297,11 +298,11 @@ int expand_argument(const wchar_t* argument, run_settings& settings, expansion_s
         if (settings.has_target && path == settings.creation_target) {
             continue;
         }
-        if (int status = add_match(path, settings, state); status != 0) {
-            return status;
+        if (status result = add_match(path, settings, state); result != status::ok) {
+            return result;
         }
     }
-    return 0;
+    return status::ok;
 }
 
 }  // namespace korvane::app

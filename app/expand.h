@@ -5,6 +5,7 @@
 #include <string>
 
 #include "paths.h"
+#include "status.h"
 
 namespace korvane::app {
 
@@ -61,9 +62,10 @@ int type_from_name(const wchar_t* name);
 // case ignored); -1 otherwise.
 int type_from_word(const wchar_t* word);
 
-// Expands one file argument. Returns 0 to go on, or the status with which the
+// Expands one file argument. Returns ok to go on, or the status with which the
 // program must end.
-int expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state);
+[[nodiscard]] status expand_argument(const wchar_t* argument, run_settings& settings,
+                                     expansion_state& state);
 
 }  // namespace korvane::app
 

@@ -7,7 +7,6 @@
 #include <korvane/md5.h>
 #include <korvane/sfv.h>
 #include <korvane/sha.h>
-#include <korvane/status.h>
 #include <korvane/version.h>
 
 #include <cwchar>
@@ -44,7 +43,7 @@ pass_result end_with(int status) {
 
 pass_result usage_error() {
     print_usage();
-    return end_with(korvane_status::invalid_arguments);
+    return end_with(to_int(status::invalid_arguments));
 }
 
 // The value of an option: its own "=" part, or (where allowed) the name of the
@@ -177,25 +176,25 @@ class sfv_reading_ahead final : public sfv {
 
 }  // namespace
 
-int settle_type_by_content(run_settings& settings) {
+status settle_type_by_content(run_settings& settings) {
     // Only a list to verify whose name says nothing is judged by what it holds.
     if (settings.has_target || !settings.has_checksum_file || settings.type_forced ||
         type_from_name(settings.checksum_file.c_str()) != -1) {
-        return 0;
+        return status::ok;
     }
     int format = -1;
-    int status = container::detectFormat(settings.checksum_file.c_str(), &format);
-    if (status == korvane_status::invalid_line) {
+    status result = from_int(container::detectFormat(settings.checksum_file.c_str(), &format));
+    if (result == status::invalid_line) {
         // Read as some type anyway, it would only yield a run over nonsense names.
         print_error(L"%s: unknown checksum list format\n", {settings.checksum_file.c_str()});
-        return status;
+        return result;
     }
     // A list that cannot be read fails when the run opens it; one without any
     // entry stays an SFV list, as before.
-    if (status == 0 && format >= 0) {
+    if (result == status::ok && format >= 0) {
         settings.type = static_cast<checksum_type>(format);
     }
-    return 0;
+    return status::ok;
 }
 
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
@@ -266,14 +265,14 @@ int run(int argc, wchar_t** argv) {
 
     run_settings settings;
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
-        return expand_argument(argument, settings, state);
+        return to_int(expand_argument(argument, settings, state));
     });
     if (pass.finished) {
         return pass.status;
     }
 
-    if (int status = settle_type_by_content(settings); status != 0) {
-        return status;
+    if (status result = settle_type_by_content(settings); result != status::ok) {
+        return to_int(result);
     }
     struct pair {
         container& list;
@@ -288,7 +287,7 @@ int run(int argc, wchar_t** argv) {
     container& list = pairs[static_cast<int>(settings.type)].list;
     hasher& algorithm = pairs[static_cast<int>(settings.type)].algorithm;
 
-    int status = 0;
+    int exit_status = 0;
     if (settings.has_target || settings.has_checksum_file) {
         // Built after the lists and the paths, so that it goes first: no worker
         // touches a path once the run has returned.
@@ -306,20 +305,21 @@ int run(int argc, wchar_t** argv) {
                 // The file's facts come from hashing it: no second look-up.
                 return sfv_list.addFile(path, digest, size, write_time);
             };
-            status = creation_run(settings, list, jobs, add_entry, state);
+            exit_status = to_int(creation_run(settings, list, jobs, add_entry, state));
         } else {
             verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
                 return settings.type != checksum_type::sfv
                            ? list.isPreviouslyVerified(path)
                            : sfv_list.previously_verified_at(index, path);
             };
-            status = verification_run(settings, list, algorithm, jobs, previously_verified, state);
+            exit_status =
+                verification_run(settings, list, algorithm, jobs, previously_verified, state);
         }
     } else {
         print_usage();
     }
     state.release();
-    return status;
+    return exit_status;
 }
 
 }  // namespace korvane::app

@@ -10,7 +10,7 @@ class cmdline;
 namespace korvane::app {
 
 // The program: options, mode selection and the runs. Returns the exit status.
-int run(int argc, wchar_t** argv);
+[[nodiscard]] int run(int argc, wchar_t** argv);
 
 // What the option pass decided: go on to a run, or end with a status.
 struct pass_result {
@@ -22,13 +22,13 @@ struct pass_result {
 // whole, to `file_argument`, which returns 0 to go on or the status with which
 // the program must end. Kept apart from the file system so that the option
 // logic can be exercised on its own.
-pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
-                        const std::function<int(const wchar_t*)>& file_argument);
+[[nodiscard]] pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
+                                      const std::function<int(const wchar_t*)>& file_argument);
 
 // Without "-t", a list to verify whose name gives no type gets the type its
-// content shows. Returns 0, or the status to end with when the content fits no
+// content shows. Returns ok, or the status to end with when the content fits no
 // type (after saying so).
-int settle_type_by_content(run_settings& settings);
+[[nodiscard]] status settle_type_by_content(run_settings& settings);
 
 void print_usage();
 void print_version(const wchar_t* program);

@@ -1,10 +1,9 @@
-#include <korvane/status.h>
-
 #include <new>
 
 #include "frontend.h"
 #include "platform/console.h"
 #include "platform/entry.h"
+#include "status.h"
 
 int korvane_main(int argc, wchar_t** argv) {
     // The last guard: an allocation that fails where no status path reaches
@@ -19,7 +18,7 @@ int korvane_main(int argc, wchar_t** argv) {
         } catch (const std::bad_alloc&) {
             // Nothing left to say it with; the status still tells.
         }
-        return korvane_status::unknown_error;
+        return korvane::to_int(korvane::status::unknown_error);
     }
 }
 

@@ -54,29 +54,34 @@ void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args)
     platform::console_write(platform::console_stream::err, format(pattern, args));
 }
 
-const wchar_t* status_message(int code) {
+const wchar_t* status_message(status code) {
     switch (code) {
-        case 0:
+        case status::ok:
             return L"Ok";
-        case -2:
+        case status::file_not_open:
             return L"File not open";
-        case -3:
+        case status::file_read_error:
             return L"File read error";
-        case -4:
+        case status::file_not_found:
             return L"File not found";
-        case -5:
+        case status::access_denied:
             return L"Access denied";
-        case -6:
+        case status::invalid_line:
             return L"Invalid line";
-        case -7:
+        case status::file_exists:
             return L"File already exists";
-        case -8:
+        case status::invalid_arguments:
             return L"Invalid arguments";
-        case -9:
+        case status::path_error:
             return L"Path error";
-        default:
-            return L"Unknown error";
+        case status::unknown_error:
+            break;
     }
+    return L"Unknown error";
+}
+
+const wchar_t* status_message(int code) {
+    return status_message(from_int(code));
 }
 
 }  // namespace korvane::app

@@ -8,6 +8,8 @@
 #include <string>
 #include <variant>
 
+#include "status.h"
+
 namespace korvane::app {
 
 using format_arg = std::variant<const wchar_t*, int>;
@@ -21,7 +23,8 @@ void print_now(const wchar_t* pattern, std::initializer_list<format_arg> args = 
 // Standard error.
 void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
 
-// The text of a status code.
+// The text of a status, and of a status as the library exports it.
+const wchar_t* status_message(status code);
 const wchar_t* status_message(int code);
 
 }  // namespace korvane::app

@@ -4,7 +4,6 @@
 #include <korvane/container.h>
 #include <korvane/hasher.h>
 #include <korvane/jobs.h>
-#include <korvane/status.h>
 
 #include <cstring>
 #include <cwchar>
@@ -62,16 +61,15 @@ struct creation_target {
 // The oldest file in flight, hashed: waits for it and gives its status in
 // `file_status`, having reported a failure. False when no worker could start,
 // which ends the run (also reported).
-bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar_t* last_line,
-                   int& file_status) {
+[[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet,
+                                 const wchar_t* last_line, status& file_status) {
     if (!jobs.usable()) {
-        print(L"Error processing file %s: %s\n",
-              {path, status_message(korvane_status::unknown_error)});
+        print(L"Error processing file %s: %s\n", {path, status_message(status::unknown_error)});
         return false;
     }
     wait_for_file(jobs, path, quiet, last_line);
-    file_status = jobs.oldest_status();
-    if (file_status != 0) {
+    file_status = from_int(jobs.oldest_status());
+    if (file_status != status::ok) {
         print(L"%s: File error: %s\n", {path, status_message(file_status)});
     }
     return true;
@@ -79,7 +77,8 @@ bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar
 
 // Puts the parent folder, with its separator, in front of where the entry
 // names go.
-int start_with_parent(const run_settings& settings, wchar_t* buffer, std::size_t& prefix) {
+[[nodiscard]] status start_with_parent(const run_settings& settings, wchar_t* buffer,
+                                       std::size_t& prefix) {
     prefix = 0;
     if (settings.has_parent) {
         prefix = settings.parent.size();
@@ -88,7 +87,7 @@ int start_with_parent(const run_settings& settings, wchar_t* buffer, std::size_t
         // would have every entry fail or be cut short.
         if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
             print_error(L"Path is too long\n");
-            return korvane_status::path_error;
+            return status::path_error;
         }
         std::wmemcpy(buffer, settings.parent.c_str(), prefix);
         if (needs_separator) {
@@ -96,7 +95,7 @@ int start_with_parent(const run_settings& settings, wchar_t* buffer, std::size_t
         }
     }
     buffer[prefix] = L'\0';
-    return 0;
+    return status::ok;
 }
 
 struct verification_tally {
@@ -129,7 +128,7 @@ struct reading_ahead {
     std::size_t oldest = 0;
     std::size_t queued = 0;
     bool list_ended = false;
-    int list_error = 0;
+    status list_error = status::ok;
 
     reading_ahead(const run_settings& settings_, container& list_, file_jobs& jobs_,
                   const verified_query& previously_verified_, wchar_t* buffer_, std::size_t prefix)
@@ -161,15 +160,16 @@ struct reading_ahead {
         int result = list.getNextFile(name, room, &size, expected);
         if (result <= 0) {
             list_ended = true;
-            list_error = result;
+            list_error = from_int(result);
             return;
         }
         resolve_windows_separators(buffer, name);
         pending_entry& entry = pending[queued % ring];
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
-        // Asked now, while the list stands at this entry.
-        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) == 0;
+        // Asked now, while the list stands at this entry. Only a plain yes
+        // spares the file: a failed query (a negative status) is no yes.
+        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
         ++tally.entries;
         if (entry.hashed) {
             jobs.submit(entry.path);
@@ -178,41 +178,48 @@ struct reading_ahead {
     }
 };
 
+// Marks the entry just reported for the next run. A mark that cannot be kept
+// costs that run a fresh check of the file and changes no verdict of this one.
+void remember_verdict(container& list, bool verified) {
+    (void)list.setPreviouslyVerified(verified);
+}
+
 // Reports the outcome of the oldest entry read; only a failure of the workers
 // themselves ends the run.
-int report_entry(const run_settings& settings, container& list, hasher& algorithm, file_jobs& jobs,
-                 const pending_entry& entry, std::size_t digest_size, verification_tally& tally) {
+[[nodiscard]] status report_entry(const run_settings& settings, container& list, hasher& algorithm,
+                                  file_jobs& jobs, const pending_entry& entry,
+                                  std::size_t digest_size, verification_tally& tally) {
     const wchar_t* path = entry.path;
     if (!entry.hashed) {
         if (!settings.quiet) {
             print(L"%s: Previously verified Ok\n", {path});
         }
-        list.setPreviouslyVerified(true);
-        return 0;
+        remember_verdict(list, true);
+        return status::ok;
     }
-    int status = 0;
-    if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\r", status)) {
-        return korvane_status::unknown_error;
+    status result = status::ok;
+    if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\r", result)) {
+        return status::unknown_error;
     }
-    if (status != 0) {
-        if (status == korvane_status::file_not_found) {
+    if (result != status::ok) {
+        if (result == status::file_not_found) {
             ++tally.missing;
         } else {
             ++tally.errors;
         }
-        list.setPreviouslyVerified(false);
+        remember_verdict(list, false);
     } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
         if (!settings.quiet) {
             print(L"%s: Ok                   \n", {path});
         }
-        list.setPreviouslyVerified(true);
+        remember_verdict(list, true);
     } else {
         ++tally.errors;
         print_mismatch(path, settings.type, algorithm, entry.digest, jobs.oldest_digest());
-        list.setPreviouslyVerified(false);
+        remember_verdict(list, false);
     }
     jobs.pop();
-    return 0;
+    return status::ok;
 }
 
 int report_summary(const verification_tally& tally) {
@@ -228,21 +235,21 @@ int report_summary(const verification_tally& tally) {
     }
     print(L"All files Ok\n");
     if (static_cast<bool>((*config::instance())["addtag"])) {
-        platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
+        (void)platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
     }
     return 0;
 }
 }  // namespace
 
-int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                 const entry_adder& add_entry, expansion_state& state) {
+status creation_run(const run_settings& settings, container& list, file_jobs& jobs,
+                    const entry_adder& add_entry, expansion_state& state) {
     creation_target target{settings.creation_target.c_str(), false, {}};
     target.exists = platform::get_file_info(target.path, target.info) == 0;
 
-    int status = list.create(target.path);
-    if (status != 0) {
-        print(L"Error creating sfv file: %s\n", {status_message(status)});
-        return status;
+    status result = from_int(list.create(target.path));
+    if (result != status::ok) {
+        print(L"Error creating sfv file: %s\n", {status_message(result)});
+        return result;
     }
     // Files go to the workers ahead of the one reported; results come back in
     // list order, and the first failure ends the run: whatever was started
@@ -268,30 +275,30 @@ int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
             break;
         }
         const wchar_t* path = in_flight[oldest % ring]->text;
-        if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\n", status)) {
-            return korvane_status::unknown_error;
+        if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\n", result)) {
+            return status::unknown_error;
         }
-        if (status != 0) {
-            return status;
+        if (result != status::ok) {
+            return result;
         }
         // An entry left out would pass the list off as complete.
-        status =
-            add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time());
-        if (status != 0) {
-            print(L"Error adding file %s: %s\n", {path, status_message(status)});
-            return status;
+        result = from_int(
+            add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time()));
+        if (result != status::ok) {
+            print(L"Error adding file %s: %s\n", {path, status_message(result)});
+            return result;
         }
         jobs.pop();
         ++oldest;
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
-    status = list.close();
-    if (status != 0) {
+    result = from_int(list.close());
+    if (result != status::ok) {
         // Without this line a full disk would show only in the exit status.
-        print_error(L"%s: %s\n", {target.path, status_message(status)});
+        print_error(L"%s: %s\n", {target.path, status_message(result)});
     }
-    return status;
+    return result;
 }
 
 int verification_run(const run_settings& settings, container& list, hasher& algorithm,
@@ -299,16 +306,16 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
                      expansion_state& state) {
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
-    int status = start_with_parent(settings, buffer, prefix);
-    if (status != 0) {
-        return status;
+    status result = start_with_parent(settings, buffer, prefix);
+    if (result != status::ok) {
+        return to_int(result);
     }
 
     const wchar_t* list_name = settings.checksum_file.c_str();
-    status = list.open(list_name);
-    if (status != 0) {
-        print_error(L"%s: %s\n", {list_name, status_message(status)});
-        return status;
+    result = from_int(list.open(list_name));
+    if (result != status::ok) {
+        print_error(L"%s: %s\n", {list_name, status_message(result)});
+        return to_int(result);
     }
     // Remembered verifications hold only for the files they were earned on.
     list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
@@ -324,22 +331,22 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         }
         pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
         ++ahead.oldest;
-        status = report_entry(settings, list, algorithm, jobs, entry, digest_size, tally);
-        if (status != 0) {
-            return status;
+        result = report_entry(settings, list, algorithm, jobs, entry, digest_size, tally);
+        if (result != status::ok) {
+            return to_int(result);
         }
     }
-    if (ahead.list_error < 0) {
+    if (ahead.list_error != status::ok) {
         // A damaged list must not pass as verified: the entries behind the
         // bad line were never checked.
         print(L"%s: %s\n", {list_name, status_message(ahead.list_error)});
         ++tally.errors;
     }
 
-    status = list.close();
-    if (status != 0) {
+    result = from_int(list.close());
+    if (result != status::ok) {
         // The verdicts stand; only the remembered marks could not be saved.
-        print_error(L"%s: %s\n", {list_name, status_message(status)});
+        print_error(L"%s: %s\n", {list_name, status_message(result)});
     }
     return report_summary(tally);
 }

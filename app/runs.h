@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "expand.h"
+#include "status.h"
 
 class container;
 class file_jobs;
@@ -18,17 +19,20 @@ namespace korvane::app {
 using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
                                       std::uint64_t size, std::uint64_t write_time)>;
 
-int creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                 const entry_adder& add_entry, expansion_state& state);
+// Returns ok, or the status the program ends with (after saying why).
+[[nodiscard]] status creation_run(const run_settings& settings, container& list, file_jobs& jobs,
+                                  const entry_adder& add_entry, expansion_state& state);
 
 // Whether the entry at `index` (counted from 0) verified on an earlier run,
 // asked as soon as it is read, while the reports of earlier entries may still
 // be outstanding.
 using verified_query = std::function<int(std::int64_t index, const wchar_t* path)>;
 
-int verification_run(const run_settings& settings, container& list, hasher& algorithm,
-                     file_jobs& jobs, const verified_query& previously_verified,
-                     expansion_state& state);
+// Returns the exit status: 0 when every file verified, 1 when some did not,
+// or the status that ended the run early.
+[[nodiscard]] int verification_run(const run_settings& settings, container& list, hasher& algorithm,
+                                   file_jobs& jobs, const verified_query& previously_verified,
+                                   expansion_state& state);
 
 }  // namespace korvane::app
 

@@ -42,10 +42,15 @@ void write_list(benchmark::State& state, const char* file_name) {
     unsigned char digest[16] = {0x12, 0x34, 0x56, 0x78};
     for (auto _ : state) {
         List list;
-        list.create(target.c_str());
+        if (list.create(target.c_str()) != 0) {
+            state.SkipWithError("create failed");
+            break;
+        }
         state.PauseTiming();
         for (int i = 0; i < entry_count; ++i) {
-            list.addFile(entry_name(i).c_str(), digest);
+            if (list.addFile(entry_name(i).c_str(), digest) != 0) {
+                state.SkipWithError("addFile failed");
+            }
         }
         state.ResumeTiming();
         if (list.close() != 0) {
@@ -66,12 +71,18 @@ void collect_list(benchmark::State& state, const char* file_name) {
     }
     for (auto _ : state) {
         List list;
-        list.create(target.c_str());
+        if (list.create(target.c_str()) != 0) {
+            state.SkipWithError("create failed");
+            break;
+        }
+        int failed = 0;
         for (const auto& name : names) {
-            list.addFile(name.c_str(), digest);
+            failed |= list.addFile(name.c_str(), digest);
         }
         state.PauseTiming();
-        list.close();
+        if (failed != 0 || list.close() != 0) {
+            state.SkipWithError("the list was not written");
+        }
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * entry_count);
@@ -82,16 +93,22 @@ void read_list(benchmark::State& state, const char* file_name, int digest_size) 
     std::wstring target = wide(bench_folder() / file_name);
     {
         List list;
-        list.create(target.c_str());
+        int failed = list.create(target.c_str());
         unsigned char digest[16] = {0xAB};
-        for (int i = 0; i < entry_count; ++i) {
-            list.addFile(entry_name(i).c_str(), digest);
+        for (int i = 0; i < entry_count && failed == 0; ++i) {
+            failed = list.addFile(entry_name(i).c_str(), digest);
         }
-        list.close();
+        if (failed != 0 || list.close() != 0) {
+            state.SkipWithError("the list was not written");
+            return;
+        }
     }
     for (auto _ : state) {
         List list;
-        list.open(target.c_str());
+        if (list.open(target.c_str()) != 0) {
+            state.SkipWithError("open failed");
+            break;
+        }
         wchar_t name[264];
         unsigned char hash[16];
         std::uint64_t size;
@@ -99,9 +116,9 @@ void read_list(benchmark::State& state, const char* file_name, int digest_size) 
         while (list.getNextFile(name, 264, &size, hash) > 0) {
             ++count;
         }
-        list.close();  // nothing verified: the list is left as it is
-        if (count != entry_count) {
-            state.SkipWithError("wrong entry count");
+        // Nothing verified: the list is left as it is.
+        if (list.close() != 0 || count != entry_count) {
+            state.SkipWithError("wrong entry count, or close failed");
         }
         benchmark::DoNotOptimize(hash[digest_size - 1]);
     }

@@ -168,7 +168,7 @@ void check_round_trip(const std::vector<entry>& entries) {
         FUZZ_CHECK(list.getNextFile(name, wide_room, &size, &crc) > 0);
         FUZZ_CHECK(e.name == name);
         FUZZ_CHECK(e.crc == crc);
-        list.setPreviouslyVerified(false);
+        FUZZ_CHECK(list.setPreviouslyVerified(false) == 0);
     }
     wchar_t name[wide_room];
     std::uint32_t crc = 0;

@@ -55,7 +55,7 @@ class KORVANE_API config {
     bool has_key(const char* key) const;
     // Stores the value in memory and rewrites the configuration file. Returns
     // false, with memory and file unchanged, when the setting cannot be kept.
-    bool set(const char* key, const char* value);
+    [[nodiscard]] bool set(const char* key, const char* value);
 
   private:
     friend struct config_access;

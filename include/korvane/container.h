@@ -40,20 +40,21 @@ class KORVANE_API container {
 
     // Every operation returns 0 or a negative status code (korvane/status.h);
     // getNextFile also returns a positive line length for a delivered entry.
-    virtual int open(const wchar_t* path) = 0;
-    virtual int close() = 0;
-    virtual int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) = 0;
-    virtual int isPreviouslyVerified(const wchar_t* path) = 0;
-    virtual int setPreviouslyVerified(bool verified) = 0;
-    virtual int create(const wchar_t* path) = 0;
-    virtual int addFile(const wchar_t* name, const void* hashBytes) = 0;
+    [[nodiscard]] virtual int open(const wchar_t* path) = 0;
+    [[nodiscard]] virtual int close() = 0;
+    [[nodiscard]] virtual int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size,
+                                          void* hashBytes) = 0;
+    [[nodiscard]] virtual int isPreviouslyVerified(const wchar_t* path) = 0;
+    [[nodiscard]] virtual int setPreviouslyVerified(bool verified) = 0;
+    [[nodiscard]] virtual int create(const wchar_t* path) = 0;
+    [[nodiscard]] virtual int addFile(const wchar_t* name, const void* hashBytes) = 0;
 
     // The type of list the file at `path` holds, judged by its first line that is
     // not blank, a comment or the framing of a clear-signed list: 0 SFV, 1 MD5,
     // 2 SHA-1, 3 SHA-256, 4 SHA-512. `*format` is -1 when no such line exists.
     // Returns 0, -6 when that line fits no type, or the status of a failed open
     // or read.
-    static int detectFormat(const wchar_t* path, int* format);
+    [[nodiscard]] static int detectFormat(const wchar_t* path, int* format);
 
     // Tells an opened list which folder its names resolve against (the
     // working directory, or the folder of a -p option). A remembered
@@ -64,30 +65,31 @@ class KORVANE_API container {
   protected:
     // The next non-empty line: at most count - 1 units, longer lines come in
     // pieces. Returns its length, 0 at the end of the file, or a status.
-    int readFileString(wchar_t* buffer, int count);
+    [[nodiscard]] int readFileString(wchar_t* buffer, int count);
 
     // Shared steps of the formats.
-    int openStream(const wchar_t* path, bool writable);
-    int createStream(const wchar_t* path);
+    [[nodiscard]] int openStream(const wchar_t* path, bool writable);
+    [[nodiscard]] int createStream(const wchar_t* path);
     // A new stream on `path`, opened or created; it replaces any earlier one.
-    int startStream(const wchar_t* path, bool create, bool writable);
+    [[nodiscard]] int startStream(const wchar_t* path, bool create, bool writable);
     void appendEntry(file_entry* entry);
     void freeEntries();
     // Writes a header line, the maker's line and the ";" line.
-    int writeHeader(const char* first_line);
+    [[nodiscard]] int writeHeader(const char* first_line);
     // Writes `passes` rounds of lines, one per entry and round, as `format`
     // makes them, then puts the new list in place of the target. Stops at an
     // entry that cannot be written (a unit above 255, a line break in its name).
     using entry_formatter = void (*)(const file_entry& entry, int pass, std::string& out);
-    int commitEntries(int passes, entry_formatter format);
+    [[nodiscard]] int commitEntries(int passes, entry_formatter format);
     // Reads the next line whole (up to line_capacity - 1 units) into `line`.
-    int readEntryLine();
+    [[nodiscard]] int readEntryLine();
     // The next line that is not a comment, as readEntryLine gives it; sets the
     // size slot to all ones, since neither format records sizes to read back.
-    int readEntryLineSkippingComments(std::uint64_t* size);
+    [[nodiscard]] int readEntryLineSkippingComments(std::uint64_t* size);
     // Copies `text` of `length` units to the caller's buffer when it fits;
     // -9 otherwise.
-    static int deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize);
+    [[nodiscard]] static int deliverName(const wchar_t* text, int length, wchar_t* name,
+                                         int nameSize);
 
     static constexpr int line_capacity = 1024;
 

@@ -18,14 +18,15 @@ class KORVANE_API digest_list : public container {
     digest_list(const digest_list&) = delete;
     digest_list& operator=(const digest_list&) = delete;
 
-    int open(const wchar_t* path) override;
-    int close() override;
+    [[nodiscard]] int open(const wchar_t* path) override;
+    [[nodiscard]] int close() override;
     // `hashBytes` receives digest_size bytes.
-    int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) override;
-    int isPreviouslyVerified(const wchar_t* path) override;
-    int setPreviouslyVerified(bool verified) override;
-    int create(const wchar_t* path) override;
-    int addFile(const wchar_t* name, const void* hashBytes) override;
+    [[nodiscard]] int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size,
+                                  void* hashBytes) override;
+    [[nodiscard]] int isPreviouslyVerified(const wchar_t* path) override;
+    [[nodiscard]] int setPreviouslyVerified(bool verified) override;
+    [[nodiscard]] int create(const wchar_t* path) override;
+    [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes) override;
 
     static constexpr int max_digest_size = 64;
 

@@ -59,7 +59,7 @@ class KORVANE_API file_jobs {
     // -3 read error, -4 not found, -5 access denied or not a regular file,
     // -8, or -1), its digest, and its size and last write time (100-ns ticks
     // since 1601-01-01 UTC) as it was hashed.
-    int oldest_status() const;
+    [[nodiscard]] int oldest_status() const;
     const unsigned char* oldest_digest() const;
     std::uint64_t oldest_size() const;
     std::uint64_t oldest_write_time() const;

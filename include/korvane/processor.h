@@ -31,7 +31,7 @@ class KORVANE_API processor : public thread {
     // error() once completion has been reported. `path` and `h` stay the
     // processor's until then. Returns -1 (and takes nothing over) when the
     // processor's thread could not be created.
-    int processFile(const wchar_t* path, hasher* h);
+    [[nodiscard]] int processFile(const wchar_t* path, hasher* h);
 
     // Waits for the completion of the current request; exactly one successful
     // call per request.
@@ -44,7 +44,7 @@ class KORVANE_API processor : public thread {
 
     // Status of the completed request: 0, -3 (read error), -4 (not found),
     // -5 (access denied, also for anything but a regular file), -8, or -1.
-    int error() const;
+    [[nodiscard]] int error() const;
 
   private:
     void* run() override;

@@ -49,7 +49,7 @@ class KORVANE_API reader : public thread {
     void shutdown();
 
     // 0, io_error once a read failed or the file ended early, or out_of_memory.
-    int error() const { return read_error.load(std::memory_order_acquire); }
+    [[nodiscard]] int error() const { return read_error.load(std::memory_order_acquire); }
 
   private:
     // A place where one thread sleeps until the other changes the ring.

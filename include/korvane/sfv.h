@@ -19,18 +19,19 @@ class KORVANE_API sfv : public container {
     sfv(const sfv&) = delete;
     sfv& operator=(const sfv&) = delete;
 
-    int open(const wchar_t* path) override;
-    int close() override;
-    int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) override;
-    int isPreviouslyVerified(const wchar_t* path) override;
-    int setPreviouslyVerified(bool verified) override;
-    int create(const wchar_t* path) override;
-    int addFile(const wchar_t* name, const void* hashBytes) override;
+    [[nodiscard]] int open(const wchar_t* path) override;
+    [[nodiscard]] int close() override;
+    [[nodiscard]] int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size,
+                                  void* hashBytes) override;
+    [[nodiscard]] int isPreviouslyVerified(const wchar_t* path) override;
+    [[nodiscard]] int setPreviouslyVerified(bool verified) override;
+    [[nodiscard]] int create(const wchar_t* path) override;
+    [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes) override;
     // As addFile(name, hashBytes), with the size and last write time (100-ns
     // ticks since 1601-01-01 UTC) of the file as it was hashed, which the
     // comment lines show; the file is not looked up again.
-    int addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
-                std::uint64_t writeTime);
+    [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
+                              std::uint64_t writeTime);
 
     static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
 
@@ -44,9 +45,9 @@ class KORVANE_API sfv : public container {
     void resetTag();
     // Both with the configuration store's settings.
     void readTag();
-    int writeTag();
+    [[nodiscard]] int writeTag();
     void readTag(korvane::detail::settings_source& settings);
-    int writeTag(korvane::detail::settings_source& settings);
+    [[nodiscard]] int writeTag(korvane::detail::settings_source& settings);
     // Drops a tag written by a run whose names resolved against another folder.
     void settleTagFolder();
 

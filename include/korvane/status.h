@@ -18,6 +18,6 @@ constexpr int path_error = -9;
 }  // namespace korvane_status
 
 // The one mapping from the C runtime's error number to a status code.
-KORVANE_API int status_from_errno(int error_number);
+[[nodiscard]] KORVANE_API int status_from_errno(int error_number);
 
 #endif

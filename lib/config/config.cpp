@@ -371,7 +371,7 @@ bool survives_reload(std::string_view key_text, std::string_view value_text) {
 
 // Makes the settings folder (and its parent) when missing; false unless it
 // ends up private to this user.
-bool ready_private_folder(const location& where) {
+[[nodiscard]] bool ready_private_folder(const location& where) {
     if (!where.parent.empty()) {
         int error = korvane::platform::make_directory(where.parent.c_str());
         if (error != 0 && error != korvane::platform::error_exists) {
@@ -428,7 +428,7 @@ bool merge_setting(const std::string& old_bytes, std::string_view key_text,
 
 // A new file under an unpredictable name, made durable and renamed over
 // the old one: a crash leaves the old file or the new one, never none.
-bool replace_file(const std::string& file, const std::string& contents) {
+[[nodiscard]] bool replace_file(const std::string& file, const std::string& contents) {
     const std::wstring target = korvane::platform::widen(file);
     korvane::platform::native_file new_file;
     std::wstring temp;
@@ -439,7 +439,9 @@ bool replace_file(const std::string& file, const std::string& contents) {
     ok = new_file.close() == 0 && ok;
     ok = ok && korvane::platform::rename_file(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
-        korvane::platform::remove_file(temp.c_str());
+        // The store fails either way; a leftover has an unpredictable name
+        // and never replaced the configuration.
+        (void)korvane::platform::remove_file(temp.c_str());
         return false;
     }
     return true;

@@ -70,7 +70,7 @@ struct config_access {
     // Stores `value` under `key` unless the file already holds the key, in
     // which case memory takes the file's value: of processes racing to store
     // the first value, the first writer wins and the others read it back.
-    static bool set_unless_present(const char* key, const char* value);
+    [[nodiscard]] static bool set_unless_present(const char* key, const char* value);
 
     static const char* key_of(const config_value* entry);
 
@@ -79,7 +79,8 @@ struct config_access {
     static bool folder_is_private();
 
     // config::set, and set_unless_present with `unless_present`.
-    static bool store(config& self, const char* key, const char* value, bool unless_present);
+    [[nodiscard]] static bool store(config& self, const char* key, const char* value,
+                                    bool unless_present);
     // The entry whose key matches `key`, or null; `last` (when given) is then
     // the list's last entry, null for an empty list.
     static config_value* find(const config& self, std::string_view key, config_value** last);

@@ -1,5 +1,4 @@
 #include <korvane/container.h>
-#include <korvane/status.h>
 #include <korvane/version.h>
 
 #include <cstdio>
@@ -12,6 +11,10 @@
 #include "formats/tag.h"
 #include "platform/fault.h"
 #include "platform/interrupt.h"
+#include "status.h"
+
+using korvane::status;
+using korvane::to_int;
 
 namespace {
 
@@ -86,9 +89,11 @@ void container::appendEntry(file_entry* entry) {
 
 int container::readFileString(wchar_t* buffer, int count) {
     if (file == nullptr) {
-        return korvane_status::file_not_found;
+        return to_int(status::file_not_found);
     }
-    return file->read_line(buffer, count);
+    int length = 0;
+    status result = file->read_line(buffer, count, length);
+    return result != status::ok ? to_int(result) : length;
 }
 
 int container::openStream(const wchar_t* path, bool writable) {
@@ -102,16 +107,16 @@ int container::createStream(const wchar_t* path) {
 int container::startStream(const wchar_t* path, bool create, bool writable) {
     file.reset();
     if (path == nullptr) {
-        return korvane_status::invalid_arguments;
+        return to_int(status::invalid_arguments);
     }
     std::unique_ptr<korvane::detail::checksum_stream> stream(
         new (std::nothrow) korvane::detail::checksum_stream());
     if (stream == nullptr) {
-        return korvane_status::unknown_error;
+        return to_int(status::unknown_error);
     }
-    int status = create ? stream->create_for(path) : stream->open_existing(path, writable);
-    if (status != 0) {
-        return status;
+    status result = create ? stream->create_for(path) : stream->open_existing(path, writable);
+    if (result != status::ok) {
+        return to_int(result);
     }
     file = std::move(stream);
     return 0;
@@ -127,49 +132,49 @@ void container::resolveNamesIn(const wchar_t* folder) {
 int container::writeHeader(const char* first_line) {
     // Kept in memory until the list is written: whether the folder takes a
     // new file at all was tried when the stream was created.
-    int status = file->write(first_line);
-    if (status == 0) {
-        status = file->write("; https://korvane.org/\r\n;\r\n");
+    status result = file->write(first_line);
+    if (result == status::ok) {
+        result = file->write("; https://korvane.org/\r\n;\r\n");
     }
-    return status;
+    return to_int(result);
 }
 
 int container::commitEntries(int passes, entry_formatter format) {
     // An interrupt while the list is written waits until it is in place, so
     // that neither a half-written temporary file nor a missing list remains.
     korvane::platform::interrupt_deferral hold_interrupts;
-    int status = 0;
+    status result = status::ok;
     std::string out;
-    for (int pass = 0; pass < passes && status == 0; ++pass) {
+    for (int pass = 0; pass < passes && result == status::ok; ++pass) {
         for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
             if (!entry->writable) {
-                status = korvane_status::unknown_error;
+                result = status::unknown_error;
                 break;
             }
             if (!korvane::detail::is_line_safe(entry->name)) {
-                status = korvane_status::path_error;
+                result = status::path_error;
                 break;
             }
             format(*entry, pass, out);
             out += "\r\n";
             if (out.size() >= 64 * 1024) {
-                status = file->write(out);
+                result = file->write(out);
                 out.clear();
-                if (status != 0) {
+                if (result != status::ok) {
                     break;
                 }
             }
         }
     }
-    if (status == 0) {
-        status = file->write(out);
+    if (result == status::ok) {
+        result = file->write(out);
     }
-    if (status == 0) {
-        status = file->commit();
+    if (result == status::ok) {
+        result = file->commit();
     }
     // The target now holds the complete new list, or is as it was before.
     file.reset();
-    return status;
+    return to_int(result);
 }
 
 int container::readEntryLine() {
@@ -189,16 +194,16 @@ int container::readEntryLineSkippingComments(std::uint64_t* size) {
 
 int container::deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize) {
     if (name == nullptr || nameSize <= 0) {
-        return korvane_status::path_error;
+        return to_int(status::path_error);
     }
     korvane::detail::copy_fitting(text, length, name, nameSize);
     if (nameSize <= length) {
-        return korvane_status::path_error;  // not delivered: the cut text is only for a message
+        return to_int(status::path_error);  // not delivered: the cut text is only for a message
     }
     // No file name holds a zero unit: delivered, the name would end there and
     // name another file ("a.txt" for "a.txt<NUL>x").
     if (std::wmemchr(text, L'\0', static_cast<std::size_t>(length)) != nullptr) {
-        return korvane_status::invalid_line;
+        return to_int(status::invalid_line);
     }
     return 0;
 }

@@ -1,25 +1,26 @@
 #include <korvane/container.h>
-#include <korvane/status.h>
 
 #include "formats/list_lines.h"
 #include "formats/stream.h"
+#include "status.h"
 
 int container::detectFormat(const wchar_t* path, int* format) {
     if (path == nullptr || format == nullptr) {
-        return korvane_status::invalid_arguments;
+        return korvane::to_int(korvane::status::invalid_arguments);
     }
     *format = -1;
     korvane::detail::checksum_stream stream;
-    int status = stream.open_existing(path, false);
-    if (status != 0) {
-        return status;
+    korvane::status result = stream.open_existing(path, false);
+    if (result != korvane::status::ok) {
+        return korvane::to_int(result);
     }
     wchar_t buffer[line_capacity];
     int signed_state = 0;
     for (;;) {
-        int length = stream.read_line(buffer, line_capacity);
-        if (length <= 0) {
-            return length;
+        int length = 0;
+        result = stream.read_line(buffer, line_capacity, length);
+        if (result != korvane::status::ok || length == 0) {
+            return korvane::to_int(result);
         }
         wchar_t* text = buffer;
         // In the order the readers take them: comments before the signed framing.
@@ -32,7 +33,7 @@ int container::detectFormat(const wchar_t* path, int* format) {
         }
         int type = korvane::detail::type_of_line(text, length);
         if (type < 0) {
-            return korvane_status::invalid_line;
+            return korvane::to_int(korvane::status::invalid_line);
         }
         *format = type;
         return 0;

@@ -1,6 +1,5 @@
 #include <korvane/digest_list.h>
 #include <korvane/md5.h>
-#include <korvane/status.h>
 #include <korvane/version.h>
 
 #include <cstring>
@@ -11,6 +10,10 @@
 #include "formats/list_lines.h"
 #include "formats/stream.h"
 #include "platform/text.h"
+#include "status.h"
+
+using korvane::status;
+using korvane::to_int;
 
 digest_list::digest_list(int size, const char* algorithm)
     : digest_size(size < 1                 ? 1
@@ -46,7 +49,7 @@ int digest_list::create(const wchar_t* path) {
 
 int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     if (name == nullptr || hashBytes == nullptr) {
-        return korvane_status::invalid_arguments;
+        return to_int(status::invalid_arguments);
     }
     char text[2 * max_digest_size + 1];
     korvane::platform::encode_hex(static_cast<const unsigned char*>(hashBytes),
@@ -55,7 +58,7 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     text[2 * digest_size] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {
-        return korvane_status::unknown_error;
+        return to_int(status::unknown_error);
     }
     appendEntry(entry);
     return 0;
@@ -72,9 +75,9 @@ int digest_list::close() {
             out += entry.name;
         });
     }
-    int status = file->close();
+    status result = file->close();
     file.reset();
-    return status;
+    return to_int(result);
 }
 
 int digest_list::open(const wchar_t* path) {
@@ -104,11 +107,11 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             break;
         }
         korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
-        return korvane_status::invalid_line;
+        return to_int(status::invalid_line);
     }
-    int status = deliverName(parsed.name, parsed.name_length, name, nameSize);
-    if (status != 0) {
-        return status;
+    int delivered = deliverName(parsed.name, parsed.name_length, name, nameSize);
+    if (delivered != 0) {
+        return delivered;
     }
     if (hashBytes != nullptr) {
         auto* bytes = static_cast<unsigned char*>(hashBytes);

@@ -1,5 +1,4 @@
 #include <korvane/sfv.h>
-#include <korvane/status.h>
 #include <korvane/version.h>
 
 #include <cstring>
@@ -11,7 +10,10 @@
 #include "formats/stream.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "status.h"
 
+using korvane::status;
+using korvane::to_int;
 using korvane::detail::append_number;
 
 namespace {
@@ -137,7 +139,7 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes) {
 int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
                  std::uint64_t writeTime) {
     if (name == nullptr || hashBytes == nullptr) {
-        return korvane_status::invalid_arguments;
+        return to_int(status::invalid_arguments);
     }
     std::uint32_t value;
     std::memcpy(&value, hashBytes, sizeof value);
@@ -146,7 +148,7 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
     text[8] = '\0';
     file_entry* entry = file_entry::make(name, text);
     if (entry == nullptr) {
-        return korvane_status::unknown_error;
+        return to_int(status::unknown_error);
     }
     entry->size = size;
     entry->time = writeTime;
@@ -199,16 +201,16 @@ int sfv::open(const wchar_t* path) {
 int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
     resetTag();
     creating = 0;
-    int status = openStream(path, false);
-    if (status != 0) {
-        return status;
+    int opened = openStream(path, false);
+    if (opened != 0) {
+        return opened;
     }
     readTag(settings);
-    status = file->seek(0);
-    if (status != 0) {
+    status result = file->seek(0);
+    if (result != status::ok) {
         file.reset();
     }
-    return status;
+    return to_int(result);
 }
 
 int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
@@ -233,16 +235,16 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
     }
     if (space < 0 || end - space - 1 >= 255) {
         korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message
-        return korvane_status::invalid_line;
+        return to_int(status::invalid_line);
     }
     std::uint32_t value = parse_checksum(line + space + 1, line + end);
 
     int name_start = 0;
     int name_end = space;
     name_bounds(line, name_start, name_end);
-    int status = deliverName(line + name_start, name_end - name_start, name, nameSize);
-    if (status != 0) {
-        return status;
+    int delivered = deliverName(line + name_start, name_end - name_start, name, nameSize);
+    if (delivered != 0) {
+        return delivered;
     }
     if (hashBytes != nullptr) {
         std::memcpy(hashBytes, &value, sizeof value);

@@ -2,8 +2,6 @@
 // hold one bit per entry, tied to this installation's signature and stamped
 // with the time of the run that wrote them.
 #include <korvane/sfv.h>
-#include <korvane/status.h>
-
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/interrupt.h"
 #include "platform/text.h"
+#include "status.h"
 
 namespace korvane::detail {
 
@@ -114,6 +113,7 @@ int tag_version(std::string_view line) {
 
 namespace {
 
+using korvane::status;
 using korvane::detail::raw_line;
 using korvane::detail::tag_version;
 
@@ -126,14 +126,21 @@ std::string_view content_of(const raw_line& line) {
     return std::string_view(line.bytes).substr(0, line.length);
 }
 
-// The next line that is not empty; 1, 0 at the end, or a status.
-int next_content_line(korvane::detail::checksum_stream& stream, raw_line& line, std::size_t keep) {
+// The next line that is not empty; `line.found` is false at the end.
+[[nodiscard]] status next_content_line(korvane::detail::checksum_stream& stream, raw_line& line,
+                                       std::size_t keep) {
     for (;;) {
-        int result = stream.read_raw_line(line, keep);
-        if (result <= 0 || line.length > 0) {
+        status result = stream.read_raw_line(line, keep);
+        if (result != status::ok || !line.found || line.length > 0) {
             return result;
         }
     }
+}
+
+// As next_content_line; false at the end and when the list cannot be read: a
+// tag that cannot be read whole trusts nothing more than what was read.
+bool read_content_line(korvane::detail::checksum_stream& stream, raw_line& line, std::size_t keep) {
+    return next_content_line(stream, line, keep) == status::ok && line.found;
 }
 
 // The installation's signature, made and kept on the first run, in
@@ -175,7 +182,7 @@ bool read_bit_lines(korvane::detail::checksum_stream& stream, raw_line& row, std
                     const std::string& prefix, unsigned char* bits, std::size_t capacity) {
     std::size_t offset = 0;
     bool previous_short = false;
-    while (next_content_line(stream, row, keep) > 0) {
+    while (read_content_line(stream, row, keep)) {
         std::string_view text = content_of(row);
         if (row.length <= 4 || text.substr(0, 4) != prefix) {
             break;
@@ -202,19 +209,19 @@ struct tag_place {
 };
 
 // Reads the list from its start; a status when it cannot be read.
-int find_tag_start(korvane::detail::checksum_stream& stream, tag_place& place) {
-    int status = stream.seek(0);
-    if (status != 0) {
-        return status;
+[[nodiscard]] status find_tag_start(korvane::detail::checksum_stream& stream, tag_place& place) {
+    status result = stream.seek(0);
+    if (result != status::ok) {
+        return result;
     }
     raw_line row;
     std::uint64_t after_content = 0;
     for (;;) {
-        int result = stream.read_raw_line(row, 8);
-        if (result < 0) {
+        result = stream.read_raw_line(row, 8);
+        if (result != status::ok) {
             return result;
         }
-        if (result == 0) {
+        if (!row.found) {
             break;
         }
         place.ends_with_line_end = row.has_end;
@@ -233,7 +240,7 @@ int find_tag_start(korvane::detail::checksum_stream& stream, tag_place& place) {
         }
     }
     place.start = place.found ? after_content : stream.tell();
-    return 0;
+    return status::ok;
 }
 
 // The signature line and the time line of a new tag.
@@ -266,46 +273,49 @@ void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t co
 // rewrite stopped at any byte leaves a tag that lacks bits (which trusts
 // nothing) rather than old bits under a new time. The entry lines before the
 // tag are never touched.
-int rewrite_tail_in_place(korvane::detail::checksum_stream& list, const tag_place& place,
-                          const std::string& tag) {
-    int status = 0;
+[[nodiscard]] status rewrite_tail_in_place(korvane::detail::checksum_stream& list,
+                                           const tag_place& place, const std::string& tag) {
+    status result = status::ok;
     if (place.found) {
-        status = list.truncate_to(place.start);
-        if (status == 0) {
-            status = list.sync();
+        result = list.truncate_to(place.start);
+        if (result == status::ok) {
+            result = list.sync();
         }
     }
-    if (status == 0) {
-        status = list.seek(place.start);
+    if (result == status::ok) {
+        result = list.seek(place.start);
     }
-    if (status == 0) {
-        status = list.write(tag);
+    if (result == status::ok) {
+        result = list.write(tag);
     }
-    if (status == 0) {
-        status = list.flush();
+    if (result == status::ok) {
+        result = list.flush();
     }
-    if (status != 0) {
-        // Better no tag than a partial one: the entries stay as they are.
-        list.truncate_to(place.start);
+    if (result != status::ok) {
+        // Better no tag than a partial one: the entries stay as they are. The
+        // failure reported is the first one; a cut that fails as well leaves
+        // a partial tag, whose missing bits trust nothing.
+        (void)list.truncate_to(place.start);
     }
-    return status;
+    return result;
 }
 
 // Copies the lines behind the old tag (the tag's own lines and empty ones
 // left out) from the list's read position into replacement.
-int copy_lines_behind_tag(korvane::detail::checksum_stream& list,
-                          korvane::detail::checksum_stream& replacement) {
+[[nodiscard]] status copy_lines_behind_tag(korvane::detail::checksum_stream& list,
+                                           korvane::detail::checksum_stream& replacement) {
     for (;;) {
         std::string_view head;
-        int status = list.peek(8, head);
-        if (status != 0 || head.empty()) {
-            return status;
+        status result = list.peek(8, head);
+        if (result != status::ok || head.empty()) {
+            return result;
         }
         head = head.substr(0, head.find('\n'));
         bool empty = head.empty() || head == "\r";
         bool keep = !empty && tag_version(head) < 0;
-        int result = list.copy_line(keep ? &replacement : nullptr);
-        if (result <= 0) {
+        bool copied = false;
+        result = list.copy_line(keep ? &replacement : nullptr, copied);
+        if (result != status::ok || !copied) {
             return result;
         }
     }
@@ -314,31 +324,31 @@ int copy_lines_behind_tag(korvane::detail::checksum_stream& list,
 // Lines behind the old tag move in front of the new one. Moving them in
 // place could lose or double lines when cut; a new file renamed over the
 // list leaves either the old list or the new one.
-int rewrite_through_copy(korvane::detail::checksum_stream& list, const tag_place& place,
-                         const std::string& tag) {
+[[nodiscard]] status rewrite_through_copy(korvane::detail::checksum_stream& list,
+                                          const tag_place& place, const std::string& tag) {
     korvane::detail::checksum_stream replacement;
     std::wstring list_path = list.path();
-    int status = replacement.create_for(list_path.c_str());
-    if (status == 0) {
-        status = list.seek(0);
+    status result = replacement.create_for(list_path.c_str());
+    if (result == status::ok) {
+        result = list.seek(0);
     }
-    if (status == 0) {
-        status = list.copy_bytes(replacement, place.start);
+    if (result == status::ok) {
+        result = list.copy_bytes(replacement, place.start);
     }
-    if (status == 0) {
-        status = copy_lines_behind_tag(list, replacement);
+    if (result == status::ok) {
+        result = copy_lines_behind_tag(list, replacement);
     }
-    if (status == 0) {
-        status = replacement.write(tag);
+    if (result == status::ok) {
+        result = replacement.write(tag);
     }
-    if (status == 0) {
+    if (result == status::ok) {
         // Windows renames nothing over a file that is still open.
-        status = list.close();
+        result = list.close();
     }
-    if (status == 0) {
-        status = replacement.commit();
+    if (result == status::ok) {
+        result = replacement.commit();
     }
-    return status;
+    return result;
 }
 
 }  // namespace
@@ -372,7 +382,7 @@ void sfv::readTag(korvane::detail::settings_source& source) {
     int version = -1;
     // Find the tag start.
     do {
-        if (next_content_line(*file, row, keep) <= 0) {
+        if (!read_content_line(*file, row, keep)) {
             return;
         }
         text = content_of(row);
@@ -391,7 +401,7 @@ void sfv::readTag(korvane::detail::settings_source& source) {
     file->folder.found = std::string(seen.substr(signature.size()));
     std::string prefix(text.substr(0, 4));
     if (version == 2) {
-        if (next_content_line(*file, row, keep) <= 0) {
+        if (!read_content_line(*file, row, keep)) {
             tag_found = true;
             return;
         }
@@ -471,29 +481,29 @@ int sfv::writeTag() {
 }
 
 int sfv::writeTag(korvane::detail::settings_source& source) {
-    auto finish = [this](int status) {
-        int closed = file->close();
+    auto finish = [this](status result) {
+        status closed = file->close();
         file.reset();
-        return status != 0 ? status : closed;
+        return korvane::to_int(result != status::ok ? result : closed);
     };
     settleTagFolder();
     if (tag_disabled || !tag_changed) {
-        return finish(0);
+        return finish(status::ok);
     }
     korvane::detail::list_settings settings = source.current();
     if (!settings.update_tag) {
-        return finish(0);
+        return finish(status::ok);
     }
 
     // Only the user's own regular list, reached without a link, takes a tag;
     // any other list was verified like the rest and stays byte for byte.
-    if (file->reopen_for_rewrite() != 0) {
-        return finish(0);
+    if (file->reopen_for_rewrite() != status::ok) {
+        return finish(status::ok);
     }
 
     tag_place place;
-    if (find_tag_start(*file, place) != 0) {
-        return finish(0);  // unreadable: leave the file as it is
+    if (find_tag_start(*file, place) != status::ok) {
+        return finish(status::ok);  // unreadable: leave the file as it is
     }
 
     std::string tag;

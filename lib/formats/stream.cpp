@@ -1,7 +1,5 @@
 #include "formats/stream.h"
 
-#include <korvane/status.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -17,11 +15,11 @@ constexpr std::size_t read_chunk = 64 * 1024;
 constexpr std::size_t write_chunk = 256 * 1024;
 
 // A failing call that left no error number must not read as success.
-int failure_status(int error, int when_zero) {
+[[nodiscard]] status failure_status(int error, status when_zero) {
     if (error == platform::error_unrepresentable_path) {
-        return korvane_status::path_error;
+        return status::path_error;
     }
-    return error == 0 ? when_zero : status_from_errno(error);
+    return error == 0 ? when_zero : from_errno(error);
 }
 
 // How many of the available bytes belong to the current line: up to and with
@@ -43,11 +41,11 @@ checksum_stream::~checksum_stream() {
     discard();
 }
 
-int checksum_stream::status_of(int error) const {
-    return error == 0 ? 0 : failure_status(error, korvane_status::unknown_error);
+status checksum_stream::status_of(int error) {
+    return error == 0 ? status::ok : failure_status(error, status::unknown_error);
 }
 
-int checksum_stream::open_existing(const wchar_t* path, bool writable) {
+status checksum_stream::open_existing(const wchar_t* path, bool writable) {
     discard();
     int error = file.open_existing(path, writable);
     if (error != 0) {
@@ -55,12 +53,12 @@ int checksum_stream::open_existing(const wchar_t* path, bool writable) {
     }
     opened_path = path;
     in.resize(read_chunk);
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::reopen_for_rewrite() {
+status checksum_stream::reopen_for_rewrite() {
     if (!file.is_open() || opened_path.empty()) {
-        return korvane_status::file_not_open;
+        return status::file_not_open;
     }
     platform::native_file writable;
     int error = writable.open_for_rewrite(opened_path.c_str());
@@ -72,18 +70,18 @@ int checksum_stream::reopen_for_rewrite() {
     std::uint64_t inode[2] = {};
     if (file.identity(device[0], inode[0]) != 0 || writable.identity(device[1], inode[1]) != 0 ||
         device[0] != device[1] || inode[0] != inode[1]) {
-        return korvane_status::access_denied;
+        return status::access_denied;
     }
-    int status = flush();
-    if (status != 0) {
-        return status;
+    status result = flush();
+    if (result != status::ok) {
+        return result;
     }
     std::uint64_t position = tell();
     file.swap(writable);
     return seek(position);
 }
 
-int checksum_stream::create_for(const wchar_t* target) {
+status checksum_stream::create_for(const wchar_t* target) {
     discard();
     unsigned mode = 0;
     int error = platform::replacement_mode(target, mode);
@@ -100,17 +98,19 @@ int checksum_stream::create_for(const wchar_t* target) {
         if (error != 0) {
             return status_of(error);
         }
-        file.close();
-        platform::remove_file(probe.c_str());
+        // Empty and never renamed over anything: should it stay behind, its
+        // name is unpredictable and it holds nothing.
+        (void)file.close();
+        (void)platform::remove_file(probe.c_str());
     }
     target_path = target;
     new_mode = mode;
     pending_create = true;
     writing = true;
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::create_temporary() {
+status checksum_stream::create_temporary() {
     std::wstring temp;
     int error = file.create_beside(target_path.c_str(), temp);
     if (error != 0) {
@@ -118,40 +118,43 @@ int checksum_stream::create_temporary() {
     }
     temp_path = std::move(temp);
     pending_create = false;
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::commit() {
-    int status = pending_create ? create_temporary() : 0;
-    if (status == 0) {
-        status = flush();
+status checksum_stream::commit() {
+    status result = pending_create ? create_temporary() : status::ok;
+    if (result == status::ok) {
+        result = flush();
     }
-    if (status == 0) {
-        status = status_of(file.sync());
+    if (result == status::ok) {
+        result = status_of(file.sync());
     }
-    if (status == 0) {
-        status = status_of(file.set_mode(new_mode));
+    if (result == status::ok) {
+        result = status_of(file.set_mode(new_mode));
     }
-    if (status == 0) {
-        status = status_of(file.close());
+    if (result == status::ok) {
+        result = status_of(file.close());
     }
-    if (status == 0) {
-        status = status_of(platform::rename_file(temp_path.c_str(), target_path.c_str()));
+    if (result == status::ok) {
+        result = status_of(platform::rename_file(temp_path.c_str(), target_path.c_str()));
     }
-    if (status != 0) {
+    if (result != status::ok) {
         discard();
-        return status;
+        return result;
     }
     temp_path.clear();
     target_path.clear();
     discard();
-    return 0;
+    return status::ok;
 }
 
 void checksum_stream::discard() {
-    file.close();
+    // Discarding writes nothing that matters: a file still open was only read
+    // or is an uncommitted new list, which goes away here.
+    (void)file.close();
     if (!temp_path.empty()) {
-        platform::remove_file(temp_path.c_str());
+        // A leftover has an unpredictable name and never replaced the target.
+        (void)platform::remove_file(temp_path.c_str());
         temp_path.clear();
     }
     target_path.clear();
@@ -165,16 +168,16 @@ void checksum_stream::discard() {
     writing = false;
 }
 
-int checksum_stream::close() {
-    int status = flush();
-    int closed = status_of(file.close());
+status checksum_stream::close() {
+    status result = flush();
+    status closed = status_of(file.close());
     discard();
-    return status != 0 ? status : closed;
+    return result != status::ok ? result : closed;
 }
 
-int checksum_stream::fill(std::size_t want) {
+status checksum_stream::fill(std::size_t want) {
     if (in_end - in_begin >= want || at_end) {
-        return 0;
+        return status::ok;
     }
     if (in_begin > 0) {
         std::memmove(in.data(), in.data() + in_begin, in_end - in_begin);
@@ -188,26 +191,26 @@ int checksum_stream::fill(std::size_t want) {
         }
         std::int64_t got = file.read(in.data() + in_end, in.size() - in_end);
         if (got < 0) {
-            return failure_status(static_cast<int>(-got), korvane_status::file_read_error);
+            return failure_status(static_cast<int>(-got), status::file_read_error);
         }
         if (got == 0) {
             at_end = true;
         }
         in_end += static_cast<std::size_t>(got);
     }
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::next_piece(std::string_view& piece, bool& line_ends) {
+status checksum_stream::next_piece(std::string_view& piece, bool& line_ends) {
     line_ends = false;
-    int status = fill(1);
-    if (status != 0 || in_begin == in_end) {
+    status result = fill(1);
+    if (result != status::ok || in_begin == in_end) {
         piece = {};
-        return status;
+        return result;
     }
     const char* start = in.data() + in_begin;
     piece = std::string_view(start, line_piece(start, in_end - in_begin, line_ends));
-    return 0;
+    return status::ok;
 }
 
 // The length of a UTF-8 byte-order mark at `bytes`, or 0.
@@ -275,53 +278,53 @@ static bool take_line_bytes(const char* data, std::size_t& begin, std::size_t en
     }
 }
 
-int checksum_stream::read_line(wchar_t* buffer, int count) {
+status checksum_stream::read_line(wchar_t* buffer, int count, int& length) {
+    length = 0;
     if (!file.is_open()) {
-        return korvane_status::file_not_found;
+        return status::file_not_found;
     }
     if (count < 2) {
-        return korvane_status::invalid_arguments;
+        return status::invalid_arguments;
     }
     if (in_offset + in_begin == 0) {
         // A UTF-8 byte-order mark, as Windows editors put before the first line,
         // belongs to no line.
-        int status = fill(3);
-        if (status != 0) {
-            return status;
+        status result = fill(3);
+        if (result != status::ok) {
+            return result;
         }
         in_begin += byte_order_mark_length(in.data() + in_begin, in_end - in_begin);
     }
     for (;;) {
         line_output line{buffer, 0, count - 1, false};
         while (!take_line_bytes(in.data(), in_begin, in_end, at_end, line)) {
-            int status = fill(2);
-            if (status != 0) {
-                return status;
+            status result = fill(2);
+            if (result != status::ok) {
+                return result;
             }
         }
         buffer[line.length] = L'\0';
-        if (!line.got_any) {
-            return 0;
-        }
-        if (line.length > 0) {
-            return line.length;
+        if (!line.got_any || line.length > 0) {
+            length = line.length;
+            return status::ok;
         }
     }
 }
 
-int checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
+status checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
     line.bytes.clear();
     line.length = 0;
     line.has_end = false;
+    line.found = false;
     line.start = tell();
     std::size_t total = 0;
     bool previous_cr = false;
     for (;;) {
         std::string_view piece;
         bool line_ends = false;
-        int status = next_piece(piece, line_ends);
-        if (status != 0) {
-            return status;
+        status result = next_piece(piece, line_ends);
+        if (result != status::ok) {
+            return result;
         }
         if (piece.empty()) {
             break;
@@ -336,12 +339,14 @@ int checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
             // CR of CR LF may sit in the previous chunk.
             bool cr = piece.size() >= 2 ? piece[piece.size() - 2] == '\r' : previous_cr;
             line.length = total - 1 - (cr ? 1 : 0);
-            return 1;
+            line.found = true;
+            return status::ok;
         }
         previous_cr = piece.back() == '\r';
     }
     line.length = total;
-    return total > 0 ? 1 : 0;
+    line.found = total > 0;
+    return status::ok;
 }
 
 std::uint64_t checksum_stream::tell() const {
@@ -351,10 +356,10 @@ std::uint64_t checksum_stream::tell() const {
     return in_offset + in_begin;
 }
 
-int checksum_stream::seek(std::uint64_t position) {
-    int status = flush();
-    if (status != 0) {
-        return status;
+status checksum_stream::seek(std::uint64_t position) {
+    status result = flush();
+    if (result != status::ok) {
+        return result;
     }
     int error = file.seek(position);
     if (error != 0) {
@@ -364,92 +369,92 @@ int checksum_stream::seek(std::uint64_t position) {
     in_offset = position;
     out_offset = position;
     at_end = false;
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::peek(std::size_t count, std::string_view& bytes) {
-    int status = fill(count);
-    if (status != 0) {
-        return status;
+status checksum_stream::peek(std::size_t count, std::string_view& bytes) {
+    status result = fill(count);
+    if (result != status::ok) {
+        return result;
     }
     bytes = std::string_view(in.data() + in_begin, std::min(count, in_end - in_begin));
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::copy_line(checksum_stream* to) {
-    bool any = false;
+status checksum_stream::copy_line(checksum_stream* to, bool& copied) {
+    copied = false;
     for (;;) {
         std::string_view piece;
         bool line_ends = false;
-        int status = next_piece(piece, line_ends);
-        if (status != 0) {
-            return status;
+        status result = next_piece(piece, line_ends);
+        if (result != status::ok) {
+            return result;
         }
         if (piece.empty()) {
-            if (any && to != nullptr) {
+            if (copied && to != nullptr) {
                 return to->write("\r\n");
             }
-            return any ? 1 : 0;
+            return status::ok;
         }
-        any = true;
+        copied = true;
         if (to != nullptr) {
-            status = to->write(piece);
-            if (status != 0) {
-                return status;
+            result = to->write(piece);
+            if (result != status::ok) {
+                return result;
             }
         }
         in_begin += piece.size();
         if (line_ends) {
-            return 1;
+            return status::ok;
         }
     }
 }
 
-int checksum_stream::copy_bytes(checksum_stream& to, std::uint64_t count) {
+status checksum_stream::copy_bytes(checksum_stream& to, std::uint64_t count) {
     while (count > 0) {
         if (in_begin == in_end) {
-            int status = fill(1);
-            if (status != 0) {
-                return status;
+            status result = fill(1);
+            if (result != status::ok) {
+                return result;
             }
             if (in_begin == in_end) {
-                return korvane_status::file_read_error;  // the file shrank meanwhile
+                return status::file_read_error;  // the file shrank meanwhile
             }
         }
         std::size_t take = in_end - in_begin;
         if (take > count) {
             take = static_cast<std::size_t>(count);
         }
-        int status = to.write(std::string_view(in.data() + in_begin, take));
-        if (status != 0) {
-            return status;
+        status result = to.write(std::string_view(in.data() + in_begin, take));
+        if (result != status::ok) {
+            return result;
         }
         in_begin += take;
         count -= take;
     }
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::write(std::string_view bytes) {
+status checksum_stream::write(std::string_view bytes) {
     if (!file.is_open() && !pending_create) {
-        return korvane_status::file_not_open;
+        return status::file_not_open;
     }
     if (out.empty()) {
         out_offset = tell();
     }
     out.append(bytes);
-    return out.size() >= write_chunk ? flush() : 0;
+    return out.size() >= write_chunk ? flush() : status::ok;
 }
 
-int checksum_stream::flush() {
+status checksum_stream::flush() {
     if (out.empty()) {
-        return 0;
+        return status::ok;
     }
     if (pending_create) {
-        int status = create_temporary();
-        if (status != 0) {
+        status result = create_temporary();
+        if (result != status::ok) {
             out.clear();
-            return status;
+            return result;
         }
     }
     int error = file.write_all(out.data(), out.size());
@@ -461,23 +466,23 @@ int checksum_stream::flush() {
     out_offset = end;
     in_offset = end;
     in_begin = in_end = 0;
-    return 0;
+    return status::ok;
 }
 
-int checksum_stream::sync() {
-    int status = flush();
-    return status != 0 ? status : status_of(file.sync());
+status checksum_stream::sync() {
+    status result = flush();
+    return result != status::ok ? result : status_of(file.sync());
 }
 
-int checksum_stream::truncate_here() {
-    int status = flush();
-    if (status != 0) {
-        return status;
+status checksum_stream::truncate_here() {
+    status result = flush();
+    if (result != status::ok) {
+        return result;
     }
     return status_of(file.truncate(tell()));
 }
 
-int checksum_stream::truncate_to(std::uint64_t size) {
+status checksum_stream::truncate_to(std::uint64_t size) {
     out.clear();
     return status_of(file.truncate(size));
 }

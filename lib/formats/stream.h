@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "status.h"
 
 namespace korvane::detail {
 
@@ -19,6 +20,7 @@ struct raw_line {
     std::string bytes;        // the line with its line end, at most `keep` bytes of it
     std::size_t length = 0;   // the line's length without its line end (LF or CR LF)
     bool has_end = false;     // false for a last line without a line feed
+    bool found = false;       // false when the file had ended: no line was read
     std::uint64_t start = 0;  // the file position of its first byte
 };
 
@@ -29,57 +31,56 @@ class checksum_stream {
     checksum_stream(const checksum_stream&) = delete;
     checksum_stream& operator=(const checksum_stream&) = delete;
 
-    // Each returns 0 or a negative status code.
-    int open_existing(const wchar_t* path, bool writable);
+    [[nodiscard]] status open_existing(const wchar_t* path, bool writable);
     // Switches an opened file to reading and writing, through a new open of
     // the same path that follows no link and takes only the user's own regular
     // file, and only when it is still the file that was opened. On failure the
     // stream stays as it was.
-    int reopen_for_rewrite();
+    [[nodiscard]] status reopen_for_rewrite();
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
     // Starts a new file beside `target`; nothing reaches `target` before commit.
     // The temporary file itself is made only when the first bytes are written
     // out (an interrupted run before that leaves nothing behind); whether the
     // folder takes one is tried at once.
-    int create_for(const wchar_t* target);
+    [[nodiscard]] status create_for(const wchar_t* target);
     // Writes out everything, makes it durable and renames the new file over its
     // target; on failure the temporary file is removed and the target untouched.
-    int commit();
+    [[nodiscard]] status commit();
     // Closes without writing anything more; removes an uncommitted new file.
     void discard();
     // Flushes and closes an opened file.
-    int close();
+    [[nodiscard]] status close();
 
     // Reads one line the way a text-mode wide line read does: at most
     // `count` - 1 units, stopping after a line feed; CR LF counts as one line
     // feed, a lone CR is text; the line feed is dropped and empty lines are
     // skipped; a UTF-8 byte-order mark at the start of the file is dropped.
-    // Returns the length, 0 at the end, or a negative status.
-    int read_line(wchar_t* buffer, int count);
-    // Reads one whole physical line. Returns 1, 0 at the end, or a negative status.
-    int read_raw_line(raw_line& line, std::size_t keep);
+    // `length` receives the line's length, 0 at the end.
+    [[nodiscard]] status read_line(wchar_t* buffer, int count, int& length);
+    // Reads one whole physical line; `line.found` is false at the end.
+    [[nodiscard]] status read_raw_line(raw_line& line, std::size_t keep);
     // The next `count` unread bytes or fewer at the end of the file, without
-    // consuming them. 0 or a negative status.
-    int peek(std::size_t count, std::string_view& bytes);
+    // consuming them.
+    [[nodiscard]] status peek(std::size_t count, std::string_view& bytes);
     // Passes the next physical line to `to` (or drops it when `to` is null) in
     // pieces, so that no line is ever held whole; a line without a line end
-    // gets CR LF. Returns 1, 0 at the end, or a negative status.
-    int copy_line(checksum_stream* to);
-    // Copies the next `count` bytes to `to` in pieces. 0 or a negative status.
-    int copy_bytes(checksum_stream& to, std::uint64_t count);
+    // gets CR LF. `copied` is false at the end.
+    [[nodiscard]] status copy_line(checksum_stream* to, bool& copied);
+    // Copies the next `count` bytes to `to` in pieces.
+    [[nodiscard]] status copy_bytes(checksum_stream& to, std::uint64_t count);
 
     // The position of the next byte read or written. Writing after reading
     // needs a seek first: the read buffer runs ahead of the file position.
     std::uint64_t tell() const;
-    int seek(std::uint64_t position);
-    int write(std::string_view bytes);
-    int flush();
+    [[nodiscard]] status seek(std::uint64_t position);
+    [[nodiscard]] status write(std::string_view bytes);
+    [[nodiscard]] status flush();
     // Flushes and makes the file's contents durable.
-    int sync();
-    int truncate_here();
+    [[nodiscard]] status sync();
+    [[nodiscard]] status truncate_here();
     // Cuts the file at `size` without writing pending bytes (they are dropped).
-    int truncate_to(std::uint64_t size);
+    [[nodiscard]] status truncate_to(std::uint64_t size);
 
     // Which folder the names of the list resolve against, as the tag's
     // signature line records it: "" for the list's own folder, otherwise "/"
@@ -93,16 +94,15 @@ class checksum_stream {
 
   private:
     // Makes at least `want` unread bytes available unless the file ends first.
-    // Returns 0 or a negative status.
-    int fill(std::size_t want);
+    [[nodiscard]] status fill(std::size_t want);
     // The unread bytes up to and including the next line feed, or all that are
     // buffered when none is, filling an empty buffer first; empty at the end of
-    // the file. They stay unread until in_begin moves past them. Returns 0 or a
-    // negative status.
-    int next_piece(std::string_view& piece, bool& line_ends);
-    int status_of(int error) const;
+    // the file. They stay unread until in_begin moves past them.
+    [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
+    // The status of an error number from the platform layer.
+    [[nodiscard]] static status status_of(int error);
     // Makes the temporary file of a new list.
-    int create_temporary();
+    [[nodiscard]] status create_temporary();
 
     platform::native_file file;
     std::wstring target_path;  // set while writing a new file

@@ -3,7 +3,6 @@
 #include <korvane/hasher.h>
 #include <korvane/reader.h>
 #include <korvane/sha.h>
-#include <korvane/status.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "platform/cpu.h"
 #include "platform/file_read.h"
 #include "platform/threading.h"
+#include "status.h"
 
 namespace platform = korvane::platform;
 
@@ -64,7 +64,7 @@ struct jobs_state {
         const wchar_t* path = nullptr;
         std::atomic<std::uint32_t> done{0};
         std::atomic<std::int32_t> percent{0};
-        int status = 0;
+        korvane::status status = korvane::status::ok;
         std::uint64_t size = 0;
         std::uint64_t write_time = 0;
         alignas(8) unsigned char digest[digest_room] = {};
@@ -131,7 +131,7 @@ class half_hasher {
 
     // Makes the thread and its buffer on first use; false when either cannot
     // be had (the file is then hashed in one piece).
-    bool ready() {
+    [[nodiscard]] bool ready() {
         if (handle != nullptr) {
             return true;
         }
@@ -162,7 +162,7 @@ class half_hasher {
     // Waits until the half is done and gives its error number (0 when the
     // CRC-32 in `value` is that of the half). With `cancel`, the thread stops
     // at its next chunk. After this the file is the caller's again.
-    int finish(bool cancel, std::uint32_t& value) {
+    [[nodiscard]] int finish(bool cancel, std::uint32_t& value) {
         if (cancel) {
             cancelled.store(1);
         }
@@ -198,7 +198,7 @@ class half_hasher {
         }
     }
 
-    int hash_half() {
+    [[nodiscard]] int hash_half() {
         crc half;
         half.init();
         for (std::uint64_t done_bytes = 0; done_bytes < length;) {
@@ -301,11 +301,11 @@ class jobs_state::worker {
 
     bool open(job& work, platform::file_handle& file) {
         work.percent.store(0, std::memory_order_relaxed);
-        work.status = 0;
+        work.status = korvane::status::ok;
         std::uint64_t size = 0;
         if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
             failed != 0) {
-            work.status = status_from_errno(failed);
+            work.status = korvane::from_errno(failed);
             return false;
         }
         work.size = size;
@@ -331,7 +331,7 @@ class jobs_state::worker {
         algorithm_in_use->finalize();
         platform::close_file(file);
         if (failed != 0) {
-            work.status = status_from_errno(failed);
+            work.status = korvane::from_errno(failed);
             return;
         }
         const auto digest_size = static_cast<std::size_t>(algorithm_in_use->hash_size());
@@ -343,14 +343,14 @@ class jobs_state::worker {
         work.percent.store(static_cast<std::int32_t>(done * 100 / size), std::memory_order_relaxed);
     }
 
-    int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
+    [[nodiscard]] int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
         return hash_range(work, file, size, nullptr);
     }
 
     // Hashes the first `end` bytes of the file; the progress shown also counts
     // what `back_half` has hashed of the rest.
-    int hash_range(job& work, platform::file_handle file, std::uint64_t end,
-                   const half_hasher* back_half) {
+    [[nodiscard]] int hash_range(job& work, platform::file_handle file, std::uint64_t end,
+                                 const half_hasher* back_half) {
         if (!buffer) {
             buffer = allocate_aligned(reader::chunk_size);
             if (!buffer) {
@@ -409,7 +409,7 @@ class jobs_state::worker {
         const int other_failed = other_half->finish(failed != 0, back);
         platform::close_file(file);
         if (failed != 0 || other_failed != 0) {
-            work.status = status_from_errno(failed != 0 ? failed : other_failed);
+            work.status = korvane::from_errno(failed != 0 ? failed : other_failed);
             return;
         }
         algorithm_in_use->finalize();
@@ -431,7 +431,7 @@ class jobs_state::worker {
         return file_reader->state() != thread::finished;
     }
 
-    int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
+    [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
         // On a disk that seeks, two large files read at once would cost far
         // more than they overlap; small files still go alongside. A file the
         // OS holds in memory already needs no disk at all.
@@ -614,7 +614,7 @@ class jobs_state::worker {
             }
             if (failed != 0) {
                 job& work = owner.slot(s.sequence);
-                work.status = status_from_errno(reader::io_error);
+                work.status = korvane::from_errno(reader::io_error);
                 lanes.release(s.lane);
                 end_stream(streams, active, i);
                 continue;
@@ -705,7 +705,7 @@ class jobs_state::worker {
     // seeks, only one at a time reads from the disk itself; the others go on
     // while their pieces are in memory already. Returns would_need_disk when
     // the stream has to wait for the disk.
-    int read_piece(stream& s, std::uint32_t length) {
+    [[nodiscard]] int read_piece(stream& s, std::uint32_t length) {
         if (!s.on_seeking_disk || s.holds_disk) {
             return platform::read_exact(s.file, s.buffer, length, s.read);
         }
@@ -858,7 +858,7 @@ void file_jobs::submit(const wchar_t* path) {
     if (self != nullptr) {
         jobs_state::job& work = self->slot(tail);
         work.path = path;
-        work.status = 0;
+        work.status = korvane::status::ok;
         work.percent.store(0, std::memory_order_relaxed);
         work.done.store(0, std::memory_order_relaxed);
     }
@@ -922,7 +922,8 @@ int file_jobs::oldest_percent() const {
 }
 
 int file_jobs::oldest_status() const {
-    return self != nullptr ? self->slot(head).status : korvane_status::unknown_error;
+    return korvane::to_int(self != nullptr ? self->slot(head).status
+                                           : korvane::status::unknown_error);
 }
 
 const unsigned char* file_jobs::oldest_digest() const {

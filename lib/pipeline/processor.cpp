@@ -4,9 +4,9 @@
 #include <new>
 
 #include <korvane/hasher.h>
-#include <korvane/status.h>
 
 #include "platform/file_read.h"
+#include "status.h"
 
 namespace platform = korvane::platform;
 
@@ -35,13 +35,13 @@ int processor::processFile(const wchar_t* path, hasher* h) {
     if (state() == finished) {
         // Either the thread could not be created or it has ended: nobody would
         // take the request up, and complete() would wait forever.
-        return korvane_status::unknown_error;
+        return korvane::to_int(korvane::status::unknown_error);
     }
     request_path = path;
     active_hasher = h;
     percent.store(0, std::memory_order_relaxed);
     request_event.signal();
-    return korvane_status::ok;
+    return korvane::to_int(korvane::status::ok);
 }
 
 bool processor::complete() {
@@ -55,13 +55,11 @@ bool processor::complete(int milliseconds) {
 }
 
 int processor::error() const {
-    if (open_error != 0) {
-        return status_from_errno(open_error);
-    }
-    if (direct_error != 0) {
-        return status_from_errno(direct_error);
-    }
-    return status_from_errno(file_reader.error());
+    // The first failure of the request: opening, a read of its own, the reader's.
+    int failed = open_error != 0     ? open_error
+                 : direct_error != 0 ? direct_error
+                                     : file_reader.error();
+    return korvane::to_int(korvane::from_errno(failed));
 }
 
 void* processor::run() {

@@ -24,7 +24,8 @@ bool on_rotational_disk(file_handle file);
 // read, `would_need_disk` when the disk would have to be read (the bytes in
 // `buffer` are then meaningless; nothing else changed), or an error number.
 constexpr int would_need_disk = -1;
-int read_if_cached(file_handle file, void* buffer, std::size_t length, std::uint64_t offset);
+[[nodiscard]] int read_if_cached(file_handle file, void* buffer, std::size_t length,
+                                 std::uint64_t offset);
 
 // True when every byte of the first `size` bytes of the file is in memory
 // already, so that reading it all makes no disk seek. False when some part is

@@ -31,38 +31,38 @@ class native_file {
     // Opens an existing file for reading, or for reading and writing. Only a
     // regular file is accepted: anything else gives EACCES at once and is never
     // waited on (a FIFO or device does not block the open).
-    int open_existing(const wchar_t* path, bool writable);
+    [[nodiscard]] int open_existing(const wchar_t* path, bool writable);
 
     // Opens an existing file for reading and writing in place, never through a
     // symbolic link (a reparse point on Windows), and only a regular file owned
     // by the user running korvane (POSIX: the effective user); anything else
     // gives EACCES or the error of the open. Nothing is written into a file
     // that someone else planted or owns.
-    int open_for_rewrite(const wchar_t* path);
+    [[nodiscard]] int open_for_rewrite(const wchar_t* path);
 
     // The identity of the open file: device and inode (volume serial number and
     // file index on Windows). 0 or the error number.
-    int identity(std::uint64_t& device, std::uint64_t& inode) const;
+    [[nodiscard]] int identity(std::uint64_t& device, std::uint64_t& inode) const;
 
     // Creates a new, empty file under an unpredictable name (random bytes from
     // the OS) in the directory of `target` and returns its path in `temp_path`,
     // ready to be renamed over `target`. The name is created exclusively and
     // never through a link; another name is tried when one exists. Only the
     // owner may read or write it until set_mode.
-    int create_beside(const wchar_t* target, std::wstring& temp_path);
+    [[nodiscard]] int create_beside(const wchar_t* target, std::wstring& temp_path);
     // Gives the open file the permission bits `mode` (POSIX; Windows has none).
-    int set_mode(unsigned mode);
+    [[nodiscard]] int set_mode(unsigned mode);
 
     // Reads up to `size` bytes. Returns the count (0 at the end of the file) or,
     // negated, the error number (possibly 0 when the OS left none).
-    std::int64_t read(void* buffer, std::size_t size);
+    [[nodiscard]] std::int64_t read(void* buffer, std::size_t size);
     // Writes all `size` bytes, retrying short writes; 0 or the error number.
-    int write_all(const void* data, std::size_t size);
-    int seek(std::uint64_t offset);
-    int truncate(std::uint64_t size);
-    int sync();
+    [[nodiscard]] int write_all(const void* data, std::size_t size);
+    [[nodiscard]] int seek(std::uint64_t offset);
+    [[nodiscard]] int truncate(std::uint64_t size);
+    [[nodiscard]] int sync();
     // Closes the descriptor; 0 or the error number of the close.
-    int close();
+    [[nodiscard]] int close();
 
   private:
     int handle = -1;
@@ -74,7 +74,7 @@ class native_file {
 // sticky bit of someone else's file). An existing target that is not a regular
 // file, or that the caller may not write, gives EACCES: replacing it by rename
 // would sidestep its protection.
-int replacement_mode(const wchar_t* target, unsigned& mode);
+[[nodiscard]] int replacement_mode(const wchar_t* target, unsigned& mode);
 
 // For tests: from the `from_call`th call that changes a file on (a write,
 // truncation, sync or rename, counted from 1 after this call) every such call

@@ -19,8 +19,8 @@ inline file_handle const invalid_file =
 // (EINVAL for a path the OS cannot represent). With `write_time`, also gives
 // the file's last write time (100-ns ticks since 1601-01-01 UTC) from the same
 // status query.
-int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
-                     std::uint64_t* write_time = nullptr);
+[[nodiscard]] int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
+                                   std::uint64_t* write_time = nullptr);
 
 // A second handle on the same open file (the same bytes, even if the path is
 // replaced meanwhile). Returns invalid_file on failure.
@@ -33,7 +33,8 @@ void advise_sequential(file_handle file);
 
 // Reads exactly `length` bytes at `offset` into `buffer`. Returns 0, or an error
 // number: the OS's on a failed read, EIO when the file ends early.
-int read_exact(file_handle file, void* buffer, std::size_t length, std::uint64_t offset);
+[[nodiscard]] int read_exact(file_handle file, void* buffer, std::size_t length,
+                             std::uint64_t offset);
 
 }  // namespace korvane::platform
 

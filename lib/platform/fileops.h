@@ -8,20 +8,21 @@
 
 namespace korvane::platform {
 
-int make_directory(const char* path);  // mode 0700 on POSIX
-int remove_file(const char* path);
-int rename_file(const char* from, const char* to);  // replaces `to` atomically where the OS can
-int make_directory(const wchar_t* path);
-int remove_file(const wchar_t* path);
-int rename_file(const wchar_t* from, const wchar_t* to);
+[[nodiscard]] int make_directory(const char* path);  // mode 0700 on POSIX
+[[nodiscard]] int remove_file(const char* path);
+[[nodiscard]] int rename_file(const char* from,
+                              const char* to);  // replaces `to` atomically where the OS can
+[[nodiscard]] int make_directory(const wchar_t* path);
+[[nodiscard]] int remove_file(const wchar_t* path);
+[[nodiscard]] int rename_file(const wchar_t* from, const wchar_t* to);
 
 // Reads a whole small file into `out`: only a regular file (a FIFO or device
 // gives EACCES at once and never blocks), of at most `limit` bytes (EFBIG).
-int read_small_file(const char* path, std::size_t limit, std::string& out);
+[[nodiscard]] int read_small_file(const char* path, std::size_t limit, std::string& out);
 
 // 0 when `path` is a directory that belongs to the user and that neither group
 // nor others may write (always on Windows); EACCES otherwise, or the error.
-int check_private_directory(const char* path);
+[[nodiscard]] int check_private_directory(const char* path);
 
 // An exclusive lock on the file `path` (created if missing, never through a
 // link), held while the object lives: processes taking the same lock wait.
@@ -31,7 +32,7 @@ class file_lock {
     ~file_lock();
     file_lock(const file_lock&) = delete;
     file_lock& operator=(const file_lock&) = delete;
-    int acquire(const char* path);
+    [[nodiscard]] int acquire(const char* path);
 
   private:
     // One of the two is used, depending on the platform.
@@ -41,7 +42,7 @@ class file_lock {
 
 // Creates or empties an ordinary file without ever following a symbolic link or
 // waiting on a FIFO of that name.
-int create_marker_file(const wchar_t* path);
+[[nodiscard]] int create_marker_file(const wchar_t* path);
 
 }  // namespace korvane::platform
 

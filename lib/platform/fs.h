@@ -27,22 +27,22 @@ struct file_info {
 
 // Follows symbolic links. Returns 0, or the C runtime's error number (ENOENT,
 // EACCES, ...); a path that cannot be represented natively gives EINVAL.
-int get_file_info(const wchar_t* path, file_info& out);
+[[nodiscard]] int get_file_info(const wchar_t* path, file_info& out);
 
 // The absolute path of `path` with every symbolic link, "." and ".." resolved
 // (on Windows: the full path name). 0 or the error number.
-int canonical_path(const wchar_t* path, std::wstring& out);
+[[nodiscard]] int canonical_path(const wchar_t* path, std::wstring& out);
 
 // Searches the file system for `pattern`, whose last component may hold the
 // wildcards '*' and '?'; every other character matches itself. Appends the bare
 // names of the matches (no directory part), sorted byte-wise, "." and ".." among
 // them when they match. A pattern without wildcards is looked up directly.
 // Returns 0 (possibly with no match) or the error number of a failed listing.
-int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names);
+[[nodiscard]] int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names);
 
 // Lists every entry of a directory, "." and ".." included, sorted byte-wise.
 // Returns 0 or the error number of the failed listing.
-int list_directory(const wchar_t* path, std::vector<std::wstring>& names);
+[[nodiscard]] int list_directory(const wchar_t* path, std::vector<std::wstring>& names);
 
 // True when `name` matches `pattern` ('*' any run, '?' any one unit).
 bool wildcard_match(const wchar_t* pattern, const wchar_t* name);
@@ -87,7 +87,7 @@ inline void strip_trailing_separators(std::wstring& path) {
 }
 
 // Current error number of the C runtime (errno), for callers outside this layer.
-int last_error();
+[[nodiscard]] int last_error();
 void set_last_error(int value);
 
 // Error numbers the rest of korvane must recognise without OS headers.

@@ -8,7 +8,7 @@
 namespace korvane::platform {
 
 // Fills `out` with `size` random bytes. False when the OS gave none.
-bool random_bytes(void* out, std::size_t size);
+[[nodiscard]] bool random_bytes(void* out, std::size_t size);
 
 }  // namespace korvane::platform
 

@@ -1,6 +1,8 @@
 // Pieces of the program that need no file system.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -55,6 +57,36 @@ TEST(StatusMessage, CoversTheTableAndNothingElse) {
     EXPECT_STREQ(status_message(-9), L"Path error");
     EXPECT_STREQ(status_message(-10), L"Unknown error");
     EXPECT_STREQ(status_message(1), L"Unknown error");
+}
+
+// Every status crosses the library's edge and comes back as itself, and the
+// program words it as it words the exported number.
+TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
+    const std::pair<status, int> table[] = {
+        {status::ok, korvane_status::ok},
+        {status::unknown_error, korvane_status::unknown_error},
+        {status::file_not_open, korvane_status::file_not_open},
+        {status::file_read_error, korvane_status::file_read_error},
+        {status::file_not_found, korvane_status::file_not_found},
+        {status::access_denied, korvane_status::access_denied},
+        {status::invalid_line, korvane_status::invalid_line},
+        {status::file_exists, korvane_status::file_exists},
+        {status::invalid_arguments, korvane_status::invalid_arguments},
+        {status::path_error, korvane_status::path_error},
+    };
+    std::set<std::wstring> messages;
+    for (const auto& [code, exported] : table) {
+        EXPECT_EQ(to_int(code), exported);
+        EXPECT_EQ(from_int(exported), code) << exported;
+        EXPECT_STREQ(status_message(code), status_message(exported));
+        messages.insert(status_message(code));
+    }
+    EXPECT_EQ(messages.size(), std::size(table));  // no two statuses read alike
+    EXPECT_EQ(from_int(-10), status::unknown_error);
+    EXPECT_EQ(from_int(1), status::unknown_error);
+    EXPECT_EQ(from_errno(0), status::ok);
+    EXPECT_EQ(status_from_errno(ENOENT), korvane_status::file_not_found);
+    EXPECT_EQ(from_errno(EACCES), status::access_denied);
 }
 
 TEST(PathPool, RecordsHoldCopiesInlineOrOnTheHeapAndAreReused) {

@@ -31,7 +31,10 @@ int create_list(void* context) {
     }
     std::uint32_t crc = 0;
     for (int i = 0; i < work.entries; ++i) {
-        list.addFile((L"file number " + std::to_wstring(i)).c_str(), &crc);
+        status = list.addFile((L"file number " + std::to_wstring(i)).c_str(), &crc);
+        if (status != 0) {
+            return 100 - status;
+        }
     }
     return -list.close();
 }
@@ -48,7 +51,10 @@ int verify_all(void* context) {
     std::uint64_t size;
     std::uint32_t crc;
     while (list.getNextFile(name, 264, &size, &crc) > 0) {
-        list.setPreviouslyVerified(true);
+        status = list.setPreviouslyVerified(true);
+        if (status != 0) {
+            return 100 - status;
+        }
     }
     return -list.close();
 }

@@ -48,7 +48,7 @@ inline std::vector<read_entry> read_all(container& list, int digest_size, int& e
         std::memcpy(&entry.crc, hash, 4);
         entry.digest.assign(hash, hash + digest_size);
         entries.push_back(entry);
-        list.setPreviouslyVerified(true);
+        EXPECT_EQ(list.setPreviouslyVerified(true), 0);
     }
 }
 

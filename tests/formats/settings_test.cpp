@@ -130,7 +130,7 @@ TEST_F(StoreSettings, ListsWithoutSettingsReadTheStore) {
         std::uint32_t crc;
         std::uint64_t size;
         EXPECT_GT(list.getNextFile(name, 16, &size, &crc), 0);
-        list.setPreviouslyVerified(true);
+        EXPECT_EQ(list.setPreviouslyVerified(true), 0);
         EXPECT_EQ(list.close(), 0);
         return read_file(lists / "list.sfv");
     };

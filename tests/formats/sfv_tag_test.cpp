@@ -121,7 +121,7 @@ class SfvTag : public ::testing::Test {
             EXPECT_TRUE(platform::narrow(name, narrow_name));
             int previously = list.isPreviouslyVerified(wide(dir / narrow_name).c_str());
             result.previously.push_back(previously);
-            list.setPreviouslyVerified(previously == 1 || outcome(i));
+            EXPECT_EQ(list.setPreviouslyVerified(previously == 1 || outcome(i)), 0);
         }
         if (before_close) {
             before_close();
@@ -323,7 +323,7 @@ TEST_F(SfvTag, EarlyEndKeepsOnlyTheBitsOfEntriesReached) {
     std::uint64_t size;
     for (int i = 0; i < 3; ++i) {
         ASSERT_GT(list.getNextFile(name, 264, &size, &crc), 0);
-        list.setPreviouslyVerified(i != 1);
+        EXPECT_EQ(list.setPreviouslyVerified(i != 1), 0);
     }
     ASSERT_EQ(list.close(), 0);
     std::string written = list_text();

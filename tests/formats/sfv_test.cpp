@@ -33,9 +33,9 @@ TEST(Sfv, RoundTripWritesHeaderCommentsAndEntries) {
     sfv list;
     ASSERT_EQ(list.create(L"list.sfv"), 0);
     std::uint32_t crcs[] = {0x0A1B2C3D, 0, 0xFFFFFFFF};
-    list.addFile(L"a.txt", &crcs[0]);
-    list.addFile(L"sub dir/b b.bin", &crcs[1]);
-    list.addFile(L"missing \u00e9.txt", &crcs[2]);  // no status: size 0, time 0
+    EXPECT_EQ(list.addFile(L"a.txt", &crcs[0]), 0);
+    EXPECT_EQ(list.addFile(L"sub dir/b b.bin", &crcs[1]), 0);
+    EXPECT_EQ(list.addFile(L"missing \u00e9.txt", &crcs[2]), 0);  // no status: size 0, time 0
     ASSERT_EQ(list.close(), 0);
     std::string text = read_file(dir / "list.sfv");
     std::filesystem::current_path(old);
@@ -189,7 +189,7 @@ TEST(Sfv, WritesWholeLongNames) {
     sfv list;
     ASSERT_EQ(list.create(wide(dir / "long.sfv").c_str()), 0);
     std::uint32_t crc = 0x12345678;
-    list.addFile(name.c_str(), &crc);
+    EXPECT_EQ(list.addFile(name.c_str(), &crc), 0);
     ASSERT_EQ(list.close(), 0);
     int end = 1;
     auto entries = read_sfv(dir, read_file(dir / "long.sfv"), end);
@@ -241,7 +241,7 @@ TEST(Sfv, EveryNameWrittenReadsBackWhole) {
         EXPECT_EQ(entries[i].name, names[i]) << "entry " << i;
         EXPECT_EQ(entries[i].crc, crc);
     }
-    list.close();
+    EXPECT_EQ(list.close(), 0);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST(TemporaryFiles, NamesAreRandomExclusiveAndPrivate) {
             EXPECT_EQ(status.permissions() & std::filesystem::perms::all,
                       std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         }
-        file.close();
-        platform::remove_file(temp.c_str());
+        EXPECT_EQ(file.close(), 0);
+        EXPECT_EQ(platform::remove_file(temp.c_str()), 0);
     }
     unsigned char a[16] = {};
     unsigned char b[16] = {};
@@ -54,7 +54,7 @@ TEST(TemporaryFiles, ARewriteNeverOpensALink) {
     platform::native_file file;
     std::wstring temp;
     ASSERT_EQ(file.create_beside(target.c_str(), temp), 0);
-    file.close();
+    ASSERT_EQ(file.close(), 0);
     auto path = std::filesystem::path(std::string(temp.begin(), temp.end()));
     std::filesystem::remove(path);
     std::filesystem::create_symlink(victim, path);

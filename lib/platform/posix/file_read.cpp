@@ -31,8 +31,8 @@ file_handle handle(int fd) {
 // going on after short reads and interruptions. A failing call's errno goes
 // through `failure`; a file that ends early is EIO.
 template <typename ReadSome, typename Failure>
-int read_all(void* buffer, std::size_t length, std::uint64_t offset, ReadSome read_some,
-             Failure failure) {
+[[nodiscard]] int read_all(void* buffer, std::size_t length, std::uint64_t offset,
+                           ReadSome read_some, Failure failure) {
     auto* out = static_cast<unsigned char*>(buffer);
     while (length != 0) {
         ssize_t got = read_some(out, length, offset);

@@ -31,7 +31,7 @@ int rename_file(const char* from, const char* to) {
 
 namespace {
 template <typename F>
-int with_native(const wchar_t* path, F f) {
+[[nodiscard]] int with_native(const wchar_t* path, F f) {
     std::string native;
     if (int error = posix::to_native(path, native)) {
         errno = error;

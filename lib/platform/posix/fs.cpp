@@ -104,8 +104,8 @@ int get_file_info(const wchar_t* path, file_info& out) {
 
 namespace {
 
-int read_directory(const std::string& native_dir, const wchar_t* pattern,
-                   std::vector<std::wstring>& names) {
+[[nodiscard]] int read_directory(const std::string& native_dir, const wchar_t* pattern,
+                                 std::vector<std::wstring>& names) {
     DIR* dir = ::opendir(native_dir.c_str());
     if (dir == nullptr) {
         return errno;

@@ -13,7 +13,7 @@ namespace korvane::platform::posix {
 // the path holds a NUL (the OS would see a different, shorter path), or ENOMEM
 // when the copy cannot be allocated (never an exception: worker threads and the
 // library's callers see only error numbers).
-int to_native(const wchar_t* path, std::string& out);
+[[nodiscard]] int to_native(const wchar_t* path, std::string& out);
 // The error for a path without a native form as callers that have their own
 // number for it report it; ENOMEM passes through.
 inline int unrepresentable(int to_native_error, int own_error) {
@@ -26,7 +26,7 @@ inline int unrepresentable(int to_native_error, int own_error) {
 // Anything that is not a regular file gives EACCES. Returns the descriptor
 // (blocking again for later reads) or the negated error number; `size`
 // receives the file's size.
-int open_regular_file(const std::string& native, int flags, std::uint64_t& size);
+[[nodiscard]] int open_regular_file(const std::string& native, int flags, std::uint64_t& size);
 
 // 100-ns ticks since 1601-01-01 UTC.
 constexpr std::uint64_t ticks_from_unix(std::int64_t seconds, long nanoseconds) {

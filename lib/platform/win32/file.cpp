@@ -21,7 +21,7 @@ namespace korvane::platform {
 
 namespace {
 
-int crt_error(int fallback) {
+[[nodiscard]] int crt_error(int fallback) {
     return errno != 0 ? errno : fallback;
 }
 
@@ -33,11 +33,13 @@ bool is_disk_file(int fd) {
 }  // namespace
 
 native_file::~native_file() {
-    close();
+    // Nothing to report to: a file whose contents matter is synced and closed
+    // explicitly, with its status checked, before it goes out of scope.
+    (void)close();
 }
 
 int native_file::open_existing(const wchar_t* path, bool writable) {
-    close();
+    (void)close();  // drops an earlier file; callers close what they wrote first
     int fd = -1;
     // While korvane rewrites a list nobody else may write it; reading it is fine.
     int flags = (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY | _O_NOINHERIT;
@@ -58,7 +60,7 @@ int native_file::open_existing(const wchar_t* path, bool writable) {
 }
 
 int native_file::open_for_rewrite(const wchar_t* path) {
-    close();
+    (void)close();  // drops an earlier file; callers close what they wrote first
     // Never through a link: a planted reparse point would carry the rewrite
     // into another file. Ownership is not checked here (POSIX only).
     DWORD attributes = ::GetFileAttributesW(path);
@@ -103,7 +105,7 @@ int replacement_mode(const wchar_t* target, unsigned& mode) {
 }
 
 int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
-    close();
+    (void)close();  // drops an earlier file; callers close what they wrote first
     if (target == nullptr || *target == L'\0') {
         errno = EINVAL;
         return EINVAL;

@@ -8,7 +8,7 @@
 namespace korvane::platform {
 
 namespace {
-int result(BOOL ok) {
+[[nodiscard]] int result(BOOL ok) {
     return ok ? 0 : win32::fail_last();
 }
 

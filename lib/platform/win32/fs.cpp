@@ -41,8 +41,8 @@ bool matches_ignoring_case(std::wstring pattern, std::wstring name) {
 // Lists `search` (a directory followed by a pattern). With `filter`, a name is
 // kept only when its long form matches it: the OS also matches the short 8.3
 // names, so "*.sfv" would find "d.sfvx" through "D~1.SFV".
-int search(const std::wstring& search_path, const wchar_t* filter,
-           std::vector<std::wstring>& names) {
+[[nodiscard]] int search(const std::wstring& search_path, const wchar_t* filter,
+                         std::vector<std::wstring>& names) {
     WIN32_FIND_DATAW data;
     HANDLE find = ::FindFirstFileW(search_path.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {

@@ -20,11 +20,11 @@ namespace korvane::platform::win32 {
 // above this layer sees one kind of error whatever the target. Codes without a
 // counterpart give an error number outside korvane's status table, which then
 // reads as "Unknown error" rather than as something it is not.
-int errno_from_win32(DWORD error);
+[[nodiscard]] int errno_from_win32(DWORD error);
 
 // Stores the error number of `error` in errno and returns it.
-int fail(DWORD error);
-inline int fail_last() {
+[[nodiscard]] int fail(DWORD error);
+[[nodiscard]] inline int fail_last() {
     return fail(::GetLastError());
 }
 
