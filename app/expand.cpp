@@ -81,6 +81,9 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
         return out_of_memory();
     }
     state.files.append(record);
+    if (state.file_added) {
+        state.file_added(record);
+    }
     return status::ok;
 }
 
@@ -261,6 +264,9 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
     }
     if (info.is_regular) {
         state.files.append(record);
+        if (state.file_added) {
+            state.file_added(record);
+        }
         return status::ok;
     }
     state.directories.append(record);

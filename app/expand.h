@@ -2,6 +2,7 @@
 #ifndef KORVANE_APP_EXPAND_H
 #define KORVANE_APP_EXPAND_H
 
+#include <functional>
 #include <string>
 
 #include "paths.h"
@@ -36,6 +37,8 @@ struct expansion_state {
     path_list files;
     path_list directories;
     wchar_t path_buffer[path_buffer_units] = {};
+    // Called with every file appended to `files`, while the expansion goes on.
+    std::function<void(path_record*)> file_added;
 
     expansion_state() = default;
     ~expansion_state() { release(); }

@@ -264,6 +264,10 @@ int run(int argc, wchar_t** argv) {
     cmdline args(argc, argv);
 
     run_settings settings;
+    // After the paths, so that it goes first: no worker touches a path once
+    // the run has returned.
+    early_hashing early;
+    state.file_added = [&](path_record*) { early.offer(settings, state.files); };
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
         return to_int(expand_argument(argument, settings, state));
     });
@@ -288,36 +292,30 @@ int run(int argc, wchar_t** argv) {
     hasher& algorithm = pairs[static_cast<int>(settings.type)].algorithm;
 
     int exit_status = 0;
-    if (settings.has_target || settings.has_checksum_file) {
+    if (settings.has_target) {
+        entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
+                                    std::uint64_t size, std::uint64_t write_time) {
+            if (settings.type != checksum_type::sfv) {
+                return list.addFile(path, digest);
+            }
+            // The file's facts come from hashing it: no second look-up.
+            return sfv_list.addFile(path, digest, size, write_time);
+        };
+        exit_status = to_int(creation_run(settings, list, add_entry, state, early));
+    } else if (settings.has_checksum_file) {
         // Built after the lists and the paths, so that it goes first: no worker
         // touches a path once the run has returned.
-        // In the order of checksum_type.
-        constexpr file_jobs::algorithm kinds[] = {
-            file_jobs::algorithm::crc32, file_jobs::algorithm::md5, file_jobs::algorithm::sha1,
-            file_jobs::algorithm::sha256, file_jobs::algorithm::sha512};
-        file_jobs jobs(choose_jobs(settings.jobs), kinds[static_cast<int>(settings.type)]);
-        if (settings.has_target) {
-            entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
-                                        std::uint64_t size, std::uint64_t write_time) {
-                if (settings.type != checksum_type::sfv) {
-                    return list.addFile(path, digest);
-                }
-                // The file's facts come from hashing it: no second look-up.
-                return sfv_list.addFile(path, digest, size, write_time);
-            };
-            exit_status = to_int(creation_run(settings, list, jobs, add_entry, state));
-        } else {
-            verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
-                return settings.type != checksum_type::sfv
-                           ? list.isPreviouslyVerified(path)
-                           : sfv_list.previously_verified_at(index, path);
-            };
-            exit_status =
-                verification_run(settings, list, algorithm, jobs, previously_verified, state);
-        }
+        file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
+        verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
+            return settings.type != checksum_type::sfv
+                       ? list.isPreviouslyVerified(path)
+                       : sfv_list.previously_verified_at(index, path);
+        };
+        exit_status = verification_run(settings, list, algorithm, jobs, previously_verified, state);
     } else {
         print_usage();
     }
+    early.stop();  // its workers let go of the paths before they are freed
     state.release();
     return exit_status;
 }

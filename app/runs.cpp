@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "entries.h"
+#include "jobs.h"
 #include "output.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
@@ -239,64 +240,228 @@ int report_summary(const verification_tally& tally) {
     }
     return 0;
 }
+// Bytes of a digest of the list type.
+std::size_t digest_size_for(checksum_type type) {
+    constexpr std::size_t sizes[] = {4, 16, 20, 32, 64};  // in the order of checksum_type
+    return sizes[static_cast<int>(type)];
+}
+
+// Adds a hashed file to the list; an entry left out would pass the list off
+// as complete, so a failure ends the run.
+[[nodiscard]] status add_hashed(const entry_adder& add_entry, const wchar_t* path,
+                                const unsigned char* digest, std::uint64_t size,
+                                std::uint64_t write_time) {
+    const status result = from_int(add_entry(path, digest, size, write_time));
+    if (result != status::ok) {
+        print(L"Error adding file %s: %s\n", {path, status_message(result)});
+    }
+    return result;
+}
+
 }  // namespace
 
-status creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                    const entry_adder& add_entry, expansion_state& state) {
-    creation_target target{settings.creation_target.c_str(), false, {}};
-    target.exists = platform::get_file_info(target.path, target.info) == 0;
+// The files of a creation run on their way through the workers: those in
+// the window in list order, and where the list goes on.
+struct creation_feed {
+    file_jobs& jobs;
+    creation_target target;
+    const path_list& files;
+    std::vector<path_record*> in_flight;
+    std::size_t oldest = 0;
+    std::size_t queued = 0;
+    path_record* passed = nullptr;  // the last file handed in or left out
+    bool held = false;              // a failure is known: nothing after it goes in
 
-    status result = from_int(list.create(target.path));
+    creation_feed(file_jobs& jobs_, const wchar_t* target_path, const path_list& files_)
+        : jobs(jobs_), target{target_path, false, {}}, files(files_), in_flight(jobs_.capacity()) {
+        target.exists = platform::get_file_info(target.path, target.info) == 0;
+    }
+
+    path_record* oldest_file() const { return in_flight[oldest % in_flight.size()]; }
+
+    // Hands files in while the window has room, in batches, so that idle
+    // workers are woken for several files at once rather than for each one.
+    void top_up() {
+        const std::size_t ring = in_flight.size();
+        if (held || queued - oldest > ring * 3 / 4) {
+            return;
+        }
+        for (path_record* next = passed != nullptr ? passed->next : files.head;
+             next != nullptr && jobs.has_room(); next = next->next) {
+            if (!target.is(*next)) {
+                jobs.submit(next->text);
+                in_flight[queued++ % ring] = next;
+            }
+            passed = next;
+        }
+        jobs.publish();
+    }
+};
+
+// A result taken out of the window while the expansion went on.
+struct early_result {
+    path_record* file;
+    status result;
+    std::uint64_t size;
+    std::uint64_t write_time;
+};
+
+struct early_hashing::state {
+    checksum_type type;
+    std::wstring target_path;
+    std::size_t digest_size;
+    std::unique_ptr<file_jobs> jobs;
+    std::unique_ptr<creation_feed> feed;
+    std::vector<early_result> results;
+    std::vector<unsigned char> digests;  // digest_size bytes a result
+
+    bool holds_for(const run_settings& settings) const {
+        return settings.has_target && settings.type == type &&
+               settings.creation_target == target_path;
+    }
+
+    // Takes every result that is there already, so that the window keeps
+    // room; after a failure nothing more goes in.
+    void take_done() {
+        while (feed->oldest < feed->queued && jobs->oldest_done()) {
+            const status result = from_int(jobs->oldest_status());
+            results.push_back({feed->oldest_file(), result, jobs->oldest_size(),
+                               jobs->oldest_write_time()});
+            digests.insert(digests.end(), jobs->oldest_digest(),
+                           jobs->oldest_digest() + digest_size);
+            feed->held = feed->held || result != status::ok;
+            jobs->pop();
+            ++feed->oldest;
+        }
+    }
+
+    // Reports the results taken early, as the creation run reports any.
+    [[nodiscard]] status report(bool quiet, const entry_adder& add_entry) {
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const early_result& taken = results[i];
+            const wchar_t* path = taken.file->text;
+            if (!quiet) {
+                print(L"%s: 100%% complete\n", {path});
+            }
+            if (taken.result != status::ok) {
+                print(L"%s: File error: %s\n", {path, status_message(taken.result)});
+                return taken.result;
+            }
+            status added = add_hashed(add_entry, path, digests.data() + i * digest_size,
+                                      taken.size, taken.write_time);
+            if (added != status::ok) {
+                return added;
+            }
+        }
+        results = {};
+        digests = {};
+        return status::ok;
+    }
+};
+
+file_jobs_algorithm algorithm_for(checksum_type type) {
+    constexpr file_jobs_algorithm kinds[] = {  // in the order of checksum_type
+        file_jobs_algorithm::crc32, file_jobs_algorithm::md5, file_jobs_algorithm::sha1,
+        file_jobs_algorithm::sha256, file_jobs_algorithm::sha512};
+    return kinds[static_cast<int>(type)];
+}
+
+early_hashing::early_hashing() = default;
+early_hashing::~early_hashing() = default;
+
+void early_hashing::stop() {
+    self.reset();
+}
+
+void early_hashing::offer(const run_settings& settings, const path_list& files) {
+    if (!settings.has_target) {
+        return;  // a verification: its files come from the list
+    }
+    try {
+        if (self == nullptr) {
+            auto made = std::make_unique<state>();
+            made->type = settings.type;
+            made->target_path = settings.creation_target;
+            made->jobs = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
+                                                     algorithm_for(settings.type));
+            if (!made->jobs->usable()) {
+                return;  // the creation run says so, with its own workers
+            }
+            made->digest_size = digest_size_for(settings.type);
+            made->feed = std::make_unique<creation_feed>(*made->jobs,
+                                                         made->target_path.c_str(), files);
+            self = std::move(made);
+        }
+        if (!self->holds_for(settings)) {
+            self.reset();  // a later option changed what is hashed
+            return;
+        }
+        self->feed->top_up();
+        self->take_done();
+    } catch (const std::bad_alloc&) {
+        // Whatever was taken may be incomplete: the creation run starts over.
+        self.reset();
+    }
+}
+
+status creation_run(const run_settings& settings, container& list, const entry_adder& add_entry,
+                    expansion_state& state, early_hashing& early) {
+    const bool early_holds = early.self != nullptr && early.self->holds_for(settings);
+    // Built after the lists and the paths, so that they go first: no worker
+    // touches a path once the run has returned.
+    std::unique_ptr<file_jobs> own_jobs;
+    std::unique_ptr<creation_feed> own_feed;
+    if (!early_holds) {
+        early.self.reset();  // hashed for another type or target: let it go
+        own_jobs = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
+                                               algorithm_for(settings.type));
+        own_feed = std::make_unique<creation_feed>(*own_jobs, settings.creation_target.c_str(),
+                                                   state.files);
+    }
+    creation_feed& feed = early_holds ? *early.self->feed : *own_feed;
+    const wchar_t* target_path = feed.target.path;
+
+    status result = from_int(list.create(target_path));
     if (result != status::ok) {
         print(L"Error creating sfv file: %s\n", {status_message(result)});
         return result;
     }
+    if (early_holds) {
+        result = early.self->report(settings.quiet, add_entry);
+        if (result != status::ok) {
+            return result;
+        }
+    }
     // Files go to the workers ahead of the one reported; results come back in
     // list order, and the first failure ends the run: whatever was started
     // after it is dropped unseen when the jobs go away.
-    std::vector<path_record*> in_flight(jobs.capacity());
-    const std::size_t ring = in_flight.size();
-    std::size_t oldest = 0;
-    std::size_t queued = 0;
-    path_record* next = state.files.head;
+    file_jobs& workers = feed.jobs;
     for (;;) {
-        // Top up in batches, so that idle workers are woken for several files
-        // at once rather than for each one.
-        if (queued - oldest <= ring * 3 / 4) {
-            for (; next != nullptr && jobs.has_room(); next = next->next) {
-                if (!target.is(*next)) {
-                    jobs.submit(next->text);
-                    in_flight[queued++ % ring] = next;
-                }
-            }
-            jobs.publish();
-        }
-        if (queued == oldest) {
+        feed.top_up();
+        if (feed.queued == feed.oldest) {
             break;
         }
-        const wchar_t* path = in_flight[oldest % ring]->text;
-        if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\n", result)) {
+        const wchar_t* path = feed.oldest_file()->text;
+        if (!finish_oldest(workers, path, settings.quiet, L"%s: 100%% complete\n", result)) {
             return status::unknown_error;
         }
         if (result != status::ok) {
             return result;
         }
-        // An entry left out would pass the list off as complete.
-        result = from_int(
-            add_entry(path, jobs.oldest_digest(), jobs.oldest_size(), jobs.oldest_write_time()));
+        result = add_hashed(add_entry, path, workers.oldest_digest(), workers.oldest_size(),
+                            workers.oldest_write_time());
         if (result != status::ok) {
-            print(L"Error adding file %s: %s\n", {path, status_message(result)});
             return result;
         }
-        jobs.pop();
-        ++oldest;
+        workers.pop();
+        ++feed.oldest;
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
     result = from_int(list.close());
     if (result != status::ok) {
         // Without this line a full disk would show only in the exit status.
-        print_error(L"%s: %s\n", {target.path, status_message(result)});
+        print_error(L"%s: %s\n", {target_path, status_message(result)});
     }
     return result;
 }

@@ -2,26 +2,58 @@
 #ifndef KORVANE_APP_RUNS_H
 #define KORVANE_APP_RUNS_H
 
+#include <korvane/jobs.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "expand.h"
 #include "status.h"
 
 class container;
-class file_jobs;
 class hasher;
 
 namespace korvane::app {
+
+using file_jobs_algorithm = file_jobs::algorithm;
 
 // Adds a hashed file to the list being created, with the size and last write
 // time of the file as it was hashed.
 using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
                                       std::uint64_t size, std::uint64_t write_time)>;
 
-// Returns ok, or the status the program ends with (after saying why).
-[[nodiscard]] status creation_run(const run_settings& settings, container& list, file_jobs& jobs,
-                                  const entry_adder& add_entry, expansion_state& state);
+// The workers' algorithm for a type of list.
+file_jobs_algorithm algorithm_for(checksum_type type);
+
+// Hashes the files of a creation run while the expansion is still finding
+// them, so that the walk's status queries and the hashing share the cores.
+// Nothing is shown meanwhile: the creation run reports every file in list
+// order, exactly as if all had been hashed after the walk. An option later on
+// the command line that changes the type or the target makes the work void.
+class early_hashing {
+  public:
+    early_hashing();
+    ~early_hashing();
+    early_hashing(const early_hashing&) = delete;
+    early_hashing& operator=(const early_hashing&) = delete;
+
+    // A file the expansion has just appended to `files`; `settings` as they
+    // stand at that moment.
+    void offer(const run_settings& settings, const path_list& files);
+    // Stops the workers: files being hashed are abandoned, and no worker
+    // touches a path once this returns.
+    void stop();
+
+    struct state;
+    std::unique_ptr<state> self;
+};
+
+// Returns ok, or the status the program ends with (after saying why). Files
+// `early` hashed go first, when its work holds for `settings`.
+[[nodiscard]] status creation_run(const run_settings& settings, container& list,
+                                  const entry_adder& add_entry, expansion_state& state,
+                                  early_hashing& early);
 
 // Whether the entry at `index` (counted from 0) verified on an earlier run,
 // asked as soon as it is read, while the reports of earlier entries may still

@@ -53,6 +53,9 @@ class KORVANE_API file_jobs {
     // Waits up to `milliseconds` (negative: no limit) for the oldest file.
     // True once it is done.
     bool wait_oldest(int milliseconds);
+    // Whether the oldest file is done, without waiting and without letting
+    // the workers at newly submitted files.
+    bool oldest_done() const;
     // Progress of the oldest file, 0 to 100; readable at any time.
     int oldest_percent() const;
     // Only once wait_oldest() has returned true: the oldest file's status (0,

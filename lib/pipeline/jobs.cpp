@@ -917,6 +917,10 @@ bool file_jobs::wait_oldest(int milliseconds) {
     }
 }
 
+bool file_jobs::oldest_done() const {
+    return self != nullptr && tail != head && self->slot(head).done.load() != 0;
+}
+
 int file_jobs::oldest_percent() const {
     return self != nullptr ? self->slot(head).percent.load(std::memory_order_relaxed) : 0;
 }

@@ -58,6 +58,27 @@ TEST_F(Jobs, ASettingThatIsNoCountIsIgnored) {
     }
 }
 
+TEST_F(Jobs, AnOptionAfterTheFilesStillDecidesWhatIsHashed) {
+    // Files are hashed while the arguments are still being expanded; a type
+    // or a count given after them must still hold for every entry.
+    for (int i = 0; i < 300; ++i) {
+        dir.write("d/" + name_of(i), random_bytes(static_cast<std::size_t>(i) * 7, i));
+    }
+    auto reference = korvane({"-t", "sfv", "-r", "-c", "first.md5", "d"});
+    ASSERT_EQ(reference.status, 0) << reference.out;
+    auto late = korvane({"-r", "-c", "late.md5", "d", "-t", "sfv", "-j", "1"});
+    ASSERT_EQ(late.status, 0) << late.out;
+    EXPECT_EQ(late.out, reference.out);
+    EXPECT_EQ(entry_lines(dir.read("late.md5")), entry_lines(dir.read("first.md5")));
+    EXPECT_EQ(entry_lines(dir.read("late.md5")).size(), 300u);
+
+    auto md5 = korvane({"-r", "-c", "list.sfv", "d", "-t", "md5"});
+    ASSERT_EQ(md5.status, 0) << md5.out;
+    auto verified = korvane({"-q", "-t", "md5", "list.sfv"});
+    EXPECT_EQ(verified.status, 0) << verified.out;
+    EXPECT_EQ(verified.out, "300 files checked\nAll files Ok\n");
+}
+
 TEST_F(Jobs, EveryCountGivesTheSameLinesListsAndBits) {
     write_files(300);
     std::string lists[3];
