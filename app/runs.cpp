@@ -325,8 +325,8 @@ struct early_hashing::state {
     void take_done() {
         while (feed->oldest < feed->queued && jobs->oldest_done()) {
             const status result = from_int(jobs->oldest_status());
-            results.push_back({feed->oldest_file(), result, jobs->oldest_size(),
-                               jobs->oldest_write_time()});
+            results.push_back(
+                {feed->oldest_file(), result, jobs->oldest_size(), jobs->oldest_write_time()});
             digests.insert(digests.end(), jobs->oldest_digest(),
                            jobs->oldest_digest() + digest_size);
             feed->held = feed->held || result != status::ok;
@@ -347,8 +347,8 @@ struct early_hashing::state {
                 print(L"%s: File error: %s\n", {path, status_message(taken.result)});
                 return taken.result;
             }
-            status added = add_hashed(add_entry, path, digests.data() + i * digest_size,
-                                      taken.size, taken.write_time);
+            status added = add_hashed(add_entry, path, digests.data() + i * digest_size, taken.size,
+                                      taken.write_time);
             if (added != status::ok) {
                 return added;
             }
@@ -360,9 +360,10 @@ struct early_hashing::state {
 };
 
 file_jobs_algorithm algorithm_for(checksum_type type) {
-    constexpr file_jobs_algorithm kinds[] = {  // in the order of checksum_type
-        file_jobs_algorithm::crc32, file_jobs_algorithm::md5, file_jobs_algorithm::sha1,
-        file_jobs_algorithm::sha256, file_jobs_algorithm::sha512};
+    constexpr file_jobs_algorithm kinds[] = {// in the order of checksum_type
+                                             file_jobs_algorithm::crc32, file_jobs_algorithm::md5,
+                                             file_jobs_algorithm::sha1, file_jobs_algorithm::sha256,
+                                             file_jobs_algorithm::sha512};
     return kinds[static_cast<int>(type)];
 }
 
@@ -374,8 +375,8 @@ void early_hashing::stop() {
 }
 
 void early_hashing::offer(const run_settings& settings, const path_list& files) {
-    if (!settings.has_target) {
-        return;  // a verification: its files come from the list
+    if (!settings.has_target || declined) {
+        return;  // a verification (its files come from the list), or no workers
     }
     try {
         if (self == nullptr) {
@@ -385,11 +386,12 @@ void early_hashing::offer(const run_settings& settings, const path_list& files) 
             made->jobs = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
                                                      algorithm_for(settings.type));
             if (!made->jobs->usable()) {
-                return;  // the creation run says so, with its own workers
+                declined = true;  // the creation run says so, with its own workers
+                return;
             }
             made->digest_size = digest_size_for(settings.type);
-            made->feed = std::make_unique<creation_feed>(*made->jobs,
-                                                         made->target_path.c_str(), files);
+            made->feed =
+                std::make_unique<creation_feed>(*made->jobs, made->target_path.c_str(), files);
             self = std::move(made);
         }
         if (!self->holds_for(settings)) {
@@ -401,6 +403,7 @@ void early_hashing::offer(const run_settings& settings, const path_list& files) 
     } catch (const std::bad_alloc&) {
         // Whatever was taken may be incomplete: the creation run starts over.
         self.reset();
+        declined = true;
     }
 }
 
@@ -413,8 +416,8 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     std::unique_ptr<creation_feed> own_feed;
     if (!early_holds) {
         early.self.reset();  // hashed for another type or target: let it go
-        own_jobs = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
-                                               algorithm_for(settings.type));
+        own_jobs =
+            std::make_unique<file_jobs>(choose_jobs(settings.jobs), algorithm_for(settings.type));
         own_feed = std::make_unique<creation_feed>(*own_jobs, settings.creation_target.c_str(),
                                                    state.files);
     }

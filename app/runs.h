@@ -47,6 +47,8 @@ class early_hashing {
 
     struct state;
     std::unique_ptr<state> self;
+    // Workers or memory could not be had: the creation run does it all.
+    bool declined = false;
 };
 
 // Returns ok, or the status the program ends with (after saying why). Files
