@@ -59,6 +59,14 @@ struct creation_target {
     }
 };
 
+// The line for a file that could not be hashed.
+void report_file_error(const wchar_t* path, status failure) {
+    print(L"%s: File error: %s\n", {path, status_message(failure)});
+}
+
+// The line that ends a created entry's progress.
+constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
+
 // The oldest file in flight, hashed: waits for it and gives its status in
 // `file_status`, having reported a failure. False when no worker could start,
 // which ends the run (also reported).
@@ -71,7 +79,7 @@ struct creation_target {
     wait_for_file(jobs, path, quiet, last_line);
     file_status = from_int(jobs.oldest_status());
     if (file_status != status::ok) {
-        print(L"%s: File error: %s\n", {path, status_message(file_status)});
+        report_file_error(path, file_status);
     }
     return true;
 }
@@ -341,10 +349,10 @@ struct early_hashing::state {
             const early_result& taken = results[i];
             const wchar_t* path = taken.file->text;
             if (!quiet) {
-                print(L"%s: 100%% complete\n", {path});
+                print(created_line, {path});  // as wait_for_file ends a file that is done
             }
             if (taken.result != status::ok) {
-                print(L"%s: File error: %s\n", {path, status_message(taken.result)});
+                report_file_error(path, taken.result);
                 return taken.result;
             }
             status added = add_hashed(add_entry, path, digests.data() + i * digest_size, taken.size,
@@ -445,7 +453,7 @@ status creation_run(const run_settings& settings, container& list, const entry_a
             break;
         }
         const wchar_t* path = feed.oldest_file()->text;
-        if (!finish_oldest(workers, path, settings.quiet, L"%s: 100%% complete\n", result)) {
+        if (!finish_oldest(workers, path, settings.quiet, created_line, result)) {
             return status::unknown_error;
         }
         if (result != status::ok) {

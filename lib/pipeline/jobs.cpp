@@ -135,8 +135,7 @@ class half_hasher {
         if (handle != nullptr) {
             return true;
         }
-        buffer.reset(static_cast<unsigned char*>(
-            ::operator new(reader::chunk_size, std::align_val_t(4096), std::nothrow)));
+        buffer = allocate_aligned(reader::chunk_size);
         if (!buffer) {
             return false;
         }
@@ -175,10 +174,6 @@ class half_hasher {
 
   private:
     static constexpr std::uint32_t idle = 0, working = 1, done = 2, quit = 3;
-
-    struct aligned_delete {
-        void operator()(unsigned char* p) const { ::operator delete(p, std::align_val_t(4096)); }
-    };
 
     static void entry(void* self) { static_cast<half_hasher*>(self)->run(); }
 
@@ -220,7 +215,7 @@ class half_hasher {
     }
 
     const jobs_state& owner;
-    std::unique_ptr<unsigned char, aligned_delete> buffer;
+    aligned_buffer buffer;
     void* handle = nullptr;
     std::atomic<std::uint32_t> phase{idle};
     std::atomic<std::uint32_t> cancelled{0};
@@ -315,7 +310,10 @@ class jobs_state::worker {
     // Hashes an open file with the worker's own hasher and closes it.
     void hash_alone(job& work, platform::file_handle file) {
         const std::uint64_t size = work.size;
-        if (worth_splitting(file, size)) {
+        // Asked once per large file: both the split and the reader obey it.
+        const bool needs_disk = size > reader::chunk_size && platform::on_rotational_disk(file) &&
+                                !platform::all_in_memory(file, size);
+        if (worth_splitting(size, needs_disk)) {
             hash_split(work, file);
             return;
         }
@@ -324,9 +322,9 @@ class jobs_state::worker {
         if (size == 0) {
             work.percent.store(100, std::memory_order_relaxed);
         } else if (size <= reader::chunk_size || !reader_ready()) {
-            failed = hash_directly(work, file, size);
+            failed = hash_range(work, file, size, nullptr);
         } else {
-            failed = hash_large(work, file, size);
+            failed = hash_large(work, file, size, needs_disk);
         }
         algorithm_in_use->finalize();
         platform::close_file(file);
@@ -341,10 +339,6 @@ class jobs_state::worker {
 
     static void set_progress(job& work, std::uint64_t done, std::uint64_t size) {
         work.percent.store(static_cast<std::int32_t>(done * 100 / size), std::memory_order_relaxed);
-    }
-
-    [[nodiscard]] int hash_directly(job& work, platform::file_handle file, std::uint64_t size) {
-        return hash_range(work, file, size, nullptr);
     }
 
     // Hashes the first `end` bytes of the file; the progress shown also counts
@@ -379,7 +373,7 @@ class jobs_state::worker {
     // A large CRC file is split when nothing else waits for the cores: no file
     // is left to take and no other worker hashes one. Never on a disk that
     // seeks, where two places read at once would make the heads jump.
-    bool worth_splitting(platform::file_handle file, std::uint64_t size) {
+    bool worth_splitting(std::uint64_t size, bool needs_disk) {
         if (owner.kind != algorithm::crc32 || size < split_threshold || owner.cpus < 2 ||
             !owner.nothing_waiting()) {
             return false;
@@ -387,7 +381,7 @@ class jobs_state::worker {
         if (owner.busy_workers.load() > 1) {
             return false;  // another file keeps the other cores busy already
         }
-        if (platform::on_rotational_disk(file) && !platform::all_in_memory(file, size)) {
+        if (needs_disk) {
             return false;
         }
         if (!other_half) {
@@ -431,12 +425,11 @@ class jobs_state::worker {
         return file_reader->state() != thread::finished;
     }
 
-    [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size) {
-        // On a disk that seeks, two large files read at once would cost far
-        // more than they overlap; small files still go alongside. A file the
-        // OS holds in memory already needs no disk at all.
-        const bool exclusive =
-            platform::on_rotational_disk(file) && !platform::all_in_memory(file, size);
+    // `exclusive`: the file lies on a disk that seeks and is not all in
+    // memory. Two such files read at once would cost far more than they
+    // overlap, so it waits for the disk; small files still go alongside.
+    [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size,
+                                 bool exclusive) {
         if (exclusive) {
             while (owner.large_read_busy.exchange(1) != 0) {
                 if (owner.stopped()) {
