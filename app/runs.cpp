@@ -111,6 +111,7 @@ struct verification_tally {
     int entries = 0;
     int errors = 0;
     int missing = 0;
+    int outside = 0;  // lines of a signed list outside its signed text
 };
 
 constexpr std::size_t stored_digest_bytes = 128;
@@ -122,6 +123,7 @@ struct pending_entry {
     wchar_t path[path_buffer_units];
     unsigned char digest[stored_digest_bytes];
     bool hashed;
+    bool outside;  // a line outside the signed text: shown, never checked
 };
 
 struct reading_ahead {
@@ -167,6 +169,15 @@ struct reading_ahead {
         unsigned char expected[stored_digest_bytes];
         std::uint64_t size = 0;
         int result = list.getNextFile(name, room, &size, expected);
+        if (result == to_int(status::outside_signed_text)) {
+            // Reported in its place among the entries; the list goes on.
+            pending_entry& line = pending[queued % ring];
+            std::wmemcpy(line.path, name, std::wcslen(name) + 1);
+            line.hashed = false;
+            line.outside = true;
+            ++queued;
+            return;
+        }
         if (result <= 0) {
             list_ended = true;
             list_error = from_int(result);
@@ -179,6 +190,7 @@ struct reading_ahead {
         // Asked now, while the list stands at this entry. Only a plain yes
         // spares the file: a failed query (a negative status) is no yes.
         entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
+        entry.outside = false;
         ++tally.entries;
         if (entry.hashed) {
             jobs.submit(entry.path);
@@ -199,6 +211,11 @@ void remember_verdict(container& list, bool verified) {
                                   file_jobs& jobs, const pending_entry& entry,
                                   std::size_t digest_size, verification_tally& tally) {
     const wchar_t* path = entry.path;
+    if (entry.outside) {
+        print(L"%s: %s\n", {path, status_message(status::outside_signed_text)});
+        ++tally.outside;
+        return status::ok;
+    }
     if (!entry.hashed) {
         if (!settings.quiet) {
             print(L"%s: Previously verified Ok\n", {path});
@@ -239,7 +256,10 @@ int report_summary(const verification_tally& tally) {
     if (tally.missing > 0) {
         print(L"%d missing files detected\n", {tally.missing});
     }
-    if (tally.errors > 0 || tally.missing > 0) {
+    if (tally.outside > 0) {
+        print(L"%d lines outside the signed text\n", {tally.outside});
+    }
+    if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0) {
         return 1;
     }
     print(L"All files Ok\n");

@@ -21,6 +21,7 @@ enum class status : int {
     file_exists = korvane_status::file_exists,
     invalid_arguments = korvane_status::invalid_arguments,
     path_error = korvane_status::path_error,
+    outside_signed_text = korvane_status::outside_signed_text,
 };
 
 // The exported integer of a status.
@@ -31,7 +32,7 @@ enum class status : int {
 // The status an exported integer stands for; any value outside the table
 // (including the positive lengths some calls return) is an unknown error.
 [[nodiscard]] constexpr status from_int(int code) {
-    return code <= korvane_status::ok && code >= korvane_status::path_error
+    return code <= korvane_status::ok && code >= korvane_status::outside_signed_text
                ? static_cast<status>(code)
                : status::unknown_error;
 }

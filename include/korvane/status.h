@@ -15,6 +15,8 @@ constexpr int invalid_line = -6;
 constexpr int file_exists = -7;
 constexpr int invalid_arguments = -8;
 constexpr int path_error = -9;
+// A line of a clear-signed list outside its signed text: not an entry.
+constexpr int outside_signed_text = -10;
 }  // namespace korvane_status
 
 // The one mapping from the C runtime's error number to a status code.

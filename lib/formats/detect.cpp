@@ -15,7 +15,7 @@ int container::detectFormat(const wchar_t* path, int* format) {
         return korvane::to_int(result);
     }
     wchar_t buffer[line_capacity];
-    int signed_state = 0;
+    int signed_state = korvane::detail::plain_text;
     for (;;) {
         int length = 0;
         result = stream.read_line(buffer, line_capacity, length);
@@ -24,7 +24,8 @@ int container::detectFormat(const wchar_t* path, int* format) {
         }
         wchar_t* text = buffer;
         // In the order the readers take them: comments before the signed framing.
-        if (buffer[0] == L';' || !korvane::detail::unwrap_signed_line(signed_state, text, length)) {
+        if (buffer[0] == L';' || korvane::detail::unwrap_signed_line(signed_state, text, length) ==
+                                     korvane::detail::signed_part::framing) {
             continue;
         }
         if (korvane::detail::trimmed_length(text, length) == 0 || text[0] == L';' ||

@@ -20,7 +20,7 @@ digest_list::digest_list(int size, const char* algorithm)
                   : size > max_digest_size ? max_digest_size
                                            : size),
       bsd_name(algorithm != nullptr ? algorithm : ""),
-      signed_state(0) {}
+      signed_state(korvane::detail::plain_text) {}
 
 digest_list::~digest_list() = default;
 
@@ -80,10 +80,54 @@ int digest_list::close() {
     return to_int(result);
 }
 
+namespace {
+
+// Whether the list holds a clear-signed message anywhere. Known before the
+// first entry is delivered, so that lines put in front of the signed text
+// are never taken for entries. Looks only at the first bytes of each line.
+[[nodiscard]] status holds_signed_message(korvane::detail::checksum_stream& list, bool& found) {
+    const std::string_view begin = korvane::detail::signed_message_begin;
+    constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+    korvane::detail::raw_line row;
+    found = false;
+    for (bool first = true;; first = false) {
+        status result = list.read_raw_line(row, begin.size() + byte_order_mark.size() + 1);
+        if (result != status::ok || !row.found) {
+            return result;
+        }
+        std::string_view text = std::string_view(row.bytes).substr(0, row.length);
+        if (first && text.substr(0, byte_order_mark.size()) == byte_order_mark) {
+            text.remove_prefix(byte_order_mark.size());
+        }
+        if (text == begin) {
+            found = true;
+            return status::ok;
+        }
+    }
+}
+
+}  // namespace
+
 int digest_list::open(const wchar_t* path) {
     creating = 0;
-    signed_state = 0;
-    return openStream(path, false);
+    signed_state = korvane::detail::plain_text;
+    int opened = openStream(path, false);
+    if (opened != 0) {
+        return opened;
+    }
+    bool signed_message = false;
+    status result = holds_signed_message(*file, signed_message);
+    if (result == status::ok) {
+        result = file->seek(0);
+    }
+    if (result != status::ok) {
+        file.reset();
+        return to_int(result);
+    }
+    if (signed_message) {
+        signed_state = korvane::detail::before_signed_text;
+    }
+    return 0;
 }
 
 int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
@@ -96,14 +140,25 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
         }
         wchar_t* text = line;
         int text_length = length;
-        if (!korvane::detail::unwrap_signed_line(signed_state, text, text_length) ||
+        const korvane::detail::signed_part part =
+            korvane::detail::unwrap_signed_line(signed_state, text, text_length);
+        if (part == korvane::detail::signed_part::framing ||
             korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L'#' ||
             text[0] == L';') {
             // Framing of a signed list, a line of blanks, or a comment as md5sum
             // and rhash skip them.
             continue;
         }
-        if (korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed)) {
+        const bool parsed_ok =
+            korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed);
+        if (part == korvane::detail::signed_part::outside) {
+            // Shown by the name it would have, or as it stands; never checked.
+            if (!parsed_ok || deliverName(parsed.name, parsed.name_length, name, nameSize) != 0) {
+                korvane::detail::copy_fitting(line, length, name, nameSize);
+            }
+            return to_int(status::outside_signed_text);
+        }
+        if (parsed_ok) {
             break;
         }
         korvane::detail::copy_fitting(line, length, name, nameSize);  // for the message

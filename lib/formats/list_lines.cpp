@@ -139,36 +139,40 @@ bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* b
     return !escaped || unescape(out.name, out.name_length);
 }
 
-bool unwrap_signed_line(int& state, wchar_t*& text, int& length) {
-    enum { outside = 0, headers = 1, body = 2, signature = 3 };
+signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length) {
     switch (state) {
-        case outside:
-            if (equals(text, length, "-----BEGIN PGP SIGNED MESSAGE-----")) {
-                state = headers;
-                return false;
+        case plain_text:
+        case before_signed_text:
+            if (equals(text, length, signed_message_begin)) {
+                state = signed_headers;
+                return signed_part::framing;
             }
-            return true;
-        case headers:
+            return state == plain_text ? signed_part::text : signed_part::outside;
+        case signed_headers:
             if (starts_with_ignoring_case(text, length, "HASH:")) {
-                return false;
+                return signed_part::framing;
             }
-            state = body;
+            state = signed_body;
             [[fallthrough]];
-        case body:
+        case signed_body:
             if (equals(text, length, "-----BEGIN PGP SIGNATURE-----")) {
-                state = signature;
-                return false;
+                state = signature_block;
+                return signed_part::framing;
             }
             if (length >= 2 && text[0] == L'-' && text[1] == L' ') {
                 text += 2;
                 length -= 2;
             }
-            return true;
-        default:
+            return signed_part::text;
+        case signature_block:
             if (equals(text, length, "-----END PGP SIGNATURE-----")) {
-                state = outside;
+                state = after_signed_text;
             }
-            return false;
+            return signed_part::framing;
+        default:
+            // Anything after the signature was added by someone the signature
+            // does not vouch for; so is a second signed message.
+            return signed_part::outside;
     }
 }
 

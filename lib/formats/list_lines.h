@@ -30,11 +30,30 @@ bool ends_in_crc(const wchar_t* text, int length);
 // Length of `text` without the blanks, tabs and carriage returns at its end.
 int trimmed_length(const wchar_t* text, int length);
 
-// Follows the framing of a clear-signed message line by line. `state` starts
-// at 0. Returns false for a line that belongs to the framing (the begin line,
-// its Hash: headers, the signature block); otherwise true, with a dash-escaped
-// line ("- text") moved past its escape.
-bool unwrap_signed_line(int& state, wchar_t*& text, int& length);
+// Where reading stands in a clear-signed message. A list read from its start
+// begins at plain_text, or at before_signed_text when it is known to hold a
+// signed message: then only the lines inside the signed text are entries.
+enum signed_state : int {
+    plain_text = 0,
+    signed_headers = 1,
+    signed_body = 2,
+    signature_block = 3,
+    before_signed_text = 4,
+    after_signed_text = 5,
+};
+
+inline constexpr const char* signed_message_begin = "-----BEGIN PGP SIGNED MESSAGE-----";
+
+enum class signed_part {
+    framing,  // the begin line, its Hash: headers, the signature block
+    text,     // a line of the list
+    outside,  // a line of a signed list before or after the signed text
+};
+
+// Follows the framing of a clear-signed message line by line, from `state`
+// (a signed_state). A dash-escaped line ("- text") of the signed text is moved
+// past its escape.
+signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length);
 
 // Digest lengths and BSD names of the digest list types, in the order of their
 // type numbers from 1 (MD5) on; SFV is type 0.

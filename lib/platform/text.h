@@ -12,6 +12,14 @@
 
 namespace korvane::platform {
 
+// Whether wide text holds UTF-16 units (Windows) or one unit per byte of the
+// native text (POSIX).
+#ifdef _WIN32
+inline constexpr bool wide_units_are_utf16 = true;
+#else
+inline constexpr bool wide_units_are_utf16 = false;
+#endif
+
 inline std::wstring widen(std::string_view bytes) {
     std::wstring out(bytes.size(), L'\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) {

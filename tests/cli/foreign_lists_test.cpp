@@ -49,6 +49,43 @@ TEST_F(ForeignLists, NamesWithoutAKnownExtensionAreJudgedByContent) {
     }
 }
 
+// A signature vouches only for the text between its framing lines: lines that
+// someone put in front of it or behind it are shown and fail the run, and the
+// files they name are never hashed.
+TEST_F(ForeignLists, OnlyTheSignedTextOfASignedListCounts) {
+    dir.write("evil.sh", "evil");
+    const std::string evil_line =
+        "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  evil.sh\n";
+    const std::string signed_list = "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" +
+                                    sha256_abc +
+                                    "  a.txt\n-----BEGIN PGP SIGNATURE-----\n\nwsBzBAEBCAAnBQJ\n"
+                                    "-----END PGP SIGNATURE-----\n";
+    dir.write("appended.asc", signed_list + evil_line);
+    dir.write("prepended.asc", evil_line + signed_list);
+    const std::string ok_line = "a.txt: 100% complete\ra.txt: Ok                   \n";
+    const std::string outside_line = "evil.sh: Outside the signed text\n";
+    const std::string summary = "1 files checked\n1 lines outside the signed text\n";
+    auto appended = korvane({"appended.asc"});
+    EXPECT_EQ(appended.status, 1);
+    EXPECT_EQ(appended.out, ok_line + outside_line + summary);
+    auto prepended = korvane({"prepended.asc"});
+    EXPECT_EQ(prepended.status, 1);
+    EXPECT_EQ(prepended.out, outside_line + ok_line + summary);
+    // Quiet runs still show them: they are problems.
+    auto quiet = korvane({"-q", "appended.asc"});
+    EXPECT_EQ(quiet.out,
+              "evil.sh: Outside the signed text\n1 files checked\n"
+              "1 lines outside the signed text\n");
+    // An unsigned list is read whole, as before.
+    dir.write("plain.sha256", evil_line + sha256_abc + "  a.txt\n");
+    auto plain = korvane({"-q", "plain.sha256"});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.out,
+              "evil.sh: hash mismatch: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca"
+              "495991b7852b855 != b5c1fb2efc6d6b4674c2fdcc48ce01b43a3b7c03763c0c3355de00"
+              "99ee0f8c73\n2 files checked\n1 errors detected\n");
+}
+
 TEST_F(ForeignLists, ContentOfNoKnownTypeIsRefused) {
     dir.write("notes.txt", "Checksums of release 1.0\n" + md5_abc + "  a.txt\n");
     auto result = korvane({"notes.txt"});

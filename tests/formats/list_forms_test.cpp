@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats_test.h"
@@ -109,7 +110,19 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
          kind::md5,
          "-----BEGIN PGP SIGNED MESSAGE-----\r\nHash: SHA512\r\n\r\n" + d_md5 + "  a\r\n" +
              signature + d_md5 + "  after\n",
-         {L"a", L"after"}},
+         {L"a"},
+         korvane_status::outside_signed_text},
+        {"a line in front of the signed message",
+         kind::md5,
+         "\xEF\xBB\xBF" + d_md5 + "  before\n-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" +
+             d_md5 + "  a\n" + signature,
+         {},
+         korvane_status::outside_signed_text},
+        {"comments and blanks around the signed message are no entries",
+         kind::md5,
+         "# made by hand\n\n-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" + d_md5 +
+             "  a\n" + signature + "\n; done\n",
+         {L"a"}},
         {"a line of blanks", kind::md5, " \t \r\n" + d_md5 + "  a\n", {L"a"}},
         {"comment inside the signed headers",
          kind::md5,
@@ -169,6 +182,46 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
             EXPECT_EQ(entries[i].digest, bytes_of(digest_of(row.type)));
         }
     }
+}
+
+// Only the signed text holds entries: lines put before or after it are handed
+// back one by one, by the name they would have, and the reading goes on.
+TEST(DigestListForms, LinesOutsideTheSignedTextAreNoEntries) {
+    temp_dir dir;
+    const std::string signature =
+        "-----BEGIN PGP SIGNATURE-----\n\niQEzBAEBCAAdFiEE\n-----END PGP SIGNATURE-----\n";
+    auto path = dir.write("SHA256SUMS.asc",
+                          d_sha256 +
+                              "  front\nnot a digest line\n"
+                              "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" +
+                              d_sha256 + "  a\n- " + d_sha256 + "  b\n" + signature + d_sha256 +
+                              "  evil.sh\n-----BEGIN PGP SIGNED MESSAGE-----\n\n" + d_sha256 +
+                              "  second\n");
+    sha256 list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    std::vector<std::pair<int, std::wstring>> seen;
+    for (;;) {
+        wchar_t name[128];
+        unsigned char digest[32];
+        std::uint64_t size = 0;
+        int result = list.getNextFile(name, 128, &size, digest);
+        if (result <= 0 && result != korvane_status::outside_signed_text) {
+            EXPECT_EQ(result, 0);
+            break;
+        }
+        seen.emplace_back(result > 0 ? 1 : result, name);
+    }
+    EXPECT_EQ(list.close(), 0);
+    const int outside = korvane_status::outside_signed_text;
+    const std::vector<std::pair<int, std::wstring>> expected = {
+        {outside, L"front"},
+        {outside, L"not a digest line"},
+        {1, L"a"},
+        {1, L"b"},
+        {outside, L"evil.sh"},
+        {outside, L"-----BEGIN PGP SIGNED MESSAGE-----"},
+        {outside, L"second"}};
+    EXPECT_EQ(seen, expected);
 }
 
 TEST(DigestListForms, ARejectedEscapedLineIsHandedBackAsWritten) {
