@@ -1,13 +1,108 @@
 #include "output.h"
 
+#include <cstdint>
+
 #include "platform/console.h"
+#include "platform/text.h"
 
 namespace korvane::app {
 
 namespace platform = korvane::platform;
 
+namespace {
+
+// A control character in a name could move the cursor, erase or hide lines,
+// or fake a whole line of output. C1 controls count too: on POSIX the units
+// are bytes, so those are the UTF-8 forms of U+0080..U+009F.
+constexpr bool units_are_bytes = !platform::wide_units_are_utf16;
+
+bool is_c1_lead(const wchar_t* p) {
+    return units_are_bytes && p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
+}
+
+bool is_control(wchar_t unit) {
+    return unit < 0x20 || unit == 0x7F || (!units_are_bytes && unit >= 0x80 && unit <= 0x9F);
+}
+
+bool needs_escape(const wchar_t* text) {
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (is_control(*p) || is_c1_lead(p)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every unit escaped this way is below 0x100: two digits.
+void append_hex_escape(std::wstring& out, wchar_t unit) {
+    wchar_t digits[8];
+    platform::encode_hex32(static_cast<std::uint32_t>(unit), digits, platform::hex_case::lower);
+    out.append(L"\\x");
+    out.append(digits + 6, 2);
+}
+
+// The escapes that checksum lists use for such names (a backslash, line feed
+// and carriage return), and a hexadecimal one for every other control.
+void append_escaped(std::wstring& out, const wchar_t* text) {
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        switch (*p) {
+            case L'\\':
+                out.append(L"\\\\");
+                break;
+            case L'\n':
+                out.append(L"\\n");
+                break;
+            case L'\r':
+                out.append(L"\\r");
+                break;
+            case L'\t':
+                out.append(L"\\t");
+                break;
+            default:
+                if (is_c1_lead(p)) {
+                    append_hex_escape(out, p[0]);
+                    append_hex_escape(out, *++p);
+                } else if (is_control(*p)) {
+                    append_hex_escape(out, *p);
+                } else {
+                    out.push_back(*p);
+                }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+void append_arg(std::wstring& out, const format_arg& arg, bool escaped) {
+    if (const auto* text = std::get_if<const wchar_t*>(&arg)) {
+        const wchar_t* shown = *text != nullptr ? *text : L"(null)";
+        if (escaped) {
+            append_escaped(out, shown);
+        } else {
+            out.append(shown);
+        }
+    } else {
+        out.append(std::to_wstring(std::get<int>(arg)));
+    }
+}
+
+}  // namespace
+
 std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> args) {
+    // A line that shows a name with control characters starts with a
+    // backslash and shows every text in it escaped, so that it can neither
+    // forge nor hide output and still reads back unambiguously.
+    bool escaped = false;
+    for (const format_arg& arg : args) {
+        const auto* text = std::get_if<const wchar_t*>(&arg);
+        escaped = escaped || (text != nullptr && *text != nullptr && needs_escape(*text));
+    }
     std::wstring out;
+    if (escaped) {
+        out.push_back(L'\\');
+    }
     auto next = args.begin();
     for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
         if (*p != L'%') {
@@ -18,11 +113,7 @@ std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> ar
         if (*p == L'%') {
             out.push_back(L'%');
         } else if ((*p == L's' || *p == L'd') && next != args.end()) {
-            if (const auto* text = std::get_if<const wchar_t*>(&*next)) {
-                out.append(*text != nullptr ? *text : L"(null)");
-            } else {
-                out.append(std::to_wstring(std::get<int>(*next)));
-            }
+            append_arg(out, *next, escaped);
             ++next;
         } else if (*p == L'\0') {
             break;
@@ -74,6 +165,8 @@ const wchar_t* status_message(status code) {
             return L"Invalid arguments";
         case status::path_error:
             return L"Path error";
+        case status::outside_signed_text:
+            return L"Outside the signed text";
         case status::unknown_error:
             break;
     }

@@ -11,6 +11,7 @@
 #include "expand.h"
 #include "output.h"
 #include "paths.h"
+#include "platform/text.h"
 
 namespace korvane::app {
 namespace {
@@ -51,11 +52,33 @@ TEST(Format, SubstitutesInOrderAndKeepsEveryUnit) {
     EXPECT_EQ(format(L"no arguments %s"), L"no arguments ");
 }
 
+// Which units make a name be shown escaped, at the edges of each range; on
+// POSIX the units are bytes, and C1 controls are their UTF-8 forms.
+TEST(Format, EscapesNamesWithControlCharactersOnly) {
+    const std::wstring marked = L"\\";
+    for (wchar_t unit : {L'\x01', L'\x1f', L'\x7f', L'\x1b'}) {
+        EXPECT_EQ(format(L"%s: Ok", {std::wstring({L'a', unit}).c_str()}).substr(0, 3),
+                  marked + L"a\\")
+            << static_cast<int>(unit);
+    }
+    EXPECT_EQ(format(L"%s: %s", {L"a\\b\n", L"Ok"}), L"\\a\\\\b\\n: Ok");
+    EXPECT_EQ(format(L"%s", {L"dir\\f ~ \x20"}), L"dir\\f ~  ");
+    if (korvane::platform::wide_units_are_utf16) {
+        EXPECT_EQ(format(L"%s", {L"\x85"}), L"\\\\x85");
+        EXPECT_EQ(format(L"%s", {L"\xa0\x7e"}), L"\xa0\x7e");
+    } else {
+        EXPECT_EQ(format(L"%s", {L"\xc2\x80\xc2\x9f"}), L"\\\\xc2\\x80\\xc2\\x9f");
+        EXPECT_EQ(format(L"%s", {L"\xc2\x7f"}), L"\\\xc2\\x7f");
+        EXPECT_EQ(format(L"%s", {L"\xc2\xa0\x9b"}), L"\xc2\xa0\x9b");  // no C1 in UTF-8
+    }
+}
+
 TEST(StatusMessage, CoversTheTableAndNothingElse) {
     EXPECT_STREQ(status_message(0), L"Ok");
     EXPECT_STREQ(status_message(-3), L"File read error");
     EXPECT_STREQ(status_message(-9), L"Path error");
-    EXPECT_STREQ(status_message(-10), L"Unknown error");
+    EXPECT_STREQ(status_message(-10), L"Outside the signed text");
+    EXPECT_STREQ(status_message(-11), L"Unknown error");
     EXPECT_STREQ(status_message(1), L"Unknown error");
 }
 
@@ -73,6 +96,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         {status::file_exists, korvane_status::file_exists},
         {status::invalid_arguments, korvane_status::invalid_arguments},
         {status::path_error, korvane_status::path_error},
+        {status::outside_signed_text, korvane_status::outside_signed_text},
     };
     std::set<std::wstring> messages;
     for (const auto& [code, exported] : table) {
@@ -82,7 +106,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         messages.insert(status_message(code));
     }
     EXPECT_EQ(messages.size(), std::size(table));  // no two statuses read alike
-    EXPECT_EQ(from_int(-10), status::unknown_error);
+    EXPECT_EQ(from_int(-11), status::unknown_error);
     EXPECT_EQ(from_int(1), status::unknown_error);
     EXPECT_EQ(from_errno(0), status::ok);
     EXPECT_EQ(status_from_errno(ENOENT), korvane_status::file_not_found);

@@ -151,6 +151,49 @@ TEST_F(Hostile, DamagedListsFailWithoutCrashing) {
     EXPECT_EQ(long_line.out, "long.sfv: Invalid line\n0 files checked\n1 errors detected\n");
 }
 
+// A name is the list's or the folder's text, not ours: control characters in
+// it must not move the cursor, hide lines or fake a summary. Such a line starts
+// with a backslash and shows the name escaped; every other name stays as it is.
+TEST_F(Hostile, NamesCannotForgeTheScreen) {
+    KORVANE_SKIP_ON_WINDOWS("Windows file names cannot hold control characters");
+    const std::string hidden = "h\x1b[8m";         // hides what follows on a terminal
+    const std::string forged = "f\nAll files Ok";  // a digest list can name it
+    const std::string back = "go\rne";             // returns to the start of the line
+    const std::string c1 =
+        "c\xc2\x9b"
+        "2J";                                           // U+009B, the one-unit CSI
+    const std::string plain = "caf\xc3\xa9 dir\\name";  // UTF-8 and a backslash
+    for (const std::string& name : {hidden, forged, c1, plain}) {
+        dir.write(name, "abc");
+    }
+    dir.write("list.md5", md5_abc + "  " + hidden + "\n\\" + md5_abc + "  f\\nAll files Ok\n" +
+                              md5_empty + "  " + c1 + "\n" + md5_abc + "  " + back + "\n" +
+                              md5_abc + "  " + plain + "\n");
+    auto r = korvane({"list.md5"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "\\h\\x1b[8m: 100% complete\r\\h\\x1b[8m: Ok                   \n"
+              "\\f\\nAll files Ok: 100% complete\r\\f\\nAll files Ok: Ok                   \n"
+              "\\c\\xc2\\x9b2J: 100% complete\r\\c\\xc2\\x9b2J: hash mismatch: " +
+                  md5_empty + " != " + md5_abc +
+                  "\n"
+                  "\\go\\rne: 100% complete\r\\go\\rne: File error: File not found\n"
+                  "caf\xc3\xa9 dir\\name: 100% complete\rcaf\xc3\xa9 dir\\name: Ok"
+                  "                   \n"
+                  "5 files checked\n1 errors detected\n1 missing files detected\n");
+
+    // Names found by a walk are shown the same way.
+    auto create = korvane({"-c", "out.sfv", hidden});
+    EXPECT_EQ(create.status, 0);
+    EXPECT_EQ(create.out, "\\h\\x1b[8m: 100% complete\n");
+    dir.write("bad.sfv", "t\tab 00000000\r\n");
+    dir.write("t\tab", "abc");
+    auto tab = korvane({"-q", "bad.sfv"});
+    EXPECT_EQ(tab.out,
+              "\\t\\tab: hash mismatch: 00000000 != 352441C2\n1 files checked\n"
+              "1 errors detected\n");
+}
+
 TEST_F(Hostile, LongComponentsRoundTrip) {
     const std::string name(255, 'L');
     dir.write("d/" + name, "abc");
