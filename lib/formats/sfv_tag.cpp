@@ -105,6 +105,8 @@ void resolve_name_folder(const wchar_t* folder, name_folder& out) {
         platform::canonical_path(folder, canonical) != 0) {
         return;
     }
+    // "dir/" and "dir" are one folder; Windows keeps a trailing separator.
+    platform::strip_trailing_separators(canonical);
     platform::file_system_info system;
     if (platform::get_file_system(folder, system) != 0) {
         system = platform::file_system_info{};
