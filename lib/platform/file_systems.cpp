@@ -25,8 +25,9 @@ struct known_type {
 // an NFS server's own file system is unknown here, and attributes are cached
 // by the client for up to a minute); NTFS can have its change time set from
 // Windows; read-only images carry whatever times their builder wrote.
+// clang-format off
 constexpr known_type known_types[] = {
-    {0xEF53, L"ext4", true},          // ext2, ext3 and ext4 share it
+    {0xEF53, L"ext4", true},  // ext2, ext3 and ext4 share it
     {0x58465342, L"xfs", true},
     {0x9123683E, L"btrfs", true},
     {0x01021994, L"tmpfs", true},
@@ -56,6 +57,7 @@ constexpr known_type known_types[] = {
     {0x482B, L"hfsplus", false},
     {0xF15F, L"ecryptfs", false},
 };
+// clang-format on
 
 }  // namespace
 
