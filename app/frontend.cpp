@@ -311,7 +311,11 @@ int run(int argc, wchar_t** argv) {
                        ? list.isPreviouslyVerified(path)
                        : sfv_list.previously_verified_at(index, path);
         };
-        exit_status = verification_run(settings, list, algorithm, jobs, previously_verified, state);
+        untrusted_query untrusted_file_system = [&]() -> const wchar_t* {
+            return settings.type != checksum_type::sfv ? nullptr : sfv_list.untrustedFileSystem();
+        };
+        exit_status = verification_run(settings, list, algorithm, jobs, previously_verified, state,
+                                       untrusted_file_system);
     } else {
         print_usage();
     }

@@ -248,7 +248,14 @@ void remember_verdict(container& list, bool verified) {
     return status::ok;
 }
 
-int report_summary(const verification_tally& tally) {
+int report_summary(const verification_tally& tally, const std::wstring& untrusted) {
+    if (!untrusted.empty()) {
+        // Otherwise the next run's full check would look like a lost tag.
+        print(
+            L"Previously verified entries are not trusted on this file system (%s): it may "
+            L"not keep a change time\n",
+            {untrusted.c_str()});
+    }
     print(L"%d files checked\n", {tally.entries});
     if (tally.errors > 0) {
         print(L"%d errors detected\n", {tally.errors});
@@ -499,7 +506,7 @@ status creation_run(const run_settings& settings, container& list, const entry_a
 
 int verification_run(const run_settings& settings, container& list, hasher& algorithm,
                      file_jobs& jobs, const verified_query& previously_verified,
-                     expansion_state& state) {
+                     expansion_state& state, const untrusted_query& untrusted_file_system) {
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
     status result = start_with_parent(settings, buffer, prefix);
@@ -539,12 +546,19 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         ++tally.errors;
     }
 
+    std::wstring untrusted;
+    if (untrusted_file_system) {
+        // Asked before close, which forgets it (and, with -a, writes no tag
+        // for such a folder only once it was asked).
+        const wchar_t* name = untrusted_file_system();
+        untrusted = name != nullptr ? name : L"";
+    }
     result = from_int(list.close());
     if (result != status::ok) {
         // The verdicts stand; only the remembered marks could not be saved.
         print_error(L"%s: %s\n", {list_name, status_message(result)});
     }
-    return report_summary(tally);
+    return report_summary(tally, untrusted);
 }
 
 }  // namespace korvane::app

@@ -62,11 +62,17 @@ class early_hashing {
 // be outstanding.
 using verified_query = std::function<int(std::int64_t index, const wchar_t* path)>;
 
+// The file system on which the list's remembered verifications could not be
+// trusted, asked once the entries are done and before the list is closed;
+// null when there was none.
+using untrusted_query = std::function<const wchar_t*()>;
+
 // Returns the exit status: 0 when every file verified, 1 when some did not,
 // or the status that ended the run early.
 [[nodiscard]] int verification_run(const run_settings& settings, container& list, hasher& algorithm,
                                    file_jobs& jobs, const verified_query& previously_verified,
-                                   expansion_state& state);
+                                   expansion_state& state,
+                                   const untrusted_query& untrusted_file_system = {});
 
 }  // namespace korvane::app
 

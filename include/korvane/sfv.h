@@ -33,6 +33,12 @@ class KORVANE_API sfv : public container {
     [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
                               std::uint64_t writeTime);
 
+    // The name of the file system on which this run could not trust a
+    // remembered verification, because it may not keep a change time (the
+    // folder's own, or one mounted below it); null when there was none. Valid
+    // while the list is open; asks about the folder if nothing did yet.
+    [[nodiscard]] const wchar_t* untrustedFileSystem();
+
     static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
 
   protected:
@@ -60,7 +66,8 @@ class KORVANE_API sfv : public container {
 
     // A tag of version 1 or 2 with this installation's signature was found.
     bool tag_found;
-    // No signature could be kept: this run neither trusts nor writes a tag.
+    // This run neither trusts nor writes a tag: no signature could be kept,
+    // or the folder's change times cannot be relied on.
     bool tag_disabled;
     // The time stamp a rewritten tag carries: when open read the tag, a little
     // earlier for file systems with coarse time stamps.

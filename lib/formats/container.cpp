@@ -126,7 +126,7 @@ void container::resolveNamesIn(const wchar_t* folder) {
     if (file == nullptr || folder == nullptr) {
         return;
     }
-    file->folder.expected = korvane::detail::folder_suffix(folder, file->path());
+    korvane::detail::resolve_name_folder(folder, file->folder);
 }
 
 int container::writeHeader(const char* first_line) {

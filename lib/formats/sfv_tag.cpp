@@ -2,7 +2,9 @@
 // hold one bit per entry, tied to this installation's signature and stamped
 // with the time of the run that wrote them.
 #include <korvane/sfv.h>
+#include <korvane/sha.h>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -13,7 +15,6 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
-#include "platform/text.h"
 #include "status.h"
 
 namespace korvane::detail {
@@ -65,40 +66,59 @@ std::uint64_t expiry_ticks(const char* text) {
     return saturating_multiply(seconds, 10000000ULL);
 }
 
-std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path) {
-    std::wstring list_folder = list_path.substr(0, platform::directory_part_length(list_path));
-    if (list_folder.empty()) {
-        list_folder = L".";
+std::string folder_code(std::uint64_t device, std::uint64_t inode, std::wstring_view canonical) {
+    sha256hasher digest;
+    digest.init();
+    unsigned char bytes[16];
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<unsigned char>(device >> (8 * i));
+        bytes[8 + i] = static_cast<unsigned char>(inode >> (8 * i));
     }
-    platform::file_info names{};
-    platform::file_info own{};
-    if (platform::get_file_info(folder, names) == 0 &&
-        platform::get_file_info(list_folder.c_str(), own) == 0 && names.device == own.device &&
-        names.inode == own.inode) {
-        return {};
-    }
-    std::wstring canonical;
-    if (platform::canonical_path(folder, canonical) != 0) {
-        canonical = folder;
-    }
-    std::uint32_t crc = 0xFFFFFFFFU;
-    auto feed = [&crc](unsigned byte) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
-        }
-    };
+    digest.update(bytes, sizeof bytes);
     for (wchar_t unit : canonical) {
-        auto value = static_cast<unsigned long>(unit);
-        feed(static_cast<unsigned>(value & 0xFF));
-        if (value > 0xFF) {
-            feed(static_cast<unsigned>((value >> 8) & 0xFF));
+        auto value = static_cast<std::uint32_t>(unit);
+        unsigned char four[4];
+        for (int i = 0; i < 4; ++i) {
+            four[i] = static_cast<unsigned char>(value >> (8 * i));
         }
+        digest.update(four, sizeof four);
     }
-    crc = ~crc;
-    char digits[9] = "/";
-    platform::encode_hex32(crc, digits + 1, platform::hex_case::upper);
-    return std::string(digits, sizeof digits);
+    digest.finalize();
+    const auto* hash = static_cast<const unsigned char*>(digest.hash());
+    static const char digits[] = "0123456789ABCDEF";
+    std::string code = "/";
+    for (int i = 0; i < 16; ++i) {
+        code += digits[hash[i] >> 4];
+        code += digits[hash[i] & 0xF];
+    }
+    return code;
+}
+
+void resolve_name_folder(const wchar_t* folder, name_folder& out) {
+    out.resolved = true;
+    out.expected.clear();
+    out.keeps_change_time = false;
+    // The folder as it is now, links followed: its identity and its path.
+    platform::file_info info{};
+    std::wstring canonical;
+    if (platform::get_file_info(folder, info) != 0 || !info.is_directory ||
+        platform::canonical_path(folder, canonical) != 0) {
+        return;
+    }
+    // "dir/" and "dir" are one folder; Windows keeps a trailing separator.
+    platform::strip_trailing_separators(canonical);
+    platform::file_system_info system;
+    if (platform::get_file_system(folder, system) != 0) {
+        system = platform::file_system_info{};
+    }
+    try {
+        out.expected = folder_code(info.device, info.inode, canonical);
+    } catch (const std::bad_alloc&) {
+        return;  // unidentified: nothing trusted, nothing written
+    }
+    out.device = info.device;
+    out.keeps_change_time = system.keeps_change_time;
+    out.file_system = std::move(system.name);
 }
 
 int tag_version(std::string_view line) {
@@ -430,15 +450,71 @@ void sfv::settleTagFolder() {
     if (file == nullptr || file->folder.settled) {
         return;
     }
-    file->folder.settled = true;
-    if (tag_found && file->folder.found != file->folder.expected) {
-        // Earned on other files: trusts nothing here, and is replaced.
+    korvane::detail::name_folder& folder = file->folder;
+    if (!folder.resolved) {
+        // Without a word from the caller, names resolve against the list's
+        // own folder.
+        const std::wstring& list_path = file->path();
+        std::wstring own = list_path.substr(0, korvane::platform::directory_part_length(list_path));
+        korvane::detail::resolve_name_folder(own.empty() ? L"." : own.c_str(), folder);
+    }
+    folder.settled = true;
+    if (tag_disabled) {
+        return;
+    }
+    if (folder.expected.empty() || !folder.keeps_change_time) {
+        // A folder that cannot be told from another, or whose file system
+        // lets a replaced file keep an old stamp: no bit is trusted, and none
+        // is written that an older reader might trust.
+        tag_disabled = true;
+        tag_found = false;
+        std::memset(verified_bits, 0, sizeof verified_bits);
+        if (!folder.expected.empty() && folder.untrusted.empty()) {
+            folder.untrusted = std::move(folder.file_system);
+        }
+        return;
+    }
+    if (tag_found && folder.found != folder.expected) {
+        // Earned on other files, or written before tags named their folder:
+        // trusts nothing here, and is replaced.
         tag_rejected = true;
         tag_found = false;
         std::memset(verified_bits, 0, sizeof verified_bits);
         tag_changed = true;
     }
 }
+
+namespace {
+
+// Whether the file system of a file on `device` below the folder keeps a
+// change time; asked once per device, for a bounded number of them.
+bool device_keeps_change_time(korvane::detail::name_folder& folder, std::uint64_t device,
+                              const wchar_t* path) {
+    if (device == folder.device) {
+        return true;  // the folder's own, trusted already
+    }
+    for (const auto& known : folder.devices) {
+        if (known.device == device) {
+            return known.keeps_change_time;
+        }
+    }
+    korvane::platform::file_system_info system;
+    bool keeps = korvane::platform::get_file_system(path, system) == 0 && system.keeps_change_time;
+    constexpr std::size_t devices_kept = 64;
+    if (folder.devices.size() < devices_kept) {
+        try {
+            folder.devices.push_back({device, keeps});
+        } catch (const std::bad_alloc&) {
+            // Not kept: asked again for the next file on that device.
+        }
+    }
+    if (!keeps && folder.untrusted.empty()) {
+        folder.untrusted = std::move(system.name);
+    }
+    return keeps;
+}
+
+}  // namespace
 
 int sfv::isPreviouslyVerified(const wchar_t* path) {
     settleTagFolder();
@@ -449,12 +525,23 @@ int sfv::isPreviouslyVerified(const wchar_t* path) {
     if (korvane::platform::get_file_info(path, info) != 0) {
         return 0;
     }
+    if (!device_keeps_change_time(file->folder, info.device, path)) {
+        return 0;  // on a file system below the folder whose stamps can be set
+    }
     auto mask = static_cast<unsigned char>(bit_mask);
     if (info.change_time >= tag_time) {
         verified_bits[bit_index] &= static_cast<unsigned char>(~mask);
         tag_changed = true;
     }
     return (verified_bits[bit_index] & mask) != 0 ? 1 : 0;
+}
+
+const wchar_t* sfv::untrustedFileSystem() {
+    settleTagFolder();
+    if (file == nullptr || file->folder.untrusted.empty()) {
+        return nullptr;
+    }
+    return file->folder.untrusted.c_str();
 }
 
 int sfv::setPreviouslyVerified(bool verified) {

@@ -24,6 +24,31 @@ struct raw_line {
     std::uint64_t start = 0;  // the file position of its first byte
 };
 
+// Which folder the names of the list resolve against, as the tag's
+// signature line records it ("/" and 32 hexadecimal digits, see
+// folder_code). `expected` is this run's, empty when the folder could not
+// be identified; `found` the one of the tag read; `settled` once the two
+// were compared.
+struct name_folder {
+    std::string expected;
+    std::string found;
+    bool resolved = false;  // resolve_name_folder ran
+    bool settled = false;
+    std::uint64_t device = 0;
+    bool keeps_change_time = false;
+    std::wstring file_system;  // the folder's file system, by name
+    // Other file systems met below the folder (mount points), by device:
+    // whether each keeps a change time. Bounded; a device beyond the
+    // bound is asked again for each of its files.
+    struct device_trust {
+        std::uint64_t device;
+        bool keeps_change_time;
+    };
+    std::vector<device_trust> devices;
+    // The first file system on which an entry could not be trusted.
+    std::wstring untrusted;
+};
+
 class checksum_stream {
   public:
     checksum_stream();
@@ -82,15 +107,7 @@ class checksum_stream {
     // Cuts the file at `size` without writing pending bytes (they are dropped).
     [[nodiscard]] status truncate_to(std::uint64_t size);
 
-    // Which folder the names of the list resolve against, as the tag's
-    // signature line records it: "" for the list's own folder, otherwise "/"
-    // and eight hexadecimal digits. `expected` is this run's, `found` the one
-    // of the tag read; `settled` once the two were compared.
-    struct name_folder {
-        std::string expected;
-        std::string found;
-        bool settled = false;
-    } folder;
+    name_folder folder;
 
   private:
     // Makes at least `want` unread bytes available unless the file ends first.

@@ -17,13 +17,21 @@ std::uint64_t expiry_ticks(const char* text);
 // The version digit of a tag line (";K<digit>-..."), or -1 for any other line.
 int tag_version(std::string_view line);
 
-// What the tag's signature line adds for names resolved against `folder` in a
-// list at `list_path`: nothing when `folder` is the list's own folder (the
-// same directory after following links), otherwise "/" and the CRC-32 (the
-// SFV polynomial) of the folder's canonical absolute path, as eight uppercase
-// hexadecimal digits. The path's bytes are its units, a unit above 255 as two
-// bytes, low byte first.
-std::string folder_suffix(const wchar_t* folder, const std::wstring& list_path);
+// What the tag's signature line adds to the signature for names resolved
+// against the folder with this device, file number and canonical absolute
+// path: "/" and 32 uppercase hexadecimal digits, the first 16 bytes of the
+// SHA-256 of the device and the file number (8 bytes each, least significant
+// first) and the path (each unit as 4 bytes, least significant first). A
+// folder copied, moved, replaced or reached through a link changed since
+// gives another code; a path chosen to collide would need a SHA-256 collision.
+std::string folder_code(std::uint64_t device, std::uint64_t inode, std::wstring_view canonical);
+
+struct name_folder;
+
+// Settles which folder the names of a list resolve against: its code and
+// device, and whether its file system keeps a change time. A folder that
+// cannot be identified gets no code, so no tag is trusted or written for it.
+void resolve_name_folder(const wchar_t* folder, name_folder& out);
 
 // Tag times and expiry: a sum or product too large for 64 bits is the largest
 // value (never expires) rather than a small one that wrapped around.

@@ -13,6 +13,7 @@ std::atomic<long> calls{0};
 std::atomic<long> fail_from{0};
 std::atomic<long> allocations{0};
 std::atomic<long> fail_allocations_from{0};
+std::atomic<bool> untrusted_file_systems{false};
 }  // namespace
 
 void inject_write_faults(long from_call) {
@@ -41,6 +42,14 @@ bool injected_allocation_fault() {
         return false;
     }
     return allocations.fetch_add(1) + 1 >= from;
+}
+
+void inject_untrusted_file_systems(bool on) {
+    untrusted_file_systems.store(on);
+}
+
+bool injected_untrusted_file_systems() {
+    return untrusted_file_systems.load();
 }
 
 }  // namespace korvane::platform

@@ -1,6 +1,7 @@
-// A fault switch for tests: makes the allocation of list entries fail, so that
+// Fault switches for tests: makes the allocation of list entries fail, so that
 // the handling of an exhausted memory can be tested where a real limit would
-// run out somewhere else first.
+// run out somewhere else first; makes every file system look as if it kept no
+// change time, so that its handling can be tested without mounting one.
 #ifndef KORVANE_PLATFORM_FAULT_H
 #define KORVANE_PLATFORM_FAULT_H
 
@@ -12,6 +13,11 @@ void inject_allocation_faults(long from_call);
 // Counts one allocation; true when it is to fail. Costs one relaxed load while
 // the switch is off.
 bool injected_allocation_fault();
+
+// While on, get_file_system reports every file system as one that keeps no
+// change time, under the name "untrusted-for-test".
+void inject_untrusted_file_systems(bool on);
+bool injected_untrusted_file_systems();
 
 }  // namespace korvane::platform
 

@@ -17,9 +17,9 @@ struct file_info {
     std::uint64_t size = 0;
     // 100-ns ticks since 1601-01-01 UTC.
     std::uint64_t write_time = 0;
-    // The later of the modification time and the status-change time (the
-    // creation time on Windows): a file restored with its old modification
-    // time still counts as changed.
+    // The later of the modification time and the status-change time (on
+    // Windows the later of the last-write, creation and NTFS change times): a
+    // file restored with its old modification time still counts as changed.
     std::uint64_t change_time = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -28,6 +28,28 @@ struct file_info {
 // Follows symbolic links. Returns 0, or the C runtime's error number (ENOENT,
 // EACCES, ...); a path that cannot be represented natively gives EINVAL.
 [[nodiscard]] int get_file_info(const wchar_t* path, file_info& out);
+
+// The file system that holds a file, as far as a remembered verification is
+// concerned: a name for messages ("ext4", "fuse", "NTFS"; "0x..." for a type
+// without a name here), and whether the file system itself keeps a change
+// time that no user can set back. Where the change time can be set (FAT and
+// exFAT have none, FUSE and network file systems report what their server
+// says, often the modification time), a file replaced under an old stamp
+// would pass for unchanged.
+struct file_system_info {
+    std::wstring name;
+    bool keeps_change_time = false;
+};
+
+// The file system of the file or folder at `path` (links followed). 0 or the
+// error number; on failure `out` says nothing is kept.
+[[nodiscard]] int get_file_system(const wchar_t* path, file_system_info& out);
+
+// The classifications behind get_file_system, for both targets alike: by the
+// type number Linux's statfs reports, and by the name Windows gives a
+// volume's file system (`remote`: the volume is a network share).
+file_system_info linux_file_system(std::uint64_t type);
+file_system_info windows_file_system(std::wstring_view name, bool remote);
 
 // The absolute path of `path` with every symbolic link, "." and ".." resolved
 // (on Windows: the full path name). 0 or the error number.

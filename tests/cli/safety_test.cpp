@@ -1,6 +1,7 @@
 // Attacks and faults around the files korvane writes: killed and interrupted
 // runs, planted links and names, lists and folders of other users.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -8,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <korvane/sha.h>
+
 #include "cli_helpers.h"
+#include "platform/fs.h"
+#include "platform/text.h"
 #include "support/cli.h"
 #include "support/target.h"
 
@@ -266,7 +271,7 @@ TEST_F(Safety, ConcurrentFirstRunsAgreeOnOneSignature) {
         const std::string signature = conf.substr(10, conf.find('\n') - 10);
         for (int i = 0; i < 12; ++i) {
             const std::string list = dir.read("l" + std::to_string(i) + ".sfv");
-            EXPECT_NE(list.find(";K2-" + signature + "\r\n"), std::string::npos)
+            EXPECT_NE(list.find(";K2-" + signature + "/"), std::string::npos)
                 << "round " << round << ", list " << i << ":\n"
                 << list;
         }
@@ -288,18 +293,32 @@ TEST_F(Safety, AStoreFolderOthersMayChangeTakesNoTag) {
     EXPECT_EQ(dir.read("list.sfv"), list);
 }
 
-// The folder code of a tag: CRC-32 of the folder's canonical path.
+// The folder code of a tag: "/" and the first 16 bytes of the SHA-256 of the
+// folder's device, file number and canonical path, in hexadecimal.
 std::string folder_code(const std::filesystem::path& folder) {
-    std::uint32_t crc = 0xFFFFFFFFU;
-    for (unsigned char byte : std::filesystem::canonical(folder).string()) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
-        }
+    platform::file_info info;
+    if (platform::get_file_info(platform::widen(folder.string()).c_str(), info) != 0) {
+        return "(no such folder)";
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "/%08X", static_cast<unsigned>(~crc));
-    return text;
+    unsigned char bytes[16];
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<unsigned char>(info.device >> (8 * i));
+        bytes[8 + i] = static_cast<unsigned char>(info.inode >> (8 * i));
+    }
+    sha256hasher digest;
+    digest.init();
+    digest.update(bytes, sizeof bytes);
+    for (unsigned char byte : std::filesystem::canonical(folder).string()) {
+        const unsigned char unit[4] = {byte, 0, 0, 0};
+        digest.update(unit, sizeof unit);
+    }
+    digest.finalize();
+    const wchar_t* text = digest.hash_to_string();
+    std::string code = "/";
+    for (int i = 0; i < 32; ++i) {
+        code += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    }
+    return code;
 }
 
 TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
@@ -325,8 +344,9 @@ TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
     dir.write("copy/a", "abd");
     let_time_pass();
     ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
-    EXPECT_NE(dir.read("list.sfv").find(";K2-4711\r\n"), std::string::npos)
-        << "the plain signature";
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711" + folder_code(dir.path()) + "\r\n"),
+              std::string::npos)
+        << dir.read("list.sfv");
     auto backup = korvane({"-p", "copy", "list.sfv"});
     EXPECT_EQ(backup.status, 1);
     EXPECT_EQ(backup.out.find("Previously verified"), std::string::npos) << backup.out;
@@ -338,12 +358,224 @@ TEST_F(Safety, ATagIsTrustedOnlyForTheFilesItWasEarnedOn) {
     std::filesystem::create_directory_symlink("sub", dir / "via");
     let_time_pass();
     ASSERT_EQ(korvane({"-q", "-p", "via", "sub/list.sfv"}).status, 0);
-    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711\r\n"), std::string::npos);
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711" + folder_code(dir / "sub") + "\r\n"),
+              std::string::npos);
     auto elsewhere = korvane({"sub/list.sfv"});  // names resolve against dir: "a" is abc too
     EXPECT_EQ(elsewhere.out.find("Previously verified"), std::string::npos) << elsewhere.out;
     EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711" + folder_code(dir.path()) + "\r\n"),
               std::string::npos);
 }
+
+class TagFolders : public Safety {
+  protected:
+    void SetUp() override { write_config("signature=4711\n"); }
+    // Runs korvane with `args` from `folder`, a folder below the test folder.
+    cli_result korvane_from(const std::string& folder, const std::vector<std::string>& args) {
+        std::vector<std::string> argv{"sh", "-c", "cd \"$1\" && shift && exec \"$0\" \"$@\"",
+                                      KORVANE_BINARY, folder};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run(argv);
+    }
+    // Two good files and their list in `folder`.
+    void make_folder(const std::string& folder) {
+        dir.write(folder + "/f1.bin", "abc");
+        dir.write(folder + "/f2.bin", "abc");
+        dir.write(folder + "/list.sfv", "f1.bin " + crc_abc + "\r\nf2.bin " + crc_abc + "\r\n");
+    }
+    // A run whose f2.bin is bad must show it, whatever the tag it was given.
+    static void expect_damage_shown(const cli_result& r) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("f2.bin: hash mismatch"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("f2.bin: Previously verified Ok"), std::string::npos) << r.out;
+    }
+};
+
+TEST_F(TagFolders, ACopiedListVouchesForNothingInACopiedFolder) {
+    KORVANE_SKIP_ON_WINDOWS("cp and sh");
+    make_folder("photos");
+    ASSERT_EQ(run({"cp", "-a", "photos", "backup"}).status, 0);
+    dir.write("backup/f2.bin", "abd");  // the backup goes bad, before the run below
+    let_time_pass();
+    ASSERT_EQ(korvane_from("photos", {"-q", "list.sfv"}).status, 0);
+    ASSERT_NE(dir.read("photos/list.sfv").find(";K2-4711"), std::string::npos);
+    ASSERT_EQ(run({"cp", "-p", "photos/list.sfv", "backup/"}).status, 0);
+    expect_damage_shown(korvane_from("backup", {"list.sfv"}));
+}
+
+TEST_F(TagFolders, AHardLinkedListVouchesForNothingInItsOtherFolder) {
+    KORVANE_SKIP_ON_WINDOWS("sh");
+    make_folder("photos");
+    dir.write("other/f1.bin", "abc");
+    dir.write("other/f2.bin", "abd");
+    std::filesystem::create_hard_link(dir / "photos/list.sfv", dir / "other/list.sfv");
+    let_time_pass();
+    ASSERT_EQ(korvane_from("photos", {"-q", "list.sfv"}).status, 0);
+    expect_damage_shown(korvane_from("other", {"list.sfv"}));
+}
+
+TEST_F(TagFolders, ALinkRepointedOrAFolderSwappedInVouchesForNothing) {
+    KORVANE_SKIP_ON_WINDOWS("symbolic links and sh");
+    // A shared folder: the victim reaches the files through a link; another
+    // user planted damaged files before the victim's run.
+    make_folder("shared/good");
+    dir.write("shared/evil/f1.bin", "abc");
+    dir.write("shared/evil/f2.bin", "abd");
+    std::filesystem::create_directory_symlink("good", dir / "shared/current");
+    let_time_pass();
+    ASSERT_EQ(korvane_from("shared/current", {"-q", "list.sfv"}).status, 0);
+    const std::string tagged = dir.read("shared/good/list.sfv");
+    ASSERT_NE(tagged.find(";K2-4711"), std::string::npos);
+
+    // The tagged list copied beside the planted files, the link repointed.
+    dir.write("shared/evil/list.sfv", tagged);
+    std::filesystem::remove(dir / "shared/current");
+    std::filesystem::create_directory_symlink("evil", dir / "shared/current");
+    expect_damage_shown(korvane_from("shared/current", {"list.sfv"}));
+    dir.write("shared/evil/list.sfv", tagged);
+    expect_damage_shown(korvane({"-p", "shared/current", "shared/current/list.sfv"}));
+
+    // The planted folder moved to the very path the tag was earned under.
+    std::filesystem::rename(dir / "shared/good", dir / "shared/moved");
+    std::filesystem::rename(dir / "shared/evil", dir / "shared/good");
+    dir.write("shared/good/list.sfv", tagged);
+    expect_damage_shown(korvane_from("shared/good", {"list.sfv"}));
+}
+
+TEST_F(TagFolders, UnchangedFilesAreStillSparedWhereTheirTagWasEarned) {
+    KORVANE_SKIP_ON_WINDOWS("compares folder codes made from POSIX paths");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    dir.write("sub/a", "abc");
+    dir.write("sub/list.sfv", "a " + crc_abc + "\r\n");
+    let_time_pass();
+    const std::string spared = " files checked\nAll files Ok\n";
+
+    // In the list's own folder: the tag names that folder too.
+    ASSERT_EQ(korvane({"-q", "list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711" + folder_code(dir.path()) + "\r\n"),
+              std::string::npos)
+        << dir.read("list.sfv");
+    EXPECT_EQ(korvane({"list.sfv"}).out, "a: Previously verified Ok\n1" + spared);
+
+    // With -p.
+    ASSERT_EQ(korvane({"-q", "-p", "sub", "sub/list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("sub/list.sfv").find(";K2-4711" + folder_code(dir / "sub") + "\r\n"),
+              std::string::npos)
+        << dir.read("sub/list.sfv");
+    EXPECT_EQ(korvane({"-p", "sub", "sub/list.sfv"}).out,
+              "sub/a: Previously verified Ok\n1" + spared);
+
+    // From another working directory: names resolve against it.
+    ASSERT_EQ(korvane_from("sub", {"-q", "../list.sfv"}).status, 0);
+    EXPECT_NE(dir.read("list.sfv").find(";K2-4711" + folder_code(dir / "sub") + "\r\n"),
+              std::string::npos)
+        << dir.read("list.sfv");
+    EXPECT_EQ(korvane_from("sub", {"../list.sfv"}).out, "a: Previously verified Ok\n1" + spared);
+}
+
+std::string untrusted_note(const std::string& file_system) {
+    return "Previously verified entries are not trusted on this file system (" + file_system +
+           "): it may not keep a change time\n";
+}
+
+class ChangeTimes : public TagFolders {
+  protected:
+    // Mounts `source` on `point` (folders below the test folder) through
+    // bindfs, reporting every file's modification time as its change time,
+    // as sshfs does. False when no FUSE mount can be made here.
+    bool mount(const std::string& source, const std::string& point) {
+        std::filesystem::create_directories(dir / point);
+        mounted = run({"bindfs", "--ctime-from-mtime", source, point}).status == 0;
+        if (mounted) {
+            mount_point = (dir / point).string();
+        }
+        return mounted;
+    }
+    void TearDown() override {
+        if (mounted && run({"fusermount", "-u", mount_point}).status != 0) {
+            (void)run({"umount", mount_point});
+        }
+    }
+    // Replaces the content of `name` and sets its modification time back.
+    void replace_keeping_stamp(const std::string& name, const std::string& content) {
+        ASSERT_EQ(run({"touch", "-r", name, "stamp"}).status, 0);
+        dir.write(name, content);
+        ASSERT_EQ(run({"touch", "-r", "stamp", name}).status, 0);
+    }
+
+    bool mounted = false;
+    std::string mount_point;
+};
+
+TEST_F(ChangeTimes, WhereTheChangeTimeCanBeSetNoTagIsTrustedOrWritten) {
+    KORVANE_SKIP_ON_WINDOWS("FUSE");
+    make_folder("src");
+    if (!mount("src", "mnt")) {
+        GTEST_SKIP() << "no FUSE mount can be made here";
+    }
+    let_time_pass();
+    const std::string list = dir.read("mnt/list.sfv");
+    auto first = korvane_from("mnt", {"list.sfv"});
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(count_of(first.out, untrusted_note("fuse")), 1u) << first.out;
+    EXPECT_EQ(dir.read("mnt/list.sfv"), list) << "no tag is written";
+
+    replace_keeping_stamp("mnt/f2.bin", "abd");
+    let_time_pass();
+    auto second = korvane_from("mnt", {"list.sfv"});
+    expect_damage_shown(second);
+    EXPECT_EQ(count_of(second.out, untrusted_note("fuse")), 1u) << second.out;
+    EXPECT_EQ(dir.read("mnt/list.sfv"), list);
+}
+
+TEST_F(ChangeTimes, AFileSystemMountedBelowTheFolderIsJudgedByItself) {
+    KORVANE_SKIP_ON_WINDOWS("FUSE");
+    dir.write("src/f2.bin", "abc");
+    dir.write("top/f1.bin", "abc");
+    dir.write("top/list.sfv", "f1.bin " + crc_abc + "\r\nmnt/f2.bin " + crc_abc + "\r\n");
+    if (!mount("src", "top/mnt")) {
+        GTEST_SKIP() << "no FUSE mount can be made here";
+    }
+    let_time_pass();
+    ASSERT_EQ(korvane_from("top", {"-q", "list.sfv"}).status, 0);
+    ASSERT_NE(dir.read("top/list.sfv").find(";K2-4711"), std::string::npos);
+
+    replace_keeping_stamp("top/mnt/f2.bin", "abd");
+    auto again = korvane_from("top", {"list.sfv"});
+    EXPECT_NE(again.out.find("f1.bin: Previously verified Ok\n"), std::string::npos) << again.out;
+    expect_damage_shown(again);
+    EXPECT_EQ(count_of(again.out, untrusted_note("fuse")), 1u) << again.out;
+}
+
+#ifdef KORVANE_UNTRUSTED_FS_DRIVER
+TEST_F(ChangeTimes, AFileSystemThatMayNotKeepAChangeTimeIsSaidOnceAndLeftUntagged) {
+    make_folder("photos");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "-p", "photos", "photos/list.sfv"}).status, 0);
+    const std::string tagged = dir.read("photos/list.sfv");
+    ASSERT_NE(tagged.find(";K2-4711"), std::string::npos);
+    for (const char* options : {"", "-a", "-q"}) {
+        std::vector<std::string> argv{KORVANE_UNTRUSTED_FS_DRIVER};
+        if (*options != '\0') {
+            argv.emplace_back(options);
+        }
+        for (const char* arg : {"-p", "photos", "photos/list.sfv"}) {
+            argv.emplace_back(arg);
+        }
+        auto r = run(argv);
+        EXPECT_EQ(r.status, 0) << options;
+        EXPECT_EQ(r.out.find("Previously verified Ok"), std::string::npos) << options << r.out;
+        EXPECT_EQ(count_of(r.out, untrusted_note("untrusted-for-test")), 1u) << options << r.out;
+        EXPECT_EQ(dir.read("photos/list.sfv"), tagged) << options;
+    }
+    // An MD5 list carries no tag: nothing to say.
+    dir.write("photos/list.md5", md5_empty + " *empty\n");
+    dir.write("photos/empty", "");
+    auto md5 = run({KORVANE_UNTRUSTED_FS_DRIVER, "-p", "photos", "photos/list.md5"});
+    EXPECT_EQ(md5.status, 0);
+    EXPECT_EQ(md5.out.find("not trusted"), std::string::npos) << md5.out;
+}
+#endif
 
 TEST_F(Safety, RunningOutOfMemoryNeverLeavesAnIncompleteList) {
     KORVANE_SKIP_ON_WINDOWS("address-space limits through sh");

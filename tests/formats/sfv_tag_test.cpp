@@ -16,6 +16,8 @@
 #include "formats/tag.h"
 #include "formats_test.h"
 #include "platform/clock.h"
+#include "platform/fault.h"
+#include "platform/fs.h"
 
 namespace korvane::testing {
 namespace {
@@ -132,6 +134,20 @@ class SfvTag : public ::testing::Test {
 
     std::string list_text() { return read_file(dir / "list.sfv"); }
 
+    // The signature line's payload of a tag earned in the test folder: the
+    // signature and the folder's code.
+    std::string mine(const std::string& signature = test_signature) const {
+        platform::file_info info;
+        std::wstring canonical;
+        EXPECT_EQ(platform::get_file_info(wide(dir.path()).c_str(), info), 0);
+        EXPECT_EQ(platform::canonical_path(wide(dir.path()).c_str(), canonical), 0);
+        return signature + detail::folder_code(info.device, info.inode, canonical);
+    }
+    // The signature line itself.
+    std::string head(const std::string& signature = test_signature) const {
+        return ";K2-" + mine(signature) + "\r\n";
+    }
+
     temp_dir dir;
     test_settings settings;  // the signature 4711, no expiry, tags updated
 };
@@ -150,16 +166,17 @@ TEST_F(SfvTag, FirstSuccessfulRunAppendsTagThatLaterRunsTrust) {
     ASSERT_EQ(written.substr(0, text.size()), text);
     std::string tag_text = written.substr(text.size());
     // 3 entries: bits 1110 0000.
-    ASSERT_EQ(tag_text.size(), 10u + 18u + 10u) << tag_text;
-    EXPECT_EQ(tag_text.substr(0, 10), ";K2-4711\r\n");
-    EXPECT_EQ(tag_text.substr(28), ";K2-4A==\r\n");
+    const std::size_t head_size = head().size();
+    ASSERT_EQ(tag_text.size(), head_size + 18u + 10u) << tag_text;
+    EXPECT_EQ(tag_text.substr(0, head_size), head());
+    EXPECT_EQ(tag_text.substr(head_size + 18), ";K2-4A==\r\n");
     // Stamped with the time open read the tag, two seconds early.
-    std::uint64_t stamp = decode_time(tag_text.substr(14, 12));
+    std::uint64_t stamp = decode_time(tag_text.substr(head_size + 4, 12));
     EXPECT_GE(stamp, before - 2 * ticks_per_second);
     EXPECT_LE(stamp, after - 2 * ticks_per_second);
 
     // Files older than the tag pass unread; nothing changes, nothing is written.
-    std::string trusted = text + tag(test_signature, future(), {0xE0});
+    std::string trusted = text + tag(mine(), future(), {0xE0});
     run = verify(trusted, none_match);
     EXPECT_EQ(run.previously, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(list_text(), trusted);
@@ -176,7 +193,7 @@ TEST_F(SfvTag, ChangedFilesAreVerifiedAgainAndRecordedAnew) {
     std::string text = entries(3);
     // Tag older than the files: every bit must be earned again.
     std::uint64_t stamp = now() - 3600 * ticks_per_second;
-    auto run = verify(text + tag(test_signature, stamp, {0xE0}), [](int i) { return i != 1; });
+    auto run = verify(text + tag(mine(), stamp, {0xE0}), [](int i) { return i != 1; });
     EXPECT_EQ(run.previously, (std::vector<int>{0, 0, 0}));
     std::string written = list_text();
     EXPECT_NE(written.find(";K2-oA==\r\n"), std::string::npos) << written;  // 1010 0000
@@ -189,16 +206,27 @@ TEST_F(SfvTag, RejectedTagsAreReplaced) {
         const char* what;
         std::string tag;
     } cases[] = {
-        {"other signature", tag("1234", future(), {0xC0})},
-        {"version 0", tag(test_signature, future(), {0xC0}, '0')},
+        {"other signature", tag(mine("1234"), future(), {0xC0})},
+        {"version 0", tag(mine(), future(), {0xC0}, '0')},
         {"damaged bit line",
-         ";K2-4711\r\n;K2-" + time_payload(future()) + "\r\n;K2-////\r\n;K2-////\r\n"},
+         head() + ";K2-" + time_payload(future()) + "\r\n;K2-////\r\n;K2-////\r\n"},
+        // Tags written before they named their folder by its identity: the
+        // plain signature stood for the list's own folder, a CRC-32 for another.
+        {"no folder code", tag(test_signature, future(), {0xC0})},
+        {"a CRC-32 folder code", tag(std::string(test_signature) + "/0123ABCD", future(), {0xC0})},
+        {"another folder's code", tag(
+                                      [this] {
+                                          std::string other = mine();
+                                          other[8] = other[8] == '0' ? '1' : '0';
+                                          return other;
+                                      }(),
+                                      future(), {0xC0})},
     };
     for (const auto& c : cases) {
         auto run = verify(text + c.tag, all_match);
         EXPECT_EQ(run.previously, (std::vector<int>{0, 0})) << c.what;
         std::string written = list_text();
-        EXPECT_EQ(written.substr(0, text.size() + 10), text + ";K2-4711\r\n") << c.what;
+        EXPECT_EQ(written.substr(0, text.size() + head().size()), text + head()) << c.what;
         EXPECT_EQ(written.substr(written.size() - 10), ";K2-wA==\r\n") << c.what;
         EXPECT_EQ(tag_lines(written), 3) << c.what;
     }
@@ -206,18 +234,18 @@ TEST_F(SfvTag, RejectedTagsAreReplaced) {
 
 TEST_F(SfvTag, VersionOneIsReadAndWrittenBackAsVersionTwo) {
     std::string text = entries(2);
-    auto run = verify(text + tag(test_signature, 0, {0xC0}, '1'), all_match);
+    auto run = verify(text + tag(mine(), 0, {0xC0}, '1'), all_match);
     // No time line: bits are only trusted after a check a stamped tag passes.
     EXPECT_EQ(run.previously, (std::vector<int>{0, 0}));
     std::string written = list_text();
     EXPECT_EQ(written.find(";K1-"), std::string::npos);
-    EXPECT_EQ(written.substr(text.size(), 10), ";K2-4711\r\n");
+    EXPECT_EQ(written.substr(text.size(), head().size()), head());
     EXPECT_EQ(written.substr(written.size() - 10), ";K2-wA==\r\n");
 }
 
 TEST_F(SfvTag, LaterVersionsAreSkippedAndReplaced) {
     std::string text = entries(2);
-    std::string original = text + ";K5-from the future\r\n" + tag(test_signature, future(), {0xC0});
+    std::string original = text + ";K5-from the future\r\n" + tag(mine(), future(), {0xC0});
     auto run = verify(original, all_match, 1);
     EXPECT_EQ(run.previously, (std::vector<int>{1}));
     EXPECT_EQ(list_text(), original);  // nothing changed: not rewritten
@@ -225,12 +253,12 @@ TEST_F(SfvTag, LaterVersionsAreSkippedAndReplaced) {
     run = verify(original, [](int) { return false; });
     EXPECT_EQ(run.previously, (std::vector<int>{1, 1}));
     // Force a change: a second list whose tag lacks a bit.
-    std::string second = text + ";K7-x\r\n" + tag(test_signature, future(), {0x80});
+    std::string second = text + ";K7-x\r\n" + tag(mine(), future(), {0x80});
     run = verify(second, all_match);
     EXPECT_EQ(run.previously, (std::vector<int>{1, 0}));
     std::string written = list_text();
     EXPECT_EQ(written.find(";K7-"), std::string::npos);
-    EXPECT_EQ(written.substr(text.size(), 10), ";K2-4711\r\n");
+    EXPECT_EQ(written.substr(text.size(), head().size()), head());
 }
 
 TEST(SfvTagExpiry, Grammar) {
@@ -266,7 +294,7 @@ TEST(SfvTagExpiry, SumsAndProductsStopAtTheLimit) {
 TEST_F(SfvTag, ExpiredTagIsRejected) {
     std::string text = entries(2);
     // Stamped just after the files were written, then allowed to age a second.
-    std::string stamped = text + tag(test_signature, now(), {0xC0});
+    std::string stamped = text + tag(mine(), now(), {0xC0});
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     settings.value.expiry = 86400 * ticks_per_second;
     auto run = verify(stamped, none_match);
@@ -283,7 +311,7 @@ TEST_F(SfvTag, WithoutTagUpdatesTheFileNeverChanges) {
     std::string text = entries(2);
     auto run = verify(text, all_match);
     EXPECT_EQ(list_text(), text);
-    std::string tagged = text + tag(test_signature, future(), {0x80});
+    std::string tagged = text + tag(mine(), future(), {0x80});
     run = verify(tagged, all_match);
     EXPECT_EQ(run.previously, (std::vector<int>{1, 0}));  // still read and used
     EXPECT_EQ(list_text(), tagged);
@@ -307,7 +335,7 @@ TEST_F(SfvTag, BitLinePayloads) {
         for (const auto& payload : c.lines) {
             expected += ";K2-" + payload + "\r\n";
         }
-        EXPECT_EQ(written.substr(text.size() + 28), expected) << c.entries;
+        EXPECT_EQ(written.substr(text.size() + head().size() + 18), expected) << c.entries;
     }
 }
 
@@ -315,7 +343,7 @@ TEST_F(SfvTag, EarlyEndKeepsOnlyTheBitsOfEntriesReached) {
     std::string text = entries(10);
     // An old tag with every bit set, then a run that stops after three entries
     // with the second one failing.
-    auto path = dir.write("list.sfv", text + tag(test_signature, future(), {0xFF, 0xC0}));
+    auto path = dir.write("list.sfv", text + tag(mine(), future(), {0xFF, 0xC0}));
     configured_sfv list(settings);
     ASSERT_EQ(list.open(wide(path).c_str()), 0);
     wchar_t name[264];
@@ -334,13 +362,13 @@ TEST_F(SfvTag, EarlyEndKeepsOnlyTheBitsOfEntriesReached) {
 TEST_F(SfvTag, EntriesAfterAnOldTagAreKept) {
     std::string text = entries(2);
     dir.write("late", "x");
-    std::string original = text + tag(test_signature, future(), {0x80}) +
+    std::string original = text + tag(mine(), future(), {0x80}) +
                            "late 00000000\n;a comment\r\n\r\n;K2-stray\r\nlast 0000000";
     auto run = verify(original, all_match);
     EXPECT_EQ(run.end, 0);
     ASSERT_EQ(run.previously.size(), 4u);
     std::string written = list_text();
-    std::string kept = text + "late 00000000\n;a comment\r\nlast 0000000\r\n;K2-4711\r\n";
+    std::string kept = text + "late 00000000\n;a comment\r\nlast 0000000\r\n" + head();
     EXPECT_EQ(written.substr(0, kept.size()), kept) << written;
     // Four entries: bits 1111 0000.
     EXPECT_EQ(written.substr(written.size() - 10), ";K2-8A==\r\n") << written;
@@ -351,7 +379,7 @@ TEST_F(SfvTag, LastLineWithoutLineEndStaysIntact) {
     text.resize(text.size() - 2);  // no CR LF after the last entry
     verify(text, all_match);
     std::string written = list_text();
-    EXPECT_EQ(written.substr(0, text.size() + 12), text + "\r\n;K2-4711\r\n");
+    EXPECT_EQ(written.substr(0, text.size() + 2 + head().size()), text + "\r\n" + head());
     int end = 1;
     auto path = dir.write("again.sfv", written);
     configured_sfv list(settings);
@@ -365,10 +393,10 @@ TEST_F(SfvTag, OverlongSignatureNeverMatchesAndNeverBreaks) {
     std::string signature(600, 's');
     settings.value.signature = signature;
     std::string text = entries(2);
-    auto run = verify(text + tag(signature, future(), {0xC0}), all_match);
+    auto run = verify(text + tag(mine(signature), future(), {0xC0}), all_match);
     EXPECT_EQ(run.previously, (std::vector<int>{0, 0}));
     EXPECT_EQ(run.close, 0);
-    EXPECT_NE(list_text().find(";K2-" + signature + "\r\n"), std::string::npos);
+    EXPECT_NE(list_text().find(head(signature)), std::string::npos);
 }
 
 TEST_F(SfvTag, FirstRunMakesASignatureAndKeepsIt) {
@@ -380,17 +408,17 @@ TEST_F(SfvTag, FirstRunMakesASignatureAndKeepsIt) {
     const std::string made = settings.remembered[0];
     ASSERT_FALSE(made.empty());
     EXPECT_EQ(made.find_first_not_of("0123456789"), std::string::npos) << made;
-    EXPECT_EQ(list_text().substr(text.size(), made.size() + 6), ";K2-" + made + "\r\n");
+    EXPECT_EQ(list_text().substr(text.size(), head(made).size()), head(made));
 
     // Later runs use the kept signature and make none of their own.
-    run = verify(text + tag(made, future(), {0xC0}), none_match);
+    run = verify(text + tag(mine(made), future(), {0xC0}), none_match);
     EXPECT_EQ(run.previously, (std::vector<int>{1, 1}));
     EXPECT_EQ(settings.remembered.size(), 1u);
 }
 
 TEST_F(SfvTag, NoTagIsTrustedOrWrittenWithoutATrustedSignature) {
     std::string text = entries(2);
-    std::string tagged = text + tag(test_signature, future(), {0x80});
+    std::string tagged = text + tag(mine(), future(), {0x80});
     // A signature kept where others may change it could be theirs.
     settings.trusted = false;
     auto run = verify(tagged, all_match);
@@ -410,6 +438,44 @@ TEST_F(SfvTag, NoTagIsTrustedOrWrittenWithoutATrustedSignature) {
     EXPECT_EQ(settings.remembered.size(), 1u);
 }
 
+// Every file system looks as if it kept no change time while one stands.
+struct untrusted_file_systems {
+    untrusted_file_systems() { platform::inject_untrusted_file_systems(true); }
+    ~untrusted_file_systems() { platform::inject_untrusted_file_systems(false); }
+    untrusted_file_systems(const untrusted_file_systems&) = delete;
+    untrusted_file_systems& operator=(const untrusted_file_systems&) = delete;
+};
+
+TEST_F(SfvTag, NoTagIsTrustedOrWrittenWhereChangeTimesCanBeSet) {
+    std::string text = entries(2);
+    std::string tagged = text + tag(mine(), future(), {0xC0});
+    auto path = dir.write("list.sfv", tagged);
+    {
+        untrusted_file_systems untrusted;
+        auto run = verify(tagged, all_match);
+        EXPECT_EQ(run.previously, (std::vector<int>{0, 0}));
+        EXPECT_EQ(run.close, 0);
+        EXPECT_EQ(list_text(), tagged);  // neither trusted nor replaced
+        run = verify(text, all_match);
+        EXPECT_EQ(list_text(), text);  // none added
+
+        // The list says where, once asked; also when nothing asked about an
+        // entry, as in a run that hashes every file.
+        path = dir.write("list.sfv", tagged);
+        configured_sfv list(settings);
+        ASSERT_EQ(list.open(wide(path).c_str()), 0);
+        const wchar_t* name = list.untrustedFileSystem();
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name, L"untrusted-for-test");
+        EXPECT_EQ(list.close(), 0);
+        EXPECT_EQ(list_text(), tagged);
+    }
+    configured_sfv list(settings);
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    EXPECT_EQ(list.untrustedFileSystem(), nullptr);
+    EXPECT_EQ(list.close(), 0);
+}
+
 TEST_F(SfvTag, SettingsCountFromTheStepThatUsesThem) {
     std::string text = entries(2);
     // Forbidding updates while the list is open keeps the file as it is.
@@ -421,14 +487,14 @@ TEST_F(SfvTag, SettingsCountFromTheStepThatUsesThem) {
     settings.value.update_tag = true;
     run = verify(text, all_match, -1, [this] { settings.value.signature = "5150"; });
     EXPECT_EQ(run.close, 0);
-    EXPECT_EQ(list_text().substr(text.size(), 10), ";K2-5150\r\n");
+    EXPECT_EQ(list_text().substr(text.size(), head("5150").size()), head("5150"));
 }
 
 TEST_F(SfvTag, MoreEntriesThanBitsAreNeverTrusted) {
     const int count = sfv::bit_bytes * 8 + 6;
     std::string text = entries(count, false);
     std::vector<unsigned char> bits(sfv::bit_bytes, 0xFF);
-    auto run = verify(text + tag(test_signature, future(), bits), none_match);
+    auto run = verify(text + tag(mine(), future(), bits), none_match);
     ASSERT_EQ(run.previously.size(), static_cast<std::size_t>(count));
     // Files that do not exist are not trusted either way; the point is that
     // nothing past the bit capacity is read, recorded or written.

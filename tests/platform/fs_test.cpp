@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault.h"
 #include "platform/file_read.h"
 #include "platform/text.h"
 #include "support/target.h"
@@ -124,6 +125,53 @@ TEST_F(Listing, FileInfoGivesTypeSizeTimesAndIdentity) {
     platform::file_info none;
     EXPECT_EQ(platform::get_file_info(wide(dir / "missing").c_str(), none),
               platform::error_not_found);
+}
+
+// Remembered verifications rest on change times that no user can set back.
+TEST(FileSystems, OnlyThoseKnownToKeepAChangeTimeAreTrusted) {
+    for (std::uint64_t type :
+         {0xEF53ULL, 0x58465342ULL, 0x9123683EULL, 0x01021994ULL, 0x2FC12FC1ULL, 0x794C7630ULL}) {
+        EXPECT_TRUE(platform::linux_file_system(type).keeps_change_time) << std::hex << type;
+    }
+    EXPECT_EQ(platform::linux_file_system(0xEF53).name, L"ext4");
+    // FUSE (sshfs reports the modification time as change time), FAT and
+    // exFAT (none kept), network file systems, NTFS (settable from Windows).
+    for (std::uint64_t type : {0x65735546ULL, 0x4D44ULL, 0x2011BAB0ULL, 0x6969ULL, 0xFF534D42ULL,
+                               0xFE534D42ULL, 0x7366746EULL}) {
+        EXPECT_FALSE(platform::linux_file_system(type).keeps_change_time) << std::hex << type;
+    }
+    EXPECT_EQ(platform::linux_file_system(0x65735546).name, L"fuse");
+    // Anything unknown is not trusted, and is named by its number.
+    platform::file_system_info unknown = platform::linux_file_system(0x12AB);
+    EXPECT_FALSE(unknown.keeps_change_time);
+    EXPECT_EQ(unknown.name, L"0x12ab");
+    EXPECT_EQ(platform::linux_file_system(0).name, L"0x0");
+
+    EXPECT_TRUE(platform::windows_file_system(L"NTFS", false).keeps_change_time);
+    EXPECT_TRUE(platform::windows_file_system(L"refs", false).keeps_change_time);
+    EXPECT_FALSE(platform::windows_file_system(L"NTFS", true).keeps_change_time);  // a share
+    EXPECT_EQ(platform::windows_file_system(L"NTFS", true).name, L"NTFS, network share");
+    for (const wchar_t* name : {L"FAT", L"FAT32", L"exFAT", L"UDF", L"NTFSX", L""}) {
+        EXPECT_FALSE(platform::windows_file_system(name, false).keeps_change_time) << name;
+    }
+    EXPECT_EQ(platform::windows_file_system(L"", false).name, L"unknown");
+}
+
+TEST_F(Listing, FileSystemsAreToldAndTestsCanMakeThemUntrusted) {
+    platform::file_system_info system;
+    ASSERT_EQ(platform::get_file_system(wide(dir / "sub").c_str(), system), 0);
+    EXPECT_FALSE(system.name.empty());
+    platform::file_system_info none;
+    EXPECT_EQ(platform::get_file_system(wide(dir / "missing").c_str(), none),
+              platform::error_not_found);
+    EXPECT_FALSE(none.keeps_change_time);
+
+    platform::inject_untrusted_file_systems(true);
+    platform::file_system_info faked;
+    EXPECT_EQ(platform::get_file_system(wide(dir / "sub").c_str(), faked), 0);
+    platform::inject_untrusted_file_systems(false);
+    EXPECT_FALSE(faked.keeps_change_time);
+    EXPECT_EQ(faked.name, L"untrusted-for-test");
 }
 
 TEST_F(Listing, OnlyRegularFilesOpenForHashing) {

@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/vfs.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <cwchar>
 #include <new>
 
+#include "platform/fault.h"
 #include "platform/posix/native.h"
 #include "platform/text.h"
 
@@ -100,6 +104,37 @@ int get_file_info(const wchar_t* path, file_info& out) {
     out.device = static_cast<std::uint64_t>(st.st_dev);
     out.inode = static_cast<std::uint64_t>(st.st_ino);
     return 0;
+}
+
+int get_file_system(const wchar_t* path, file_system_info& out) {
+    out = file_system_info{};
+    if (injected_untrusted_file_systems()) {
+        out.name = L"untrusted-for-test";
+        return 0;
+    }
+    std::string native;
+    if (int error = posix::to_native(path, native)) {
+        errno = error;
+        return error;
+    }
+#if defined(__linux__)
+    struct statfs st;
+    if (::statfs(native.c_str(), &st) != 0) {
+        return errno;
+    }
+    try {
+        // The types are 32-bit numbers; a signed field may have widened them.
+        out = linux_file_system(static_cast<std::uint64_t>(st.f_type) & 0xFFFFFFFFU);
+    } catch (const std::bad_alloc&) {
+        out = file_system_info{};
+        return errno = ENOMEM;
+    }
+    return 0;
+#else
+    // Elsewhere the type is not told apart: nothing is trusted.
+    out.name = L"unknown";
+    return 0;
+#endif
 }
 
 namespace {

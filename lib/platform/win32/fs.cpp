@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
+#include "platform/fault.h"
 #include "platform/win32/native.h"
 
 namespace korvane::platform {
@@ -29,6 +31,17 @@ void identity_from_path(const wchar_t* path, file_info& out) {
 void fill_times(const FILETIME& write, const FILETIME& creation, file_info& out) {
     out.write_time = win32::ticks(write);
     out.change_time = std::max(out.write_time, win32::ticks(creation));
+}
+
+// NTFS also keeps a change time, which the file system sets on every change
+// and which the tools that copy or restore files with their old stamps
+// (SetFileTime) leave alone. Zero where a volume has none.
+void add_change_time(HANDLE file, file_info& out) {
+    FILE_BASIC_INFO basic;
+    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        auto change = static_cast<std::uint64_t>(basic.ChangeTime.QuadPart);
+        out.change_time = std::max(out.change_time, change);
+    }
 }
 
 // Matching as Windows users expect: without regard to case.
@@ -90,6 +103,36 @@ int canonical_path(const wchar_t* path, std::wstring& out) {
     return 0;
 }
 
+int get_file_system(const wchar_t* path, file_system_info& out) {
+    out = file_system_info{};
+    if (injected_untrusted_file_systems()) {
+        out.name = L"untrusted-for-test";
+        return 0;
+    }
+    win32::handle_owner file(
+        ::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        return win32::fail_last();
+    }
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(file.get(), nullptr, 0, nullptr, nullptr, nullptr, name,
+                                         MAX_PATH + 1)) {
+        return win32::fail_last();
+    }
+    // Only files on a network share answer this query.
+    FILE_REMOTE_PROTOCOL_INFO remote;
+    bool is_remote = ::GetFileInformationByHandleEx(file.get(), FileRemoteProtocolInfo, &remote,
+                                                    sizeof remote) != 0;
+    try {
+        out = windows_file_system(name, is_remote);
+    } catch (const std::bad_alloc&) {
+        out = file_system_info{};
+        return ENOMEM;
+    }
+    return 0;
+}
+
 int get_file_info(const wchar_t* path, file_info& out) {
     out = file_info{};
     // Opening the file (no access rights asked, every sharing allowed) follows
@@ -104,6 +147,7 @@ int get_file_info(const wchar_t* path, file_info& out) {
         out.owner_read = true;  // Windows has no owner-read bit; the C runtime reports it set
         out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         fill_times(info.ftLastWriteTime, info.ftCreationTime, out);
+        add_change_time(file.get(), out);
         out.device = info.dwVolumeSerialNumber;
         out.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
         return 0;
