@@ -52,6 +52,7 @@ status checksum_stream::open_existing(const wchar_t* path, bool writable) {
         return status_of(error);
     }
     opened_path = path;
+    stamped = file.stamp(opened_stamp) == 0;
     in.resize(read_chunk);
     return status::ok;
 }
@@ -79,6 +80,22 @@ status checksum_stream::reopen_for_rewrite() {
     std::uint64_t position = tell();
     file.swap(writable);
     return seek(position);
+}
+
+status checksum_stream::exclude_other_writers() {
+    int error = file.exclude_writers();
+    if (error == platform::error_file_in_use) {
+        return status::access_denied;
+    }
+    // With any other error the file system keeps no writer out: one could
+    // still come between the check and the rewrite, but the check catches
+    // every one that wrote while the list was being read, the longest window
+    // by far.
+    platform::native_file::stamp_value now;
+    if (!stamped || file.stamp(now) != 0 || !(now == opened_stamp)) {
+        return status::access_denied;
+    }
+    return status::ok;
 }
 
 status checksum_stream::create_for(const wchar_t* target) {
@@ -159,6 +176,7 @@ void checksum_stream::discard() {
     }
     target_path.clear();
     opened_path.clear();
+    stamped = false;
     pending_create = false;
     in_begin = in_end = 0;
     in_offset = 0;

@@ -2,6 +2,7 @@
 // runs, planted links and names, lists and folders of other users.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -166,6 +167,56 @@ TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
     EXPECT_EQ(r.out, "ended 153\n") << "ended by SIGXFSZ";
     EXPECT_EQ(dir.read("out.sfv"), old_list);
     EXPECT_EQ(leftovers(), lines{});
+}
+
+TEST_F(Safety, EveryTerminatingSignalDuringTheListWriteCleansUp) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX signals");
+#ifndef _WIN32
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // Long names make a list of megabytes, whose writing and syncing takes
+    // long enough to stop the run in the middle of it.
+    for (int i = 0; i < 20000; ++i) {
+        dir.write("many/" + std::string(150, 'n') + std::to_string(i), "");
+    }
+    // Stopped once its temporary file holds bytes, the run gets the signal
+    // and goes on; "caught" says the temporary file was still there then.
+    const std::string script =
+        "\"$0\" -q -r -c out.sfv many & pid=$!\n"
+        "while kill -0 $pid 2>/dev/null; do\n"
+        "  for f in out.sfv.*.tmp; do [ -s \"$f\" ] && break 2; done\n"
+        "done\n"
+        "kill -STOP $pid; caught=0\n"
+        "for f in out.sfv.*.tmp; do [ -s \"$f\" ] && caught=1; done\n"
+        "kill -$1 $pid; kill -CONT $pid; wait $pid; echo \"ended $? $caught\"\n";
+    std::vector<int> signals = {SIGTERM, SIGALRM,   SIGUSR1, SIGUSR2,
+                                SIGPIPE, SIGVTALRM, SIGXCPU, SIGIO};
+#ifdef SIGRTMIN
+    signals.push_back(SIGRTMIN + 2);
+    signals.push_back(SIGRTMAX);
+#endif
+    for (int signal : signals) {
+        const std::string ended = "ended " + std::to_string(128 + signal) + " 1\n";
+        bool caught = false;
+        for (int trial = 0; trial < 5 && !caught; ++trial) {
+            dir.write("out.sfv", old_list);
+            auto r = run({"sh", "-c", script, KORVANE_BINARY, std::to_string(signal)});
+            caught = r.out.size() >= 2 && r.out.substr(r.out.size() - 2) == "1\n";
+            if (caught) {
+                EXPECT_EQ(r.out, ended) << "ends by signal " << signal;
+            }
+            EXPECT_EQ(leftovers(), lines{}) << "signal " << signal;
+            for (const auto& name : leftovers()) {
+                std::filesystem::remove(dir / name);
+            }
+            // The old list, or the new one whole.
+            std::string list = dir.read("out.sfv");
+            if (list != old_list) {
+                EXPECT_EQ(entry_lines(list).size(), 20000u) << "signal " << signal;
+            }
+        }
+        EXPECT_TRUE(caught) << "signal " << signal << " never came during the write";
+    }
+#endif
 }
 
 TEST_F(Safety, ANewListCopiesNoDangerousMode) {
