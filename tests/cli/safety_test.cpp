@@ -461,6 +461,55 @@ TEST_F(Safety, AnEntryThatCannotBeAllocatedEndsTheRunAndKeepsTheOldList) {
 #endif
 }
 
+TEST_F(Safety, AListThatCannotBeWrittenOutSaysWhatFailed) {
+#ifndef KORVANE_FAULT_DRIVER
+    GTEST_SKIP() << "the fault driver is built for POSIX only";
+#else
+    dir.write("a", "abc");
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // The first call that changes a file is the list's write, the second its
+    // sync; both fail with EIO, which is a read error's status.
+    for (const char* failing : {"w1", "w2"}) {
+        dir.write("out.sfv", old_list);
+        auto r = run({KORVANE_FAULT_DRIVER, failing, "-q", "-c", "out.sfv", "a"});
+        EXPECT_EQ(r.status, exit_status(-3)) << failing;
+        EXPECT_EQ(r.err, "out.sfv: File write error\n") << failing;
+        EXPECT_EQ(dir.read("out.sfv"), old_list) << failing;
+    }
+#endif
+}
+
+TEST_F(Safety, AFullDiskIsCalledSo) {
+    KORVANE_SKIP_ON_WINDOWS("mounts a small tmpfs");
+    std::filesystem::create_directories(dir / "small");
+    if (run({"sh", "-c", "mount -t tmpfs -o size=16k tmpfs small 2>/dev/null"}).status != 0) {
+        GTEST_SKIP() << "needs to mount a tmpfs (root)";
+    }
+    for (int i = 0; i < 400; ++i) {
+        dir.write("many/" + std::string(100, 'f') + std::to_string(i), "");
+    }
+    auto r = run({KORVANE_BINARY, "-q", "-r", "-c", "small/out.sfv", "many"});
+    run({"umount", "small"});
+    EXPECT_EQ(r.status, exit_status(-1));  // the write failure's status, as ever
+    EXPECT_EQ(r.err, "small/out.sfv: No space left on device\n");
+}
+
+TEST_F(Safety, AMissingXdgConfigFolderIsMadePrivate) {
+    KORVANE_SKIP_ON_WINDOWS("XDG_CONFIG_HOME and mode bits");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    const auto xdg = dir / "missing" / "config";
+    auto r = run({"env", "-u", "LOCALAPPDATA", "XDG_CONFIG_HOME=" + xdg.string(), KORVANE_BINARY,
+                  "list.sfv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(std::filesystem::exists(xdg / "Korvane" / "korvane.conf"));
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(xdg).permissions() & perms::all, perms::owner_all);
+    // The signature was kept, so the list took its tag.
+    EXPECT_NE(dir.read("list.sfv").find(";K2-"), std::string::npos) << dir.read("list.sfv");
+}
+
 TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {
     KORVANE_SKIP_ON_WINDOWS("hard links and owners");
     write_config("addtag=true\n");
