@@ -1,5 +1,8 @@
 #include "output.h"
 
+#include <korvane/status.h>
+
+#include <cerrno>
 #include <cstdint>
 
 #include "platform/console.h"
@@ -175,6 +178,46 @@ const wchar_t* status_message(status code) {
 
 const wchar_t* status_message(int code) {
     return status_message(from_int(code));
+}
+
+namespace {
+// The words for the error numbers whose own text says more than the status.
+const wchar_t* error_text(int error, bool writing, status code) {
+    switch (error) {
+        case ENOSPC:
+            return L"No space left on device";
+#ifdef EDQUOT
+        case EDQUOT:
+            return L"Disk quota exceeded";
+#endif
+        case EFBIG:
+            return L"File too large";
+        case EROFS:
+            return L"Read-only file system";
+        case ENAMETOOLONG:
+            return L"File name too long";
+        case EMFILE:
+        case ENFILE:
+            return L"Too many open files";
+        case EIO:
+            return writing ? L"File write error" : L"File read error";
+        default:
+            // What failed without a status of its own while the file was
+            // written out is a write error, not an unknown one.
+            return writing && code == status::unknown_error ? L"File write error" : nullptr;
+    }
+}
+}  // namespace
+
+const wchar_t* failure_message(status code) {
+    int writing = 0;
+    const int error = status_cause(to_int(code), &writing);
+    const wchar_t* text = error != 0 ? error_text(error, writing != 0, code) : nullptr;
+    return text != nullptr ? text : status_message(code);
+}
+
+void forget_failure_cause() {
+    (void)status_cause(korvane_status::ok, nullptr);
 }
 
 }  // namespace korvane::app

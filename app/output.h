@@ -26,6 +26,12 @@ void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args 
 // The text of a status, and of a status as the library exports it.
 const wchar_t* status_message(status code);
 const wchar_t* status_message(int code);
+// The text of a checksum file's failure with status `code`: what the OS said
+// when the library kept that ("No space left on device", "File write error"
+// for a failed write or sync), else the status's text. Takes the kept cause.
+const wchar_t* failure_message(status code);
+// Drops a kept cause, so that a later failure without one is not given it.
+void forget_failure_cause();
 
 }  // namespace korvane::app
 

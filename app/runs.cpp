@@ -459,9 +459,10 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     creation_feed& feed = early_holds ? *early.self->feed : *own_feed;
     const wchar_t* target_path = feed.target.path;
 
+    forget_failure_cause();
     status result = from_int(list.create(target_path));
     if (result != status::ok) {
-        print(L"Error creating sfv file: %s\n", {status_message(result)});
+        print(L"Error creating sfv file: %s\n", {failure_message(result)});
         return result;
     }
     if (early_holds) {
@@ -496,10 +497,11 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     }
     state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
+    forget_failure_cause();
     result = from_int(list.close());
     if (result != status::ok) {
         // Without this line a full disk would show only in the exit status.
-        print_error(L"%s: %s\n", {target_path, status_message(result)});
+        print_error(L"%s: %s\n", {target_path, failure_message(result)});
     }
     return result;
 }
@@ -515,9 +517,10 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     }
 
     const wchar_t* list_name = settings.checksum_file.c_str();
+    forget_failure_cause();
     result = from_int(list.open(list_name));
     if (result != status::ok) {
-        print_error(L"%s: %s\n", {list_name, status_message(result)});
+        print_error(L"%s: %s\n", {list_name, failure_message(result)});
         return to_int(result);
     }
     // Remembered verifications hold only for the files they were earned on.
@@ -542,7 +545,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     if (ahead.list_error != status::ok) {
         // A damaged list must not pass as verified: the entries behind the
         // bad line were never checked.
-        print(L"%s: %s\n", {list_name, status_message(ahead.list_error)});
+        print(L"%s: %s\n", {list_name, failure_message(ahead.list_error)});
         ++tally.errors;
     }
 
@@ -553,10 +556,11 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         const wchar_t* name = untrusted_file_system();
         untrusted = name != nullptr ? name : L"";
     }
+    forget_failure_cause();
     result = from_int(list.close());
     if (result != status::ok) {
         // The verdicts stand; only the remembered marks could not be saved.
-        print_error(L"%s: %s\n", {list_name, status_message(result)});
+        print_error(L"%s: %s\n", {list_name, failure_message(result)});
     }
     return report_summary(tally, untrusted);
 }

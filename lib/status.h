@@ -65,6 +65,12 @@ enum class status : int {
     }
 }
 
+namespace detail {
+// Keeps the error number behind a failure of a checksum file for
+// status_cause; `writing` when it came from writing the file out.
+void note_failure(int error_number, bool writing);
+}  // namespace detail
+
 }  // namespace korvane
 
 #endif

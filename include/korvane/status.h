@@ -22,4 +22,12 @@ constexpr int outside_signed_text = -10;
 // The one mapping from the C runtime's error number to a status code.
 [[nodiscard]] KORVANE_API int status_from_errno(int error_number);
 
+// What the OS said behind the calling thread's last failure of a checksum
+// file (opening, reading, writing, syncing or renaming a list), for a message
+// that says more than the status: the C runtime's error number when that
+// failure gave status `code`, else 0. `writing` (may be null) receives 1 when
+// the failure came from writing the file out (a write, sync, cut, rename or
+// the close of a new file), 0 otherwise. Each cause is handed out once.
+[[nodiscard]] KORVANE_API int status_cause(int code, int* writing);
+
 #endif

@@ -83,6 +83,12 @@ std::optional<location> find_location() {
         if (base && base->front() != '/') {
             base.reset();
         }
+        if (base) {
+            // The base directory spec: a missing destination folder is made,
+            // mode 0700, as ~/.config is.
+            where.parent = *base;
+            where.make_ancestors = true;
+        }
     }
     if (!base) {
         auto home = usable_variable("HOME");
@@ -369,17 +375,41 @@ bool survives_reload(std::string_view key_text, std::string_view value_text) {
            read_value == value_text;
 }
 
+// Says once per run that the settings folder could not be made: every later
+// attempt fails the same way, and without the folder no tag is ever written.
+void report_missing_folder(const std::string& folder) {
+    static bool said = false;
+    if (said) {
+        return;
+    }
+    said = true;
+    std::wstring text = korvane::platform::widen(folder);
+    text += L": the settings folder cannot be made; no settings or tags are saved\n";
+    korvane::platform::console_write(korvane::platform::console_stream::err, text);
+}
+
+// Makes `folder` when missing, and with `ancestors` every missing folder
+// above it first (each mode 0700); 0 or the error of the last one.
+[[nodiscard]] int make_folder(const std::string& folder, bool ancestors) {
+    if (ancestors) {
+        for (std::size_t at = folder.find('/', 1);
+             at != std::string::npos && at + 1 < folder.size(); at = folder.find('/', at + 1)) {
+            (void)korvane::platform::make_directory(folder.substr(0, at).c_str());
+        }
+    }
+    int error = korvane::platform::make_directory(folder.c_str());
+    return error == korvane::platform::error_exists ? 0 : error;
+}
+
 // Makes the settings folder (and its parent) when missing; false unless it
 // ends up private to this user.
 [[nodiscard]] bool ready_private_folder(const location& where) {
-    if (!where.parent.empty()) {
-        int error = korvane::platform::make_directory(where.parent.c_str());
-        if (error != 0 && error != korvane::platform::error_exists) {
-            return false;
-        }
+    if (!where.parent.empty() && make_folder(where.parent, where.make_ancestors) != 0) {
+        report_missing_folder(where.parent);
+        return false;
     }
-    int error = korvane::platform::make_directory(where.directory.c_str());
-    if (error != 0 && error != korvane::platform::error_exists) {
+    if (make_folder(where.directory, false) != 0) {
+        report_missing_folder(where.directory);
         return false;
     }
     // A folder that others may change could swap the file under us, or

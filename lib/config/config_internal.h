@@ -16,9 +16,10 @@ namespace korvane::config_detail {
 // configuration file in it. `parent` is a directory that may have to be made
 // first (the ~/.config fallback), empty when the user named the location.
 struct location {
-    std::string parent;
+    std::string parent;  // made when missing (its own parent must exist)
     std::string directory;
     std::string file;
+    bool make_ancestors = false;  // the parent's missing ancestors are made too
 };
 
 // Longest directory text taken from the environment.

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/base64.h"
 #include "formats/settings.h"
@@ -226,6 +227,7 @@ struct tag_place {
     bool ends_with_line_end = true;  // the last line has its line end
     bool lines_follow = false;       // lines that are kept follow the tag
     std::uint64_t start = 0;         // where the tag starts, or the end
+    std::uint64_t end = 0;           // the list's end
 };
 
 // Reads the list from its start; a status when it cannot be read.
@@ -259,7 +261,8 @@ struct tag_place {
             place.lines_follow = true;
         }
     }
-    place.start = place.found ? after_content : stream.tell();
+    place.end = stream.tell();
+    place.start = place.found ? after_content : place.end;
     return status::ok;
 }
 
@@ -320,53 +323,88 @@ void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t co
     return result;
 }
 
-// Copies the lines behind the old tag (the tag's own lines and empty ones
-// left out) from the list's read position into replacement.
-[[nodiscard]] status copy_lines_behind_tag(korvane::detail::checksum_stream& list,
-                                           korvane::detail::checksum_stream& replacement) {
-    for (;;) {
-        std::string_view head;
-        status result = list.peek(8, head);
-        if (result != status::ok || head.empty()) {
-            return result;
+// How many positions of old tag lines are gathered before they are written.
+constexpr std::size_t retire_batch = 1024;
+
+// Turns every tag line between `from` and `until` into a plain comment line
+// where it stands, by overwriting the byte after its ';'. The first is the
+// signature line, so a pass stopped anywhere leaves a tag without its
+// signature line, which trusts nothing. The positions are gathered a batch at
+// a time, so that memory stays bounded however long the list is.
+[[nodiscard]] status retire_tag_lines(korvane::detail::checksum_stream& list, std::uint64_t from,
+                                      std::uint64_t until) {
+    std::vector<std::uint64_t> marks;
+    marks.reserve(retire_batch);
+    raw_line row;
+    std::uint64_t position = from;
+    while (position < until) {
+        status result = list.seek(position);
+        marks.clear();
+        while (result == status::ok && marks.size() < retire_batch && list.tell() < until) {
+            result = list.read_raw_line(row, 8);
+            if (result == status::ok && !row.found) {
+                result = status::file_read_error;  // the list shrank meanwhile
+            }
+            if (result == status::ok && row.length > 0 && tag_version(content_of(row)) >= 0) {
+                marks.push_back(row.start + 1);
+            }
         }
-        head = head.substr(0, head.find('\n'));
-        bool empty = head.empty() || head == "\r";
-        bool keep = !empty && tag_version(head) < 0;
-        bool copied = false;
-        result = list.copy_line(keep ? &replacement : nullptr, copied);
-        if (result != status::ok || !copied) {
+        position = list.tell();
+        for (std::uint64_t mark : marks) {
+            if (result == status::ok) {
+                result = list.seek(mark);
+            }
+            if (result == status::ok) {
+                result = list.write(" ");
+            }
+        }
+        if (result == status::ok) {
+            result = list.flush();
+        }
+        if (result != status::ok) {
             return result;
         }
     }
+    return status::ok;
 }
 
-// Lines behind the old tag move in front of the new one. Moving them in
-// place could lose or double lines when cut; a new file renamed over the
-// list leaves either the old list or the new one.
-[[nodiscard]] status rewrite_through_copy(korvane::detail::checksum_stream& list,
-                                          const tag_place& place, const std::string& tag) {
-    korvane::detail::checksum_stream replacement;
-    std::wstring list_path = list.path();
-    status result = replacement.create_for(list_path.c_str());
+// Lines behind the old tag stay where they are, and the new tag goes behind
+// them. Nothing is moved, so a rewrite stopped at any byte loses or doubles no
+// line; and no new file takes the list's place, which a writer that had
+// already looked up the list's name would miss. The new tag goes first with
+// its signature line blanked (the only write that grows the list: when it
+// fails, the list is cut back to what it was), then the old tag's lines become
+// comment lines, and only then, both on disk, the new signature line is made
+// whole. Stopped anywhere, the list holds the old tag untouched, or a tag
+// without its signature line, or the new tag.
+[[nodiscard]] status retire_and_append(korvane::detail::checksum_stream& list,
+                                       const tag_place& place, const std::string& tag,
+                                       std::size_t head) {
+    std::string unsigned_tag = tag;
+    unsigned_tag[head + 1] = ' ';
+    status result = list.seek(place.end);
     if (result == status::ok) {
-        result = list.seek(0);
+        result = list.write(unsigned_tag);
     }
     if (result == status::ok) {
-        result = list.copy_bytes(replacement, place.start);
+        result = list.sync();
+    }
+    if (result != status::ok) {
+        (void)list.truncate_to(place.end);
+        return result;
+    }
+    result = retire_tag_lines(list, place.start, place.end);
+    if (result == status::ok) {
+        result = list.sync();
     }
     if (result == status::ok) {
-        result = copy_lines_behind_tag(list, replacement);
+        result = list.seek(place.end + head + 1);
     }
     if (result == status::ok) {
-        result = replacement.write(tag);
+        result = list.write(std::string_view(tag).substr(head + 1, 1));
     }
     if (result == status::ok) {
-        // Windows renames nothing over a file that is still open.
-        result = list.close();
-    }
-    if (result == status::ok) {
-        result = replacement.commit();
+        result = list.flush();
     }
     return result;
 }
@@ -582,9 +620,16 @@ int sfv::writeTag(korvane::detail::settings_source& source) {
         return finish(status::ok);
     }
 
+    // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
+    // writes below complete first. Held from before writers are kept out, so
+    // that the notice of a writer waiting ends nothing.
+    korvane::platform::interrupt_deferral hold_interrupts;
+
     // Only the user's own regular list, reached without a link, takes a tag;
-    // any other list was verified like the rest and stays byte for byte.
-    if (file->reopen_for_rewrite() != status::ok) {
+    // any other list was verified like the rest and stays byte for byte. So
+    // does a list that another process has open or wrote since it was read:
+    // its new lines would be lost or misread.
+    if (file->reopen_for_rewrite() != status::ok || file->exclude_other_writers() != status::ok) {
         return finish(status::ok);
     }
 
@@ -594,9 +639,11 @@ int sfv::writeTag(korvane::detail::settings_source& source) {
     }
 
     std::string tag;
-    if (!place.found && place.start > 0 && !place.ends_with_line_end) {
-        tag = "\r\n";  // the last entry keeps its line, the tag starts its own
+    const bool at_end = !place.found || place.lines_follow;
+    if (at_end && place.end > 0 && !place.ends_with_line_end) {
+        tag = "\r\n";  // the last line keeps its line, the tag starts its own
     }
+    const std::size_t head = tag.size();  // where the signature line starts
     encode_tag_head(tag, settings.signature ? settings.signature->c_str() : nullptr,
                     file->folder.expected, stamp_time);
     std::size_t count = static_cast<std::size_t>(bit_index);
@@ -607,11 +654,8 @@ int sfv::writeTag(korvane::detail::settings_source& source) {
     }
     encode_tag_bits(tag, verified_bits, count);
 
-    // Ctrl-C in the middle of the rewrite must not leave a damaged list: the
-    // writes below complete first.
-    korvane::platform::interrupt_deferral hold_interrupts;
     if (!place.lines_follow) {
         return finish(rewrite_tail_in_place(*file, place, tag));
     }
-    return finish(rewrite_through_copy(*file, place, tag));
+    return finish(retire_and_append(*file, place, tag, head));
 }

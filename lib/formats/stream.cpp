@@ -42,7 +42,19 @@ checksum_stream::~checksum_stream() {
 }
 
 status checksum_stream::status_of(int error) {
-    return error == 0 ? status::ok : failure_status(error, status::unknown_error);
+    if (error == 0) {
+        return status::ok;
+    }
+    korvane::detail::note_failure(error, false);
+    return failure_status(error, status::unknown_error);
+}
+
+status checksum_stream::written_status_of(int error) {
+    if (error == 0) {
+        return status::ok;
+    }
+    korvane::detail::note_failure(error, true);
+    return failure_status(error, status::unknown_error);
 }
 
 status checksum_stream::open_existing(const wchar_t* path, bool writable) {
@@ -52,6 +64,7 @@ status checksum_stream::open_existing(const wchar_t* path, bool writable) {
         return status_of(error);
     }
     opened_path = path;
+    stamped = file.stamp(opened_stamp) == 0;
     in.resize(read_chunk);
     return status::ok;
 }
@@ -81,6 +94,22 @@ status checksum_stream::reopen_for_rewrite() {
     return seek(position);
 }
 
+status checksum_stream::exclude_other_writers() {
+    int error = file.exclude_writers();
+    if (error == platform::error_file_in_use) {
+        return status::access_denied;
+    }
+    // With any other error the file system keeps no writer out: one could
+    // still come between the check and the rewrite, but the check catches
+    // every one that wrote while the list was being read, the longest window
+    // by far.
+    platform::native_file::stamp_value now;
+    if (!stamped || file.stamp(now) != 0 || !(now == opened_stamp)) {
+        return status::access_denied;
+    }
+    return status::ok;
+}
+
 status checksum_stream::create_for(const wchar_t* target) {
     discard();
     unsigned mode = 0;
@@ -96,7 +125,7 @@ status checksum_stream::create_for(const wchar_t* target) {
         std::wstring probe;
         error = file.create_beside(target, probe);
         if (error != 0) {
-            return status_of(error);
+            return written_status_of(error);
         }
         // Empty and never renamed over anything: should it stay behind, its
         // name is unpredictable and it holds nothing.
@@ -114,7 +143,7 @@ status checksum_stream::create_temporary() {
     std::wstring temp;
     int error = file.create_beside(target_path.c_str(), temp);
     if (error != 0) {
-        return status_of(error);
+        return written_status_of(error);
     }
     temp_path = std::move(temp);
     pending_create = false;
@@ -127,16 +156,16 @@ status checksum_stream::commit() {
         result = flush();
     }
     if (result == status::ok) {
-        result = status_of(file.sync());
+        result = written_status_of(file.sync());
     }
     if (result == status::ok) {
-        result = status_of(file.set_mode(new_mode));
+        result = written_status_of(file.set_mode(new_mode));
     }
     if (result == status::ok) {
-        result = status_of(file.close());
+        result = written_status_of(file.close());
     }
     if (result == status::ok) {
-        result = status_of(platform::rename_file(temp_path.c_str(), target_path.c_str()));
+        result = written_status_of(platform::rename_file(temp_path.c_str(), target_path.c_str()));
     }
     if (result != status::ok) {
         discard();
@@ -159,6 +188,7 @@ void checksum_stream::discard() {
     }
     target_path.clear();
     opened_path.clear();
+    stamped = false;
     pending_create = false;
     in_begin = in_end = 0;
     in_offset = 0;
@@ -170,7 +200,7 @@ void checksum_stream::discard() {
 
 status checksum_stream::close() {
     status result = flush();
-    status closed = status_of(file.close());
+    status closed = written_status_of(file.close());
     discard();
     return result != status::ok ? result : closed;
 }
@@ -191,6 +221,7 @@ status checksum_stream::fill(std::size_t want) {
         }
         std::int64_t got = file.read(in.data() + in_end, in.size() - in_end);
         if (got < 0) {
+            korvane::detail::note_failure(static_cast<int>(-got), false);
             return failure_status(static_cast<int>(-got), status::file_read_error);
         }
         if (got == 0) {
@@ -461,7 +492,7 @@ status checksum_stream::flush() {
     std::uint64_t end = out_offset + out.size();
     out.clear();
     if (error != 0) {
-        return status_of(error);
+        return written_status_of(error);
     }
     out_offset = end;
     in_offset = end;
@@ -471,7 +502,7 @@ status checksum_stream::flush() {
 
 status checksum_stream::sync() {
     status result = flush();
-    return result != status::ok ? result : status_of(file.sync());
+    return result != status::ok ? result : written_status_of(file.sync());
 }
 
 status checksum_stream::truncate_here() {
@@ -479,12 +510,12 @@ status checksum_stream::truncate_here() {
     if (result != status::ok) {
         return result;
     }
-    return status_of(file.truncate(tell()));
+    return written_status_of(file.truncate(tell()));
 }
 
 status checksum_stream::truncate_to(std::uint64_t size) {
     out.clear();
-    return status_of(file.truncate(size));
+    return written_status_of(file.truncate(size));
 }
 
 }  // namespace korvane::detail

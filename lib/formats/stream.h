@@ -62,6 +62,13 @@ class checksum_stream {
     // file, and only when it is still the file that was opened. On failure the
     // stream stays as it was.
     [[nodiscard]] status reopen_for_rewrite();
+    // After reopen_for_rewrite: keeps other writers out of the file until it
+    // is closed (see native_file::exclude_writers) and checks that nobody
+    // wrote it since open_existing. access_denied when another process has it
+    // open or changed it meanwhile: whatever it wrote would be lost or
+    // misread, so the file is to be left as it is. Where the file system
+    // cannot keep writers out, the check alone decides.
+    [[nodiscard]] status exclude_other_writers();
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
     // Starts a new file beside `target`; nothing reaches `target` before commit.
@@ -116,16 +123,21 @@ class checksum_stream {
     // buffered when none is, filling an empty buffer first; empty at the end of
     // the file. They stay unread until in_begin moves past them.
     [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
-    // The status of an error number from the platform layer.
+    // The status of an error number from the platform layer, kept as the
+    // cause of the failure (status_cause) with what it failed at: opening or
+    // reading, or writing the file out.
     [[nodiscard]] static status status_of(int error);
+    [[nodiscard]] static status written_status_of(int error);
     // Makes the temporary file of a new list.
     [[nodiscard]] status create_temporary();
 
     platform::native_file file;
     std::wstring target_path;  // set while writing a new file
     std::wstring temp_path;
-    std::wstring opened_path;     // the path open_existing took
-    unsigned new_mode = 0600;     // the permission bits a new list gets
+    std::wstring opened_path;                         // the path open_existing took
+    platform::native_file::stamp_value opened_stamp;  // the file as open_existing found it
+    bool stamped = false;                             // opened_stamp holds it
+    unsigned new_mode = 0600;                         // the permission bits a new list gets
     bool pending_create = false;  // create_for called, temporary file not made yet
     std::vector<char> in;         // read buffer
     std::size_t in_begin = 0;     // first unread byte

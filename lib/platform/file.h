@@ -13,6 +13,8 @@ namespace korvane::platform {
 
 // Returned instead of an error number when a wide path has no native form.
 constexpr int error_unrepresentable_path = -1;
+// Returned by exclude_writers when someone else has the file open.
+constexpr int error_file_in_use = -2;
 
 class native_file {
   public:
@@ -63,6 +65,27 @@ class native_file {
     [[nodiscard]] int sync();
     // Closes the descriptor; 0 or the error number of the close.
     [[nodiscard]] int close();
+
+    // What any write to the file changes: its size and its modification and
+    // change times (to the nanosecond where the OS keeps them). 0 or the error
+    // number.
+    struct stamp_value {
+        std::uint64_t size = 0;
+        std::uint64_t modified = 0;
+        std::uint64_t changed = 0;
+        bool operator==(const stamp_value&) const = default;
+    };
+    [[nodiscard]] int stamp(stamp_value& value) const;
+    // Keeps every other writer out of the file opened by open_for_rewrite until
+    // it is closed. Linux: a write lease, granted only while no other
+    // descriptor of the file is open; while it is held every other open of the
+    // file waits (the OS tells the holder with SIGIO, which an
+    // interrupt_deferral takes; nothing else may be waiting for that signal).
+    // Windows: the open itself shares no write access, so this is 0 at once.
+    // Returns 0 once writers are kept out, error_file_in_use when another
+    // descriptor is open (someone may be writing: leave the file alone), or
+    // another error number when the file system cannot keep writers out.
+    [[nodiscard]] int exclude_writers();
 
   private:
     int handle = -1;

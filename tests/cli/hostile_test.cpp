@@ -85,7 +85,7 @@ TEST_F(Hostile, AFullDiskWhileCreatingKeepsTheOldList) {
     file_size_limit = 4096;
     auto r = korvane({"-q", "-r", "-c", "out.sfv", "many"});
     EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err, "out.sfv: Unknown error\n");
+    EXPECT_EQ(r.err, "out.sfv: File too large\n");  // the limit gives EFBIG
     EXPECT_EQ(dir.read("out.sfv"), old_list);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         EXPECT_EQ(entry.path().filename().string().find("out.sfv."), std::string::npos)
@@ -102,7 +102,7 @@ TEST_F(Hostile, AFullDiskWhileSavingTheTagKeepsEveryEntry) {
     auto r = korvane({"-q", "list.sfv"});
     EXPECT_EQ(r.status, 0) << "the verdicts are those of the files";
     EXPECT_EQ(r.out, "400 files checked\nAll files Ok\n");
-    EXPECT_EQ(r.err, "list.sfv: Unknown error\n");
+    EXPECT_EQ(r.err, "list.sfv: File too large\n");
     const std::string after = dir.read("list.sfv");
     EXPECT_EQ(after.substr(0, before.size()), before);
     EXPECT_EQ(entry_lines(after), entry_lines(before));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -171,6 +172,56 @@ TEST_F(Safety, InterruptedCreationLeavesNoTemporaryFile) {
     EXPECT_EQ(r.out, "ended 153\n") << "ended by SIGXFSZ";
     EXPECT_EQ(dir.read("out.sfv"), old_list);
     EXPECT_EQ(leftovers(), lines{});
+}
+
+TEST_F(Safety, EveryTerminatingSignalDuringTheListWriteCleansUp) {
+    KORVANE_SKIP_ON_WINDOWS("POSIX signals");
+#ifndef _WIN32
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // Long names make a list of megabytes, whose writing and syncing takes
+    // long enough to stop the run in the middle of it.
+    for (int i = 0; i < 20000; ++i) {
+        dir.write("many/" + std::string(150, 'n') + std::to_string(i), "");
+    }
+    // Stopped once its temporary file holds bytes, the run gets the signal
+    // and goes on; "caught" says the temporary file was still there then.
+    const std::string script =
+        "\"$0\" -q -r -c out.sfv many & pid=$!\n"
+        "while kill -0 $pid 2>/dev/null; do\n"
+        "  for f in out.sfv.*.tmp; do [ -s \"$f\" ] && break 2; done\n"
+        "done\n"
+        "kill -STOP $pid; caught=0\n"
+        "for f in out.sfv.*.tmp; do [ -s \"$f\" ] && caught=1; done\n"
+        "kill -$1 $pid; kill -CONT $pid; wait $pid; echo \"ended $? $caught\"\n";
+    std::vector<int> signals = {SIGTERM, SIGALRM,   SIGUSR1, SIGUSR2,
+                                SIGPIPE, SIGVTALRM, SIGXCPU, SIGIO};
+#ifdef SIGRTMIN
+    signals.push_back(SIGRTMIN + 2);
+    signals.push_back(SIGRTMAX);
+#endif
+    for (int signal : signals) {
+        const std::string ended = "ended " + std::to_string(128 + signal) + " 1\n";
+        bool caught = false;
+        for (int trial = 0; trial < 5 && !caught; ++trial) {
+            dir.write("out.sfv", old_list);
+            auto r = run({"sh", "-c", script, KORVANE_BINARY, std::to_string(signal)});
+            caught = r.out.size() >= 2 && r.out.substr(r.out.size() - 2) == "1\n";
+            if (caught) {
+                EXPECT_EQ(r.out, ended) << "ends by signal " << signal;
+            }
+            EXPECT_EQ(leftovers(), lines{}) << "signal " << signal;
+            for (const auto& name : leftovers()) {
+                std::filesystem::remove(dir / name);
+            }
+            // The old list, or the new one whole.
+            std::string list = dir.read("out.sfv");
+            if (list != old_list) {
+                EXPECT_EQ(entry_lines(list).size(), 20000u) << "signal " << signal;
+            }
+        }
+        EXPECT_TRUE(caught) << "signal " << signal << " never came during the write";
+    }
+#endif
 }
 
 TEST_F(Safety, ANewListCopiesNoDangerousMode) {
@@ -640,6 +691,55 @@ TEST_F(Safety, AnEntryThatCannotBeAllocatedEndsTheRunAndKeepsTheOldList) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(entry_lines(dir.read("out.sfv")).size(), 3U);
 #endif
+}
+
+TEST_F(Safety, AListThatCannotBeWrittenOutSaysWhatFailed) {
+#ifndef KORVANE_FAULT_DRIVER
+    GTEST_SKIP() << "the fault driver is built for POSIX only";
+#else
+    dir.write("a", "abc");
+    const std::string old_list = "a " + crc_abc + "\r\n";
+    // The first call that changes a file is the list's write, the second its
+    // sync; both fail with EIO, which is a read error's status.
+    for (const char* failing : {"w1", "w2"}) {
+        dir.write("out.sfv", old_list);
+        auto r = run({KORVANE_FAULT_DRIVER, failing, "-q", "-c", "out.sfv", "a"});
+        EXPECT_EQ(r.status, exit_status(-3)) << failing;
+        EXPECT_EQ(r.err, "out.sfv: File write error\n") << failing;
+        EXPECT_EQ(dir.read("out.sfv"), old_list) << failing;
+    }
+#endif
+}
+
+TEST_F(Safety, AFullDiskIsCalledSo) {
+    KORVANE_SKIP_ON_WINDOWS("mounts a small tmpfs");
+    std::filesystem::create_directories(dir / "small");
+    if (run({"sh", "-c", "mount -t tmpfs -o size=16k tmpfs small 2>/dev/null"}).status != 0) {
+        GTEST_SKIP() << "needs to mount a tmpfs (root)";
+    }
+    for (int i = 0; i < 400; ++i) {
+        dir.write("many/" + std::string(100, 'f') + std::to_string(i), "");
+    }
+    auto r = run({KORVANE_BINARY, "-q", "-r", "-c", "small/out.sfv", "many"});
+    run({"umount", "small"});
+    EXPECT_EQ(r.status, exit_status(-1));  // the write failure's status, as ever
+    EXPECT_EQ(r.err, "small/out.sfv: No space left on device\n");
+}
+
+TEST_F(Safety, AMissingXdgConfigFolderIsMadePrivate) {
+    KORVANE_SKIP_ON_WINDOWS("XDG_CONFIG_HOME and mode bits");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    const auto xdg = dir / "missing" / "config";
+    auto r = run({"env", "-u", "LOCALAPPDATA", "XDG_CONFIG_HOME=" + xdg.string(), KORVANE_BINARY,
+                  "list.sfv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(std::filesystem::exists(xdg / "Korvane" / "korvane.conf"));
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(xdg).permissions() & perms::all, perms::owner_all);
+    // The signature was kept, so the list took its tag.
+    EXPECT_NE(dir.read("list.sfv").find(";K2-"), std::string::npos) << dir.read("list.sfv");
 }
 
 TEST_F(Safety, TheMarkerNeverEmptiesAnotherFile) {

@@ -362,13 +362,22 @@ TEST_F(SfvTag, EarlyEndKeepsOnlyTheBitsOfEntriesReached) {
 TEST_F(SfvTag, EntriesAfterAnOldTagAreKept) {
     std::string text = entries(2);
     dir.write("late", "x");
-    std::string original = text + tag(mine(), future(), {0x80}) +
-                           "late 00000000\n;a comment\r\n\r\n;K2-stray\r\nlast 0000000";
-    auto run = verify(original, all_match);
+    const std::string old_tag = tag(mine(), future(), {0x80});
+    const std::string behind = "late 00000000\n;a comment\r\n\r\n;K2-stray\r\nlast 0000000";
+    auto run = verify(text + old_tag + behind, all_match);
     EXPECT_EQ(run.end, 0);
     ASSERT_EQ(run.previously.size(), 4u);
     std::string written = list_text();
-    std::string kept = text + "late 00000000\n;a comment\r\nlast 0000000\r\n" + head();
+    // Nothing moves: the old tag's lines (the stray one too) become plain
+    // comments where they stand, and the new tag goes behind the last line.
+    auto retired = [](std::string lines) {
+        for (std::size_t at = lines.find(";K"); at != std::string::npos;
+             at = lines.find(";K", at)) {
+            lines[at + 1] = ' ';
+        }
+        return lines;
+    };
+    std::string kept = text + retired(old_tag + behind) + "\r\n" + head();
     EXPECT_EQ(written.substr(0, kept.size()), kept) << written;
     // Four entries: bits 1111 0000.
     EXPECT_EQ(written.substr(written.size() - 10), ";K2-8A==\r\n") << written;
