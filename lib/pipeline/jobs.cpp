@@ -862,10 +862,17 @@ void file_jobs::publish() {
     if (self == nullptr || self->published.load(std::memory_order_relaxed) == tail) {
         return;
     }
+    const std::uint64_t added = tail - self->published.load(std::memory_order_relaxed);
     self->published.store(tail);
-    if (self->sleeping_workers.load() != 0) {
+    if (const std::uint32_t sleepers = self->sleeping_workers.load(); sleepers != 0) {
+        // As many workers as there are new files: a walk hands in one file at
+        // a time, and waking every sleeper for each of them had dozens of
+        // threads fight over one file on two cores. A worker that is awake
+        // takes files until none is left, so nothing waits unseen.
         self->work_generation.fetch_add(1);
-        platform::wake_word(self->work_generation);
+        platform::wake_word_some(
+            self->work_generation,
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(added, sleepers)));
     }
 }
 
