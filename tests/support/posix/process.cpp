@@ -82,6 +82,11 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
         }
         if (options.descriptor_limit != 0) {
+            // Nothing inherited counts against the limit (a test runner's
+            // pipes, say): the program has its three and nothing else.
+            for (int fd = 3; fd < 1024; ++fd) {
+                ::close(fd);
+            }
             rlimit limit{options.descriptor_limit, options.descriptor_limit};
             ::setrlimit(RLIMIT_NOFILE, &limit);
         }
