@@ -139,6 +139,8 @@ TEST_F(Jobs, EveryCountGivesTheSameLinesListsAndBits) {
 TEST_F(Jobs, TooFewDescriptorsForTheFilesInFlightFailNoFile) {
 #if defined(_WIN32)
     GTEST_SKIP() << "no per-process descriptor limit";
+#elif defined(KORVANE_TESTS_UBSAN)
+    GTEST_SKIP() << "UBSan's type check needs descriptors of its own";
 #endif
     // Files large enough to stay open a while, so that many are open at once:
     // the files in flight must shrink to what the process can hold.
@@ -151,7 +153,7 @@ TEST_F(Jobs, TooFewDescriptorsForTheFilesInFlightFailNoFile) {
     descriptor_limit = 20;
     for (const char* list : {"new.sfv", "new.md5"}) {
         auto created = korvane({"-j", "64", "-r", "-c", list, "d"});
-        EXPECT_EQ(created.status, 0) << list << created.out;
+        EXPECT_EQ(created.status, 0) << list << created.out << created.err;
         EXPECT_EQ(created.out.find("error"), std::string::npos) << created.out;
         const std::string all = std::string("all") + (list[4] == 's' ? ".sfv" : ".md5");
         EXPECT_EQ(entry_lines(dir.read(list)), entry_lines(dir.read(all))) << list;
