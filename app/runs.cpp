@@ -5,6 +5,7 @@
 #include <korvane/hasher.h>
 #include <korvane/jobs.h>
 
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -64,11 +65,19 @@ void report_file_error(const wchar_t* path, status failure) {
     print(L"%s: File error: %s\n", {path, status_message(failure)});
 }
 
+// The line for a file that the process had no descriptor or memory for,
+// although no other file was open: the run cannot go on.
+void report_shortage(const wchar_t* path, int shortage) {
+    print(L"Error processing file %s: %s\n",
+          {path, shortage == ENOMEM ? L"Out of memory" : L"Too many open files"});
+}
+
 // The line that ends a created entry's progress.
 constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
 
 // The oldest file in flight, hashed: waits for it and gives its status in
 // `file_status`, having reported a failure. False when no worker could start,
+// or the process ran out of descriptors or memory with nothing else in flight,
 // which ends the run (also reported).
 [[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet,
                                  const wchar_t* last_line, status& file_status) {
@@ -77,6 +86,11 @@ constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
         return false;
     }
     wait_for_file(jobs, path, quiet, last_line);
+    if (const int shortage = jobs.oldest_shortage(); shortage != 0) {
+        report_shortage(path, shortage);
+        jobs.stop();  // the paths of the files still in flight go with the run
+        return false;
+    }
     file_status = from_int(jobs.oldest_status());
     if (file_status != status::ok) {
         report_file_error(path, file_status);
@@ -339,6 +353,7 @@ struct early_result {
     status result;
     std::uint64_t size;
     std::uint64_t write_time;
+    int shortage;
 };
 
 struct early_hashing::state {
@@ -360,13 +375,21 @@ struct early_hashing::state {
     void take_done() {
         while (feed->oldest < feed->queued && jobs->oldest_done()) {
             const status result = from_int(jobs->oldest_status());
-            results.push_back(
-                {feed->oldest_file(), result, jobs->oldest_size(), jobs->oldest_write_time()});
+            results.push_back({feed->oldest_file(), result, jobs->oldest_size(),
+                               jobs->oldest_write_time(), jobs->oldest_shortage()});
             digests.insert(digests.end(), jobs->oldest_digest(),
                            jobs->oldest_digest() + digest_size);
             feed->held = feed->held || result != status::ok;
             jobs->pop();
             ++feed->oldest;
+        }
+    }
+
+    // Waits for every file in flight and takes its result: what the workers
+    // hold (descriptors, memory) is free for the list itself then.
+    void drain() {
+        while (feed->oldest < feed->queued && jobs->wait_oldest(-1)) {
+            take_done();
         }
     }
 
@@ -377,6 +400,11 @@ struct early_hashing::state {
             const wchar_t* path = taken.file->text;
             if (!quiet) {
                 print(created_line, {path});  // as wait_for_file ends a file that is done
+            }
+            if (taken.shortage != 0) {
+                report_shortage(path, taken.shortage);
+                jobs->stop();
+                return status::unknown_error;
             }
             if (taken.result != status::ok) {
                 report_file_error(path, taken.result);
@@ -461,6 +489,11 @@ status creation_run(const run_settings& settings, container& list, const entry_a
 
     forget_failure_cause();
     status result = from_int(list.create(target_path));
+    if (result != status::ok && early_holds) {
+        // The files in flight may hold every descriptor the process may have.
+        early.self->drain();
+        result = from_int(list.create(target_path));
+    }
     if (result != status::ok) {
         print(L"Error creating sfv file: %s\n", {failure_message(result)});
         return result;

@@ -10,14 +10,21 @@
 # Data goes to $KORVANE_BENCH_DIR (default /tmp/korvane-bench) and is reused.
 # korvane is timed with its default number of files in flight and with each
 # --jobs count in $KORVANE_BENCH_JOBS (default "1 2"); $KORVANE_REFERENCE names
-# a further korvane binary (an earlier build) timed alongside. The peak memory
-# of every korvane job is taken in one more run each.
+# a further korvane binary (an earlier build) timed alongside; each count's
+# time is also given as a ratio to the default's. $KORVANE_BENCH_SETS limits
+# the data sets (default "big small mixed"). The peak memory of every korvane
+# job is taken in one more run each.
+#
+# A sweep of files in flight over the small and mixed sets, for instance:
+#   KORVANE_BENCH_SETS="small mixed" KORVANE_BENCH_JOBS="1 2 8 64" \
+#   KORVANE_COMPARE_ONLY=korvane-sfv\|j[0-9]+-sfv bench/compare.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 korvane=$(realpath "${1:-$here/build/release/bin/korvane}")
 runs=${2:-5}
 data=${KORVANE_BENCH_DIR:-/tmp/korvane-bench}
 job_counts=${KORVANE_BENCH_JOBS:-1 2}
+sets=${KORVANE_BENCH_SETS:-big small mixed}
 reference=${KORVANE_REFERENCE:+$(realpath "$KORVANE_REFERENCE")}
 
 for tool in cksfv rhash md5sum sha256sum; do
@@ -27,11 +34,11 @@ done
 
 make_data() {
     mkdir -p "$data"
-    if [ ! -f "$data/big/one.bin" ]; then
+    if [[ " $sets " == *" big "* ]] && [ ! -f "$data/big/one.bin" ]; then
         mkdir -p "$data/big"
         head -c $((1024 * 1024 * 1024)) /dev/urandom > "$data/big/one.bin"
     fi
-    if [ ! -f "$data/small.done" ]; then
+    if [[ " $sets " == *" small "* ]] && [ ! -f "$data/small.done" ]; then
         rm -rf "$data/small"
         for d in $(seq -w 1 20); do
             mkdir -p "$data/small/d$d"
@@ -39,7 +46,7 @@ make_data() {
         done
         : > "$data/small.done"
     fi
-    if [ ! -f "$data/mixed.done" ]; then
+    if [[ " $sets " == *" mixed "* ]] && [ ! -f "$data/mixed.done" ]; then
         rm -rf "$data/mixed"
         # About 2,000 files from 1 KiB to 16 MiB, sizes spread evenly on a log scale.
         local i=0 size
@@ -54,7 +61,9 @@ make_data() {
         : > "$data/mixed.done"
     fi
     # Bring everything into the page cache.
-    find "$data/big" "$data/small" "$data/mixed" -type f -print0 | xargs -0 cat > /dev/null
+    for set in $sets; do
+        find "$data/$set" -type f -print0 | xargs -0 cat > /dev/null
+    done
 }
 
 # Prints the median wall time in seconds of `runs` runs of a shell command, after
@@ -86,7 +95,7 @@ measure() {  # name command
     result[$1]=$(median "$2")
 }
 
-for set in big small mixed; do
+for set in $sets; do
     list="find $set -type f -print0 | sort -z"
     measure "$set/cat" "$list | xargs -0 cat > /dev/null"
     measure "$set/korvane-sfv-create" "'$korvane' -q -r -c '$work/k.sfv' $set"
@@ -134,7 +143,7 @@ min() { printf '%s\n' "$@" | awk '$1 != "-"' | sort -g | head -n 1; }
 
 printf '\nmedian seconds of %d runs (data cached); korvane: %s\n\n' "$runs" "$korvane"
 printf '%-8s %-12s %9s %9s %9s %9s %9s\n' set job korvane cksfv rhash md5sum cat
-for set in big small mixed; do
+for set in $sets; do
     for job in sfv-create sfv-verify md5-create md5-verify; do
         printf '%-8s %-12s %9s %9s %9s %9s %9s\n' "$set" "$job" \
             "${result[$set/korvane-$job]}" "${result[$set/cksfv-$job]:--}" \
@@ -142,13 +151,14 @@ for set in big small mixed; do
     done
 done
 
-printf '\nkorvane by files in flight (default, --jobs=N%s), seconds; peak KiB at the default\n' \
+printf '\nkorvane by files in flight (default, --jobs=N with its time / the default'"'"'s%s), seconds; peak KiB at the default\n' \
     "${reference:+, reference build}"
-for set in big small mixed; do
+for set in $sets; do
     for job in sfv-create sfv-verify md5-create md5-verify; do
         line=$(printf '%-8s %-12s %9s' "$set" "$job" "${result[$set/korvane-$job]}")
         for n in $job_counts; do
-            line+=$(printf '  j%s %7s' "$n" "${result[$set/j$n-$job]}")
+            line+=$(printf '  j%s %7s (%s)' "$n" "${result[$set/j$n-$job]}" \
+                "$(ratio "${result[$set/korvane-$job]}" "${result[$set/j$n-$job]}")")
         done
         [ -n "$reference" ] && line+=$(printf '  ref %7s (j1/ref %s)' "${result[$set/ref-$job]}" \
             "$(ratio "${result[$set/ref-$job]}" "${result[$set/j1-$job]:-0}")")
@@ -158,7 +168,7 @@ for set in big small mixed; do
 done
 
 printf '\nratios (peer time / korvane time; above 1 means korvane is faster)\n'
-for set in big small mixed; do
+for set in $sets; do
     for job in sfv-create sfv-verify; do
         k=${result[$set/korvane-$job]}
         fastest=$(min "${result[$set/cksfv-$job]}" "${result[$set/rhash-$job]}")
@@ -175,7 +185,7 @@ done
 
 printf '\nSHA-256: median seconds of %d runs, and korvane time / faster peer time\n' "$runs"
 printf '%-8s %-14s %9s %9s %9s %14s\n' set job korvane rhash sha256sum 'korvane/peer'
-for set in big small mixed; do
+for set in $sets; do
     for job in sha256-create sha256-verify; do
         k=${result[$set/korvane-$job]}
         fastest=$(min "${result[$set/rhash-$job]}" "${result[$set/sha256sum-$job]}")

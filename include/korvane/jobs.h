@@ -66,8 +66,19 @@ class KORVANE_API file_jobs {
     const unsigned char* oldest_digest() const;
     std::uint64_t oldest_size() const;
     std::uint64_t oldest_write_time() const;
+    // Only once wait_oldest() has returned true: 0, or the error number (the C
+    // runtime's EMFILE or ENFILE: out of descriptors; ENOMEM: out of memory)
+    // of a shortage of the process that kept the oldest file from being
+    // hashed. Files wait for each other while the process is short; this is
+    // set only when no other file was open, so the run cannot go on, and the
+    // file itself may well be fine.
+    int oldest_shortage() const;
     // Takes the oldest result away.
     void pop();
+    // Stops the workers as the destructor does, for an owner that ends its run
+    // early and is about to free the paths of files still in flight. After
+    // this, usable() is false.
+    void stop();
 
   private:
     // Null when even the bookkeeping could not be allocated. Destroyed only in

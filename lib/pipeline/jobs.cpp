@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "hash/crc32_paths.h"
@@ -52,6 +54,21 @@ constexpr std::uint32_t lane_piece = 64 * 1024;
 // than the second core gains.
 constexpr std::uint64_t split_threshold = 8u << 20;
 
+// Whether a failure to open or to get memory for a file is the process's
+// (descriptors or memory used up) rather than the file's own.
+constexpr bool is_shortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// A file short of descriptors or memory while no other file is open is tried
+// this often, after pauses of 1, 2, 4... ms (the owner may hold a descriptor
+// for a moment), before the shortage ends the run.
+constexpr int attempts_alone = 6;
+
+// Once the process has run short, the workers hold this many files fewer than
+// they could, so that the owner can still open its own (the list it writes).
+constexpr std::uint32_t owner_reserve = 4;
+
 }  // namespace
 
 namespace korvane::detail {
@@ -67,6 +84,9 @@ struct jobs_state {
         korvane::status status = korvane::status::ok;
         std::uint64_t size = 0;
         std::uint64_t write_time = 0;
+        // The error number of the shortage that kept the file from being
+        // hashed although no other file was open, or 0.
+        int shortage = 0;
         alignas(8) unsigned char digest[digest_room] = {};
     };
     class worker;
@@ -87,6 +107,34 @@ struct jobs_state {
     bool try_claim(std::uint64_t& sequence);
     bool nothing_waiting() const { return claimed.load() >= published.load(); }
     void finish(std::uint64_t sequence);
+    // A worker takes a slot before it opens a file, and gives it back when
+    // it closes the file (or failed to open it). try_reserve() is false when
+    // the workers hold as many files as they may; reserve() waits until they
+    // hold fewer.
+    bool try_reserve() {
+        std::uint32_t now = open_files.load(std::memory_order_relaxed);
+        do {
+            if (now >= open_cap.load(std::memory_order_relaxed)) {
+                return false;
+            }
+        } while (!open_files.compare_exchange_weak(now, now + 1));
+        return true;
+    }
+    void reserve() {
+        while (!try_reserve()) {
+            if (!wait_for_release()) {
+                open_files.fetch_add(1);  // stopping, or nothing open at all
+                return;
+            }
+        }
+    }
+    void released();
+    // The process has just run short: from now on the workers hold fewer
+    // files than they did.
+    void lower_cap();
+    // Short of descriptors or memory: sleeps until a file open elsewhere is
+    // closed. False at once when no other file is open, or once stopping.
+    bool wait_for_release();
     bool stopped() const { return stopping.load(std::memory_order_relaxed) != 0; }
 
     const std::uint32_t slot_count;
@@ -110,6 +158,13 @@ struct jobs_state {
     void* owner_event = nullptr;
     // On a disk that seeks, only one large file is read at a time.
     std::atomic<std::uint32_t> large_read_busy{0};
+    // Files the workers hold open or are opening. Workers that found the process out of
+    // descriptors or memory sleep on `release_generation` until one closes:
+    // the files in flight shrink to what the process can hold.
+    std::atomic<std::uint32_t> open_files{0};
+    std::atomic<std::uint32_t> open_cap{0xFFFFFFFFu};
+    std::atomic<std::uint32_t> release_generation{0};
+    std::atomic<std::uint32_t> release_waiters{0};
     const int cpus = platform::usable_cpu_count();
 };
 
@@ -287,35 +342,88 @@ class jobs_state::worker {
     // --- One file at a time ------------------------------------------------
 
     void hash_one(job& work) {
-        platform::file_handle file = platform::invalid_file;
-        if (!open(work, file)) {
-            return;
+        for (int alone = 0;;) {
+            platform::file_handle file = platform::invalid_file;
+            int shortage = open(work, file);
+            if (shortage == 0 && file != platform::invalid_file) {
+                shortage = hash_alone(work, file);
+            }
+            if (shortage == 0 || !ride_out(work, shortage, alone)) {
+                return;
+            }
         }
-        hash_alone(work, file);
     }
 
-    bool open(job& work, platform::file_handle& file) {
+    // Opens the file of `work`. Returns the error number when the process is
+    // out of descriptors or memory (the file is then tried again later);
+    // otherwise 0, with `file` open or the file's own failure in its status.
+    // `holding`: the worker has files of its own open, so it must not wait
+    // for a file to close; at the cap it gets EMFILE at once.
+    [[nodiscard]] int open(job& work, platform::file_handle& file, bool holding = false) {
         work.percent.store(0, std::memory_order_relaxed);
         work.status = korvane::status::ok;
+        if (!holding) {
+            owner.reserve();
+        } else if (!owner.try_reserve()) {
+            return EMFILE;
+        }
         std::uint64_t size = 0;
         if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
             failed != 0) {
+            owner.released();
+            if (is_shortage(failed)) {
+                owner.lower_cap();
+                return failed;
+            }
             work.status = korvane::from_errno(failed);
-            return false;
+            return 0;
         }
         work.size = size;
-        return true;
+        return 0;
     }
 
-    // Hashes an open file with the worker's own hasher and closes it.
-    void hash_alone(job& work, platform::file_handle file) {
+    void close(platform::file_handle file) {
+        platform::close_file(file);
+        owner.released();
+    }
+
+    // The process had no descriptor or memory for the file. While files are
+    // open elsewhere, waits for one of them to close and says to try again:
+    // the files in flight shrink to what the process can hold. With none open
+    // it tries a few more times, then gives the file the shortage, which ends
+    // the run: the file itself may well be fine.
+    [[nodiscard]] bool ride_out(job& work, int shortage, int& alone) {
+        if (owner.wait_for_release()) {
+            alone = 0;
+            return true;
+        }
+        if (!owner.stopped() && ++alone < attempts_alone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1 << (alone - 1)));
+            return true;
+        }
+        work.status = korvane::status::unknown_error;
+        work.shortage = shortage;
+        return false;
+    }
+
+    // Hashes an open file with the worker's own hasher and closes it. Returns
+    // ENOMEM, with nothing reported, when the worker's buffer cannot be had.
+    [[nodiscard]] int hash_alone(job& work, platform::file_handle file) {
+        if (!buffer) {
+            buffer = allocate_aligned(reader::chunk_size);
+            if (!buffer) {
+                close(file);
+                owner.lower_cap();
+                return ENOMEM;
+            }
+        }
         const std::uint64_t size = work.size;
         // Asked once per large file: both the split and the reader obey it.
         const bool needs_disk = size > reader::chunk_size && platform::on_rotational_disk(file) &&
                                 !platform::all_in_memory(file, size);
         if (worth_splitting(size, needs_disk)) {
             hash_split(work, file);
-            return;
+            return 0;
         }
         algorithm_in_use->init();
         int failed = 0;
@@ -325,16 +433,22 @@ class jobs_state::worker {
             failed = hash_range(work, file, size, nullptr);
         } else {
             failed = hash_large(work, file, size, needs_disk);
+            if (failed == reader::out_of_memory) {
+                // No room for the reader's ring: the worker's own buffer does.
+                algorithm_in_use->init();
+                failed = hash_range(work, file, size, nullptr);
+            }
         }
         algorithm_in_use->finalize();
-        platform::close_file(file);
+        close(file);
         if (failed != 0) {
             work.status = korvane::from_errno(failed);
-            return;
+            return 0;
         }
         const auto digest_size = static_cast<std::size_t>(algorithm_in_use->hash_size());
         std::memcpy(work.digest, algorithm_in_use->hash(),
                     std::min<std::size_t>(digest_size, digest_room));
+        return 0;
     }
 
     static void set_progress(job& work, std::uint64_t done, std::uint64_t size) {
@@ -345,12 +459,6 @@ class jobs_state::worker {
     // what `back_half` has hashed of the rest.
     [[nodiscard]] int hash_range(job& work, platform::file_handle file, std::uint64_t end,
                                  const half_hasher* back_half) {
-        if (!buffer) {
-            buffer = allocate_aligned(reader::chunk_size);
-            if (!buffer) {
-                return reader::out_of_memory;  // the file itself may be perfectly readable
-            }
-        }
         std::uint64_t offset = 0;
         while (offset < end) {
             auto length = static_cast<std::uint32_t>(
@@ -401,7 +509,7 @@ class jobs_state::worker {
         const int failed = hash_range(work, file, middle, other_half.get());
         std::uint32_t back = 0;
         const int other_failed = other_half->finish(failed != 0, back);
-        platform::close_file(file);
+        close(file);
         if (failed != 0 || other_failed != 0) {
             work.status = korvane::from_errno(failed != 0 ? failed : other_failed);
             return;
@@ -513,37 +621,65 @@ class jobs_state::worker {
                     stream* streams, int& active) {
         while (active < lane_count) {
             std::uint64_t sequence = 0;
-            const bool taken = active == 0 ? owner.claim(sequence) : owner.try_claim(sequence);
-            if (!taken) {
+            if (deferred) {
+                sequence = deferred_sequence;
+                deferred = false;
+            } else if (!(active == 0 ? owner.claim(sequence) : owner.try_claim(sequence))) {
                 return;
             }
-            admit(lanes, pieces, streams, active, sequence);
+            if (!admit(lanes, pieces, streams, active, sequence)) {
+                deferred = true;
+                deferred_sequence = sequence;
+                return;
+            }
         }
     }
 
     // Opens a claimed file and gives it a lane, or hashes it on its own, or
-    // finishes it when it cannot be opened.
-    void admit(korvane::md5mb::md5_lanes& lanes, unsigned char* pieces, stream* streams,
-               int& active, std::uint64_t sequence) {
+    // finishes it when it cannot be opened. False when the process is out of
+    // descriptors or memory while files of this worker's are in the lanes:
+    // the file waits until one of them is done.
+    [[nodiscard]] bool admit(korvane::md5mb::md5_lanes& lanes, unsigned char* pieces,
+                             stream* streams, int& active, std::uint64_t sequence) {
+        for (int alone = 0;;) {
+            const int shortage = try_admit(lanes, pieces, streams, active, sequence);
+            if (shortage == 0) {
+                return true;
+            }
+            if (active > 0) {
+                return false;
+            }
+            if (!ride_out(owner.slot(sequence), shortage, alone)) {
+                owner.finish(sequence);
+                return true;
+            }
+        }
+    }
+
+    // admit() once: 0, or the error number of a shortage of the process.
+    [[nodiscard]] int try_admit(korvane::md5mb::md5_lanes& lanes, unsigned char* pieces,
+                                stream* streams, int& active, std::uint64_t sequence) {
         job& work = owner.slot(sequence);
         platform::file_handle file = platform::invalid_file;
-        if (!open(work, file)) {
+        if (int shortage = open(work, file, active > 0); shortage != 0) {
+            return shortage;
+        }
+        if (file == platform::invalid_file) {
             owner.finish(sequence);
-            return;
+            return 0;
         }
         // A large file alone, or one on a disk that seeks, goes the
         // single-stream way with the reader beside it: one lane of
         // many would be slower than the single-stream transform.
-        if (work.size > reader::chunk_size && active == 0 && owner.nothing_waiting()) {
-            hash_alone(work, file);
-            owner.finish(sequence);
-            return;
-        }
-        const int lane = lanes.attach();
+        const bool large_alone =
+            work.size > reader::chunk_size && active == 0 && owner.nothing_waiting();
+        const int lane = large_alone ? -1 : lanes.attach();
         if (lane < 0) {
-            hash_alone(work, file);
-            owner.finish(sequence);
-            return;
+            const int shortage = hash_alone(work, file);
+            if (shortage == 0) {
+                owner.finish(sequence);
+            }
+            return shortage;
         }
         stream& s = streams[active++];
         s = stream{
@@ -552,6 +688,7 @@ class jobs_state::worker {
             0,        0,     0,
             lane,     false, work.size > reader::chunk_size && platform::on_rotational_disk(file),
             false};
+        return 0;
     }
 
     // The run stops: every stream in the lanes lets go of its lane, its file
@@ -559,7 +696,7 @@ class jobs_state::worker {
     void drop_streams(korvane::md5mb::md5_lanes& lanes, stream* streams, int active) {
         for (int i = 0; i < active; ++i) {
             lanes.release(streams[i].lane);
-            platform::close_file(streams[i].file);
+            close(streams[i].file);
             release_disk(streams[i]);
         }
     }
@@ -725,7 +862,7 @@ class jobs_state::worker {
     void end_stream(stream* streams, int& active, int index) {
         const std::uint64_t sequence = streams[index].sequence;
         release_disk(streams[index]);
-        platform::close_file(streams[index].file);
+        close(streams[index].file);
         streams[index] = streams[--active];
         owner.finish(sequence);
     }
@@ -759,6 +896,9 @@ class jobs_state::worker {
     std::unique_ptr<reader> file_reader;
     std::unique_ptr<half_hasher> other_half;
     void* handle = nullptr;
+    // A file claimed for the lanes that waits for descriptors or memory.
+    bool deferred = false;
+    std::uint64_t deferred_sequence = 0;
 };
 
 bool jobs_state::claim(std::uint64_t& sequence) {
@@ -789,6 +929,36 @@ bool jobs_state::try_claim(std::uint64_t& sequence) {
         }
     }
     return false;
+}
+
+void jobs_state::released() {
+    open_files.fetch_sub(1);
+    if (release_waiters.load() != 0) {
+        // One descriptor came free: one waiter may have it.
+        release_generation.fetch_add(1);
+        platform::wake_word_some(release_generation, 1);
+    }
+}
+
+void jobs_state::lower_cap() {
+    const std::uint32_t held = open_files.load();
+    const std::uint32_t cap = held > owner_reserve ? held - owner_reserve : 1;
+    std::uint32_t now = open_cap.load();
+    while (cap < now && !open_cap.compare_exchange_weak(now, cap)) {
+    }
+}
+
+bool jobs_state::wait_for_release() {
+    // Announce the sleep before the last look: released() counts down first
+    // and looks for waiters second, so one of the two sees the other.
+    const std::uint32_t generation = release_generation.load();
+    release_waiters.fetch_add(1);
+    const bool others_open = open_files.load() != 0 && stopping.load() == 0;
+    if (others_open) {
+        platform::wait_on_word(release_generation, generation);
+    }
+    release_waiters.fetch_sub(1);
+    return others_open && stopping.load() == 0;
 }
 
 void jobs_state::finish(std::uint64_t sequence) {
@@ -834,6 +1004,8 @@ jobs_state::~jobs_state() {
     work_generation.fetch_add(1);
     platform::wake_word(work_generation);
     platform::wake_word(large_read_busy);
+    release_generation.fetch_add(1);
+    platform::wake_word(release_generation);
     for (auto& w : workers) {
         w->join();
     }
@@ -852,6 +1024,7 @@ void file_jobs::submit(const wchar_t* path) {
         jobs_state::job& work = self->slot(tail);
         work.path = path;
         work.status = korvane::status::ok;
+        work.shortage = 0;
         work.percent.store(0, std::memory_order_relaxed);
         work.done.store(0, std::memory_order_relaxed);
     }
@@ -862,10 +1035,17 @@ void file_jobs::publish() {
     if (self == nullptr || self->published.load(std::memory_order_relaxed) == tail) {
         return;
     }
+    const std::uint64_t added = tail - self->published.load(std::memory_order_relaxed);
     self->published.store(tail);
-    if (self->sleeping_workers.load() != 0) {
+    if (const std::uint32_t sleepers = self->sleeping_workers.load(); sleepers != 0) {
+        // As many workers as there are new files: a walk hands in one file at
+        // a time, and waking every sleeper for each of them had dozens of
+        // threads fight over one file on two cores. A worker that is awake
+        // takes files until none is left, so nothing waits unseen.
         self->work_generation.fetch_add(1);
-        platform::wake_word(self->work_generation);
+        platform::wake_word_some(
+            self->work_generation,
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(added, sleepers)));
     }
 }
 
@@ -932,10 +1112,18 @@ std::uint64_t file_jobs::oldest_size() const {
     return self != nullptr ? self->slot(head).size : 0;
 }
 
+int file_jobs::oldest_shortage() const {
+    return self != nullptr ? self->slot(head).shortage : 0;
+}
+
 std::uint64_t file_jobs::oldest_write_time() const {
     return self != nullptr ? self->slot(head).write_time : 0;
 }
 
 void file_jobs::pop() {
     ++head;
+}
+
+void file_jobs::stop() {
+    self.reset();
 }

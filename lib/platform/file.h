@@ -31,8 +31,8 @@ class native_file {
     }
 
     // Opens an existing file for reading, or for reading and writing. Only a
-    // regular file is accepted: anything else gives EACCES at once and is never
-    // waited on (a FIFO or device does not block the open).
+    // regular file is accepted: anything else gives EACCES and is never opened
+    // (nor waited on), also when a symbolic link names it.
     [[nodiscard]] int open_existing(const wchar_t* path, bool writable);
 
     // Opens an existing file for reading and writing in place, never through a

@@ -13,12 +13,12 @@ using file_handle = void*;
 inline file_handle const invalid_file =
     reinterpret_cast<file_handle>(static_cast<std::intptr_t>(-1));
 
-// Opens a regular file for reading and takes its size. Never blocks on a FIFO
-// or device: anything but a regular file is closed again at once and gives
-// the access-denied error number. Returns 0, or the C runtime's error number
-// (EINVAL for a path the OS cannot represent). With `write_time`, also gives
-// the file's last write time (100-ns ticks since 1601-01-01 UTC) from the same
-// status query.
+// Opens a regular file for reading and takes its size. Anything but a regular
+// file (a FIFO, a device, a device name on Windows) is never opened, also when
+// a symbolic link names it, and gives the access-denied error number: opening
+// a device acts on it. A link to a regular file is followed. Returns 0, or the C runtime's error
+// number (EINVAL for a path the OS cannot represent). With `write_time`, also gives the file's last
+// write time (100-ns ticks since 1601-01-01 UTC) from the same status query.
 [[nodiscard]] int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
                                    std::uint64_t* write_time = nullptr);
 

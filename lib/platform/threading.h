@@ -48,6 +48,10 @@ bool event_wait(void* event, std::uint32_t timeout_ms);
 void wait_on_word(const std::atomic<std::uint32_t>& word, std::uint32_t expected);
 // Wakes every thread sleeping in wait_on_word on `word`.
 void wake_word(const std::atomic<std::uint32_t>& word);
+// Wakes at most `count` of them (some targets may wake more): when one new
+// item of work arrives for many sleepers, the others stay asleep instead of
+// all waking to find nothing.
+void wake_word_some(const std::atomic<std::uint32_t>& word, std::uint32_t count);
 
 // A pause for a busy-wait loop, telling the CPU that it spins.
 inline void cpu_relax() {

@@ -1,6 +1,7 @@
 // Hostile conditions: permissions, full disks, odd file types, damaged lists.
 #include "cli_helpers.h"
 #include "support/cli.h"
+#include "support/open_watch.h"
 #include "support/target.h"
 
 namespace korvane::testing {
@@ -133,6 +134,42 @@ TEST_F(Hostile, FifosAndDevicesNeverBlock) {
     auto entry = korvane({"-q", "list.sfv"});
     EXPECT_EQ(entry.status, 1);
     EXPECT_EQ(entry.out, "pipe: File error: Access denied\n1 files checked\n1 errors detected\n");
+}
+
+TEST_F(Hostile, ANamedFifoOrDeviceIsNeverOpenedNorOneALinkNames) {
+    KORVANE_SKIP_ON_WINDOWS("no FIFOs on Windows");
+    open_watch watch(dir.path().string());
+    if (!watch.active()) {
+        GTEST_SKIP() << "opens cannot be watched here";
+    }
+    // Opening a device is an act of its own (a watchdog arms, a serial port
+    // toggles its lines), even with O_NONBLOCK; a FIFO shows every open.
+    ASSERT_EQ(run({"mkfifo", "pipe"}).status, 0);
+    dir.write("a", "abc");
+    std::filesystem::create_symlink("pipe", dir / "to_pipe");
+    std::filesystem::create_symlink("/dev/null", dir / "to_null");
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::create_directory_symlink("sub", dir / "via");
+    std::filesystem::create_symlink("../pipe", dir / "sub" / "up");
+    std::filesystem::create_symlink("a", dir / "to_a");
+    dir.write("list.sfv",
+              "pipe 00000000\r\nto_pipe 00000000\r\nvia/up 00000000\r\n"
+              "to_null 00000000\r\n/dev/ptmx 00000000\r\nto_a " +
+                  crc_abc + "\r\nvia/../a " + crc_abc + "\r\n");
+    (void)watch.opened();
+
+    auto r = korvane({"-q", "-a", "list.sfv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "pipe: File error: Access denied\nto_pipe: File error: Access denied\n"
+              "via/up: File error: Access denied\nto_null: File error: Access denied\n"
+              "/dev/ptmx: File error: Access denied\n7 files checked\n5 errors detected\n");
+    auto create = korvane({"-q", "-c", "out.sfv", "pipe", "to_pipe", "to_null", "to_a"});
+    EXPECT_EQ(create.status, 0);
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), (lines{"to_a " + crc_abc}));
+    for (const std::string& name : watch.opened()) {
+        EXPECT_NE(name, "pipe");
+    }
 }
 
 TEST_F(Hostile, DamagedListsFailWithoutCrashing) {

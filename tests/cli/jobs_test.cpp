@@ -136,5 +136,41 @@ TEST_F(Jobs, EveryCountGivesTheSameLinesListsAndBits) {
     }
 }
 
+TEST_F(Jobs, TooFewDescriptorsForTheFilesInFlightFailNoFile) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "no per-process descriptor limit";
+#elif defined(KORVANE_TESTS_UBSAN)
+    GTEST_SKIP() << "UBSan's type check needs descriptors of its own";
+#endif
+    // Files large enough to stay open a while, so that many are open at once:
+    // the files in flight must shrink to what the process can hold.
+    for (int i = 0; i < 300; ++i) {
+        dir.write("d/" + name_of(i), random_bytes(60000 + static_cast<std::size_t>(i) * 997, i));
+    }
+    auto reference = korvane({"-q", "-r", "-c", "all.sfv", "d"});
+    ASSERT_EQ(reference.status, 0) << reference.out;
+    ASSERT_EQ(korvane({"-q", "-r", "-c", "all.md5", "d"}).status, 0);
+    descriptor_limit = 20;
+    for (const char* list : {"new.sfv", "new.md5"}) {
+        auto created = korvane({"-j", "64", "-r", "-c", list, "d"});
+        EXPECT_EQ(created.status, 0) << list << created.out << created.err;
+        EXPECT_EQ(created.out.find("error"), std::string::npos) << created.out;
+        const std::string all = std::string("all") + (list[4] == 's' ? ".sfv" : ".md5");
+        EXPECT_EQ(entry_lines(dir.read(list)), entry_lines(dir.read(all))) << list;
+        auto verified = korvane({"-q", "-j", "64", "-a", all});
+        EXPECT_EQ(verified.status, 0) << all << verified.out;
+        EXPECT_EQ(verified.out, "300 files checked\nAll files Ok\n") << all;
+    }
+    // No descriptor left for a single file: the run ends with a clear line,
+    // no file is called unreadable.
+    descriptor_limit = 4;
+    auto starved = korvane({"-j", "4", "-a", "all.sfv"});
+    EXPECT_EQ(starved.status, exit_status(-1)) << starved.out;
+    EXPECT_NE(starved.out.find("Error processing file d/f000: Too many open files\n"),
+              std::string::npos)
+        << starved.out;
+    EXPECT_EQ(starved.out.find("File error"), std::string::npos) << starved.out;
+}
+
 }  // namespace
 }  // namespace korvane::testing

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "platform/file.h"
 #include "platform/file_read.h"
 #include "platform/text.h"
 #include "support/target.h"
@@ -193,6 +194,25 @@ TEST_F(Listing, OnlyRegularFilesOpenForHashing) {
               platform::error_not_found);
     EXPECT_EQ(file, platform::invalid_file);
 }
+
+#if defined(_WIN32)
+TEST_F(Listing, DeviceNamesAreRefusedAndNamesLikeThemAreFiles) {
+    platform::file_handle file = platform::invalid_file;
+    std::uint64_t size = 0;
+    for (const wchar_t* name :
+         {L"CON", L"con.txt", L"sub\\Nul", L"sub/aux .log", L"COM1", L"lpt9", L"CONIN$",
+          L"\\\\.\\COM1", L"\\\\.\\C:", L"//./pipe/x", L"\\\\?\\GLOBALROOT\\Device\\Null"}) {
+        EXPECT_EQ(platform::open_for_hashing(name, file, size), platform::error_access) << name;
+        platform::native_file list;
+        EXPECT_EQ(list.open_existing(name, false), platform::error_access) << name;
+    }
+    for (const char* name : {"com10", "console", "nul_x", "lpt0.txt"}) {
+        dir.write(name, "x");
+        ASSERT_EQ(platform::open_for_hashing(wide(dir / name).c_str(), file, size), 0) << name;
+        platform::close_file(file);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace korvane::testing

@@ -59,6 +59,7 @@ cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
                            {"XDG_CONFIG_HOME", std::nullopt},
                            {"HOME", dir.path().string()}};
     options.file_size_limit = file_size_limit;
+    options.descriptor_limit = descriptor_limit;
     auto result = run_process(argv, options);
     EXPECT_TRUE(result.started) << argv[0];
     EXPECT_EQ(result.signal, 0) << "killed by signal " << result.signal;

@@ -23,6 +23,8 @@ class cli_test : public ::testing::Test {
   protected:
     temp_dir dir;
     unsigned long long file_size_limit = 0;
+    // The most descriptors the program may have open (0: no limit; POSIX).
+    unsigned long long descriptor_limit = 0;
     // Runs the program as an unprivileged user, so that permissions bite also
     // when the tests run as root. Tests check `can_drop_privileges()` first.
     bool as_nobody = false;

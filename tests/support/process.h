@@ -30,6 +30,9 @@ struct process_options {
     std::string scratch_directory;
     // Limits the size of files the program may write (0: no limit).
     unsigned long long file_size_limit = 0;
+    // Limits the descriptors the program may have open (0: no limit; POSIX
+    // only).
+    unsigned long long descriptor_limit = 0;
 };
 
 process_result run_process(const std::vector<std::string>& argv, const process_options& options);

@@ -62,22 +62,13 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
     if (int error = posix::to_native(path, native)) {
         return error;
     }
-    // O_NONBLOCK keeps a FIFO or device from holding the open. It stays set:
-    // reads of a regular file never block on it anyway, and clearing it would
-    // cost two more system calls for every file.
-    int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return errno == EISDIR || errno == ENXIO ? EACCES : errno;
-    }
+    // A device, FIFO or anything else but a regular file is never opened.
+    // O_NONBLOCK stays set: reads of a regular file never block on it anyway,
+    // and clearing it would cost two more system calls for every file.
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return error;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return EACCES;  // checked on the open descriptor: the path cannot be swapped meanwhile
+    const int fd = posix::open_regular(native, O_RDONLY, st);
+    if (fd < 0) {
+        return -fd;
     }
     size = static_cast<std::uint64_t>(st.st_size);
     if (write_time != nullptr) {

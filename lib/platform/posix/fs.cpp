@@ -38,31 +38,6 @@ int to_native(const wchar_t* path, std::string& out) {
     }
     return 0;
 }
-int open_regular_file(const std::string& native, int flags, std::uint64_t& size) {
-    int fd = ::open(native.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        // A directory opened for writing, or a FIFO, device or socket without
-        // its other end, is as much "not a file" as anything fstat refuses.
-        return -(errno == EISDIR || errno == ENXIO ? EACCES : errno);
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        return -error;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -EACCES;
-    }
-    int current = ::fcntl(fd, F_GETFL);
-    if (current >= 0) {
-        ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
-    }
-    size = static_cast<std::uint64_t>(st.st_size);
-    return fd;
-}
-
 }  // namespace posix
 
 int canonical_path(const wchar_t* path, std::wstring& out) {

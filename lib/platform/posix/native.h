@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+struct stat;
+
 namespace korvane::platform::posix {
 
 // A wide path becomes bytes unit by unit. 0, EINVAL when a unit exceeds 255 or
@@ -20,12 +22,17 @@ inline int unrepresentable(int to_native_error, int own_error) {
     return to_native_error == ENOMEM ? ENOMEM : own_error;
 }
 
-// Opens a regular file and nothing else, without ever blocking: O_NONBLOCK
-// keeps a FIFO or device from holding the open, and the type is checked on the
-// open descriptor, so the path cannot be swapped between check and open.
-// Anything that is not a regular file gives EACCES. Returns the descriptor
-// (blocking again for later reads) or the negated error number; `size`
-// receives the file's size.
+// Opens a regular file and nothing else (open_regular.cpp). Anything else (a
+// directory, device, FIFO or socket) gives EACCES and is never opened: its
+// type is looked at first without following a link, the open reaches only
+// what was looked at (a link is followed to its file through a descriptor
+// that opens nothing), and the open file must still be that regular file.
+// `flags` is O_RDONLY or O_RDWR, with O_NOFOLLOW to refuse a link as the last
+// component (ELOOP). Returns the descriptor, opened with O_NONBLOCK (reads of
+// a regular file never block anyway), or the negated error number; `st`
+// receives the open file's status.
+[[nodiscard]] int open_regular(const std::string& native, int flags, struct stat& st);
+// The same, blocking again for later reads; `size` receives the file's size.
 [[nodiscard]] int open_regular_file(const std::string& native, int flags, std::uint64_t& size);
 
 // 100-ns ticks since 1601-01-01 UTC.

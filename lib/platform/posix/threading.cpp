@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -185,6 +186,10 @@ void wait_on_word(const std::atomic<std::uint32_t>& word, std::uint32_t expected
 
 void wake_word(const std::atomic<std::uint32_t>& word) {
     word_wake(word, 0x7FFFFFFF);
+}
+
+void wake_word_some(const std::atomic<std::uint32_t>& word, std::uint32_t count) {
+    word_wake(word, static_cast<int>(std::min<std::uint32_t>(count, 0x7FFFFFFF)));
 }
 
 }  // namespace korvane::platform

@@ -40,6 +40,10 @@ native_file::~native_file() {
 
 int native_file::open_existing(const wchar_t* path, bool writable) {
     (void)close();  // drops an earlier file; callers close what they wrote first
+    if (win32::names_device(path)) {
+        errno = EACCES;  // never opened: opening a device acts on it
+        return EACCES;
+    }
     int fd = -1;
     // While korvane rewrites a list nobody else may write it; reading it is fine.
     int flags = (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY | _O_NOINHERIT;

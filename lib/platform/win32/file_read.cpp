@@ -16,6 +16,10 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
                      std::uint64_t* write_time) {
     file = invalid_file;
     size = 0;
+    if (win32::names_device(path)) {
+        errno = EACCES;  // never opened: opening a device acts on it
+        return EACCES;
+    }
     // Others may read the file meanwhile but not write it: the bytes hashed are
     // the bytes of the file whose size was taken. A file that somebody has open
     // for writing is being changed as we look, so it cannot be verified now.

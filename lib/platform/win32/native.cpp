@@ -63,6 +63,66 @@ int fail(DWORD error) {
     return number;
 }
 
+namespace {
+
+wchar_t upper(wchar_t c) {
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+bool starts_with_folded(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (upper(text[i]) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "X:\\..." after a namespace prefix, or "UNC\\..."; "X:" alone is the volume
+// itself, a device.
+bool names_volume_path(std::wstring_view rest) {
+    const bool drive =
+        rest.size() >= 3 && rest[1] == L':' && (rest[2] == L'\\' || rest[2] == L'/') &&
+        ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
+    return drive || starts_with_folded(rest, L"UNC\\");
+}
+
+bool is_reserved_name(std::wstring_view component) {
+    // The name counts up to its first dot, without trailing blanks.
+    std::wstring_view base = component.substr(0, component.find(L'.'));
+    while (!base.empty() && base.back() == L' ') {
+        base.remove_suffix(1);
+    }
+    for (std::wstring_view name : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (base.size() == name.size() && starts_with_folded(base, name)) {
+            return true;
+        }
+    }
+    if (base.size() != 4 ||
+        !(starts_with_folded(base, L"COM") || starts_with_folded(base, L"LPT"))) {
+        return false;
+    }
+    // COM1-9, LPT1-9 and the superscript digits 1-3, which Windows takes too.
+    const wchar_t digit = base[3];
+    return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+           digit == L'\u00B3';
+}
+
+}  // namespace
+
+bool names_device(std::wstring_view path) {
+    if (path.size() >= 4 && (path[0] == L'\\' || path[0] == L'/') &&
+        (path[1] == L'\\' || path[1] == L'/') && (path[2] == L'.' || path[2] == L'?') &&
+        (path[3] == L'\\' || path[3] == L'/')) {
+        return !names_volume_path(path.substr(4));
+    }
+    const std::size_t last = path.find_last_of(L"\\/:");
+    return is_reserved_name(last == std::wstring_view::npos ? path : path.substr(last + 1));
+}
+
 std::wstring from_utf8(std::string_view bytes) {
     if (bytes.empty()) {
         return {};

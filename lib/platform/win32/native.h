@@ -33,6 +33,13 @@ inline std::uint64_t ticks(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+// Whether `path` names a device rather than a file: a reserved DOS device name
+// as its last component in any folder and with any extension ("CON",
+// "sub\\nul.txt", "COM1", "CONIN$"), or the device namespace ("\\\\.\\COM1",
+// "\\\\?\\GLOBALROOT\\..."; a drive or UNC path there is no device). Such a
+// name is refused before it is opened: opening a device acts on it.
+bool names_device(std::wstring_view path);
+
 // UTF-8 <-> UTF-16 for text that crosses into or out of the program as bytes
 // (captured output, test arguments). Unpaired surrogates become U+FFFD.
 std::wstring from_utf8(std::string_view bytes);

@@ -89,4 +89,16 @@ void wake_word(const std::atomic<std::uint32_t>& word) {
     ::WakeByAddressAll(const_cast<std::atomic<std::uint32_t>*>(&word));
 }
 
+void wake_word_some(const std::atomic<std::uint32_t>& word, std::uint32_t count) {
+    auto* address = const_cast<std::atomic<std::uint32_t>*>(&word);
+    // Past a handful, one call that wakes everybody is cheaper than a call each.
+    if (count > 8) {
+        ::WakeByAddressAll(address);
+        return;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        ::WakeByAddressSingle(address);
+    }
+}
+
 }  // namespace korvane::platform

@@ -59,6 +59,13 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
             ::dup2(err, 2) < 0) {
             ::_exit(127);
         }
+        // Only the three standard descriptors reach the program, so that a
+        // descriptor limit means what it says.
+        for (int fd : {in, out, err}) {
+            if (fd > 2) {
+                ::close(fd);
+            }
+        }
         if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
             ::_exit(127);
         }
@@ -73,6 +80,15 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
             rlimit limit{options.file_size_limit, options.file_size_limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        }
+        if (options.descriptor_limit != 0) {
+            // Nothing inherited counts against the limit (a test runner's
+            // pipes, say): the program has its three and nothing else.
+            for (int fd = 3; fd < 1024; ++fd) {
+                ::close(fd);
+            }
+            rlimit limit{options.descriptor_limit, options.descriptor_limit};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
         }
         ::execvp(args[0], args.data());
         ::_exit(127);
