@@ -69,6 +69,10 @@ constexpr int attempts_alone = 6;
 // they could, so that the owner can still open its own (the list it writes).
 constexpr std::uint32_t owner_reserve = 4;
 
+// A woken worker is on the CPU within this time, unless the machine is
+// crowded; a wake-up older than that is taken as arrived.
+constexpr std::int64_t wake_trust_ns = 1'000'000;
+
 }  // namespace
 
 namespace korvane::detail {
@@ -136,6 +140,43 @@ struct jobs_state {
     // closed. False at once when no other file is open, or once stopping.
     bool wait_for_release();
     bool stopped() const { return stopping.load(std::memory_order_relaxed) != 0; }
+    // How many sleeping workers `files` now waiting may wake: more workers
+    // on the CPU than it has cores only crowd its caches and add wake-ups.
+    // Workers woken but not yet running count as on the CPU, or a walk that
+    // hands in files faster than they get going would wake one per file. With
+    // none on the CPU, one is woken whatever the counts say.
+    std::uint32_t wake_room(std::uint64_t files, std::uint32_t sleepers) const {
+        const std::uint32_t running = on_cpu.load();
+        const std::uint32_t now = running + wakes_on_the_way();
+        std::uint32_t room = now < cpu_limit ? cpu_limit - now : 0;
+        if (running == 0) {
+            room = std::max<std::uint32_t>(room, 1);
+        }
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(files, std::min(sleepers, room)));
+    }
+    void wake_sleepers(std::uint32_t count);
+    // A worker back from its sleep: one wake-up fewer on the way.
+    void woke();
+    // Wake-ups given but not yet taken up. A wake-up meant for a worker that
+    // did not sleep after all is never taken up: after a while the count is
+    // no longer believed, or the workers on the CPU would stay fewer than
+    // the cores.
+    std::uint32_t wakes_on_the_way() const {
+        const std::uint32_t pending = waking.load();
+        return pending != 0 && now_ns() - last_wake_ns.load() < wake_trust_ns ? pending : 0;
+    }
+    static std::int64_t now_ns() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    // Whether a worker that is about to wait for the disk should say so: only
+    // with workers asleep can one of them take a file meanwhile.
+    bool may_step_aside() const { return sleeping_workers.load(std::memory_order_relaxed) != 0; }
+    // A worker waits for the disk: while it does, a sleeping worker may take
+    // its core and a waiting file.
+    void step_aside();
+    void step_back() { on_cpu.fetch_add(1); }
 
     const std::uint32_t slot_count;
     const algorithm kind;
@@ -166,6 +207,13 @@ struct jobs_state {
     std::atomic<std::uint32_t> release_generation{0};
     std::atomic<std::uint32_t> release_waiters{0};
     const int cpus = platform::usable_cpu_count();
+    // Workers awake and not waiting for the disk, and how many of them are
+    // woken at most: the files waiting are taken by these, while the others
+    // sleep unless the disk holds these up.
+    std::atomic<std::uint32_t> on_cpu{0};
+    std::atomic<std::uint32_t> waking{0};
+    std::atomic<std::int64_t> last_wake_ns{0};
+    const std::uint32_t cpu_limit = static_cast<std::uint32_t>(std::max(cpus, 1));
 };
 
 // The back half of one large CRC file, read and hashed on a thread of its own
@@ -327,6 +375,7 @@ class jobs_state::worker {
     static void entry(void* self) { static_cast<worker*>(self)->run(); }
 
     void run() {
+        owner.on_cpu.fetch_add(1);
         if (owner.kind == algorithm::md5 &&
             korvane::md5mb::active_path() != korvane::md5mb::path::single) {
             run_lanes();
@@ -337,6 +386,7 @@ class jobs_state::worker {
             file_reader->shutdown();
             file_reader->join();
         }
+        owner.on_cpu.fetch_sub(1);
     }
 
     // --- One file at a time ------------------------------------------------
@@ -418,9 +468,14 @@ class jobs_state::worker {
             }
         }
         const std::uint64_t size = work.size;
-        // Asked once per large file: both the split and the reader obey it.
-        const bool needs_disk = size > reader::chunk_size && platform::on_rotational_disk(file) &&
-                                !platform::all_in_memory(file, size);
+        // Asked once per large file, where the answer matters: the split and
+        // the reader obey it, and a file read from the disk leaves its core
+        // to a sleeping worker.
+        const bool large = size > reader::chunk_size;
+        const bool seeks = large && platform::on_rotational_disk(file);
+        const bool from_disk =
+            large && (seeks || owner.may_step_aside()) && !platform::all_in_memory(file, size);
+        const bool needs_disk = seeks && from_disk;
         if (worth_splitting(size, needs_disk)) {
             hash_split(work, file);
             return 0;
@@ -432,7 +487,13 @@ class jobs_state::worker {
         } else if (size <= reader::chunk_size || !reader_ready()) {
             failed = hash_range(work, file, size, nullptr);
         } else {
+            if (from_disk) {
+                owner.step_aside();  // the file mostly waits for its reader
+            }
             failed = hash_large(work, file, size, needs_disk);
+            if (from_disk) {
+                owner.step_back();
+            }
             if (failed == reader::out_of_memory) {
                 // No room for the reader's ring: the worker's own buffer does.
                 algorithm_in_use->init();
@@ -463,7 +524,7 @@ class jobs_state::worker {
         while (offset < end) {
             auto length = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(end - offset, reader::chunk_size));
-            if (platform::read_exact(file, buffer.get(), length, offset) != 0) {
+            if (read_at(file, buffer.get(), length, offset) != 0) {
                 // Shrunk, vanished or unreadable: the caller sees a read error.
                 return reader::io_error;
             }
@@ -711,7 +772,9 @@ class jobs_state::worker {
         const std::size_t blocks = gather(streams, active, data);
         if (blocks == 0 && !any_finishing(streams, active)) {
             // Every file here waits for the disk that another large file has.
+            owner.step_aside();
             platform::wait_on_word(owner.large_read_busy, 1);
+            owner.step_back();
             return;
         }
         std::uint32_t ready = blocks != 0 ? lanes.run(data, blocks) : lanes.flush();
@@ -837,7 +900,7 @@ class jobs_state::worker {
     // the stream has to wait for the disk.
     [[nodiscard]] int read_piece(stream& s, std::uint32_t length) {
         if (!s.on_seeking_disk || s.holds_disk) {
-            return platform::read_exact(s.file, s.buffer, length, s.read);
+            return read_at(s.file, s.buffer, length, s.read);
         }
         int failed = platform::read_if_cached(s.file, s.buffer, length, s.read);
         if (failed != platform::would_need_disk) {
@@ -848,7 +911,25 @@ class jobs_state::worker {
         }
         s.holds_disk = true;
         platform::advise_sequential(s.file);
-        return platform::read_exact(s.file, s.buffer, length, s.read);
+        return read_at(s.file, s.buffer, length, s.read);
+    }
+
+    // Reads `length` bytes at `offset`. While workers sleep, a read that
+    // needs the disk steps aside first, so that slow storage still gets many
+    // reads in flight; from memory it is read at once.
+    [[nodiscard]] int read_at(platform::file_handle file, unsigned char* into, std::uint32_t length,
+                              std::uint64_t offset) {
+        if (!owner.may_step_aside()) {
+            return platform::read_exact(file, into, length, offset);
+        }
+        const int failed = platform::read_if_cached(file, into, length, offset);
+        if (failed != platform::would_need_disk) {
+            return failed;
+        }
+        owner.step_aside();
+        const int read = platform::read_exact(file, into, length, offset);
+        owner.step_back();
+        return read;
     }
 
     void release_disk(stream& s) {
@@ -906,16 +987,24 @@ bool jobs_state::claim(std::uint64_t& sequence) {
         if (stopping.load() != 0) {
             return false;
         }
-        if (try_claim(sequence)) {
+        // With more workers on the CPU than it has cores (workers just
+        // started, or back from the disk), this one sleeps although files
+        // wait: the others take them.
+        if (on_cpu.load() <= cpu_limit && try_claim(sequence)) {
             return true;
         }
         // Announce the sleep before the last look: publish() stores first and
-        // looks for sleepers second, so one of the two sees the other.
+        // looks for sleepers second, so one of the two sees the other. Of
+        // workers that leave together, the one that would leave fewer than
+        // cores on the CPU stays while files wait.
         const std::uint32_t generation = work_generation.load();
         sleeping_workers.fetch_add(1);
-        if (claimed.load() >= published.load() && stopping.load() == 0) {
+        const std::uint32_t left = on_cpu.fetch_sub(1) - 1;
+        if ((claimed.load() >= published.load() || left >= cpu_limit) && stopping.load() == 0) {
             platform::wait_on_word(work_generation, generation);
         }
+        on_cpu.fetch_add(1);
+        woke();
         sleeping_workers.fetch_sub(1);
     }
 }
@@ -929,6 +1018,36 @@ bool jobs_state::try_claim(std::uint64_t& sequence) {
         }
     }
     return false;
+}
+
+void jobs_state::wake_sleepers(std::uint32_t count) {
+    const std::int64_t now = now_ns();
+    if (now - last_wake_ns.exchange(now) >= wake_trust_ns) {
+        waking.store(0);  // what was on the way has arrived or never will
+    }
+    waking.fetch_add(count);
+    work_generation.fetch_add(1);
+    platform::wake_word_some(work_generation, count);
+}
+
+void jobs_state::woke() {
+    // Never below zero: a worker back without a wake-up of its own (the
+    // generation moved on before it slept) takes one that is on the way, and
+    // the worker that wake-up reaches finds none left.
+    std::uint32_t now = waking.load();
+    while (now != 0 && !waking.compare_exchange_weak(now, now - 1)) {
+    }
+}
+
+void jobs_state::step_aside() {
+    // Counted down first, the sleepers looked at second, as in claim().
+    on_cpu.fetch_sub(1);
+    if (const std::uint32_t sleepers = sleeping_workers.load();
+        sleepers != 0 && !nothing_waiting()) {
+        if (const std::uint32_t wake = wake_room(1, sleepers); wake != 0) {
+            wake_sleepers(wake);
+        }
+    }
 }
 
 void jobs_state::released() {
@@ -1038,14 +1157,15 @@ void file_jobs::publish() {
     const std::uint64_t added = tail - self->published.load(std::memory_order_relaxed);
     self->published.store(tail);
     if (const std::uint32_t sleepers = self->sleeping_workers.load(); sleepers != 0) {
-        // As many workers as there are new files: a walk hands in one file at
-        // a time, and waking every sleeper for each of them had dozens of
-        // threads fight over one file on two cores. A worker that is awake
-        // takes files until none is left, so nothing waits unseen.
-        self->work_generation.fetch_add(1);
-        platform::wake_word_some(
-            self->work_generation,
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(added, sleepers)));
+        // As many workers as there are new files, and no more than leave one
+        // worker on the CPU per core: a walk hands in one file at a time, and
+        // waking a sleeper for each of them had dozens of threads fight over
+        // one file on two cores. A worker that is awake takes files until
+        // none is left, so nothing waits unseen; one that waits for the disk
+        // wakes another.
+        if (const std::uint32_t wake = self->wake_room(added, sleepers); wake != 0) {
+            self->wake_sleepers(wake);
+        }
     }
 }
 
