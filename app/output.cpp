@@ -45,31 +45,33 @@ void append_hex_escape(std::wstring& out, wchar_t unit) {
 }
 
 // The escapes that checksum lists use for such names (a backslash, line feed
-// and carriage return), and a hexadecimal one for every other control.
+// and carriage return), a tab's, and a hexadecimal one for every other control.
+const wchar_t* named_escape(wchar_t unit) {
+    switch (unit) {
+        case L'\\':
+            return L"\\\\";
+        case L'\n':
+            return L"\\n";
+        case L'\r':
+            return L"\\r";
+        case L'\t':
+            return L"\\t";
+        default:
+            return nullptr;
+    }
+}
+
 void append_escaped(std::wstring& out, const wchar_t* text) {
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        switch (*p) {
-            case L'\\':
-                out.append(L"\\\\");
-                break;
-            case L'\n':
-                out.append(L"\\n");
-                break;
-            case L'\r':
-                out.append(L"\\r");
-                break;
-            case L'\t':
-                out.append(L"\\t");
-                break;
-            default:
-                if (is_c1_lead(p)) {
-                    append_hex_escape(out, p[0]);
-                    append_hex_escape(out, *++p);
-                } else if (is_control(*p)) {
-                    append_hex_escape(out, *p);
-                } else {
-                    out.push_back(*p);
-                }
+        if (const wchar_t* named = named_escape(*p)) {
+            out.append(named);
+        } else if (is_c1_lead(p)) {
+            append_hex_escape(out, p[0]);
+            append_hex_escape(out, *++p);
+        } else if (is_control(*p)) {
+            append_hex_escape(out, *p);
+        } else {
+            out.push_back(*p);
         }
     }
 }

@@ -46,6 +46,13 @@ inline bool is_tag_line(std::string_view content) {
            content[2] <= '9' && content[3] == '-';
 }
 
+// "; <digit>-": a tag line that a rewrite retired in place (its K blanked),
+// or a comment that looks like one.
+inline bool is_retired_tag_line(std::string_view content) {
+    return content.size() >= 4 && content[0] == ';' && content[1] == ' ' && content[2] >= '0' &&
+           content[2] <= '9' && content[3] == '-';
+}
+
 }  // namespace korvane::fuzz
 
 #endif

@@ -3,9 +3,11 @@
 // verdict asked and fuzzer-chosen outcomes recorded, then close with its tag
 // rewrite on a private copy. Properties:
 //  - a rewrite leaves every line that is not a tag line as it was (only the
-//    last line may gain the line end it lacked), ends the file with exactly one
-//    tag, and that tag carries this installation's signature, the time of the
-//    run and one bit per processed entry equal to its recorded outcome;
+//    last line may gain the line end it lacked; old tag lines may stay behind
+//    as retired comments), ends the file with exactly one tag, and that tag
+//    carries this installation's signature with the code of the folder, the
+//    time of the run and one bit per processed entry equal to its recorded
+//    outcome;
 //  - with "updatedb" false the file is never touched, and a file without any
 //    tag gets one from a run in which an entry verified;
 //  - an entry counts as previously verified only under a tag with the right
@@ -80,8 +82,11 @@ void check_rewrite(std::string_view before, std::string_view after,
     // Every line that is not a tag line survives in its order, byte for byte.
     std::vector<physical_line> old_kept;
     std::vector<physical_line> new_kept;
+    // Lines that look retired are left out on both sides: the rewrite may
+    // retire old tag lines in place rather than remove them.
     for (const auto& line : old_lines) {
-        if (!is_blank_line(line) && !is_tag_line(line.content)) {
+        if (!is_blank_line(line) && !is_tag_line(line.content) &&
+            !is_retired_tag_line(line.content)) {
             old_kept.push_back(line);
         }
     }
@@ -91,7 +96,7 @@ void check_rewrite(std::string_view before, std::string_view after,
             first_tag = i;
             break;
         }
-        if (!is_blank_line(new_lines[i])) {
+        if (!is_blank_line(new_lines[i]) && !is_retired_tag_line(new_lines[i].content)) {
             new_kept.push_back(new_lines[i]);
         }
     }
@@ -112,7 +117,12 @@ void check_rewrite(std::string_view before, std::string_view after,
         FUZZ_CHECK(new_lines[i].bytes.size() == new_lines[i].content.size() + 2 &&
                    new_lines[i].bytes.substr(new_lines[i].content.size()) == "\r\n");
     }
-    FUZZ_CHECK(new_lines[first_tag].content.substr(4) == signature);
+    // The signature, "/" and 32 hexadecimal digits naming the folder.
+    std::string_view signed_by = new_lines[first_tag].content.substr(4);
+    FUZZ_CHECK(signed_by.size() == signature.size() + 33);
+    FUZZ_CHECK(signed_by.substr(0, signature.size() + 1) == signature + "/");
+    FUZZ_CHECK(signed_by.find_first_not_of("0123456789ABCDEF", signature.size() + 1) ==
+               std::string_view::npos);
 
     std::string_view time_text = new_lines[first_tag + 1].content.substr(4);
     FUZZ_CHECK(time_text.size() == 12 && time_text.back() == '=');
@@ -213,8 +223,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool any_tag_line = false;
     for (const auto& line : split_lines(contents)) {
         any_tag_line = any_tag_line || is_tag_line(line.content);
-        trusted_tag_line = trusted_tag_line || line.content == ";K1-" + signature ||
-                           line.content == ";K2-" + signature;
+        // Trusted only with this installation's signature and a folder code.
+        const std::string_view text = line.content;
+        trusted_tag_line = trusted_tag_line ||
+                           text.substr(0, signature.size() + 5) == ";K1-" + signature + "/" ||
+                           text.substr(0, signature.size() + 5) == ";K2-" + signature + "/";
     }
 
     std::vector<entry> entries;

@@ -84,7 +84,7 @@ std::optional<location> find_location() {
             base.reset();
         }
         if (base) {
-            // The base directory spec: a missing destination folder is made,
+            // XDG asks that a missing destination folder be made,
             // mode 0700, as ~/.config is.
             where.parent = *base;
             where.make_ancestors = true;

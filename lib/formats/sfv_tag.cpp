@@ -583,6 +583,9 @@ const wchar_t* sfv::untrustedFileSystem() {
 }
 
 int sfv::setPreviouslyVerified(bool verified) {
+    // Settled before the first outcome is recorded: a tag found to belong to
+    // another folder later on would take this run's outcomes with it.
+    settleTagFolder();
     if (bit_index >= bit_bytes) {
         return 0;  // past the capacity: never recorded, never trusted
     }

@@ -492,6 +492,19 @@ TEST_F(TagFolders, ALinkRepointedOrAFolderSwappedInVouchesForNothing) {
     expect_damage_shown(korvane_from("shared/good", {"list.sfv"}));
 }
 
+// A run with -a asks no entry about the old tag; the tag found to belong to
+// another folder must still not take this run's outcomes with it.
+TEST_F(TagFolders, ARunWithAllReplacesAForeignTagWithItsOwnOutcomes) {
+    KORVANE_SKIP_ON_WINDOWS("compares folder codes made from POSIX paths");
+    dir.write("a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n;K2-4711\r\n;K2-AAAAAAAAAAA=\r\n;K2-gA==\r\n");
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "-a", "list.sfv"}).status, 0);
+    EXPECT_EQ(korvane({"list.sfv"}).out,
+              "a: Previously verified Ok\n1 files checked\nAll files Ok\n")
+        << dir.read("list.sfv");
+}
+
 TEST_F(TagFolders, UnchangedFilesAreStillSparedWhereTheirTagWasEarned) {
     KORVANE_SKIP_ON_WINDOWS("compares folder codes made from POSIX paths");
     dir.write("a", "abc");

@@ -43,7 +43,10 @@ constexpr int most_real_time = 0;
 #endif
 constexpr int most_signals = fixed_count + most_real_time;
 
-volatile sig_atomic_t pending_signal = 0;
+// Atomic rather than volatile: the mark is set by a handler and read by the
+// thread that holds the signals back, which need not be the same one.
+std::atomic<int> pending_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a handler may only touch lock-free atomics");
 int deferred[most_signals];
 struct sigaction previous[most_signals];
 int deferred_count = 0;
@@ -59,7 +62,7 @@ extern "C" void remember(int signal_number, siginfo_t* info, void*) {
 #else
     (void)info;
 #endif
-    pending_signal = signal_number;
+    pending_signal.store(signal_number);
 }
 
 // The signals to defer, fixed and real-time.
@@ -84,7 +87,7 @@ interrupt_deferral::interrupt_deferral() {
     if (depth.fetch_add(1) != 0) {
         return;
     }
-    pending_signal = 0;
+    pending_signal.store(0);
     deferred_count = collect_signals(deferred);
     struct sigaction action {};
     action.sa_sigaction = remember;
@@ -102,8 +105,7 @@ interrupt_deferral::~interrupt_deferral() {
     for (int i = 0; i < deferred_count; ++i) {
         ::sigaction(deferred[i], &previous[i], nullptr);
     }
-    if (int signal_number = pending_signal; signal_number != 0) {
-        pending_signal = 0;
+    if (int signal_number = pending_signal.exchange(0); signal_number != 0) {
         ::raise(signal_number);
     }
 }

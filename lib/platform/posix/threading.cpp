@@ -1,6 +1,7 @@
 #include "platform/threading.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -121,7 +122,21 @@ void* thread_create(thread_entry entry, void* argument) {
     if (record == nullptr) {
         return nullptr;
     }
-    if (::pthread_create(&record->id, nullptr, &thread_start, record) != 0) {
+    // Signals from outside go to the main thread only: it is the one that
+    // holds them back while a list is written, and it must see every one that
+    // arrives then. A handler run on another thread could set its mark after
+    // the main thread had looked, and the signal would be lost. The faults a
+    // thread causes itself stay its own.
+    sigset_t outside;
+    sigset_t previous;
+    sigfillset(&outside);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
+        sigdelset(&outside, fault);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &outside, &previous);
+    const int created = ::pthread_create(&record->id, nullptr, &thread_start, record);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (created != 0) {
         delete record;
         return nullptr;
     }
