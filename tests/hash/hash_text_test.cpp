@@ -11,6 +11,8 @@
 
 #include <korvane/hasher.h>
 
+#include "hash/hashers.h"
+
 namespace {
 
 crc finished_crc(const char* text, std::uint32_t length) {
@@ -76,3 +78,25 @@ TEST(HashText, FourConcurrentCallersGetFourBuffers) {
 }
 
 }  // namespace
+
+// Every algorithm the workers can be asked for makes a hasher whose digest has
+// the size the rest of the library assumes for it, and the same "abc" digest
+// as a hasher made directly.
+TEST(MadeHashers, EveryAlgorithmMakesItsOwnKind) {
+    using algorithm = file_jobs::algorithm;
+    const algorithm kinds[] = {algorithm::crc32, algorithm::md5, algorithm::sha1, algorithm::sha256,
+                               algorithm::sha512};
+    const char* abc_prefixes[] = {"c2412435", "900150983cd24fb0", "a9993e364706816a",
+                                  "ba7816bf8f01cfea", "ddaf35a193617aba"};
+    for (int i = 0; i < 5; ++i) {
+        auto made = korvane::detail::make_hasher(kinds[i]);
+        ASSERT_TRUE(made);
+        EXPECT_EQ(made->hash_size(), korvane::detail::digest_size_of(kinds[i]));
+        made->init();
+        made->update(reinterpret_cast<const unsigned char*>("abc"), 3);
+        made->finalize();
+        const std::wstring text = made->hash_to_string();
+        const std::string prefix = abc_prefixes[i];
+        EXPECT_EQ(text.substr(0, prefix.size()), std::wstring(prefix.begin(), prefix.end())) << i;
+    }
+}
