@@ -1,10 +1,10 @@
 // The hashing worker: takes one request at a time (a path and a hasher), hashes
-// the file on its own thread with the help of an embedded reader thread, keeps
-// a percentage of progress and signals completion.
+// the file on its own thread with the help of a reader thread for large files,
+// keeps a percentage of progress and signals completion. It is file_jobs'
+// engine with one worker, run on this thread, and the caller's hasher.
 #ifndef KORVANE_PROCESSOR_H
 #define KORVANE_PROCESSOR_H
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -14,17 +14,22 @@
 
 class hasher;
 
+namespace korvane::detail {
+struct jobs_state;
+}
+
 class KORVANE_API processor : public thread {
   public:
     // Files of up to one chunk are read by the processor's own thread: waking
     // the reader for them would add two hand-offs and overlap nothing.
     static constexpr std::uint64_t direct_limit = reader::chunk_size;
 
-    // Creates both threads and starts the reader; the owner calls start() once
-    // before the first request.
+    // Creates the thread; the owner calls start() once before the first
+    // request.
     processor();
-    // Called only while no request is in progress. Ends both threads, also when
-    // the processor was never started.
+    // Ends the threads, also when the processor was never started. A request
+    // still in progress is abandoned: its hasher is left part-fed, and neither
+    // it nor the path is touched once this returns.
     ~processor() override;
 
     // Hands over a request and returns 0 at once; the outcome is read through
@@ -40,7 +45,7 @@ class KORVANE_API processor : public thread {
     bool complete(int milliseconds);
 
     // Progress of the current request, 0 to 100; readable at any time.
-    int percent_complete() const { return percent.load(std::memory_order_relaxed); }
+    int percent_complete() const;
 
     // Status of the completed request: 0, -3 (read error), -4 (not found),
     // -5 (access denied, also for anything but a regular file), -8, or -1.
@@ -48,21 +53,11 @@ class KORVANE_API processor : public thread {
 
   private:
     void* run() override;
-    void hash_request();
-    void hash_with_reader(void* file, std::uint64_t size);
-    void hash_directly(void* file, std::uint64_t size);
-    void set_progress(std::uint64_t done, std::uint64_t size);
 
-    reader file_reader;
-    std::atomic<std::int32_t> stop_requested;
-    event request_event;
-    const wchar_t* request_path;
-    std::atomic<std::int32_t> percent;
-    int open_error;
-    int direct_error;  // error number of a read made by this thread itself
-    hasher* active_hasher;
-    event done_event;
-    std::unique_ptr<unsigned char[]> direct_buffer;
+    // Null when even the bookkeeping could not be allocated.
+    std::unique_ptr<korvane::detail::jobs_state> engine;
+    std::uint64_t requests = 0;  // handed over so far; the current one is requests - 1
+    bool awaiting = false;       // the current request's completion is not yet reported
 };
 
 #endif
