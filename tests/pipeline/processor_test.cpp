@@ -7,10 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "recording_hasher.h"
@@ -214,6 +219,73 @@ TEST_F(ProcessorTest, ThousandsOfSmallFilesInARow) {
         ASSERT_EQ(hash(dir / (numbered("s", i)), c), 0) << i;
         ASSERT_EQ(digest(c), digest_of<crc>(contents[std::size_t(i)])) << i;
     }
+}
+
+// A caller's own class derived from one of the library's hashers: the
+// processor must feed this very object every byte, in order, whatever the
+// engine does for file_jobs with a hasher of its own (a large CRC file there
+// is hashed as two halves and the two values combined).
+class counting_crc final : public crc {
+  public:
+    void update(const unsigned char* data, std::uint32_t length) override {
+        if (on_update) {
+            on_update(updates);
+        }
+        ++updates;
+        bytes += length;
+        crc::update(data, length);
+    }
+
+    std::size_t updates = 0;
+    std::uint64_t bytes = 0;
+    std::function<void(std::size_t)> on_update;
+};
+
+TEST_F(ProcessorTest, ACallersOwnHasherGetsTheWholeFileWhereTheJobsWouldSplitIt) {
+    // Large enough that file_jobs would split it with a core to spare.
+    const std::string content = random_bytes(5 * mib4 + 3, 70);
+    auto path = dir.write("large", content);
+    counting_crc mine;
+    ASSERT_EQ(hash(path, mine), 0);
+    EXPECT_EQ(mine.bytes, content.size());
+    EXPECT_EQ(digest(mine), digest_of<crc>(content));
+    EXPECT_EQ(p.percent_complete(), 100);
+
+    recording_hasher h;
+    ASSERT_EQ(hash(path, h), 0);
+    EXPECT_TRUE(h.bytes == content);
+    EXPECT_EQ(h.inits, 1);
+    EXPECT_EQ(h.finalizes, 1);
+}
+
+TEST(ProcessorLifecycle, DestroyedMidFileStopsReadingAndLetsTheCallerGo) {
+    temp_dir dir;
+    const std::uint64_t size = 128 * chunk_bytes;
+    auto path = dir.write("large", random_bytes(size, 71));
+    const std::wstring wide = path.wstring();
+    counting_crc h;
+    event in_file, go_on;
+    std::atomic<bool> destroying{false};
+    h.on_update = [&](std::size_t n) {
+        if (n == 1) {
+            in_file.signal();
+            go_on.wait();
+        }
+        if (destroying.load()) {
+            // Slow from now on: a processor that went on to the end of the
+            // file would take the whole of it through here.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    auto p = std::make_unique<processor>();
+    p->start();
+    ASSERT_EQ(p->processFile(wide.c_str(), &h), 0);
+    in_file.wait();
+    destroying.store(true);
+    go_on.signal();
+    p.reset();
+    EXPECT_GE(h.bytes, 2 * chunk_bytes);
+    EXPECT_LT(h.bytes, size);
 }
 
 TEST(ProcessorLifecycle, DestroyedIdleOrNeverStarted) {
