@@ -1,7 +1,7 @@
 // Several files hashed at once. Worker threads take files from a queue in the
 // order they were handed in; the owner takes the results back in that same
 // order, so that whatever it reports looks as if one file at a time had been
-// hashed. Beside the processor, which hashes one file per request.
+// hashed. The processor hashes one file per request on the same engine.
 #ifndef KORVANE_JOBS_H
 #define KORVANE_JOBS_H
 

@@ -44,8 +44,7 @@ bool half_hasher::ready() {
     return handle != nullptr;
 }
 
-void half_hasher::start(platform::file_handle file_, std::uint64_t offset_,
-                        std::uint64_t length_) {
+void half_hasher::start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_) {
     file = file_;
     offset = offset_;
     length = length_;

@@ -24,6 +24,10 @@ namespace {
 // for a moment), before the shortage ends the run.
 constexpr int attempts_alone = 6;
 
+// What hash_whole() gives for a file it hashed as two halves: the split has
+// reported the outcome and closed the file itself.
+constexpr int hashed_in_halves = -1;
+
 }  // namespace
 
 worker::worker(jobs_state& jobs, bool own_hasher)
@@ -141,8 +145,8 @@ int worker::hash_alone(job& work, platform::file_handle file) {
     }
     active = work.with != nullptr ? work.with : own.get();
     const int failed = hash_whole(work, file);
-    if (failed < 0) {
-        return 0;  // split: the halves have reported and closed the file
+    if (failed == hashed_in_halves) {
+        return 0;
     }
     active->finalize();
     close(file);
@@ -151,7 +155,8 @@ int worker::hash_alone(job& work, platform::file_handle file) {
         return 0;
     }
     const auto digest_size = static_cast<std::size_t>(active->hash_size());
-    std::memcpy(work.digest, active->hash(), std::min<std::size_t>(digest_size, jobs_state::digest_room));
+    std::memcpy(work.digest, active->hash(),
+                std::min<std::size_t>(digest_size, jobs_state::digest_room));
     return 0;
 }
 
@@ -165,7 +170,7 @@ int worker::hash_whole(job& work, platform::file_handle file) {
         large ? plan_large_read(file, size, owner.may_step_aside()) : large_read{};
     if (large && worth_splitting(work, plan.needs_turn())) {
         hash_split(work, file);
-        return -1;
+        return hashed_in_halves;
     }
     active->init();
     if (size == 0) {

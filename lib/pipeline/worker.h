@@ -65,8 +65,7 @@ class worker {
                               std::uint64_t offset);
 
     static void set_progress(job& work, std::uint64_t done, std::uint64_t size) {
-        work.percent.store(static_cast<std::int32_t>(done * 100 / size),
-                           std::memory_order_relaxed);
+        work.percent.store(static_cast<std::int32_t>(done * 100 / size), std::memory_order_relaxed);
     }
 
     jobs_state& owner;
@@ -75,7 +74,9 @@ class worker {
     static void entry(void* self) { static_cast<worker*>(self)->run(); }
 
     void hash_one(job& work);
-    // Hashes a file with `active`; 0 or the error number of its failure.
+    // Hashes an open file with `active`: 0, the error number of its failure,
+    // or (for a large CRC file split in two) a mark that the split has
+    // reported the outcome and closed the file.
     [[nodiscard]] int hash_whole(job& work, platform::file_handle file);
     // Hashes the first `end` bytes of the file; the progress shown also counts
     // what `back_half` has hashed of the rest.
