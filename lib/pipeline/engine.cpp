@@ -24,6 +24,12 @@ bool jobs_state::build(int count, bool threads) {
     if (owner_event == nullptr) {
         return false;  // nothing could wait for results
     }
+    if (!threads) {
+        request_event = platform::event_create();
+        if (request_event == nullptr) {
+            return false;
+        }
+    }
     workers.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         workers.push_back(std::make_unique<worker>(*this, threads));
@@ -49,6 +55,7 @@ void jobs_state::stop() {
     disk.wake_all();
     release_generation.fetch_add(1);
     platform::wake_word(release_generation);
+    platform::event_signal(request_event);
 }
 
 jobs_state::~jobs_state() {
@@ -58,6 +65,7 @@ jobs_state::~jobs_state() {
     }
     workers.clear();
     platform::event_destroy(owner_event);
+    platform::event_destroy(request_event);
 }
 
 // --- The owner's side --------------------------------------------------------
@@ -78,6 +86,10 @@ void jobs_state::publish(std::uint64_t tail) {
     }
     const std::uint64_t added = tail - published.load(std::memory_order_relaxed);
     published.store(tail);
+    if (request_event != nullptr) {
+        platform::event_signal(request_event);  // kept until the worker waits, if it is awake
+        return;
+    }
     if (const std::uint32_t sleepers = sleeping_workers.load(); sleepers != 0) {
         // As many workers as there are new files, and no more than leave one
         // worker on the CPU per core: a walk hands in one file at a time, and
@@ -149,7 +161,11 @@ bool jobs_state::claim(std::uint64_t& sequence) {
         sleeping_workers.fetch_add(1);
         const std::uint32_t left = on_cpu.fetch_sub(1) - 1;
         if ((claimed.load() >= published.load() || left >= cpu_limit) && stopping.load() == 0) {
-            platform::wait_on_word(work_generation, generation);
+            if (request_event != nullptr) {
+                platform::event_wait(request_event, platform::wait_forever);
+            } else {
+                platform::wait_on_word(work_generation, generation);
+            }
         }
         on_cpu.fetch_add(1);
         woke();

@@ -193,6 +193,11 @@ struct jobs_state {
     std::atomic<std::uint64_t> owner_target{0};
     std::atomic<std::uint32_t> owner_sleeping{0};
     void* owner_event = nullptr;
+    // The processor's one worker waits for requests on this event rather
+    // than on `work_generation`: the event spins a little before it sleeps,
+    // so a caller that hands in the next file at once finds the worker awake.
+    // Null for file_jobs, whose idle workers must leave the CPU to the others.
+    void* request_event = nullptr;
     // On a disk that seeks, only one large file is read at a time.
     disk_turn disk;
     // Files the workers hold open or are opening. Workers that found the process out of
