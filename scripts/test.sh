@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need when it is missing, builds, and runs every test.
 #   scripts/test.sh            release build, all tests
+#   scripts/test.sh portable   release build of the portable hash paths only, all tests
 #   scripts/test.sh asan       AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   scripts/test.sh tsan       ThreadSanitizer build, the threaded tests
 set -euo pipefail

@@ -8,24 +8,18 @@
 #include "hash/md5_lanes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
+#include "hash/cpu_paths.h"
 #include "hash/md5_transform.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define KORVANE_MD5_LANES_X86 1
+#if KORVANE_HASH_X86
 #include "hash/x86/cpu_features.h"
 #include "hash/x86/md5_lanes_x86.h"
-#else
-#define KORVANE_MD5_LANES_X86 0
 #endif
 
 namespace korvane::md5mb {
 namespace {
-
-// -1: the automatic choice; otherwise a forced path.
-std::atomic<int> forced{-1};
 
 constexpr std::uint32_t initial_state[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 
@@ -47,23 +41,21 @@ void blocks_single(std::uint32_t (*state)[max_lanes], const unsigned char* const
     }
 }
 
-transform_fn transform_of(path p) {
-    switch (p) {
-#if KORVANE_MD5_LANES_X86
-        case path::avx2:
-            return x86::blocks_avx2;
-        case path::avx512:
-            return x86::blocks_avx512;
-#else
-        case path::avx2:
-        case path::avx512:
-            break;
-#endif
-        case path::single:
-            break;
-    }
-    return blocks_single;
-}
+// New objects take the active path; nothing calls the active function
+// itself, so the choice is made by the first object (or query) instead.
+struct kernel {
+    using path = md5mb::path;
+    using function = transform_fn;
+    static constexpr std::array<hash_detail::cpu_path<transform_fn>, path_count> rows = {{
+        {"single", blocks_single, nullptr},
+        {"avx2", KORVANE_X86_PATH(x86::blocks_avx2, avx2)},
+        {"avx512", KORVANE_X86_PATH(x86::blocks_avx512, avx512)},
+    }};
+    static constexpr path preference[] = {path::avx512, path::avx2, path::single};
+    static constexpr path safe = path::single;
+};
+
+using lookup = hash_detail::path_lookup<kernel>;
 
 void store_le32(unsigned char* out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) {
@@ -74,33 +66,11 @@ void store_le32(unsigned char* out, std::uint32_t v) {
 }  // namespace
 
 const char* path_name(path p) {
-    switch (p) {
-        case path::single:
-            return "single";
-        case path::avx2:
-            return "avx2";
-        case path::avx512:
-            return "avx512";
-    }
-    return "unknown";
+    return lookup::name(p);
 }
 
 bool path_supported(path p) {
-    switch (p) {
-        case path::single:
-            return true;
-#if KORVANE_MD5_LANES_X86
-        case path::avx2:
-            return hash_detail::x86::cpu().avx2;
-        case path::avx512:
-            return hash_detail::x86::cpu().avx512;
-#else
-        case path::avx2:
-        case path::avx512:
-            return false;
-#endif
-    }
-    return false;
+    return lookup::supported(p);
 }
 
 int lane_count(path p) {
@@ -108,29 +78,19 @@ int lane_count(path p) {
 }
 
 path best_path() {
-    for (path p : {path::avx512, path::avx2}) {
-        if (path_supported(p)) {
-            return p;
-        }
-    }
-    return path::single;
+    return lookup::best();
 }
 
 path active_path() {
-    const int f = forced.load(std::memory_order_relaxed);
-    return f < 0 ? best_path() : static_cast<path>(f);
+    return lookup::active_path();
 }
 
 bool force_path(path p) {
-    if (!path_supported(p)) {
-        return false;
-    }
-    forced.store(static_cast<int>(p), std::memory_order_relaxed);
-    return true;
+    return lookup::force(p);
 }
 
 void reset_path() {
-    forced.store(-1, std::memory_order_relaxed);
+    lookup::reset();
 }
 
 md5_lanes::md5_lanes() : md5_lanes(active_path()) {}
@@ -175,7 +135,7 @@ std::uint32_t md5_lanes::run(const unsigned char* const data[], std::size_t bloc
             length_[l] += static_cast<std::uint64_t>(blocks) * 64;
         }
     }
-    const transform_fn transform = transform_of(path_);
+    const transform_fn transform = lookup::of_supported(path_);
     for (;;) {
         std::uint32_t mask = 0;
         std::size_t stretch = 0;

@@ -200,6 +200,19 @@ TEST_F(SfvTag, ChangedFilesAreVerifiedAgainAndRecordedAnew) {
     EXPECT_EQ(written.find(time_payload(stamp)), std::string::npos);
 }
 
+TEST_F(SfvTag, FileChangedAtTheTagsTimeIsVerifiedAgain) {
+    // A change in the same tick as the stamp may have come after the check
+    // the tag records: only a change strictly before it leaves a bit trusted.
+    std::string text = entries(1);
+    platform::file_info info;
+    ASSERT_EQ(platform::get_file_info(wide(dir / "f0").c_str(), info), 0);
+    auto run = verify(text + tag(mine(), info.change_time, {0x80}), none_match);
+    EXPECT_EQ(run.previously, (std::vector<int>{0}));
+
+    run = verify(text + tag(mine(), info.change_time + 1, {0x80}), none_match);
+    EXPECT_EQ(run.previously, (std::vector<int>{1}));
+}
+
 TEST_F(SfvTag, RejectedTagsAreReplaced) {
     std::string text = entries(2);
     struct case_ {

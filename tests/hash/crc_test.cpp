@@ -255,9 +255,17 @@ TEST_P(CrcPath, DrivesCrcUpdateWhenForcedAndSurvivesRandomSplits) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllPaths, CrcPath,
-                         ::testing::Values(path::reference, path::slicing16, path::pclmul,
-                                           path::vpclmul256, path::vpclmul512),
+// Walked by number, so that a path added to the enum is tested without a new
+// line here.
+std::vector<path> registered_paths() {
+    std::vector<path> out;
+    for (int i = 0; i < korvane::crc32::path_count; ++i) {
+        out.push_back(static_cast<path>(i));
+    }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, CrcPath, ::testing::ValuesIn(registered_paths()),
                          [](const ::testing::TestParamInfo<path>& param) {
                              return std::string(korvane::crc32::path_name(param.param));
                          });
@@ -311,6 +319,38 @@ TEST_P(CrcPath, ReadsNothingBeyondEitherEnd) {
         ASSERT_EQ(run(0xFFFFFFFFu, region.at_start(piece), n), expected)
             << "starting at the guard, length " << n;
     }
+}
+
+}  // namespace
+
+// ---- a build of the portable paths alone ----
+
+#include "hash/md5_lanes.h"
+#include "hash/sha_paths.h"
+
+namespace {
+
+TEST(PortableBuild, OffersOnlyThePortablePaths) {
+#if !defined(KORVANE_PORTABLE)
+    GTEST_SKIP() << "a build with the CPU-specific paths";
+#else
+    using korvane::crc32::path;
+    for (path p : {path::pclmul, path::vpclmul256, path::vpclmul512}) {
+        EXPECT_FALSE(korvane::crc32::path_supported(p)) << korvane::crc32::path_name(p);
+    }
+    EXPECT_EQ(korvane::crc32::best_path(), path::slicing16);
+    for (int a = 0; a < korvane::sha::algorithm_count; ++a) {
+        const auto algorithm = static_cast<korvane::sha::algorithm>(a);
+        EXPECT_EQ(korvane::sha::best_path(algorithm), korvane::sha::path::portable);
+        for (int p = 1; p < korvane::sha::path_count; ++p) {
+            EXPECT_FALSE(
+                korvane::sha::path_supported(algorithm, static_cast<korvane::sha::path>(p)));
+        }
+    }
+    EXPECT_EQ(korvane::md5mb::best_path(), korvane::md5mb::path::single);
+    EXPECT_FALSE(korvane::md5mb::path_supported(korvane::md5mb::path::avx2));
+    EXPECT_FALSE(korvane::md5mb::path_supported(korvane::md5mb::path::avx512));
+#endif
 }
 
 }  // namespace

@@ -8,13 +8,17 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <korvane/hasher.h>
 
 #include "hash/md5_lanes.h"
+#include "support/guarded.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -249,6 +253,75 @@ TEST_P(lanes_test, LongTailGivenToFinish) {
     }
 }
 
+// Every lane's stream ends at an unreadable page (and, in a second round,
+// starts right after one), at every start alignment: a transform that loads
+// beyond a lane's last block, or before its first, faults here. Each lane has
+// a region of its own, so a lane reading into its neighbour is caught too.
+TEST_P(lanes_test, ReadsNothingBeyondEitherEnd) {
+    std::vector<std::unique_ptr<korvane::testing::guarded_region>> regions;
+    for (int l = 0; l < korvane::md5mb::max_lanes; ++l) {
+        regions.push_back(std::make_unique<korvane::testing::guarded_region>(8192));
+        KORVANE_REQUIRE_GUARD_PAGES(*regions.back());
+    }
+    const std::string data = korvane::testing::random_bytes(8192, 23);
+    const auto* source = reinterpret_cast<const unsigned char*>(data.data());
+    const int n = md5_lanes(GetParam()).lanes();
+    for (const bool at_end : {true, false}) {
+        // Lengths from 64 consecutive ones around a few block counts: each
+        // start alignment once per base, the tail from 0 to 63 bytes.
+        for (std::size_t base :
+             {std::size_t{0}, std::size_t{64}, std::size_t{1000}, std::size_t{8192 - 64}}) {
+            for (std::size_t first = base; first < base + 64; first += n) {
+                md5_lanes h(GetParam());
+                std::vector<std::size_t> length(n);
+                std::vector<const unsigned char*> start(n);
+                for (int l = 0; l < n; ++l) {
+                    ASSERT_EQ(h.attach(), l);
+                    length[l] = first + static_cast<std::size_t>(l);
+                    const std::string_view piece(data.data(), length[l]);
+                    start[l] = at_end ? regions[l]->at_end(piece) : regions[l]->at_start(piece);
+                }
+                // One run of every lane's whole blocks that lanes with fewer
+                // sit out, then the tails.
+                std::size_t done = 0;
+                for (;;) {
+                    const unsigned char* p[korvane::md5mb::max_lanes] = {};
+                    std::size_t step = 0;
+                    for (int l = 0; l < n; ++l) {
+                        const std::size_t end = length[l] / 64 * 64;
+                        if (end > done) {
+                            const std::size_t whole = (end - done) / 64;
+                            step = step == 0 ? whole : std::min(step, whole);
+                        }
+                    }
+                    if (step == 0) {
+                        break;
+                    }
+                    for (int l = 0; l < n; ++l) {
+                        if (length[l] / 64 * 64 > done) {
+                            p[l] = start[l] + done;
+                        }
+                    }
+                    h.run(p, step);
+                    done += 64 * step;
+                }
+                for (int l = 0; l < n; ++l) {
+                    const std::size_t whole = length[l] / 64 * 64;
+                    h.finish(l, start[l] + whole, length[l] - whole);
+                }
+                ASSERT_EQ(h.flush(), n == 16 ? 0xFFFFu : 0xFFu);
+                for (int l = 0; l < n; ++l) {
+                    digest_t got;
+                    ASSERT_TRUE(h.take(l, got.data()));
+                    ASSERT_EQ(got, reference_md5(source, length[l]))
+                        << (at_end ? "ending at" : "starting at") << " the guard, lane " << l
+                        << " length " << length[l];
+                }
+            }
+        }
+    }
+}
+
 TEST_P(lanes_test, ForcedPathReachesNewObjects) {
     ASSERT_TRUE(korvane::md5mb::force_path(GetParam()));
     EXPECT_EQ(korvane::md5mb::active_path(), GetParam());
@@ -258,7 +331,16 @@ TEST_P(lanes_test, ForcedPathReachesNewObjects) {
     EXPECT_EQ(korvane::md5mb::active_path(), korvane::md5mb::best_path());
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, lanes_test, testing::Values(path::single, path::avx2, path::avx512),
+// Every path in the enum, so that a new width is tested without a new line.
+std::vector<path> registered_paths() {
+    std::vector<path> out;
+    for (int i = 0; i < korvane::md5mb::path_count; ++i) {
+        out.push_back(static_cast<path>(i));
+    }
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, lanes_test, testing::ValuesIn(registered_paths()),
                          [](const testing::TestParamInfo<path>& param) {
                              return std::string(korvane::md5mb::path_name(param.param));
                          });

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <korvane/sha.h>
@@ -322,5 +323,121 @@ TEST(Sha, ForcingPaths) {
         EXPECT_FALSE(sha::path_supported(algorithm::sha256, p));
     }
 }
+
+}  // namespace
+
+// ---- every path, at an unreadable page on either side ----
+//
+// A vector load that reaches past the last block (or before the first) faults
+// here, where an ordinary buffer would hand it a neighbour's bytes. The paths
+// are walked by number, so a path added to the enum is tested here too.
+
+#include "support/guarded.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<path> registered_paths() {
+    std::vector<path> out;
+    for (int i = 0; i < sha::path_count; ++i) {
+        out.push_back(static_cast<path>(i));
+    }
+    return out;
+}
+
+class ShaPath : public ::testing::TestWithParam<path> {
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < sha::algorithm_count; ++i) {
+            if (sha::path_supported(static_cast<algorithm>(i), GetParam())) {
+                return;
+            }
+        }
+        GTEST_SKIP() << sha::path_name(GetParam()) << " not supported here for any algorithm";
+    }
+};
+
+// The block function of `p` straight on the guarded bytes: whole blocks that
+// end at the guard (they then start 64-byte aligned) or start right after it,
+// and blocks at every other start alignment that end the rest of a block
+// before the guard.
+template <typename Word, typename Fn>
+void blocks_at_guards(algorithm a, path p, std::size_t block, Fn (*function_of)(path)) {
+    if (!sha::path_supported(a, p)) {
+        return;
+    }
+    SCOPED_TRACE(sha::algorithm_name(a));
+    korvane::testing::guarded_region region(block * 40 + 64);
+    KORVANE_REQUIRE_GUARD_PAGES(region);
+    const std::string data = korvane::testing::random_bytes(block * 40 + 64, 31);
+    const Fn reference = function_of(path::portable);
+    const Fn candidate = function_of(p);
+    for (std::size_t blocks = 1; blocks <= 33; ++blocks) {
+        for (std::size_t short_by = 0; short_by < 64; ++short_by) {
+            const std::string_view piece(data.data(), blocks * block + short_by);
+            Word want[8] = {}, got[8] = {};
+            reference(want, bytes(data), blocks);
+            candidate(got, region.at_end(piece), blocks);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want))
+                << "ending " << short_by << " bytes before the guard, blocks " << blocks;
+            if (short_by == 0) {
+                std::memset(got, 0, sizeof got);
+                candidate(got, region.at_start(piece), blocks);
+                ASSERT_EQ(0, std::memcmp(want, got, sizeof want))
+                    << "starting at the guard, blocks " << blocks;
+            }
+        }
+    }
+}
+
+// The hasher with `p` forced, over messages that end at the guard from every
+// start alignment and that start right after it, against the portable path.
+template <typename H>
+void messages_at_guards(algorithm a, path p, std::size_t block) {
+    if (!sha::path_supported(a, p)) {
+        return;
+    }
+    SCOPED_TRACE(sha::algorithm_name(a));
+    korvane::testing::guarded_region region(4 * block + 4096 + 64);
+    KORVANE_REQUIRE_GUARD_PAGES(region);
+    const std::string data = korvane::testing::random_bytes(4 * block + 4096 + 64, 32);
+    for (std::size_t base : {std::size_t{0}, block, 3 * block, std::size_t{4096}}) {
+        for (std::size_t n = base; n < base + 64; ++n) {
+            const std::string piece = data.substr(0, n);
+            std::string want;
+            {
+                forced f(a, path::portable);
+                want = digest_of<H>(piece);
+            }
+            forced f(a, p);
+            for (const bool at_end : {true, false}) {
+                H h;
+                h.init();
+                h.update(at_end ? region.at_end(piece) : region.at_start(piece),
+                         static_cast<std::uint32_t>(n));
+                h.finalize();
+                ASSERT_EQ(hex(h.hash(), h.hash_size()), want)
+                    << (at_end ? "ending at" : "starting at") << " the guard, length " << n;
+            }
+        }
+    }
+}
+
+TEST_P(ShaPath, BlocksReadNothingBeyondEitherEnd) {
+    blocks_at_guards<std::uint32_t>(algorithm::sha1, GetParam(), 64, sha::sha1_function);
+    blocks_at_guards<std::uint32_t>(algorithm::sha256, GetParam(), 64, sha::sha256_function);
+    blocks_at_guards<std::uint64_t>(algorithm::sha512, GetParam(), 128, sha::sha512_function);
+}
+
+TEST_P(ShaPath, MessagesReadNothingBeyondEitherEnd) {
+    messages_at_guards<sha1hasher>(algorithm::sha1, GetParam(), 64);
+    messages_at_guards<sha256hasher>(algorithm::sha256, GetParam(), 64);
+    messages_at_guards<sha512hasher>(algorithm::sha512, GetParam(), 128);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, ShaPath, ::testing::ValuesIn(registered_paths()),
+                         [](const ::testing::TestParamInfo<path>& param) {
+                             return std::string(sha::path_name(param.param));
+                         });
 
 }  // namespace
