@@ -30,9 +30,8 @@ using algorithm = file_jobs::algorithm;
 using form = list_type::line_form;
 
 // In the order the types were added, which is also their number: a new one
-// goes at the end. Where two types share a digest length, a list's content
-// gives the older one unless its lines name the algorithm (BSD lines); its
-// name gives either (see line_form).
+// goes at the end. The order settles content typing between two types of one
+// digest length in favour of the older (list_type::line_form says how).
 constexpr list_type types[] = {
     {.word = L"sfv",
      .extensions = {L".sfv"},
