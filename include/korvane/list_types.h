@@ -38,15 +38,15 @@ struct KORVANE_API list_type {
     // Room for the digest text of any type, with its terminating NUL.
     static constexpr int digest_text_room = 2 * file_jobs::digest_room + 1;
 
-    const wchar_t* word;                    // after -t, ASCII case ignored
-    const wchar_t* extensions[max_names];   // with the dot, ASCII case ignored; null after the last
-    const wchar_t* bare_names[max_names];   // whole names, as releases publish them
-    int digest_size;                        // bytes
-    const char* bsd_name;                   // the algorithm in BSD lines; empty for none
-    line_form form;                         // the content rule and the digest text
-    file_jobs::algorithm algorithm;         // what the workers hash the files with
-    list_maker make_list_of;                // see make_list
-    bool carries_tag;                       // its lists are `sfv`: remembered verifications
+    const wchar_t* word;                   // after -t, ASCII case ignored
+    const wchar_t* extensions[max_names];  // with the dot, ASCII case ignored; null after the last
+    const wchar_t* bare_names[max_names];  // whole names, as releases publish them
+    int digest_size;                       // bytes
+    const char* bsd_name;                  // the algorithm in BSD lines; empty for none
+    line_form form;                        // the content rule and the digest text
+    file_jobs::algorithm algorithm;        // what the workers hash the files with
+    list_maker make_list_of;               // see make_list
+    bool carries_tag;                      // its lists are `sfv`: remembered verifications
 
     // The rows, numbered from 0 as container::detectFormat numbers the types;
     // a new type goes at the end. Row 0, SFV, is the type of a list when

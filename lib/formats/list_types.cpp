@@ -86,8 +86,7 @@ constexpr bool rows_fit() {
     for (const list_type& type : types) {
         if (type.digest_size < 1 || type.digest_size > file_jobs::digest_room ||
             type.digest_size > digest_list::max_digest_size || type.word == nullptr ||
-            type.make_list_of == nullptr || type.bsd_name == nullptr ||
-            (type.form == form::crc && type.digest_size != 4) ||
+            type.bsd_name == nullptr || (type.form == form::crc && type.digest_size != 4) ||
             (type.form == form::digest && type.bsd_name[0] == '\0')) {
             return false;
         }
