@@ -3,7 +3,9 @@
 // round trip with the other tools that know it. A new row is tested here
 // without a test of its own.
 #include <korvane/container.h>
+#include <korvane/hasher.h>
 #include <korvane/list_types.h>
+#include <korvane/sfv.h>
 
 #include <cctype>
 #include <string>
@@ -120,6 +122,16 @@ class ListTypeRows : public cli_test, public ::testing::WithParamInterface<int> 
     const std::vector<std::string> files{"a.txt", "with space.bin", "sub/c"};
     const std::string all_ok = "3 files checked\nAll files Ok\n";
 };
+
+// What a row says of itself holds for the objects it makes.
+TEST_P(ListTypeRows, TheHasherAndTheListAgreeWithTheRow) {
+    const korvane::owned_hasher made = row().make_hasher();
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->hash_size(), row().digest_size);
+    const std::unique_ptr<container> list = row().make_list();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(dynamic_cast<sfv*>(list.get()) != nullptr, row().carries_tag);
+}
 
 TEST_P(ListTypeRows, TheWordOfTypeTNamesIt) {
     create({"-t", word()}, "forced.txt");
