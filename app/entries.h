@@ -5,8 +5,6 @@
 
 #include "expand.h"
 
-class hasher;
-
 namespace korvane::app {
 
 // `path` is the whole path of an entry, `name` the part of it the list gave.
@@ -15,12 +13,11 @@ namespace korvane::app {
 // file. A file whose own name holds a backslash still wins.
 void resolve_windows_separators(wchar_t* path, wchar_t* name);
 
-// Prints "<path>: hash mismatch: <stored> != <computed>". SFV checksums are
-// shown as SFV lists write them (eight upper-case digits of the value), so that
-// they compare with the list and with other tools; digests as `algorithm`
-// writes them.
-void print_mismatch(const wchar_t* path, checksum_type type, hasher& algorithm,
-                    const void* expected, const void* computed);
+// Prints "<path>: hash mismatch: <stored> != <computed>", both as lists of
+// the `type` write them (an SFV list: eight upper-case digits of the value), so
+// that they compare with the list and with other tools.
+void print_mismatch(const wchar_t* path, const list_type& type, const void* expected,
+                    const void* computed);
 
 }  // namespace korvane::app
 

@@ -1,7 +1,7 @@
 #include "expand.h"
 
 #include <cwchar>
-#include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -165,16 +165,16 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 
 namespace {
 
-struct type_name {
-    const wchar_t* text;
-    int type;
-};
-
-int find_type(const wchar_t* text, std::initializer_list<type_name> names) {
-    for (const type_name& name : names) {
-        if (platform::equal_ignoring_ascii_case(std::wstring_view(text),
-                                                std::wstring_view(name.text))) {
-            return name.type;
+// The first row one of whose names (as `names_of` gives them) is `text`,
+// ASCII case ignored; -1 when none is.
+template <class names_getter>
+int find_type(std::wstring_view text, names_getter names_of) {
+    for (int type = 0; type < list_type::count(); ++type) {
+        for (const wchar_t* name : names_of(type_row(type))) {
+            if (name != nullptr &&
+                platform::equal_ignoring_ascii_case(text, std::wstring_view(name))) {
+                return type;
+            }
         }
     }
     return -1;
@@ -187,15 +187,7 @@ int type_from_extension(const wchar_t* name) {
     if (dot == nullptr) {
         return -1;
     }
-    return find_type(dot, {{L".sfv", 0},
-                           {L".md5", 1},
-                           {L".md5sum", 1},
-                           {L".sha1", 2},
-                           {L".sha1sum", 2},
-                           {L".sha256", 3},
-                           {L".sha256sum", 3},
-                           {L".sha512", 4},
-                           {L".sha512sum", 4}});
+    return find_type(dot, [](const list_type& row) { return std::span(row.extensions); });
 }
 
 int type_from_name(const wchar_t* name) {
@@ -204,13 +196,11 @@ int type_from_name(const wchar_t* name) {
         return type;
     }
     const wchar_t* bare = name + platform::directory_part_length(name);
-    return find_type(bare,
-                     {{L"MD5SUMS", 1}, {L"SHA1SUMS", 2}, {L"SHA256SUMS", 3}, {L"SHA512SUMS", 4}});
+    return find_type(bare, [](const list_type& row) { return std::span(row.bare_names); });
 }
 
 int type_from_word(const wchar_t* word) {
-    return find_type(word,
-                     {{L"sfv", 0}, {L"md5", 1}, {L"sha1", 2}, {L"sha256", 3}, {L"sha512", 4}});
+    return find_type(word, [](const list_type& row) { return std::span(&row.word, 1); });
 }
 
 namespace {
@@ -224,7 +214,7 @@ void remember_checksum_file(const std::wstring& path, run_settings& settings) {
         return;
     }
     if (int type = type_from_name(path.c_str()); type != -1) {
-        settings.type = static_cast<checksum_type>(type);
+        settings.type = type;
     }
 }
 

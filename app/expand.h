@@ -2,6 +2,8 @@
 #ifndef KORVANE_APP_EXPAND_H
 #define KORVANE_APP_EXPAND_H
 
+#include <korvane/list_types.h>
+
 #include <functional>
 #include <string>
 
@@ -9,9 +11,6 @@
 #include "status.h"
 
 namespace korvane::app {
-
-// The numbers are those of container::detectFormat.
-enum class checksum_type { sfv = 0, md5 = 1, sha1 = 2, sha256 = 3, sha512 = 4 };
 
 // What the option pass collects.
 struct run_settings {
@@ -21,7 +20,7 @@ struct run_settings {
     std::wstring checksum_file;  // the first match of any file argument
     bool has_parent = false;
     std::wstring parent;
-    checksum_type type = checksum_type::sfv;
+    int type = list_type::default_type;  // a row of the list types
     bool type_forced = false;
     bool recursive = false;
     bool quiet = false;
@@ -52,18 +51,23 @@ struct expansion_state {
     }
 };
 
-// The type a name's extension gives (ASCII case ignored): 0 for ".sfv", 1 for
-// ".md5" and ".md5sum", 2 to 4 for ".sha1", ".sha256", ".sha512" and their
-// "sum" forms; -1 otherwise.
+// The list type (its row number) a name's extension gives, ASCII case
+// ignored: ".sfv", ".md5", ".md5sum", ".sha256" and the others of the rows;
+// -1 otherwise.
 int type_from_extension(const wchar_t* name);
 
-// As type_from_extension, and also the bare names MD5SUMS, SHA1SUMS,
-// SHA256SUMS and SHA512SUMS that releases publish (ASCII case ignored).
+// As type_from_extension, and also the bare names that releases publish, such
+// as MD5SUMS and SHA256SUMS (ASCII case ignored).
 int type_from_name(const wchar_t* name);
 
-// The type named after "-t": "sfv", "md5", "sha1", "sha256" or "sha512" (ASCII
+// The type named after "-t", a row's word such as "sfv" or "sha256" (ASCII
 // case ignored); -1 otherwise.
 int type_from_word(const wchar_t* word);
+
+// The row of a type number the functions above gave.
+inline const list_type& type_row(int type) {
+    return *list_type::at(type);
+}
 
 // Expands one file argument. Returns ok to go on, or the status with which the
 // program must end.

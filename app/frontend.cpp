@@ -1,15 +1,15 @@
 #include "frontend.h"
 
 #include <korvane/cmdline.h>
-#include <korvane/digest_list.h>
-#include <korvane/hasher.h>
+#include <korvane/container.h>
 #include <korvane/jobs.h>
-#include <korvane/md5.h>
+#include <korvane/list_types.h>
 #include <korvane/sfv.h>
-#include <korvane/sha.h>
 #include <korvane/version.h>
 
 #include <cwchar>
+#include <memory>
+#include <string>
 
 #include "expand.h"
 #include "jobs.h"
@@ -82,7 +82,7 @@ pass_result create_option(run_settings& settings, const wchar_t* value, const wc
     settings.creation_target = value;
     int type = type_from_name(value);
     if (!settings.type_forced && type != -1) {
-        settings.type = static_cast<checksum_type>(type);
+        settings.type = type;
     }
     return {};
 }
@@ -92,7 +92,7 @@ pass_result type_option(run_settings& settings, const wchar_t* value, const wcha
     if (type == -1) {
         return usage_error();
     }
-    settings.type = static_cast<checksum_type>(type);
+    settings.type = type;
     settings.type_forced = true;
     return {};
 }
@@ -154,25 +154,18 @@ const option* find_option(const wchar_t* name) {
     return nullptr;
 }
 
-// An SFV list that can say whether an entry verified earlier while the runs
-// read ahead of the entry whose outcome they report: the list's own position
-// moves only with each reported outcome.
-class sfv_reading_ahead final : public sfv {
-  public:
-    int previously_verified_at(std::int64_t index, const wchar_t* path) {
-        const std::int32_t saved_index = bit_index;
-        const std::int32_t saved_mask = bit_mask;
-        if (index / 8 >= bit_bytes) {
-            return 0;  // past the tag's capacity: never recorded, never trusted
+// "sfv, md5, sha1, sha256 or sha512": the words -t takes.
+std::wstring type_words() {
+    std::wstring words;
+    const int count = list_type::count();
+    for (int type = 0; type < count; ++type) {
+        if (type > 0) {
+            words += type + 1 < count ? L", " : L" or ";
         }
-        bit_index = static_cast<std::int32_t>(index / 8);
-        bit_mask = 128 >> (index % 8);
-        int answer = isPreviouslyVerified(path);
-        bit_index = saved_index;
-        bit_mask = saved_mask;
-        return answer;
+        words += type_row(type).word;
     }
-};
+    return words;
+}
 
 }  // namespace
 
@@ -192,7 +185,7 @@ status settle_type_by_content(run_settings& settings) {
     // A list that cannot be read fails when the run opens it; one without any
     // entry stays an SFV list, as before.
     if (result == status::ok && format >= 0) {
-        settings.type = static_cast<checksum_type>(format);
+        settings.type = format;
     }
     return status::ok;
 }
@@ -239,7 +232,7 @@ void print_usage() {
     print(
         L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
         L"extension)\n");
-    print(L"                       TYPE is sfv, md5, sha1, sha256 or sha512\n");
+    print(L"                       TYPE is %s\n", {type_words().c_str()});
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
 }
@@ -251,16 +244,6 @@ void print_version(const wchar_t* program) {
 int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.
     expansion_state state;
-    crc crc_hasher;
-    sfv_reading_ahead sfv_list;
-    md5hasher md5_hasher;
-    md5 md5_list;
-    sha1hasher sha1_hasher;
-    sha1 sha1_list;
-    sha256hasher sha256_hasher;
-    sha256 sha256_list;
-    sha512hasher sha512_hasher;
-    sha512 sha512_list;
     cmdline args(argc, argv);
 
     run_settings settings;
@@ -278,28 +261,26 @@ int run(int argc, wchar_t** argv) {
     if (status result = settle_type_by_content(settings); result != status::ok) {
         return to_int(result);
     }
-    struct pair {
-        container& list;
-        hasher& algorithm;
-    };
-    // In the order of checksum_type.
-    const pair pairs[] = {{sfv_list, crc_hasher},
-                          {md5_list, md5_hasher},
-                          {sha1_list, sha1_hasher},
-                          {sha256_list, sha256_hasher},
-                          {sha512_list, sha512_hasher}};
-    container& list = pairs[static_cast<int>(settings.type)].list;
-    hasher& algorithm = pairs[static_cast<int>(settings.type)].algorithm;
+    const list_type& type = type_row(settings.type);
+    const std::unique_ptr<container> made = type.make_list();
+    if (made == nullptr) {
+        print_error(L"Out of memory\n");
+        return to_int(status::unknown_error);
+    }
+    container& list = *made;
+    // A list that carries a tag takes each file's size and time, and says
+    // what verified on earlier runs.
+    sfv* const tagged = type.carries_tag ? dynamic_cast<sfv*>(&list) : nullptr;
 
     int exit_status = 0;
     if (settings.has_target) {
         entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
                                     std::uint64_t size, std::uint64_t write_time) {
-            if (settings.type != checksum_type::sfv) {
+            if (tagged == nullptr) {
                 return list.addFile(path, digest);
             }
             // The file's facts come from hashing it: no second look-up.
-            return sfv_list.addFile(path, digest, size, write_time);
+            return tagged->addFile(path, digest, size, write_time);
         };
         exit_status = to_int(creation_run(settings, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {
@@ -307,14 +288,15 @@ int run(int argc, wchar_t** argv) {
         // touches a path once the run has returned.
         file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
         verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
-            return settings.type != checksum_type::sfv
-                       ? list.isPreviouslyVerified(path)
-                       : sfv_list.previously_verified_at(index, path);
+            // The list's own position moves only with each reported outcome,
+            // behind the entries read ahead.
+            return tagged == nullptr ? list.isPreviouslyVerified(path)
+                                     : tagged->isPreviouslyVerifiedAt(index, path);
         };
         untrusted_query untrusted_file_system = [&]() -> const wchar_t* {
-            return settings.type != checksum_type::sfv ? nullptr : sfv_list.untrustedFileSystem();
+            return tagged == nullptr ? nullptr : tagged->untrustedFileSystem();
         };
-        exit_status = verification_run(settings, list, algorithm, jobs, previously_verified, state,
+        exit_status = verification_run(settings, list, jobs, previously_verified, state,
                                        untrusted_file_system);
     } else {
         print_usage();

@@ -2,7 +2,6 @@
 
 #include <korvane/config.h>
 #include <korvane/container.h>
-#include <korvane/hasher.h>
 #include <korvane/jobs.h>
 
 #include <cerrno>
@@ -121,6 +120,11 @@ constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
     return status::ok;
 }
 
+// Bytes of a digest of the list type.
+std::size_t digest_size_for(int type) {
+    return static_cast<std::size_t>(type_row(type).digest_size);
+}
+
 struct verification_tally {
     int entries = 0;
     int errors = 0;
@@ -221,9 +225,9 @@ void remember_verdict(container& list, bool verified) {
 
 // Reports the outcome of the oldest entry read; only a failure of the workers
 // themselves ends the run.
-[[nodiscard]] status report_entry(const run_settings& settings, container& list, hasher& algorithm,
-                                  file_jobs& jobs, const pending_entry& entry,
-                                  std::size_t digest_size, verification_tally& tally) {
+[[nodiscard]] status report_entry(const run_settings& settings, container& list, file_jobs& jobs,
+                                  const pending_entry& entry, std::size_t digest_size,
+                                  verification_tally& tally) {
     const wchar_t* path = entry.path;
     if (entry.outside) {
         print(L"%s: %s\n", {path, status_message(status::outside_signed_text)});
@@ -255,7 +259,7 @@ void remember_verdict(container& list, bool verified) {
         remember_verdict(list, true);
     } else {
         ++tally.errors;
-        print_mismatch(path, settings.type, algorithm, entry.digest, jobs.oldest_digest());
+        print_mismatch(path, type_row(settings.type), entry.digest, jobs.oldest_digest());
         remember_verdict(list, false);
     }
     jobs.pop();
@@ -289,12 +293,6 @@ int report_summary(const verification_tally& tally, const std::wstring& untruste
     }
     return 0;
 }
-// Bytes of a digest of the list type.
-std::size_t digest_size_for(checksum_type type) {
-    constexpr std::size_t sizes[] = {4, 16, 20, 32, 64};  // in the order of checksum_type
-    return sizes[static_cast<int>(type)];
-}
-
 // Adds a hashed file to the list; an entry left out would pass the list off
 // as complete, so a failure ends the run.
 [[nodiscard]] status add_hashed(const entry_adder& add_entry, const wchar_t* path,
@@ -357,7 +355,7 @@ struct early_result {
 };
 
 struct early_hashing::state {
-    checksum_type type;
+    int type;
     std::wstring target_path;
     std::size_t digest_size;
     std::unique_ptr<file_jobs> jobs;
@@ -422,12 +420,8 @@ struct early_hashing::state {
     }
 };
 
-file_jobs_algorithm algorithm_for(checksum_type type) {
-    constexpr file_jobs_algorithm kinds[] = {// in the order of checksum_type
-                                             file_jobs_algorithm::crc32, file_jobs_algorithm::md5,
-                                             file_jobs_algorithm::sha1, file_jobs_algorithm::sha256,
-                                             file_jobs_algorithm::sha512};
-    return kinds[static_cast<int>(type)];
+file_jobs_algorithm algorithm_for(int type) {
+    return type_row(type).algorithm;
 }
 
 early_hashing::early_hashing() = default;
@@ -539,9 +533,9 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     return result;
 }
 
-int verification_run(const run_settings& settings, container& list, hasher& algorithm,
-                     file_jobs& jobs, const verified_query& previously_verified,
-                     expansion_state& state, const untrusted_query& untrusted_file_system) {
+int verification_run(const run_settings& settings, container& list, file_jobs& jobs,
+                     const verified_query& previously_verified, expansion_state& state,
+                     const untrusted_query& untrusted_file_system) {
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
     status result = start_with_parent(settings, buffer, prefix);
@@ -560,7 +554,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
     list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
 
     verification_tally tally;
-    const auto digest_size = static_cast<std::size_t>(algorithm.hash_size());
+    const std::size_t digest_size = digest_size_for(settings.type);
     reading_ahead ahead(settings, list, jobs, previously_verified, buffer, prefix);
 
     for (;;) {
@@ -570,7 +564,7 @@ int verification_run(const run_settings& settings, container& list, hasher& algo
         }
         pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
         ++ahead.oldest;
-        result = report_entry(settings, list, algorithm, jobs, entry, digest_size, tally);
+        result = report_entry(settings, list, jobs, entry, digest_size, tally);
         if (result != status::ok) {
             return to_int(result);
         }

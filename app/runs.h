@@ -12,7 +12,6 @@
 #include "status.h"
 
 class container;
-class hasher;
 
 namespace korvane::app {
 
@@ -23,8 +22,8 @@ using file_jobs_algorithm = file_jobs::algorithm;
 using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
                                       std::uint64_t size, std::uint64_t write_time)>;
 
-// The workers' algorithm for a type of list.
-file_jobs_algorithm algorithm_for(checksum_type type);
+// The workers' algorithm for a type of list (a row number).
+file_jobs_algorithm algorithm_for(int type);
 
 // Hashes the files of a creation run while the expansion is still finding
 // them, so that the walk's status queries and the hashing share the cores.
@@ -69,8 +68,8 @@ using untrusted_query = std::function<const wchar_t*()>;
 
 // Returns the exit status: 0 when every file verified, 1 when some did not,
 // or the status that ended the run early.
-[[nodiscard]] int verification_run(const run_settings& settings, container& list, hasher& algorithm,
-                                   file_jobs& jobs, const verified_query& previously_verified,
+[[nodiscard]] int verification_run(const run_settings& settings, container& list, file_jobs& jobs,
+                                   const verified_query& previously_verified,
                                    expansion_state& state,
                                    const untrusted_query& untrusted_file_system = {});
 

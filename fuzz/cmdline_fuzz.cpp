@@ -23,7 +23,6 @@
 #include "support.h"
 
 using namespace korvane::fuzz;
-using korvane::app::checksum_type;
 using korvane::app::pass_result;
 using korvane::app::run_settings;
 
@@ -104,7 +103,7 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.creation_target = *value;
             int type = extension_type(*value);
             if (!s.type_forced && type != -1) {
-                s.type = static_cast<checksum_type>(type);
+                s.type = type;
             }
         } else if (name == L"-t" || name == L"--type") {
             auto value = take(name == L"-t");
@@ -115,7 +114,7 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             if (type == -1) {
                 return finish(-8);
             }
-            s.type = static_cast<checksum_type>(type);
+            s.type = type;
             s.type_forced = true;
         } else if (name == L"-j" || name == L"--jobs") {
             auto value = take(name == L"-j");

@@ -50,8 +50,10 @@ class KORVANE_API container {
     [[nodiscard]] virtual int addFile(const wchar_t* name, const void* hashBytes) = 0;
 
     // The type of list the file at `path` holds, judged by its first line that is
-    // not blank, a comment or the framing of a clear-signed list: 0 SFV, 1 MD5,
-    // 2 SHA-1, 3 SHA-256, 4 SHA-512. `*format` is -1 when no such line exists.
+    // not blank, a comment or the framing of a clear-signed list: the number of
+    // its row among the list types (korvane/list_types.h: 0 SFV, 1 MD5, 2 SHA-1,
+    // 3 SHA-256, 4 SHA-512, newer types after them). `*format` is -1 when no
+    // such line exists.
     // Returns 0, -6 when that line fits no type, or the status of a failed open
     // or read.
     [[nodiscard]] static int detectFormat(const wchar_t* path, int* format);

@@ -24,6 +24,11 @@ class KORVANE_API sfv : public container {
     [[nodiscard]] int getNextFile(wchar_t* name, int nameSize, std::uint64_t* size,
                                   void* hashBytes) override;
     [[nodiscard]] int isPreviouslyVerified(const wchar_t* path) override;
+    // As isPreviouslyVerified, for the entry at `index` (counted from 0)
+    // rather than the one the list stands at, for a caller that reads ahead
+    // of the outcomes it records; the list's position does not move. 0 for an
+    // entry past the tag's capacity.
+    [[nodiscard]] int isPreviouslyVerifiedAt(std::int64_t index, const wchar_t* path);
     [[nodiscard]] int setPreviouslyVerified(bool verified) override;
     [[nodiscard]] int create(const wchar_t* path) override;
     [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes) override;

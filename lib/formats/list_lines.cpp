@@ -1,5 +1,7 @@
 #include "formats/list_lines.h"
 
+#include <korvane/list_types.h>
+
 #include <cstring>
 #include <cwchar>
 #include <string_view>
@@ -176,16 +178,31 @@ signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length) {
     }
 }
 
-int type_of_line(wchar_t* text, int length) {
-    int type = 1;
-    for (const digest_type& candidate : digest_types) {
-        digest_line parsed;
-        if (parse_digest_line(text, length, candidate.digest_size, candidate.bsd_name, parsed)) {
-            return type;
-        }
-        ++type;
+namespace {
+
+// Whether a line is an entry of the given type, by its content rule.
+bool fits(const list_type& type, wchar_t* text, int length) {
+    if (type.form == list_type::line_form::crc) {
+        return ends_in_crc(text, length);
     }
-    return ends_in_crc(text, length) ? 0 : -1;
+    digest_line parsed;
+    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed);
+}
+
+}  // namespace
+
+int type_of_line(wchar_t* text, int length) {
+    // The forms in the order line_form gives, the rows in table order.
+    for (const list_type::line_form form :
+         {list_type::line_form::digest, list_type::line_form::crc}) {
+        for (int index = 0; index < list_type::count(); ++index) {
+            const list_type& type = *list_type::at(index);
+            if (type.form == form && fits(type, text, length)) {
+                return index;
+            }
+        }
+    }
+    return -1;
 }
 
 }  // namespace korvane::detail

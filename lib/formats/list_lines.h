@@ -1,7 +1,7 @@
 // Line forms shared by the readers of checksum lists: the digest lines that
 // md5sum, the sha*sum tools and rhash write (plain, escaped and BSD), the SFV
-// entry test, clear-signed lists, and the content rule that names a list's
-// type when its file name does not.
+// entry test, clear-signed lists, and typing a list by its content (the rules
+// themselves are the list types' rows).
 #ifndef KORVANE_FORMATS_LIST_LINES_H
 #define KORVANE_FORMATS_LIST_LINES_H
 
@@ -55,17 +55,8 @@ enum class signed_part {
 // past its escape.
 signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length);
 
-// Digest lengths and BSD names of the digest list types, in the order of their
-// type numbers from 1 (MD5) on; SFV is type 0.
-struct digest_type {
-    int digest_size;
-    const char* bsd_name;
-};
-inline constexpr digest_type digest_types[] = {
-    {16, "MD5"}, {20, "SHA1"}, {32, "SHA256"}, {64, "SHA512"}};
-
-// The type a list's first entry line shows: 0 SFV, 1.. as digest_types, or -1
-// when the line fits no type.
+// The type a list's first entry line shows, by the content rules of the list
+// types (korvane/list_types.h): its number, or -1 when the line fits no type.
 int type_of_line(wchar_t* text, int length);
 
 }  // namespace korvane::detail

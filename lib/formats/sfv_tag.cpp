@@ -574,6 +574,20 @@ int sfv::isPreviouslyVerified(const wchar_t* path) {
     return (verified_bits[bit_index] & mask) != 0 ? 1 : 0;
 }
 
+int sfv::isPreviouslyVerifiedAt(std::int64_t index, const wchar_t* path) {
+    if (index < 0 || index / 8 >= bit_bytes) {
+        return 0;  // past the tag's capacity: never recorded, never trusted
+    }
+    const std::int32_t saved_index = bit_index;
+    const std::int32_t saved_mask = bit_mask;
+    bit_index = static_cast<std::int32_t>(index / 8);
+    bit_mask = 128 >> (index % 8);
+    const int answer = isPreviouslyVerified(path);
+    bit_index = saved_index;
+    bit_mask = saved_mask;
+    return answer;
+}
+
 const wchar_t* sfv::untrustedFileSystem() {
     settleTagFolder();
     if (file == nullptr || file->folder.untrusted.empty()) {

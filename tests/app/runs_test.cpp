@@ -1,7 +1,6 @@
 // The verification run's use of remembered verdicts.
 #include <gtest/gtest.h>
 
-#include <korvane/hasher.h>
 #include <korvane/jobs.h>
 #include <korvane/md5.h>
 
@@ -24,13 +23,12 @@ int verify_with(const temp_dir& dir, const verified_query& previously_verified) 
     settings.checksum_file = (dir / "list.md5").wstring();
     settings.has_parent = true;
     settings.parent = dir.path().wstring();
-    settings.type = checksum_type::md5;
+    settings.type = type_from_word(L"md5");
     settings.quiet = true;
     md5 list;
-    md5hasher algorithm;
     file_jobs jobs(1, file_jobs::algorithm::md5);
     expansion_state state;
-    return verification_run(settings, list, algorithm, jobs, previously_verified, state);
+    return verification_run(settings, list, jobs, previously_verified, state);
 }
 
 TEST(VerificationRun, OnlyAPlainYesSparesAFile) {

@@ -512,6 +512,32 @@ TEST_F(SfvTag, SettingsCountFromTheStepThatUsesThem) {
     EXPECT_EQ(list_text().substr(text.size(), head("5150").size()), head("5150"));
 }
 
+// A caller that reads every entry before it records the first outcome asks
+// about each entry by its number; the list's own position, where outcomes go,
+// stays where the outcomes have got to.
+TEST_F(SfvTag, AskingAheadByNumberLeavesThePositionOfTheOutcomes) {
+    const std::string text = entries(3) + tag(mine(), future(), {0xA0});  // 1010 0000
+    auto path = dir.write("list.sfv", text);
+    configured_sfv list(settings);
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    std::vector<int> answers;
+    wchar_t name[264];
+    std::uint32_t crc;
+    std::uint64_t size;
+    for (int i = 0; list.getNextFile(name, 264, &size, &crc) > 0; ++i) {
+        std::string narrow_name;
+        EXPECT_TRUE(platform::narrow(name, narrow_name));
+        answers.push_back(list.isPreviouslyVerifiedAt(i, wide(dir / narrow_name).c_str()));
+    }
+    EXPECT_EQ(answers, (std::vector<int>{1, 0, 1}));
+    EXPECT_EQ(list.isPreviouslyVerifiedAt(std::int64_t{sfv::bit_bytes} * 8, L"f0"), 0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list.setPreviouslyVerified(i != 2), 0);
+    }
+    EXPECT_EQ(list.close(), 0);
+    EXPECT_NE(list_text().find(";K2-wA==\r\n"), std::string::npos) << list_text();  // 1100 0000
+}
+
 TEST_F(SfvTag, MoreEntriesThanBitsAreNeverTrusted) {
     const int count = sfv::bit_bytes * 8 + 6;
     std::string text = entries(count, false);
