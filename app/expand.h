@@ -10,6 +10,8 @@
 
 namespace korvane::app {
 
+class reporter;
+
 // The numbers are those of container::detectFormat.
 enum class checksum_type { sfv = 0, md5 = 1, sha1 = 2, sha256 = 3, sha512 = 4 };
 
@@ -65,10 +67,10 @@ int type_from_name(const wchar_t* name);
 // case ignored); -1 otherwise.
 int type_from_word(const wchar_t* word);
 
-// Expands one file argument. Returns ok to go on, or the status with which the
-// program must end.
+// Expands one file argument, reporting what it passes over. Returns ok to go
+// on, or the status with which the program must end.
 [[nodiscard]] status expand_argument(const wchar_t* argument, run_settings& settings,
-                                     expansion_state& state);
+                                     expansion_state& state, reporter& report);
 
 }  // namespace korvane::app
 

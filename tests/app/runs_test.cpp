@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "report.h"
 #include "runs.h"
 #include "support/temp_dir.h"
 
@@ -30,7 +31,8 @@ int verify_with(const temp_dir& dir, const verified_query& previously_verified) 
     md5hasher algorithm;
     file_jobs jobs(1, file_jobs::algorithm::md5);
     expansion_state state;
-    return verification_run(settings, list, algorithm, jobs, previously_verified, state);
+    console_reporter report(settings);
+    return verification_run(settings, report, list, algorithm, jobs, previously_verified, state);
 }
 
 TEST(VerificationRun, OnlyAPlainYesSparesAFile) {
