@@ -103,10 +103,12 @@ void console_reporter::file_done(const file_outcome& outcome) {
 }
 
 void console_reporter::run_halted(const wchar_t* path, halt_reason why) {
-    const wchar_t* reason = why == halt_reason::out_of_memory        ? L"Out of memory"
-                            : why == halt_reason::out_of_descriptors ? L"Too many open files"
-                                                                     : status_message(
-                                                                           status::unknown_error);
+    const wchar_t* reason = status_message(status::unknown_error);  // no workers
+    if (why == halt_reason::out_of_memory) {
+        reason = L"Out of memory";
+    } else if (why == halt_reason::out_of_descriptors) {
+        reason = L"Too many open files";
+    }
     print(L"Error processing file %s: %s\n", {path, reason});
 }
 

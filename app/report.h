@@ -110,8 +110,7 @@ class reporter {
     virtual void out_of_memory() = 0;
     // The end of a verification; `untrusted_file_system` names the file
     // system on which remembered verdicts were not trusted, or is null.
-    virtual void summary(const verification_tally& tally,
-                         const wchar_t* untrusted_file_system) = 0;
+    virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
 };
 
 // The lines of the console: results on standard output, buffered unless it is

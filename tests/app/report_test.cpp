@@ -90,8 +90,8 @@ class Events : public ::testing::Test {
 };
 
 TEST_F(Events, AVerificationReportsBothDigestsOfEveryHashedEntry) {
-    dir.write("list.md5", md5_abc + "  a\n" + std::string(32, '0') + "  b\n" + md5_abc +
-                              "  nothere\n");
+    dir.write("list.md5",
+              md5_abc + "  a\n" + std::string(32, '0') + "  b\n" + md5_abc + "  nothere\n");
     settings.has_checksum_file = true;
     settings.checksum_file = path_of("list.md5");
     settings.has_parent = true;
