@@ -105,7 +105,9 @@ TEST_F(Events, AVerificationReportsBothDigestsOfEveryHashedEntry) {
     EXPECT_EQ(report.runs[0].kind, run_kind::verification);
     EXPECT_EQ(report.runs[0].type, checksum_type::md5);
     EXPECT_EQ(std::wstring(report.runs[0].list_path), settings.checksum_file);
-    const std::vector<std::wstring> order{path_of("a"), path_of("b"), path_of("nothere")};
+    // The parent and the list's names, joined as the run joins them.
+    const std::wstring parent = settings.parent + L"/";
+    const std::vector<std::wstring> order{parent + L"a", parent + L"b", parent + L"nothere"};
     EXPECT_EQ(report.started, order);
     EXPECT_EQ(report.hashed, order);
     ASSERT_EQ(report.outcomes.size(), 3u);
