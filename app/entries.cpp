@@ -1,13 +1,9 @@
 #include "entries.h"
 
-#include <korvane/list_types.h>
-
 #include <cwchar>
 #include <string>
 
-#include "output.h"
 #include "platform/fs.h"
-#include "platform/text.h"
 
 namespace korvane::app {
 
@@ -33,15 +29,6 @@ void resolve_windows_separators(wchar_t* path, wchar_t* name) {
         return;
     }
     std::wmemcpy(path, slashed.c_str(), slashed.size());
-}
-
-void print_mismatch(const wchar_t* path, const list_type& type, const void* expected,
-                    const void* computed) {
-    wchar_t stored[list_type::digest_text_room];
-    wchar_t actual[list_type::digest_text_room];
-    type.digest_text(expected, stored);
-    type.digest_text(computed, actual);
-    print(L"%s: hash mismatch: %s != %s\n", {path, stored, actual});
 }
 
 }  // namespace korvane::app

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "output.h"
 #include "platform/fs.h"
 #include "platform/text.h"
+#include "report.h"
 
 namespace korvane::app {
 
@@ -17,8 +17,8 @@ namespace {
 
 constexpr status out_of_memory_status = status::unknown_error;
 
-[[nodiscard]] status out_of_memory() {
-    print_error(L"Out of memory\n");
+[[nodiscard]] status out_of_memory(reporter& report) {
+    report.out_of_memory();
     return out_of_memory_status;
 }
 
@@ -52,17 +52,17 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 [[nodiscard]] status queue_subdirectory(path_record* directory, const wchar_t* path,
                                         std::size_t length, const platform::file_info& info,
                                         std::uint64_t root_device, const run_settings& settings,
-                                        expansion_state& state) {
+                                        expansion_state& state, reporter& report) {
     if (settings.one_file_system && info.device != root_device) {
         return status::ok;
     }
     if (is_directory_loop(directory, info)) {
-        print_error(L"Skipping directory loop: %s\n", {path});
+        report.walk_problem_met({walk_issue::directory_loop, path});
         return status::ok;
     }
     path_record* record = take_record(state, path, length, info);
     if (record == nullptr) {
-        return out_of_memory();
+        return out_of_memory(report);
     }
     record->parent = directory;
     state.directories.append(record);
@@ -71,14 +71,15 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 
 // Adds the regular file at `path` to the files to hash if it may be read.
 [[nodiscard]] status add_regular_file(const wchar_t* path, std::size_t length,
-                                      const platform::file_info& info, expansion_state& state) {
+                                      const platform::file_info& info, expansion_state& state,
+                                      reporter& report) {
     if (!info.owner_read) {
-        print_error(L"Access denied to %s\n", {path});
+        report.walk_problem_met({walk_issue::unreadable_file, path});
         return status::ok;
     }
     path_record* record = take_record(state, path, length, info);
     if (record == nullptr) {
-        return out_of_memory();
+        return out_of_memory(report);
     }
     state.files.append(record);
     if (state.file_added) {
@@ -92,28 +93,30 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 // Returns ok to go on, or the status with which the program must end.
 [[nodiscard]] status visit_entry(path_record* directory, std::size_t directory_length,
                                  const std::wstring& name, std::uint64_t root_device,
-                                 const run_settings& settings, expansion_state& state) {
+                                 const run_settings& settings, expansion_state& state,
+                                 reporter& report) {
     wchar_t* buffer = state.path_buffer;
     const std::size_t length = directory_length + 1 + name.size();
     if (length >= path_buffer_units) {
-        print_error(L"Path is too long\n");
+        report.path_too_long();
         return status::path_error;
     }
     std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
 
     platform::file_info info;
     if (int error = platform::get_file_info(buffer, info); error != 0) {
-        print_error(L"Could not stat file %s: %s\n", {buffer, status_message(from_errno(error))});
+        report.walk_problem_met({walk_issue::stat_failed, buffer, from_errno(error)});
         if (error == platform::error_not_found) {
             return status::ok;  // vanished since the listing
         }
         return from_errno(error);
     }
     if (info.is_directory) {
-        return queue_subdirectory(directory, buffer, length, info, root_device, settings, state);
+        return queue_subdirectory(directory, buffer, length, info, root_device, settings, state,
+                                  report);
     }
     if (info.is_regular) {
-        return add_regular_file(buffer, length, info, state);
+        return add_regular_file(buffer, length, info, state, report);
     }
     return status::ok;
 }
@@ -121,14 +124,14 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 // Lists one directory and visits every name in it.
 [[nodiscard]] status walk_directory(path_record* directory, std::uint64_t root_device,
                                     const run_settings& settings, expansion_state& state,
-                                    std::vector<std::wstring>& names) {
+                                    reporter& report, std::vector<std::wstring>& names) {
     names.clear();
     if (int error = platform::list_directory(directory->text, names); error != 0) {
         if (error == platform::error_no_memory) {
-            return out_of_memory();
+            return out_of_memory(report);
         }
-        print_error(L"Error reading directory %s: %s",
-                    {directory->text, status_message(from_errno(error))});
+        report.walk_problem_met(
+            {walk_issue::unlistable_directory, directory->text, from_errno(error)});
         return status::file_read_error;
     }
     const std::size_t directory_length = std::wcslen(directory->text);
@@ -138,8 +141,8 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
         if (is_dot_name(name)) {
             continue;
         }
-        if (status result =
-                visit_entry(directory, directory_length, name, root_device, settings, state);
+        if (status result = visit_entry(directory, directory_length, name, root_device, settings,
+                                        state, report);
             result != status::ok) {
             return result;
         }
@@ -148,12 +151,12 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
 }
 
 // Walks `start` and every directory queued after it, breadth first.
-[[nodiscard]] status walk(path_record* start, const run_settings& settings,
-                          expansion_state& state) {
+[[nodiscard]] status walk(path_record* start, const run_settings& settings, expansion_state& state,
+                          reporter& report) {
     const std::uint64_t root_device = start->device;
     std::vector<std::wstring> names;
     for (path_record* directory = start; directory != nullptr; directory = directory->next) {
-        if (status result = walk_directory(directory, root_device, settings, state, names);
+        if (status result = walk_directory(directory, root_device, settings, state, report, names);
             result != status::ok) {
             return result;
         }
@@ -231,26 +234,26 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
 // directory (recursion on) to the directories with everything below it.
 // Returns ok to go on, or the status with which the program must end.
 [[nodiscard]] status add_match(const std::wstring& path, const run_settings& settings,
-                               expansion_state& state) {
+                               expansion_state& state, reporter& report) {
     platform::file_info info;
     if (platform::get_file_info(path.c_str(), info) != 0) {
-        print_error(L"Could not stat file: %s\n", {path.c_str()});
+        report.walk_problem_met({walk_issue::stat_failed, path.c_str(), status::ok, true});
         return status::ok;
     }
     if (skip_match(info, settings)) {
         return status::ok;
     }
     if (path.size() >= path_buffer_units) {
-        print_error(L"Path is too long\n");
+        report.path_too_long();
         return status::path_error;
     }
     if (info.is_regular && !info.owner_read) {
-        print_error(L"Access denied to %s\n", {path.c_str()});
+        report.walk_problem_met({walk_issue::unreadable_file, path.c_str()});
         return status::ok;
     }
     path_record* record = take_record(state, path.c_str(), path.size(), info);
     if (record == nullptr) {
-        return out_of_memory();
+        return out_of_memory(report);
     }
     if (info.is_regular) {
         state.files.append(record);
@@ -260,12 +263,13 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
         return status::ok;
     }
     state.directories.append(record);
-    return walk(record, settings, state);
+    return walk(record, settings, state, report);
 }
 
 }  // namespace
 
-status expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state) {
+status expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state,
+                       reporter& report) {
     std::wstring pattern(argument);
     // "sub/" names the directory sub, as it does for every other tool.
     platform::strip_trailing_separators(pattern);
@@ -277,7 +281,7 @@ status expand_argument(const wchar_t* argument, run_settings& settings, expansio
     // A failed search matches nothing, but a search cut short by memory would
     // pass a partial set of files off as all of them.
     if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
-        return out_of_memory();
+        return out_of_memory(report);
     }
 
     for (const std::wstring& name : names) {
@@ -294,7 +298,7 @@ status expand_argument(const wchar_t* argument, run_settings& settings, expansio
         if (settings.has_target && path == settings.creation_target) {
             continue;
         }
-        if (status result = add_match(path, settings, state); result != status::ok) {
+        if (status result = add_match(path, settings, state, report); result != status::ok) {
             return result;
         }
     }

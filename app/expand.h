@@ -12,6 +12,8 @@
 
 namespace korvane::app {
 
+class reporter;
+
 // What the option pass collects.
 struct run_settings {
     bool has_target = false;
@@ -69,10 +71,10 @@ inline const list_type& type_row(int type) {
     return *list_type::at(type);
 }
 
-// Expands one file argument. Returns ok to go on, or the status with which the
-// program must end.
+// Expands one file argument, reporting what it passes over. Returns ok to go
+// on, or the status with which the program must end.
 [[nodiscard]] status expand_argument(const wchar_t* argument, run_settings& settings,
-                                     expansion_state& state);
+                                     expansion_state& state, reporter& report);
 
 }  // namespace korvane::app
 

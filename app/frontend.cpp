@@ -15,6 +15,7 @@
 #include "jobs.h"
 #include "output.h"
 #include "platform/text.h"
+#include "report.h"
 #include "runs.h"
 
 namespace korvane::app {
@@ -169,7 +170,7 @@ std::wstring type_words() {
 
 }  // namespace
 
-status settle_type_by_content(run_settings& settings) {
+status settle_type_by_content(run_settings& settings, reporter& report) {
     // Only a list to verify whose name says nothing is judged by what it holds.
     if (settings.has_target || !settings.has_checksum_file || settings.type_forced ||
         type_from_name(settings.checksum_file.c_str()) != -1) {
@@ -179,7 +180,7 @@ status settle_type_by_content(run_settings& settings) {
     status result = from_int(container::detectFormat(settings.checksum_file.c_str(), &format));
     if (result == status::invalid_line) {
         // Read as some type anyway, it would only yield a run over nonsense names.
-        print_error(L"%s: unknown checksum list format\n", {settings.checksum_file.c_str()});
+        report.unknown_list_format(settings.checksum_file.c_str());
         return result;
     }
     // A list that cannot be read fails when the run opens it; one without any
@@ -247,24 +248,26 @@ int run(int argc, wchar_t** argv) {
     cmdline args(argc, argv);
 
     run_settings settings;
+    console_reporter console(settings);
+    reporter& report = console;
     // After the paths, so that it goes first: no worker touches a path once
     // the run has returned.
     early_hashing early;
     state.file_added = [&](path_record*) { early.offer(settings, state.files); };
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
-        return to_int(expand_argument(argument, settings, state));
+        return to_int(expand_argument(argument, settings, state, report));
     });
     if (pass.finished) {
         return pass.status;
     }
 
-    if (status result = settle_type_by_content(settings); result != status::ok) {
+    if (status result = settle_type_by_content(settings, report); result != status::ok) {
         return to_int(result);
     }
     const list_type& type = type_row(settings.type);
     const std::unique_ptr<container> made = type.make_list();
     if (made == nullptr) {
-        print_error(L"Out of memory\n");
+        report.out_of_memory();
         return to_int(status::unknown_error);
     }
     container& list = *made;
@@ -282,7 +285,7 @@ int run(int argc, wchar_t** argv) {
             // The file's facts come from hashing it: no second look-up.
             return tagged->addFile(path, digest, size, write_time);
         };
-        exit_status = to_int(creation_run(settings, list, add_entry, state, early));
+        exit_status = to_int(creation_run(settings, report, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {
         // Built after the lists and the paths, so that it goes first: no worker
         // touches a path once the run has returned.
@@ -296,7 +299,7 @@ int run(int argc, wchar_t** argv) {
         untrusted_query untrusted_file_system = [&]() -> const wchar_t* {
             return tagged == nullptr ? nullptr : tagged->untrustedFileSystem();
         };
-        exit_status = verification_run(settings, list, jobs, previously_verified, state,
+        exit_status = verification_run(settings, report, list, jobs, previously_verified, state,
                                        untrusted_file_system);
     } else {
         print_usage();

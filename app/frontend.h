@@ -9,6 +9,8 @@ class cmdline;
 
 namespace korvane::app {
 
+class reporter;
+
 // The program: options, mode selection and the runs. Returns the exit status.
 [[nodiscard]] int run(int argc, wchar_t** argv);
 
@@ -27,8 +29,8 @@ struct pass_result {
 
 // Without "-t", a list to verify whose name gives no type gets the type its
 // content shows. Returns ok, or the status to end with when the content fits no
-// type (after saying so).
-[[nodiscard]] status settle_type_by_content(run_settings& settings);
+// type (after reporting it).
+[[nodiscard]] status settle_type_by_content(run_settings& settings, reporter& report);
 
 void print_usage();
 void print_version(const wchar_t* program);

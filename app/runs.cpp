@@ -15,6 +15,7 @@
 #include "output.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
+#include "report.h"
 
 namespace korvane::app {
 
@@ -22,11 +23,14 @@ namespace platform = korvane::platform;
 
 namespace {
 
-// Waits for the oldest file in flight, drawing its percentage unless quiet. The
-// first wait is long so that quick files show only their final line.
-void wait_for_file(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar_t* last_line) {
-    if (quiet) {
+// Waits for the oldest file in flight, reporting its percentage when the
+// reporter wants it. The first wait is long so that quick files show only
+// their final line.
+void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
+    report.file_started(path);
+    if (!report.wants_progress()) {
         jobs.wait_oldest(-1);
+        report.file_hashed(path);
         return;
     }
     int shown = -1;
@@ -35,15 +39,11 @@ void wait_for_file(file_jobs& jobs, const wchar_t* path, bool quiet, const wchar
         timeout_ms = 500;
         int percent = jobs.oldest_percent();
         if (percent != shown) {
-            print_now(L"%s: %d%% complete\r", {path, percent});
+            report.file_progress(path, percent);
             shown = percent;
         }
     }
-    if (shown != -1) {
-        print_now(last_line, {path});
-    } else {
-        print(last_line, {path});
-    }
+    report.file_hashed(path);
 }
 
 // What the walk found that the list must not take in: its own previous self,
@@ -59,48 +59,49 @@ struct creation_target {
     }
 };
 
-// The line for a file that could not be hashed.
-void report_file_error(const wchar_t* path, status failure) {
-    print(L"%s: File error: %s\n", {path, status_message(failure)});
+// A file that could not be hashed.
+void report_file_error(reporter& report, const wchar_t* path, status failure) {
+    file_outcome outcome;
+    outcome.path = path;
+    outcome.what = verdict::file_error;
+    outcome.cause = failure;
+    report.file_done(outcome);
 }
 
-// The line for a file that the process had no descriptor or memory for,
-// although no other file was open: the run cannot go on.
-void report_shortage(const wchar_t* path, int shortage) {
-    print(L"Error processing file %s: %s\n",
-          {path, shortage == ENOMEM ? L"Out of memory" : L"Too many open files"});
+// A file that the process had no descriptor or memory for, although no other
+// file was open: the run cannot go on.
+void report_shortage(reporter& report, const wchar_t* path, int shortage) {
+    report.run_halted(
+        path, shortage == ENOMEM ? halt_reason::out_of_memory : halt_reason::out_of_descriptors);
 }
-
-// The line that ends a created entry's progress.
-constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
 
 // The oldest file in flight, hashed: waits for it and gives its status in
 // `file_status`, having reported a failure. False when no worker could start,
 // or the process ran out of descriptors or memory with nothing else in flight,
 // which ends the run (also reported).
-[[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, bool quiet,
-                                 const wchar_t* last_line, status& file_status) {
+[[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report,
+                                 status& file_status) {
     if (!jobs.usable()) {
-        print(L"Error processing file %s: %s\n", {path, status_message(status::unknown_error)});
+        report.run_halted(path, halt_reason::no_workers);
         return false;
     }
-    wait_for_file(jobs, path, quiet, last_line);
+    wait_for_file(jobs, path, report);
     if (const int shortage = jobs.oldest_shortage(); shortage != 0) {
-        report_shortage(path, shortage);
+        report_shortage(report, path, shortage);
         jobs.stop();  // the paths of the files still in flight go with the run
         return false;
     }
     file_status = from_int(jobs.oldest_status());
     if (file_status != status::ok) {
-        report_file_error(path, file_status);
+        report_file_error(report, path, file_status);
     }
     return true;
 }
 
 // Puts the parent folder, with its separator, in front of where the entry
 // names go.
-[[nodiscard]] status start_with_parent(const run_settings& settings, wchar_t* buffer,
-                                       std::size_t& prefix) {
+[[nodiscard]] status start_with_parent(const run_settings& settings, reporter& report,
+                                       wchar_t* buffer, std::size_t& prefix) {
     prefix = 0;
     if (settings.has_parent) {
         prefix = settings.parent.size();
@@ -108,7 +109,7 @@ constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
         // Entry names need room after the prefix; a parent that leaves too little
         // would have every entry fail or be cut short.
         if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
-            print_error(L"Path is too long\n");
+            report.path_too_long();
             return status::path_error;
         }
         std::wmemcpy(buffer, settings.parent.c_str(), prefix);
@@ -124,14 +125,6 @@ constexpr const wchar_t* created_line = L"%s: 100%% complete\n";
 std::size_t digest_size_for(int type) {
     return static_cast<std::size_t>(type_row(type).digest_size);
 }
-
-struct verification_tally {
-    int entries = 0;
-    int errors = 0;
-    int missing = 0;
-    int outside = 0;  // lines of a signed list outside its signed text
-};
-
 constexpr std::size_t stored_digest_bytes = 128;
 
 // Entries are read ahead of the one reported and their files handed to the
@@ -225,24 +218,25 @@ void remember_verdict(container& list, bool verified) {
 
 // Reports the outcome of the oldest entry read; only a failure of the workers
 // themselves ends the run.
-[[nodiscard]] status report_entry(const run_settings& settings, container& list, file_jobs& jobs,
+[[nodiscard]] status report_entry(reporter& report, container& list, file_jobs& jobs,
                                   const pending_entry& entry, std::size_t digest_size,
                                   verification_tally& tally) {
-    const wchar_t* path = entry.path;
+    file_outcome outcome;
+    outcome.path = entry.path;
     if (entry.outside) {
-        print(L"%s: %s\n", {path, status_message(status::outside_signed_text)});
+        outcome.what = verdict::outside_signed_text;
+        report.file_done(outcome);
         ++tally.outside;
         return status::ok;
     }
     if (!entry.hashed) {
-        if (!settings.quiet) {
-            print(L"%s: Previously verified Ok\n", {path});
-        }
+        outcome.what = verdict::previously_verified;
+        report.file_done(outcome);
         remember_verdict(list, true);
         return status::ok;
     }
     status result = status::ok;
-    if (!finish_oldest(jobs, path, settings.quiet, L"%s: 100%% complete\r", result)) {
+    if (!finish_oldest(jobs, entry.path, report, result)) {
         return status::unknown_error;
     }
     if (result != status::ok) {
@@ -252,42 +246,25 @@ void remember_verdict(container& list, bool verified) {
             ++tally.errors;
         }
         remember_verdict(list, false);
-    } else if (std::memcmp(jobs.oldest_digest(), entry.digest, digest_size) == 0) {
-        if (!settings.quiet) {
-            print(L"%s: Ok                   \n", {path});
-        }
-        remember_verdict(list, true);
     } else {
-        ++tally.errors;
-        print_mismatch(path, type_row(settings.type), entry.digest, jobs.oldest_digest());
-        remember_verdict(list, false);
+        outcome.expected = {entry.digest, digest_size};
+        outcome.actual = {jobs.oldest_digest(), digest_size};
+        const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
+        outcome.what = verified ? verdict::ok : verdict::mismatch;
+        tally.errors += verified ? 0 : 1;
+        report.file_done(outcome);
+        remember_verdict(list, verified);
     }
     jobs.pop();
     return status::ok;
 }
 
-int report_summary(const verification_tally& tally, const std::wstring& untrusted) {
-    if (!untrusted.empty()) {
-        // Otherwise the next run's full check would look like a lost tag.
-        print(
-            L"Previously verified entries are not trusted on this file system (%s): it may "
-            L"not keep a change time\n",
-            {untrusted.c_str()});
-    }
-    print(L"%d files checked\n", {tally.entries});
-    if (tally.errors > 0) {
-        print(L"%d errors detected\n", {tally.errors});
-    }
-    if (tally.missing > 0) {
-        print(L"%d missing files detected\n", {tally.missing});
-    }
-    if (tally.outside > 0) {
-        print(L"%d lines outside the signed text\n", {tally.outside});
-    }
+int report_summary(reporter& report, const verification_tally& tally,
+                   const std::wstring& untrusted) {
+    report.summary(tally, untrusted.empty() ? nullptr : untrusted.c_str());
     if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0) {
         return 1;
     }
-    print(L"All files Ok\n");
     if (static_cast<bool>((*config::instance())["addtag"])) {
         (void)platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
     }
@@ -295,13 +272,16 @@ int report_summary(const verification_tally& tally, const std::wstring& untruste
 }
 // Adds a hashed file to the list; an entry left out would pass the list off
 // as complete, so a failure ends the run.
-[[nodiscard]] status add_hashed(const entry_adder& add_entry, const wchar_t* path,
-                                const unsigned char* digest, std::uint64_t size,
-                                std::uint64_t write_time) {
-    const status result = from_int(add_entry(path, digest, size, write_time));
-    if (result != status::ok) {
-        print(L"Error adding file %s: %s\n", {path, status_message(result)});
-    }
+[[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
+                                digest_bytes digest, std::uint64_t size, std::uint64_t write_time) {
+    const status result = from_int(add_entry(path, digest.bytes, size, write_time));
+    file_outcome outcome;
+    outcome.path = path;
+    outcome.what = result == status::ok ? verdict::added : verdict::not_added;
+    outcome.cause = result;
+    outcome.actual = digest;
+    outcome.size = size;
+    report.file_done(outcome);
     return result;
 }
 
@@ -392,24 +372,25 @@ struct early_hashing::state {
     }
 
     // Reports the results taken early, as the creation run reports any.
-    [[nodiscard]] status report(bool quiet, const entry_adder& add_entry) {
+    [[nodiscard]] status report(reporter& out, const entry_adder& add_entry) {
         for (std::size_t i = 0; i < results.size(); ++i) {
             const early_result& taken = results[i];
             const wchar_t* path = taken.file->text;
-            if (!quiet) {
-                print(created_line, {path});  // as wait_for_file ends a file that is done
-            }
+            // As wait_for_file reports a file that is done.
+            out.file_started(path);
+            out.file_hashed(path);
             if (taken.shortage != 0) {
-                report_shortage(path, taken.shortage);
+                report_shortage(out, path, taken.shortage);
                 jobs->stop();
                 return status::unknown_error;
             }
             if (taken.result != status::ok) {
-                report_file_error(path, taken.result);
+                report_file_error(out, path, taken.result);
                 return taken.result;
             }
-            status added = add_hashed(add_entry, path, digests.data() + i * digest_size, taken.size,
-                                      taken.write_time);
+            status added =
+                add_hashed(out, add_entry, path, {digests.data() + i * digest_size, digest_size},
+                           taken.size, taken.write_time);
             if (added != status::ok) {
                 return added;
             }
@@ -464,8 +445,8 @@ void early_hashing::offer(const run_settings& settings, const path_list& files) 
     }
 }
 
-status creation_run(const run_settings& settings, container& list, const entry_adder& add_entry,
-                    expansion_state& state, early_hashing& early) {
+status creation_run(const run_settings& settings, reporter& report, container& list,
+                    const entry_adder& add_entry, expansion_state& state, early_hashing& early) {
     const bool early_holds = early.self != nullptr && early.self->holds_for(settings);
     // Built after the lists and the paths, so that they go first: no worker
     // touches a path once the run has returned.
@@ -480,6 +461,7 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     }
     creation_feed& feed = early_holds ? *early.self->feed : *own_feed;
     const wchar_t* target_path = feed.target.path;
+    report.run_started({run_kind::creation, target_path, settings.type});
 
     forget_failure_cause();
     status result = from_int(list.create(target_path));
@@ -489,11 +471,11 @@ status creation_run(const run_settings& settings, container& list, const entry_a
         result = from_int(list.create(target_path));
     }
     if (result != status::ok) {
-        print(L"Error creating sfv file: %s\n", {failure_message(result)});
+        report.list_failed(list_step::create, target_path, result);
         return result;
     }
     if (early_holds) {
-        result = early.self->report(settings.quiet, add_entry);
+        result = early.self->report(report, add_entry);
         if (result != status::ok) {
             return result;
         }
@@ -508,14 +490,15 @@ status creation_run(const run_settings& settings, container& list, const entry_a
             break;
         }
         const wchar_t* path = feed.oldest_file()->text;
-        if (!finish_oldest(workers, path, settings.quiet, created_line, result)) {
+        if (!finish_oldest(workers, path, report, result)) {
             return status::unknown_error;
         }
         if (result != status::ok) {
             return result;
         }
-        result = add_hashed(add_entry, path, workers.oldest_digest(), workers.oldest_size(),
-                            workers.oldest_write_time());
+        result = add_hashed(report, add_entry, path,
+                            {workers.oldest_digest(), digest_size_for(settings.type)},
+                            workers.oldest_size(), workers.oldest_write_time());
         if (result != status::ok) {
             return result;
         }
@@ -527,27 +510,28 @@ status creation_run(const run_settings& settings, container& list, const entry_a
     forget_failure_cause();
     result = from_int(list.close());
     if (result != status::ok) {
-        // Without this line a full disk would show only in the exit status.
-        print_error(L"%s: %s\n", {target_path, failure_message(result)});
+        // Unsaid, a full disk would show only in the exit status.
+        report.list_failed(list_step::save, target_path, result);
     }
     return result;
 }
 
-int verification_run(const run_settings& settings, container& list, file_jobs& jobs,
-                     const verified_query& previously_verified, expansion_state& state,
-                     const untrusted_query& untrusted_file_system) {
+int verification_run(const run_settings& settings, reporter& report, container& list,
+                     file_jobs& jobs, const verified_query& previously_verified,
+                     expansion_state& state, const untrusted_query& untrusted_file_system) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
+    report.run_started({run_kind::verification, list_name, settings.type});
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
-    status result = start_with_parent(settings, buffer, prefix);
+    status result = start_with_parent(settings, report, buffer, prefix);
     if (result != status::ok) {
         return to_int(result);
     }
 
-    const wchar_t* list_name = settings.checksum_file.c_str();
     forget_failure_cause();
     result = from_int(list.open(list_name));
     if (result != status::ok) {
-        print_error(L"%s: %s\n", {list_name, failure_message(result)});
+        report.list_failed(list_step::open, list_name, result);
         return to_int(result);
     }
     // Remembered verifications hold only for the files they were earned on.
@@ -564,7 +548,7 @@ int verification_run(const run_settings& settings, container& list, file_jobs& j
         }
         pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
         ++ahead.oldest;
-        result = report_entry(settings, list, jobs, entry, digest_size, tally);
+        result = report_entry(report, list, jobs, entry, digest_size, tally);
         if (result != status::ok) {
             return to_int(result);
         }
@@ -572,7 +556,7 @@ int verification_run(const run_settings& settings, container& list, file_jobs& j
     if (ahead.list_error != status::ok) {
         // A damaged list must not pass as verified: the entries behind the
         // bad line were never checked.
-        print(L"%s: %s\n", {list_name, failure_message(ahead.list_error)});
+        report.list_failed(list_step::read, list_name, ahead.list_error);
         ++tally.errors;
     }
 
@@ -587,9 +571,9 @@ int verification_run(const run_settings& settings, container& list, file_jobs& j
     result = from_int(list.close());
     if (result != status::ok) {
         // The verdicts stand; only the remembered marks could not be saved.
-        print_error(L"%s: %s\n", {list_name, failure_message(result)});
+        report.list_failed(list_step::save, list_name, result);
     }
-    return report_summary(tally, untrusted);
+    return report_summary(report, tally, untrusted);
 }
 
 }  // namespace korvane::app

@@ -15,6 +15,8 @@ class container;
 
 namespace korvane::app {
 
+class reporter;
+
 using file_jobs_algorithm = file_jobs::algorithm;
 
 // Adds a hashed file to the list being created, with the size and last write
@@ -50,9 +52,9 @@ class early_hashing {
     bool declined = false;
 };
 
-// Returns ok, or the status the program ends with (after saying why). Files
+// Returns ok, or the status the program ends with (after reporting why). Files
 // `early` hashed go first, when its work holds for `settings`.
-[[nodiscard]] status creation_run(const run_settings& settings, container& list,
+[[nodiscard]] status creation_run(const run_settings& settings, reporter& report, container& list,
                                   const entry_adder& add_entry, expansion_state& state,
                                   early_hashing& early);
 
@@ -68,7 +70,8 @@ using untrusted_query = std::function<const wchar_t*()>;
 
 // Returns the exit status: 0 when every file verified, 1 when some did not,
 // or the status that ended the run early.
-[[nodiscard]] int verification_run(const run_settings& settings, container& list, file_jobs& jobs,
+[[nodiscard]] int verification_run(const run_settings& settings, reporter& report, container& list,
+                                   file_jobs& jobs,
                                    const verified_query& previously_verified,
                                    expansion_state& state,
                                    const untrusted_query& untrusted_file_system = {});

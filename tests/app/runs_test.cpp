@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "report.h"
 #include "runs.h"
 #include "support/temp_dir.h"
 
@@ -28,7 +29,8 @@ int verify_with(const temp_dir& dir, const verified_query& previously_verified) 
     md5 list;
     file_jobs jobs(1, file_jobs::algorithm::md5);
     expansion_state state;
-    return verification_run(settings, list, jobs, previously_verified, state);
+    console_reporter report(settings);
+    return verification_run(settings, report, list, jobs, previously_verified, state);
 }
 
 TEST(VerificationRun, OnlyAPlainYesSparesAFile) {

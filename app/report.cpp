@@ -1,0 +1,183 @@
+#include "report.h"
+
+#include <cstring>
+#include <string>
+
+#include "output.h"
+#include "platform/text.h"
+
+namespace korvane::app {
+
+namespace platform = korvane::platform;
+
+namespace {
+
+// Digests as lists of the run's type write them (an SFV list: eight
+// upper-case digits of the value), so that they compare with the list and
+// with other tools.
+std::wstring digest_text(int type, const digest_bytes& digest) {
+    wchar_t text[list_type::digest_text_room];
+    type_row(type).digest_text(digest.bytes, text);
+    return text;
+}
+
+}  // namespace
+
+void console_reporter::run_started(const run_facts& run) {
+    run_ = run;
+}
+
+bool console_reporter::wants_progress() const {
+    return !settings_.quiet;
+}
+
+void console_reporter::file_started(const wchar_t*) {
+    progress_shown_ = false;
+}
+
+void console_reporter::file_progress(const wchar_t* path, int percent) {
+    if (settings_.quiet) {
+        return;
+    }
+    print_now(L"%s: %d%% complete\r", {path, percent});
+    progress_shown_ = true;
+}
+
+// A created entry's line ends there; a verified one's verdict overwrites it.
+void console_reporter::file_hashed(const wchar_t* path) {
+    if (settings_.quiet) {
+        return;
+    }
+    const wchar_t* line =
+        run_.kind == run_kind::creation ? L"%s: 100%% complete\n" : L"%s: 100%% complete\r";
+    // After progress lines the last one goes out at once too.
+    if (progress_shown_) {
+        print_now(line, {path});
+    } else {
+        print(line, {path});
+    }
+    progress_shown_ = false;
+}
+
+void console_reporter::mismatch(const file_outcome& outcome) {
+    const std::wstring stored = digest_text(run_.type, outcome.expected);
+    const std::wstring actual = digest_text(run_.type, outcome.actual);
+    print(L"%s: hash mismatch: %s != %s\n", {outcome.path, stored.c_str(), actual.c_str()});
+}
+
+void console_reporter::file_done(const file_outcome& outcome) {
+    const wchar_t* path = outcome.path;
+    switch (outcome.what) {
+        case verdict::ok:
+            if (!settings_.quiet) {
+                print(L"%s: Ok                   \n", {path});
+            }
+            break;
+        case verdict::previously_verified:
+            if (!settings_.quiet) {
+                print(L"%s: Previously verified Ok\n", {path});
+            }
+            break;
+        case verdict::mismatch:
+            mismatch(outcome);
+            break;
+        case verdict::file_error:
+            print(L"%s: File error: %s\n", {path, status_message(outcome.cause)});
+            break;
+        case verdict::outside_signed_text:
+            print(L"%s: %s\n", {path, status_message(status::outside_signed_text)});
+            break;
+        case verdict::added:
+            break;  // its "100% complete" line said it
+        case verdict::not_added:
+            print(L"Error adding file %s: %s\n", {path, status_message(outcome.cause)});
+            break;
+    }
+}
+
+void console_reporter::run_halted(const wchar_t* path, halt_reason why) {
+    const wchar_t* reason = status_message(status::unknown_error);  // no workers
+    if (why == halt_reason::out_of_memory) {
+        reason = L"Out of memory";
+    } else if (why == halt_reason::out_of_descriptors) {
+        reason = L"Too many open files";
+    }
+    print(L"Error processing file %s: %s\n", {path, reason});
+}
+
+void console_reporter::walk_problem_met(const walk_problem& problem) {
+    const wchar_t* path = problem.path;
+    switch (problem.what) {
+        case walk_issue::directory_loop:
+            print_error(L"Skipping directory loop: %s\n", {path});
+            break;
+        case walk_issue::unreadable_file:
+            print_error(L"Access denied to %s\n", {path});
+            break;
+        case walk_issue::stat_failed:
+            if (problem.file_argument) {
+                print_error(L"Could not stat file: %s\n", {path});
+            } else {
+                print_error(L"Could not stat file %s: %s\n", {path, status_message(problem.cause)});
+            }
+            break;
+        case walk_issue::unlistable_directory:
+            // Without a line end, as it has always been written.
+            print_error(L"Error reading directory %s: %s", {path, status_message(problem.cause)});
+            break;
+    }
+}
+
+void console_reporter::list_failed(list_step step, const wchar_t* list_path, status cause) {
+    switch (step) {
+        case list_step::create:
+            print(L"Error creating sfv file: %s\n", {failure_message(cause)});
+            break;
+        case list_step::read:
+            // With the results: the verdicts it leaves unsaid belong there.
+            print(L"%s: %s\n", {list_path, failure_message(cause)});
+            break;
+        case list_step::open:
+        case list_step::save:
+            print_error(L"%s: %s\n", {list_path, failure_message(cause)});
+            break;
+    }
+}
+
+void console_reporter::unknown_list_format(const wchar_t* list_path) {
+    print_error(L"%s: unknown checksum list format\n", {list_path});
+}
+
+void console_reporter::path_too_long() {
+    print_error(L"Path is too long\n");
+}
+
+void console_reporter::out_of_memory() {
+    print_error(L"Out of memory\n");
+}
+
+void console_reporter::summary(const verification_tally& tally,
+                               const wchar_t* untrusted_file_system) {
+    if (untrusted_file_system != nullptr) {
+        // Otherwise the next run's full check would look like a lost tag.
+        print(
+            L"Previously verified entries are not trusted on this file system (%s): it may "
+            L"not keep a change time\n",
+            {untrusted_file_system});
+    }
+    print(L"%d files checked\n", {tally.entries});
+    if (tally.errors > 0) {
+        print(L"%d errors detected\n", {tally.errors});
+    }
+    if (tally.missing > 0) {
+        print(L"%d missing files detected\n", {tally.missing});
+    }
+    if (tally.outside > 0) {
+        print(L"%d lines outside the signed text\n", {tally.outside});
+    }
+    if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0) {
+        print(L"All files Ok\n");
+    }
+}
+
+}  // namespace korvane::app

@@ -1,0 +1,151 @@
+// What the runs and the expansion tell the user, as events with their data:
+// names, statuses, digest bytes and counts, never text. A reporter turns them
+// into one form of output; the console reporter writes the lines a terminal
+// shows, and another form (machine-readable output) is another reporter over
+// the same events, so that no run exists twice.
+#ifndef KORVANE_APP_REPORT_H
+#define KORVANE_APP_REPORT_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "expand.h"
+#include "status.h"
+
+namespace korvane::app {
+
+enum class run_kind { creation, verification };
+
+// A run about to start: what it does, on which list, of which type.
+struct run_facts {
+    run_kind kind;
+    const wchar_t* list_path;
+    int type;  // the row of the table of list types
+};
+
+// A digest as bytes; how it is written is the reporter's business.
+struct digest_bytes {
+    const unsigned char* bytes = nullptr;
+    std::size_t size = 0;
+};
+
+// What became of one entry of a run, in list order. Runs that compare a
+// folder with its list, or bring a list up to date, add their verdicts here.
+enum class verdict {
+    ok,                   // hashed, and the digests agree
+    previously_verified,  // not hashed: the list remembers that it verified
+    mismatch,             // hashed, and the digests differ
+    file_error,           // could not be hashed; `cause` file_not_found is a missing file
+    outside_signed_text,  // a line of a signed list outside the signed text: never checked
+    added,                // creation: hashed and taken into the list
+    not_added,            // creation: hashed, but the list could not take it (`cause`)
+};
+
+struct file_outcome {
+    const wchar_t* path = nullptr;
+    verdict what = verdict::ok;
+    status cause = status::ok;  // file_error, not_added
+    digest_bytes expected;      // the list's digest: ok, mismatch
+    digest_bytes actual;        // the file's: ok, mismatch, added
+    std::uint64_t size = 0;     // bytes hashed: added
+};
+
+// Why a file could not be hashed at all, which ends the run.
+enum class halt_reason { no_workers, out_of_memory, out_of_descriptors };
+
+// What the expansion passes over, or stops at, while finding the files.
+enum class walk_issue {
+    directory_loop,        // a directory that is its own ancestor: skipped
+    unreadable_file,       // no read permission: left out
+    stat_failed,           // `cause` (a file argument's failure comes without one)
+    unlistable_directory,  // `cause`; ends the walk
+};
+
+struct walk_problem {
+    walk_issue what;
+    const wchar_t* path;
+    status cause = status::ok;
+    bool file_argument = false;  // named on the command line rather than found by the walk
+};
+
+// The step at which the list itself failed. The cause the library kept for
+// the failure (failure_message) is still there while it is reported.
+enum class list_step {
+    create,  // a creation run's new list: the run ends
+    open,    // the list to verify: the run ends
+    read,    // a damaged line: the entries behind it go unchecked
+    save,    // writing the list out (a creation) or its remembered verdicts
+};
+
+// The counts a verification ends with.
+struct verification_tally {
+    int entries = 0;
+    int errors = 0;
+    int missing = 0;
+    int outside = 0;  // lines of a signed list outside its signed text
+};
+
+class reporter {
+  public:
+    virtual ~reporter() = default;
+
+    virtual void run_started(const run_facts& run) = 0;
+    // Whether file_progress is wanted at all: a run that is not asked for it
+    // waits for each file without looking in between.
+    virtual bool wants_progress() const = 0;
+    // The oldest file in flight, which the run now waits for; its progress
+    // in percent, at most twice a second once it has taken a few seconds;
+    // and its hashing done, whatever the outcome (reported next).
+    virtual void file_started(const wchar_t* path) = 0;
+    virtual void file_progress(const wchar_t* path, int percent) = 0;
+    virtual void file_hashed(const wchar_t* path) = 0;
+    virtual void file_done(const file_outcome& outcome) = 0;
+    virtual void run_halted(const wchar_t* path, halt_reason why) = 0;
+    virtual void walk_problem_met(const walk_problem& problem) = 0;
+    virtual void list_failed(list_step step, const wchar_t* list_path, status cause) = 0;
+    // A list to verify whose name gives no type, and whose content fits none.
+    virtual void unknown_list_format(const wchar_t* list_path) = 0;
+    // A path (the parent, or one the walk built) beyond the room for paths.
+    virtual void path_too_long() = 0;
+    virtual void out_of_memory() = 0;
+    // The end of a verification; `untrusted_file_system` names the file
+    // system on which remembered verdicts were not trusted, or is null.
+    virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
+};
+
+// The lines of the console: results on standard output, buffered unless it is
+// a terminal; progress lines rewritten in place with a carriage return and
+// written at once; problems of the expansion and of the list's own file on
+// standard error. Quiet runs show only what went wrong and the summary. Names
+// with control characters are shown escaped (output.h).
+class console_reporter final : public reporter {
+  public:
+    // `settings` are read at each event: an option later on the command line
+    // still holds for the run.
+    explicit console_reporter(const run_settings& settings) : settings_(settings) {}
+
+    void run_started(const run_facts& run) override;
+    bool wants_progress() const override;
+    void file_started(const wchar_t* path) override;
+    void file_progress(const wchar_t* path, int percent) override;
+    void file_hashed(const wchar_t* path) override;
+    void file_done(const file_outcome& outcome) override;
+    void run_halted(const wchar_t* path, halt_reason why) override;
+    void walk_problem_met(const walk_problem& problem) override;
+    void list_failed(list_step step, const wchar_t* list_path, status cause) override;
+    void unknown_list_format(const wchar_t* list_path) override;
+    void path_too_long() override;
+    void out_of_memory() override;
+    void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override;
+
+  private:
+    void mismatch(const file_outcome& outcome);
+
+    const run_settings& settings_;
+    run_facts run_{run_kind::verification, nullptr, list_type::default_type};
+    bool progress_shown_ = false;  // for the file in hand: its lines go out at once
+};
+
+}  // namespace korvane::app
+
+#endif
