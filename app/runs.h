@@ -71,8 +71,7 @@ using untrusted_query = std::function<const wchar_t*()>;
 // Returns the exit status: 0 when every file verified, 1 when some did not,
 // or the status that ended the run early.
 [[nodiscard]] int verification_run(const run_settings& settings, reporter& report, container& list,
-                                   file_jobs& jobs,
-                                   const verified_query& previously_verified,
+                                   file_jobs& jobs, const verified_query& previously_verified,
                                    expansion_state& state,
                                    const untrusted_query& untrusted_file_system = {});
 
