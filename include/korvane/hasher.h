@@ -4,6 +4,7 @@
 #define KORVANE_HASHER_H
 
 #include <cstdint>
+#include <memory>
 
 #include <korvane/export.h>
 
@@ -49,6 +50,14 @@ class KORVANE_API hasher {
     wchar_t text_buffers[4][256] = {};
     std::int32_t text_counter = 0;  // accessed atomically
 };
+
+namespace korvane {
+
+// A hasher made by the library (list_type::make_hasher). The hasher classes
+// are destroyed through their own type only, so the deleter remembers it.
+using owned_hasher = std::unique_ptr<hasher, void (*)(hasher*)>;
+
+}  // namespace korvane
 
 class KORVANE_API crc : public hasher {
   public:

@@ -9,18 +9,10 @@
 #include <memory>
 
 #include <korvane/export.h>
+#include <korvane/hasher.h>
 #include <korvane/jobs.h>
 
 class container;
-class hasher;
-
-namespace korvane {
-
-// A hasher made by the library. The hasher classes are destroyed through
-// their own type only, so the deleter remembers it.
-using owned_hasher = std::unique_ptr<hasher, void (*)(hasher*)>;
-
-}  // namespace korvane
 
 struct KORVANE_API list_type {
     // How a type's entry lines look. Content typing (container::detectFormat)

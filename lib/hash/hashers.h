@@ -3,16 +3,10 @@
 #ifndef KORVANE_HASH_HASHERS_H
 #define KORVANE_HASH_HASHERS_H
 
-#include <memory>
-
 #include <korvane/hasher.h>
 #include <korvane/jobs.h>
 
 namespace korvane::detail {
-
-// The hasher classes are destroyed through their own type only (the base's
-// destructor is protected), so the deleter remembers it.
-using owned_hasher = std::unique_ptr<hasher, void (*)(hasher*)>;
 
 // A new hasher of the given kind, or a null one when memory is short.
 owned_hasher make_hasher(file_jobs::algorithm kind) noexcept;
