@@ -52,6 +52,13 @@ class native_file {
     // never through a link; another name is tried when one exists. Only the
     // owner may read or write it until set_mode.
     [[nodiscard]] int create_beside(const wchar_t* target, std::wstring& temp_path);
+    // Creates a scratch file for reading and writing in the directory of
+    // `target` that no name refers to once this returns (Linux: an unnamed
+    // O_TMPFILE file; where the file system has none, a file made as
+    // create_beside makes one and unlinked at once; Windows: deleted when its
+    // handle closes), so that nothing of it remains however the process
+    // ends. Only the owner may read or write it.
+    [[nodiscard]] int create_scratch_beside(const wchar_t* target);
     // Gives the open file the permission bits `mode` (POSIX; Windows has none).
     [[nodiscard]] int set_mode(unsigned mode);
 

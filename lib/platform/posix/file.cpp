@@ -98,15 +98,11 @@ int replacement_mode(const wchar_t* target, unsigned& mode) {
     return 0;
 }
 
-int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
-    (void)close();  // drops an earlier file; callers close what they wrote first
-    std::string native;
-    if (int error = posix::to_native(target, native)) {
-        return posix::unrepresentable(error, error_unrepresentable_path);
-    }
-    if (native.empty()) {
-        return error_unrepresentable_path;
-    }
+namespace {
+
+// Makes `<native>.<16 random hexadecimal digits>.tmp` exclusively, never
+// through a link; the descriptor, or -(error number).
+int create_random_name(const std::string& native, int access, std::string& made) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[8];
         if (!random_bytes(random, sizeof random)) {
@@ -118,19 +114,80 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
                       random[1], random[2], random[3], random[4], random[5], random[6], random[7]);
         std::string candidate = native + suffix;
         int fd = ::open(candidate.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+                        access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
         if (fd < 0) {
             if (errno == EEXIST) {
                 continue;
             }
-            return errno;
+            return -errno;
         }
-        handle = fd;
-        temp_path = widen(candidate);
-        return 0;
+        made = std::move(candidate);
+        return fd;
     }
     errno = EEXIST;
-    return EEXIST;
+    return -EEXIST;
+}
+
+}  // namespace
+
+int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
+    (void)close();  // drops an earlier file; callers close what they wrote first
+    std::string native;
+    if (int error = posix::to_native(target, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
+    }
+    if (native.empty()) {
+        return error_unrepresentable_path;
+    }
+    std::string made;
+    int fd = create_random_name(native, O_WRONLY, made);
+    if (fd < 0) {
+        return -fd;
+    }
+    handle = fd;
+    temp_path = widen(made);
+    return 0;
+}
+
+int native_file::create_scratch_beside(const wchar_t* target) {
+    (void)close();  // drops an earlier file; callers close what they wrote first
+    std::string native;
+    if (int error = posix::to_native(target, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
+    }
+    if (native.empty()) {
+        return error_unrepresentable_path;
+    }
+#ifdef O_TMPFILE
+    const std::size_t slash = native.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : native.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) {
+        handle = fd;
+        return 0;
+    }
+    // File systems without unnamed files say so in several ways; anything
+    // else (a missing folder, no room, no permission) is the answer.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return errno;
+    }
+#endif
+    std::string made;
+    int made_fd = create_random_name(native, O_RDWR, made);
+    if (made_fd < 0) {
+        return -made_fd;
+    }
+    if (::unlink(made.c_str()) != 0) {
+        int error = errno;
+        ::close(made_fd);
+        (void)::unlink(made.c_str());
+        errno = error;
+        return error;
+    }
+    handle = made_fd;
+    return 0;
 }
 
 int native_file::set_mode(unsigned mode) {

@@ -108,11 +108,14 @@ int replacement_mode(const wchar_t* target, unsigned& mode) {
     return error == ERROR_FILE_NOT_FOUND ? 0 : win32::fail(error);
 }
 
-int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
-    (void)close();  // drops an earlier file; callers close what they wrote first
+namespace {
+
+// Makes `<target>.<16 random hexadecimal digits>.tmp` exclusively, never
+// through a link; the descriptor, or -(error number).
+int create_random_name(const wchar_t* target, DWORD access, DWORD flags, std::wstring& made) {
     if (target == nullptr || *target == L'\0') {
         errno = EINVAL;
-        return EINVAL;
+        return -EINVAL;
     }
     const std::wstring base(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -127,29 +130,58 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
         candidate.append(digits, std::size(digits));
         candidate += L".tmp";
         // CREATE_NEW never opens what exists, a link included.
-        HANDLE created =
-            ::CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE created = ::CreateFileW(
+            candidate.c_str(), access, FILE_SHARE_READ | (flags != 0 ? FILE_SHARE_DELETE : 0),
+            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags,
+            nullptr);
         if (created == INVALID_HANDLE_VALUE) {
             DWORD error = ::GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
                 continue;
             }
-            return win32::fail(error);
+            return -win32::fail(error);
         }
-        int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(created), _O_WRONLY | _O_BINARY);
+        const int mode = (access & GENERIC_READ) != 0 ? _O_RDWR : _O_WRONLY;
+        int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(created), mode | _O_BINARY);
         if (fd < 0) {
             ::CloseHandle(created);
             ::DeleteFileW(candidate.c_str());
             errno = EMFILE;
-            return EMFILE;
+            return -EMFILE;
         }
-        handle = fd;
-        temp_path = std::move(candidate);
-        return 0;
+        made = std::move(candidate);
+        return fd;
     }
     errno = EEXIST;
-    return EEXIST;
+    return -EEXIST;
+}
+
+}  // namespace
+
+int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
+    (void)close();  // drops an earlier file; callers close what they wrote first
+    std::wstring made;
+    int fd = create_random_name(target, GENERIC_WRITE, 0, made);
+    if (fd < 0) {
+        return -fd;
+    }
+    handle = fd;
+    temp_path = std::move(made);
+    return 0;
+}
+
+int native_file::create_scratch_beside(const wchar_t* target) {
+    (void)close();  // drops an earlier file; callers close what they wrote first
+    std::wstring made;
+    // The system deletes it when its last handle closes, a killed process's
+    // included.
+    int fd = create_random_name(target, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_DELETE_ON_CLOSE,
+                                made);
+    if (fd < 0) {
+        return -fd;
+    }
+    handle = fd;
+    return 0;
 }
 
 int native_file::set_mode(unsigned) {
