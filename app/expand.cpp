@@ -69,6 +69,15 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
     return status::ok;
 }
 
+// A regular file found goes to whoever takes the files.
+[[nodiscard]] status hand_over(path_record* record, expansion_state& state) {
+    if (!state.file_added) {
+        state.pool.release(record);
+        return status::ok;
+    }
+    return state.file_added(record);
+}
+
 // Adds the regular file at `path` to the files to hash if it may be read.
 [[nodiscard]] status add_regular_file(const wchar_t* path, std::size_t length,
                                       const platform::file_info& info, expansion_state& state,
@@ -81,11 +90,7 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
     if (record == nullptr) {
         return out_of_memory(report);
     }
-    state.files.append(record);
-    if (state.file_added) {
-        state.file_added(record);
-    }
-    return status::ok;
+    return hand_over(record, state);
 }
 
 // Looks at one name listed in `directory`, whose path (with a separator after
@@ -256,11 +261,7 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
         return out_of_memory(report);
     }
     if (info.is_regular) {
-        state.files.append(record);
-        if (state.file_added) {
-            state.file_added(record);
-        }
-        return status::ok;
+        return hand_over(record, state);
     }
     state.directories.append(record);
     return walk(record, settings, state, report);

@@ -35,11 +35,13 @@ struct run_settings {
 // goes away, however the program ends.
 struct expansion_state {
     path_pool pool;
-    path_list files;
     path_list directories;
     wchar_t path_buffer[path_buffer_units] = {};
-    // Called with every file appended to `files`, while the expansion goes on.
-    std::function<void(path_record*)> file_added;
+    // Called with every regular file found, in order, while the expansion
+    // goes on; the record is handed over, to be given back to `pool`. A
+    // status other than ok ends the program (reported by the callee). Without
+    // it, found files are let go.
+    std::function<status(path_record*)> file_added;
 
     expansion_state() = default;
     ~expansion_state() { release(); }
@@ -47,7 +49,6 @@ struct expansion_state {
     expansion_state& operator=(const expansion_state&) = delete;
 
     void release() {
-        files.release_all(pool);
         directories.release_all(pool);
         pool.free_all();
     }

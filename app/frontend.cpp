@@ -253,7 +253,7 @@ int run(int argc, wchar_t** argv) {
     // After the paths, so that it goes first: no worker touches a path once
     // the run has returned.
     early_hashing early;
-    state.file_added = [&](path_record*) { early.offer(settings, state.files); };
+    early.attach(state, settings, report);
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
         return to_int(expand_argument(argument, settings, state, report));
     });

@@ -218,6 +218,11 @@ const wchar_t* failure_message(status code) {
     return text != nullptr ? text : status_message(code);
 }
 
+const wchar_t* write_failure_message(int error, status code) {
+    const wchar_t* text = error > 0 ? error_text(error, true, code) : nullptr;
+    return text != nullptr ? text : status_message(code);
+}
+
 void forget_failure_cause() {
     (void)status_cause(korvane_status::ok, nullptr);
 }

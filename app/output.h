@@ -30,6 +30,9 @@ const wchar_t* status_message(int code);
 // when the library kept that ("No space left on device", "File write error"
 // for a failed write or sync), else the status's text. Takes the kept cause.
 const wchar_t* failure_message(status code);
+// The words for a failure to write a file of korvane's own: what the OS said
+// (`error`, a C runtime error number, or 0), else the status's.
+const wchar_t* write_failure_message(int error, status code);
 // Drops a kept cause, so that a later failure without one is not given it.
 void forget_failure_cause();
 

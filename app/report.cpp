@@ -144,6 +144,10 @@ void console_reporter::list_failed(list_step step, const wchar_t* list_path, sta
     }
 }
 
+void console_reporter::scratch_failed(const wchar_t* place, status cause, int error_number) {
+    print_error(L"%s: %s\n", {place, write_failure_message(error_number, cause)});
+}
+
 void console_reporter::unknown_list_format(const wchar_t* list_path) {
     print_error(L"%s: unknown checksum list format\n", {list_path});
 }

@@ -103,6 +103,10 @@ class reporter {
     virtual void run_halted(const wchar_t* path, halt_reason why) = 0;
     virtual void walk_problem_met(const walk_problem& problem) = 0;
     virtual void list_failed(list_step step, const wchar_t* list_path, status cause) = 0;
+    // The scratch file that holds what a creation found, beside `place` (the
+    // list, or the folder for temporary files), could not be made, written or
+    // read: the run ends. `error_number` is what the OS said, or 0.
+    virtual void scratch_failed(const wchar_t* place, status cause, int error_number) = 0;
     // A list to verify whose name gives no type, and whose content fits none.
     virtual void unknown_list_format(const wchar_t* list_path) = 0;
     // A path (the parent, or one the walk built) beyond the room for paths.
@@ -133,6 +137,7 @@ class console_reporter final : public reporter {
     void run_halted(const wchar_t* path, halt_reason why) override;
     void walk_problem_met(const walk_problem& problem) override;
     void list_failed(list_step step, const wchar_t* list_path, status cause) override;
+    void scratch_failed(const wchar_t* place, status cause, int error_number) override;
     void unknown_list_format(const wchar_t* list_path) override;
     void path_too_long() override;
     void out_of_memory() override;

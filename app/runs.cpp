@@ -4,6 +4,7 @@
 #include <korvane/container.h>
 #include <korvane/jobs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -16,6 +17,7 @@
 #include "platform/fileops.h"
 #include "platform/fs.h"
 #include "report.h"
+#include "spill.h"
 
 namespace korvane::app {
 
@@ -287,117 +289,273 @@ int report_summary(reporter& report, const verification_tally& tally,
 
 }  // namespace
 
-// The files of a creation run on their way through the workers: those in
-// the window in list order, and where the list goes on.
+// The files of a creation run on their way through the workers, in list
+// order: the ring of those in the window, oldest first.
 struct creation_feed {
     file_jobs& jobs;
     creation_target target;
-    const path_list& files;
     std::vector<path_record*> in_flight;
     std::size_t oldest = 0;
     std::size_t queued = 0;
-    path_record* passed = nullptr;  // the last file handed in or left out
-    bool held = false;              // a failure is known: nothing after it goes in
 
-    creation_feed(file_jobs& jobs_, const wchar_t* target_path, const path_list& files_)
-        : jobs(jobs_), target{target_path, false, {}}, files(files_), in_flight(jobs_.capacity()) {
+    creation_feed(file_jobs& jobs_, const wchar_t* target_path)
+        : jobs(jobs_), target{target_path, false, {}}, in_flight(jobs_.capacity()) {
         target.exists = platform::get_file_info(target.path, target.info) == 0;
     }
 
+    bool empty() const { return queued == oldest; }
+    bool full() const { return queued - oldest == in_flight.size() || !jobs.has_room(); }
     path_record* oldest_file() const { return in_flight[oldest % in_flight.size()]; }
-
-    // Hands files in while the window has room, in batches, so that idle
-    // workers are woken for several files at once rather than for each one.
-    void top_up() {
-        const std::size_t ring = in_flight.size();
-        if (held || queued - oldest > ring * 3 / 4) {
-            return;
-        }
-        for (path_record* next = passed != nullptr ? passed->next : files.head;
-             next != nullptr && jobs.has_room(); next = next->next) {
-            if (!target.is(*next)) {
-                jobs.submit(next->text);
-                in_flight[queued++ % ring] = next;
-            }
-            passed = next;
-        }
-        jobs.publish();
+    void submit(path_record* file) {
+        jobs.submit(file->text);
+        in_flight[queued++ % in_flight.size()] = file;
+    }
+    // The oldest file's result has been taken: its record goes back.
+    void pop(path_pool& pool) {
+        pool.release(oldest_file());
+        jobs.pop();
+        ++oldest;
     }
 };
 
-// A result taken out of the window while the expansion went on.
-struct early_result {
-    path_record* file;
-    status result;
-    std::uint64_t size;
-    std::uint64_t write_time;
-    int shortage;
+// Gives the records in a window back to the pool once no worker can touch
+// them any more, however the run ends.
+struct window_release {
+    creation_feed& feed;
+    path_pool& pool;
+    ~window_release() {
+        feed.jobs.stop();
+        for (; !feed.empty(); ++feed.oldest) {
+            pool.release(feed.oldest_file());
+        }
+    }
 };
 
+namespace {
+
+// What the log of found files holds for each file, in the order found.
+enum class found_kind : unsigned char {
+    result,    // hashed while the walk went on, with the settings of that time
+    pending,   // not hashed: the creation run hashes it
+    excluded,  // the list's own target, as the walk's settings named it
+};
+
+struct found_head {
+    found_kind kind;
+    unsigned char unit_bytes;  // 1 when every unit of the path fits a byte
+    std::uint32_t units;
+    std::uint64_t device;
+    std::uint64_t inode;
+    std::int32_t result;
+    std::int32_t shortage;
+    std::uint64_t size;
+    std::uint64_t write_time;
+};
+
+// One file read back from the log.
+struct found_file {
+    found_head head{};
+    std::wstring path;
+    unsigned char digest[file_jobs::digest_room] = {};
+};
+
+[[nodiscard]] status log_file(spill_buffer& log, found_head head, const wchar_t* path,
+                              const unsigned char* digest, std::size_t digest_size) {
+    head.units = static_cast<std::uint32_t>(std::wcslen(path));
+    head.unit_bytes = 1;
+    for (std::uint32_t i = 0; i < head.units; ++i) {
+        if (static_cast<unsigned long>(path[i]) > 0xFF) {
+            head.unit_bytes = sizeof(wchar_t);
+            break;
+        }
+    }
+    status result = log.append(&head, sizeof head);
+    if (result == status::ok && head.unit_bytes == 1) {
+        char narrow[path_buffer_units * 4];
+        const std::size_t length = std::min<std::size_t>(head.units, sizeof narrow);
+        for (std::size_t i = 0; i < length; ++i) {
+            narrow[i] = static_cast<char>(static_cast<unsigned char>(path[i]));
+        }
+        result = log.append(narrow, length);
+    } else if (result == status::ok) {
+        result = log.append(path, head.units * sizeof(wchar_t));
+    }
+    if (result == status::ok && head.kind == found_kind::result) {
+        result = log.append(digest, digest_size);
+    }
+    return result;
+}
+
+[[nodiscard]] status read_found(spill_buffer& log, std::size_t digest_size, found_file& out,
+                                bool& got) {
+    status result = log.read(&out.head, sizeof out.head, got);
+    if (result != status::ok || !got) {
+        return result;
+    }
+    const std::size_t units = out.head.units;
+    out.path.resize(units);
+    if (out.head.unit_bytes == 1) {
+        std::string narrow(units, '\0');
+        result = log.read(narrow.data(), units, got);
+        for (std::size_t i = 0; i < units; ++i) {
+            out.path[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
+        }
+    } else {
+        result = log.read(out.path.data(), units * sizeof(wchar_t), got);
+    }
+    if (result == status::ok && got && out.head.kind == found_kind::result) {
+        result = log.read(out.digest, digest_size, got);
+    }
+    return result;
+}
+
+found_head head_of(found_kind kind, const path_record& file) {
+    found_head head{};
+    head.kind = kind;
+    head.device = file.device;
+    head.inode = file.inode;
+    return head;
+}
+
+}  // namespace
+
+// Every file the expansion found, in order, in a log that overflows into a
+// scratch file; and, once a creation target is known, the workers hashing
+// them while the walk goes on. The results go to the log as they come, so
+// that memory holds only the files in the window however many are found.
 struct early_hashing::state {
-    int type;
+    spill_buffer log;
+    path_pool* pool = nullptr;
+    reporter* report = nullptr;
+    // Hashing: while the type and target it was started for still hold.
+    int type = 0;
     std::wstring target_path;
-    std::size_t digest_size;
+    std::size_t digest_size = 0;
     std::unique_ptr<file_jobs> jobs;
     std::unique_ptr<creation_feed> feed;
-    std::vector<early_result> results;
-    std::vector<unsigned char> digests;  // digest_size bytes a result
+    bool held = false;     // a file failed: nothing after it is hashed
+    bool stopped = false;  // no hashing starts any more: a file waits unhashed before it
+    status failure = status::ok;
 
+    state() = default;
+    state(const state&) = delete;
+    state& operator=(const state&) = delete;
+    ~state() {
+        if (hashing()) {
+            window_release{*feed, *pool};
+        }
+    }
+
+    bool hashing() const { return feed != nullptr; }
     bool holds_for(const run_settings& settings) const {
-        return settings.has_target && settings.type == type &&
+        return hashing() && settings.has_target && settings.type == type &&
                settings.creation_target == target_path;
+    }
+
+    [[nodiscard]] status fail(status code) {
+        if (failure == status::ok) {
+            failure = code;
+            report->scratch_failed(log.place().c_str(), code, log.error_number());
+        }
+        return code;
     }
 
     // Takes every result that is there already, so that the window keeps
     // room; after a failure nothing more goes in.
-    void take_done() {
-        while (feed->oldest < feed->queued && jobs->oldest_done()) {
-            const status result = from_int(jobs->oldest_status());
-            results.push_back({feed->oldest_file(), result, jobs->oldest_size(),
-                               jobs->oldest_write_time(), jobs->oldest_shortage()});
-            digests.insert(digests.end(), jobs->oldest_digest(),
-                           jobs->oldest_digest() + digest_size);
-            feed->held = feed->held || result != status::ok;
-            jobs->pop();
-            ++feed->oldest;
-        }
-    }
-
-    // Waits for every file in flight and takes its result: what the workers
-    // hold (descriptors, memory) is free for the list itself then.
-    void drain() {
-        while (feed->oldest < feed->queued && jobs->wait_oldest(-1)) {
-            take_done();
-        }
-    }
-
-    // Reports the results taken early, as the creation run reports any.
-    [[nodiscard]] status report(reporter& out, const entry_adder& add_entry) {
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            const early_result& taken = results[i];
-            const wchar_t* path = taken.file->text;
-            // As wait_for_file reports a file that is done.
-            out.file_started(path);
-            out.file_hashed(path);
-            if (taken.shortage != 0) {
-                report_shortage(out, path, taken.shortage);
-                jobs->stop();
-                return status::unknown_error;
+    [[nodiscard]] status take_done() {
+        while (!feed->empty() && jobs->oldest_done()) {
+            path_record* file = feed->oldest_file();
+            found_head head = head_of(found_kind::result, *file);
+            head.result = jobs->oldest_status();
+            head.shortage = jobs->oldest_shortage();
+            head.size = jobs->oldest_size();
+            head.write_time = jobs->oldest_write_time();
+            held = held || head.result != 0 || head.shortage != 0;
+            if (status logged = log_file(log, head, file->text, jobs->oldest_digest(), digest_size);
+                logged != status::ok) {
+                return fail(logged);
             }
-            if (taken.result != status::ok) {
-                report_file_error(out, path, taken.result);
-                return taken.result;
-            }
-            status added =
-                add_hashed(out, add_entry, path, {digests.data() + i * digest_size, digest_size},
-                           taken.size, taken.write_time);
-            if (added != status::ok) {
-                return added;
-            }
+            feed->pop(*pool);
         }
-        results = {};
-        digests = {};
         return status::ok;
+    }
+
+    // Waits for room in the window: the walk runs at most a window ahead of
+    // the hashing.
+    [[nodiscard]] status make_room() {
+        while (feed->full() && jobs->wait_oldest(-1)) {
+            if (status result = take_done(); result != status::ok) {
+                return result;
+            }
+        }
+        return take_done();
+    }
+
+    // Hashing for `settings` from now on, unless no workers can be had.
+    void start(const run_settings& settings) {
+        try {
+            auto made = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
+                                                    algorithm_for(settings.type));
+            if (!made->usable()) {
+                stopped = true;  // the creation run says so, with its own workers
+                return;
+            }
+            type = settings.type;
+            target_path = settings.creation_target;
+            digest_size = digest_size_for(settings.type);
+            jobs = std::move(made);
+            feed = std::make_unique<creation_feed>(*jobs, target_path.c_str());
+        } catch (const std::bad_alloc&) {
+            stopped = true;
+        }
+    }
+
+    // An option changed what is hashed: the files in the window wait in the
+    // log for the creation run, and so does every file found from now on.
+    [[nodiscard]] status give_up_hashing() {
+        stopped = true;
+        if (!hashing()) {
+            return status::ok;
+        }
+        jobs->stop();  // no worker touches a path once this returns
+        status result = status::ok;
+        for (; !feed->empty() && result == status::ok; feed->pop(*pool)) {
+            result = log_file(log, head_of(found_kind::pending, *feed->oldest_file()),
+                              feed->oldest_file()->text, nullptr, 0);
+        }
+        feed.reset();
+        jobs.reset();
+        return result == status::ok ? status::ok : fail(result);
+    }
+
+    [[nodiscard]] status offer(const run_settings& settings, path_record* file) {
+        if (settings.has_target && !log.spilled()) {
+            log.place_beside(settings.creation_target);
+        }
+        status result = status::ok;
+        if (hashing() && !holds_for(settings)) {
+            result = give_up_hashing();
+        }
+        if (result == status::ok && !hashing() && !stopped && settings.has_target) {
+            start(settings);
+        }
+        if (result == status::ok && hashing() && !held && !feed->target.is(*file)) {
+            result = make_room();
+            if (result == status::ok && !held) {
+                feed->submit(file);
+                jobs->publish();
+                return status::ok;
+            }
+        }
+        if (result == status::ok) {
+            const bool excluded = hashing() && feed->target.is(*file);
+            result = log_file(log, head_of(excluded ? found_kind::excluded : found_kind::pending, *file),
+                              file->text, nullptr, 0);
+            stopped = stopped || !excluded;
+            result = result == status::ok ? status::ok : fail(result);
+        }
+        pool->release(file);
+        return result;
     }
 };
 
@@ -412,100 +570,211 @@ void early_hashing::stop() {
     self.reset();
 }
 
-void early_hashing::offer(const run_settings& settings, const path_list& files) {
-    if (!settings.has_target || declined) {
-        return;  // a verification (its files come from the list), or no workers
-    }
-    try {
+void early_hashing::attach(expansion_state& expansion, const run_settings& settings,
+                           reporter& report) {
+    expansion.file_added = [this, &expansion, &settings, &report](path_record* file) {
         if (self == nullptr) {
-            auto made = std::make_unique<state>();
-            made->type = settings.type;
-            made->target_path = settings.creation_target;
-            made->jobs = std::make_unique<file_jobs>(choose_jobs(settings.jobs),
-                                                     algorithm_for(settings.type));
-            if (!made->jobs->usable()) {
-                declined = true;  // the creation run says so, with its own workers
-                return;
+            try {
+                self = std::make_unique<state>();
+            } catch (const std::bad_alloc&) {
+                expansion.pool.release(file);
+                report.out_of_memory();
+                return status::unknown_error;
             }
-            made->digest_size = digest_size_for(settings.type);
-            made->feed =
-                std::make_unique<creation_feed>(*made->jobs, made->target_path.c_str(), files);
-            self = std::move(made);
+            self->pool = &expansion.pool;
+            self->report = &report;
         }
-        if (!self->holds_for(settings)) {
-            self.reset();  // a later option changed what is hashed
-            return;
-        }
-        self->feed->top_up();
-        self->take_done();
-    } catch (const std::bad_alloc&) {
-        // Whatever was taken may be incomplete: the creation run starts over.
-        self.reset();
-        declined = true;
-    }
+        return self->offer(settings, file);
+    };
 }
+
+namespace {
+
+// Reports a hashed file and adds it to the list; false when the run ends
+// there (reported), with its status in `result`.
+[[nodiscard]] bool take_into_list(reporter& report, const entry_adder& add_entry,
+                                  const found_file& file, std::size_t digest_size,
+                                  status& result) {
+    const wchar_t* path = file.path.c_str();
+    // As wait_for_file reports a file that is done.
+    report.file_started(path);
+    report.file_hashed(path);
+    if (file.head.shortage != 0) {
+        report_shortage(report, path, file.head.shortage);
+        result = status::unknown_error;
+        return false;
+    }
+    result = from_int(file.head.result);
+    if (result != status::ok) {
+        report_file_error(report, path, result);
+        return false;
+    }
+    result = add_hashed(report, add_entry, path, {file.digest, digest_size}, file.head.size,
+                        file.head.write_time);
+    return result == status::ok;
+}
+
+// Waits for the oldest file of the feed and adds it to the list; false when
+// the run ends there (reported), with its status in `result`.
+[[nodiscard]] bool finish_into_list(reporter& report, const entry_adder& add_entry,
+                                    creation_feed& feed, path_pool& pool, std::size_t digest_size,
+                                    status& result) {
+    file_jobs& workers = feed.jobs;
+    const wchar_t* path = feed.oldest_file()->text;
+    if (!finish_oldest(workers, path, report, result)) {
+        result = status::unknown_error;
+        return false;
+    }
+    if (result != status::ok) {
+        return false;
+    }
+    result = add_hashed(report, add_entry, path, {workers.oldest_digest(), digest_size},
+                        workers.oldest_size(), workers.oldest_write_time());
+    if (result != status::ok) {
+        return false;
+    }
+    feed.pop(pool);
+    return true;
+}
+
+// The files the walk logged, hashed while it went on with the run's own
+// settings: each result is reported in its place, then the files still in
+// the window are waited for.
+[[nodiscard]] status report_hashed_early(reporter& report, const entry_adder& add_entry,
+                                         early_hashing::state& early, std::size_t digest_size) {
+    found_file file;
+    status result = early.log.rewind();
+    for (bool got = true; result == status::ok;) {
+        result = read_found(early.log, digest_size, file, got);
+        if (result != status::ok || !got) {
+            break;
+        }
+        if (file.head.kind == found_kind::result) {
+            if (!take_into_list(report, add_entry, file, digest_size, result)) {
+                return result;
+            }
+        } else if (file.head.kind == found_kind::pending) {
+            // Logged unhashed only behind a failure, which ended the run.
+            return status::unknown_error;
+        }
+    }
+    if (result != status::ok) {
+        return early.fail(result);
+    }
+    early.log.clear();
+    while (!early.feed->empty()) {
+        if (!finish_into_list(report, add_entry, *early.feed, *early.pool, digest_size, result)) {
+            return result;
+        }
+    }
+    return status::ok;
+}
+
+// Hands the logged files to `feed` while its window has room, in batches, so
+// that idle workers are woken for several files at once. `ended` once the
+// log is read to its end.
+[[nodiscard]] status top_up_from_log(spill_buffer& log, std::size_t logged_digest_size,
+                                     creation_feed& feed, path_pool& pool, found_file& file,
+                                     bool& ended) {
+    if (ended || feed.queued - feed.oldest > feed.in_flight.size() * 3 / 4) {
+        return status::ok;
+    }
+    status result = status::ok;
+    while (!ended && !feed.full() && result == status::ok) {
+        bool got = false;
+        result = read_found(log, logged_digest_size, file, got);
+        if (result != status::ok || !got) {
+            ended = true;
+            break;
+        }
+        // Whatever was hashed with other settings is hashed again.
+        path_record* record = pool.take(file.path.c_str(), file.path.size());
+        if (record == nullptr) {
+            return status::unknown_error;
+        }
+        record->device = file.head.device;
+        record->inode = file.head.inode;
+        if (feed.target.is(*record)) {
+            pool.release(record);
+            continue;
+        }
+        feed.submit(record);
+    }
+    feed.jobs.publish();
+    return result;
+}
+
+// The files the walk logged, hashed now by the run's own workers: nothing
+// was hashed early, or with settings a later option changed.
+[[nodiscard]] status hash_logged_files(const run_settings& settings, reporter& report,
+                                       const entry_adder& add_entry, early_hashing::state& found,
+                                       const wchar_t* target_path, std::size_t digest_size) {
+    file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
+    creation_feed feed(jobs, target_path);
+    window_release release{feed, *found.pool};
+    found_file file;
+    bool ended = false;
+    status result = found.log.rewind();
+    for (;;) {
+        if (result == status::ok) {
+            result = top_up_from_log(found.log, found.digest_size, feed, *found.pool, file, ended);
+        }
+        if (result != status::ok) {
+            return found.fail(result);
+        }
+        if (feed.empty()) {
+            break;
+        }
+        if (!finish_into_list(report, add_entry, feed, *found.pool, digest_size, result)) {
+            return result;
+        }
+    }
+    found.log.clear();
+    return status::ok;
+}
+
+}  // namespace
 
 status creation_run(const run_settings& settings, reporter& report, container& list,
                     const entry_adder& add_entry, expansion_state& state, early_hashing& early) {
-    const bool early_holds = early.self != nullptr && early.self->holds_for(settings);
-    // Built after the lists and the paths, so that they go first: no worker
-    // touches a path once the run has returned.
-    std::unique_ptr<file_jobs> own_jobs;
-    std::unique_ptr<creation_feed> own_feed;
-    if (!early_holds) {
-        early.self.reset();  // hashed for another type or target: let it go
-        own_jobs =
-            std::make_unique<file_jobs>(choose_jobs(settings.jobs), algorithm_for(settings.type));
-        own_feed = std::make_unique<creation_feed>(*own_jobs, settings.creation_target.c_str(),
-                                                   state.files);
+    if (early.self == nullptr) {  // nothing was found
+        early.self = std::make_unique<early_hashing::state>();
+        early.self->pool = &state.pool;
+        early.self->report = &report;
     }
-    creation_feed& feed = early_holds ? *early.self->feed : *own_feed;
-    const wchar_t* target_path = feed.target.path;
+    early_hashing::state& found = *early.self;
+    if (found.failure != status::ok) {
+        return found.failure;
+    }
+    const bool early_holds = found.holds_for(settings);
+    if (!early_holds && found.give_up_hashing() != status::ok) {
+        return found.failure;  // hashed for another type or target: let it go
+    }
+    const wchar_t* target_path = settings.creation_target.c_str();
     report.run_started({run_kind::creation, target_path, settings.type});
 
     forget_failure_cause();
     status result = from_int(list.create(target_path));
     if (result != status::ok && early_holds) {
         // The files in flight may hold every descriptor the process may have.
-        early.self->drain();
+        while (!found.feed->empty() && found.jobs->wait_oldest(-1) &&
+               found.take_done() == status::ok) {
+        }
         result = from_int(list.create(target_path));
     }
     if (result != status::ok) {
         report.list_failed(list_step::create, target_path, result);
         return result;
     }
+    const std::size_t digest_size = digest_size_for(settings.type);
     if (early_holds) {
-        result = early.self->report(report, add_entry);
-        if (result != status::ok) {
-            return result;
-        }
+        result = report_hashed_early(report, add_entry, found, digest_size);
+    } else {
+        result = hash_logged_files(settings, report, add_entry, found, target_path, digest_size);
     }
-    // Files go to the workers ahead of the one reported; results come back in
-    // list order, and the first failure ends the run: whatever was started
-    // after it is dropped unseen when the jobs go away.
-    file_jobs& workers = feed.jobs;
-    for (;;) {
-        feed.top_up();
-        if (feed.queued == feed.oldest) {
-            break;
-        }
-        const wchar_t* path = feed.oldest_file()->text;
-        if (!finish_oldest(workers, path, report, result)) {
-            return status::unknown_error;
-        }
-        if (result != status::ok) {
-            return result;
-        }
-        result = add_hashed(report, add_entry, path,
-                            {workers.oldest_digest(), digest_size_for(settings.type)},
-                            workers.oldest_size(), workers.oldest_write_time());
-        if (result != status::ok) {
-            return result;
-        }
-        workers.pop();
-        ++feed.oldest;
+    if (result != status::ok) {
+        return result;
     }
-    state.files.release_all(state.pool);
     state.directories.release_all(state.pool);
     forget_failure_cause();
     result = from_int(list.close());

@@ -27,11 +27,14 @@ using entry_adder = std::function<int(const wchar_t* path, const unsigned char* 
 // The workers' algorithm for a type of list (a row number).
 file_jobs_algorithm algorithm_for(int type);
 
-// Hashes the files of a creation run while the expansion is still finding
-// them, so that the walk's status queries and the hashing share the cores.
-// Nothing is shown meanwhile: the creation run reports every file in list
-// order, exactly as if all had been hashed after the walk. An option later on
-// the command line that changes the type or the target makes the work void.
+// Every file the expansion finds, kept in order for the creation run in
+// bounded memory (a log that overflows into a scratch file beside the
+// target), and hashed while the expansion is still finding more, so that the
+// walk's status queries and the hashing share the cores. Nothing is shown
+// meanwhile: the creation run reports every file in list order, exactly as if
+// all had been hashed after the walk. An option later on the command line
+// that changes the type or the target makes the hashing void; the files are
+// then hashed again by the creation run.
 class early_hashing {
   public:
     early_hashing();
@@ -39,21 +42,20 @@ class early_hashing {
     early_hashing(const early_hashing&) = delete;
     early_hashing& operator=(const early_hashing&) = delete;
 
-    // A file the expansion has just appended to `files`; `settings` as they
-    // stand at that moment.
-    void offer(const run_settings& settings, const path_list& files);
+    // Takes every file `expansion` finds from now on, hashing it when
+    // `settings` (as they stand at that moment) name a creation target.
+    void attach(expansion_state& expansion, const run_settings& settings, reporter& report);
     // Stops the workers: files being hashed are abandoned, and no worker
     // touches a path once this returns.
     void stop();
 
     struct state;
     std::unique_ptr<state> self;
-    // Workers or memory could not be had: the creation run does it all.
-    bool declined = false;
 };
 
-// Returns ok, or the status the program ends with (after reporting why). Files
-// `early` hashed go first, when its work holds for `settings`.
+// Returns ok, or the status the program ends with (after reporting why). The
+// files are those `early` took, hashed early when its work holds for
+// `settings`.
 [[nodiscard]] status creation_run(const run_settings& settings, reporter& report, container& list,
                                   const entry_adder& add_entry, expansion_state& state,
                                   early_hashing& early);

@@ -63,6 +63,7 @@ class recording_reporter final : public reporter {
         problems.emplace_back(problem.what, problem.file_argument);
     }
     void list_failed(list_step, const wchar_t*, status) override { ADD_FAILURE() << "list"; }
+    void scratch_failed(const wchar_t*, status, int) override { ADD_FAILURE() << "scratch"; }
     void unknown_list_format(const wchar_t*) override {}
     void path_too_long() override {}
     void out_of_memory() override {}
@@ -134,6 +135,8 @@ TEST_F(Events, ACreationReportsEveryEntryWithItsDigestAndSize) {
     if (links) {
         std::filesystem::create_symlink("nowhere", dir / "gone");
     }
+    early_hashing early;
+    early.attach(state, settings, report);
     for (const char* name : {"a", "gone", "b"}) {
         ASSERT_EQ(expand_argument(path_of(name).c_str(), settings, state, report), status::ok);
     }
@@ -145,7 +148,6 @@ TEST_F(Events, ACreationReportsEveryEntryWithItsDigestAndSize) {
     settings.creation_target = path_of("out.md5");
     const entry_adder add = [&](const wchar_t* path, const unsigned char* digest, std::uint64_t,
                                 std::uint64_t) { return list.addFile(path, digest); };
-    early_hashing early;
     ASSERT_EQ(creation_run(settings, report, list, add, state, early), status::ok);
 
     ASSERT_EQ(report.runs.size(), 1u);
