@@ -90,7 +90,9 @@ void console_reporter::file_done(const file_outcome& outcome) {
         case verdict::added:
             break;  // its "100% complete" line said it
         case verdict::not_added:
-            print(L"Error adding file %s: %s\n", {path, status_message(outcome.cause)});
+            // A list that could not take the entry may name what the disk
+            // said (a full disk), which the bare status would not.
+            print(L"Error adding file %s: %s\n", {path, failure_message(outcome.cause)});
             break;
     }
 }

@@ -491,6 +491,15 @@ struct early_hashing::state {
         return take_done();
     }
 
+    // Waits for every file in the window and logs its result.
+    [[nodiscard]] status drain() {
+        status result = status::ok;
+        while (result == status::ok && !feed->empty() && jobs->wait_oldest(-1)) {
+            result = take_done();
+        }
+        return result;
+    }
+
     // Hashing for `settings` from now on, unless no workers can be had.
     void start(const run_settings& settings) {
         try {
@@ -547,8 +556,11 @@ struct early_hashing::state {
                 return status::ok;
             }
         }
+        const bool excluded = hashing() && feed->target.is(*file);
+        if (result == status::ok && excluded) {
+            result = drain();  // the files before it go to the log first
+        }
         if (result == status::ok) {
-            const bool excluded = hashing() && feed->target.is(*file);
             result = log_file(log, head_of(excluded ? found_kind::excluded : found_kind::pending, *file),
                               file->text, nullptr, 0);
             stopped = stopped || !excluded;
@@ -757,8 +769,8 @@ status creation_run(const run_settings& settings, reporter& report, container& l
     status result = from_int(list.create(target_path));
     if (result != status::ok && early_holds) {
         // The files in flight may hold every descriptor the process may have.
-        while (!found.feed->empty() && found.jobs->wait_oldest(-1) &&
-               found.take_done() == status::ok) {
+        if (found.drain() != status::ok) {
+            return found.failure;
         }
         result = from_int(list.create(target_path));
     }
