@@ -127,6 +127,55 @@ TEST_F(Safety, KilledTagRewritesLeaveEveryEntryAndTrustNothingStale) {
     }
 }
 
+// A creation killed at any moment, the join of its scratch files into the
+// list included: the old list or the complete new one. A termination request
+// waits for the list to be whole and leaves no temporary file; a kill that
+// cannot be waited for leaves at most the list's own temporary file.
+TEST_F(Safety, KilledCreationsLeaveTheOldListOrTheWholeNewOne) {
+    KORVANE_SKIP_ON_WINDOWS("kills a child at random moments through timeout(1)");
+    constexpr int files = 3000;
+    lines expected;
+    for (int i = 0; i < files; ++i) {
+        // Long names make a list of over a mebibyte, so the join takes a while.
+        const std::string name = "tree/" + std::string(200, 'f') + std::to_string(10000 + i);
+        dir.write(name, "abc");
+        expected.push_back(name + " " + crc_abc);
+    }
+    const std::string old_list = "; old\r\nold " + crc_abc + "\r\n";
+    dir.write("out.sfv", old_list);
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(korvane({"-q", "-r", "-c", "out.sfv", "tree"}).status, 0);
+    const double full_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    ASSERT_EQ(entry_lines(dir.read("out.sfv")), expected);
+
+    std::mt19937 random(20261210);
+    // Most kills fall in the second half of the run, where the list is joined.
+    std::uniform_real_distribution<double> moment(full_ms * 0.4, full_ms * 1.2);
+    int replaced = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        dir.write("out.sfv", old_list);
+        const bool term = trial % 2 == 0;
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f", moment(random) / 1000.0);
+        run({"timeout", "--foreground", "-s", term ? "TERM" : "KILL", delay, KORVANE_BINARY, "-q",
+             "-r", "-c", "out.sfv", "tree"});
+        const std::string after = dir.read("out.sfv");
+        if (after != old_list) {
+            ASSERT_EQ(entry_lines(after), expected) << "trial " << trial << " at " << delay;
+            ++replaced;
+        }
+        if (term) {
+            EXPECT_EQ(leftovers(), lines{}) << "trial " << trial << " at " << delay;
+        }
+        for (const auto& name : leftovers()) {
+            std::filesystem::remove(dir / name);  // a kill leaves what it leaves
+        }
+    }
+    std::printf("%d of 40 killed runs had replaced the list\n", replaced);
+}
+
 TEST_F(Safety, PlantedTemporaryNamesAndLinksAreNeverUsed) {
     KORVANE_SKIP_ON_WINDOWS("symbolic links need privileges on Windows");
     dir.write("a", "abc");
