@@ -561,8 +561,9 @@ struct early_hashing::state {
             result = drain();  // the files before it go to the log first
         }
         if (result == status::ok) {
-            result = log_file(log, head_of(excluded ? found_kind::excluded : found_kind::pending, *file),
-                              file->text, nullptr, 0);
+            result =
+                log_file(log, head_of(excluded ? found_kind::excluded : found_kind::pending, *file),
+                         file->text, nullptr, 0);
             stopped = stopped || !excluded;
             result = result == status::ok ? status::ok : fail(result);
         }
@@ -605,8 +606,7 @@ namespace {
 // Reports a hashed file and adds it to the list; false when the run ends
 // there (reported), with its status in `result`.
 [[nodiscard]] bool take_into_list(reporter& report, const entry_adder& add_entry,
-                                  const found_file& file, std::size_t digest_size,
-                                  status& result) {
+                                  const found_file& file, std::size_t digest_size, status& result) {
     const wchar_t* path = file.path.c_str();
     // As wait_for_file reports a file that is done.
     report.file_started(path);

@@ -69,7 +69,8 @@ TEST_F(ManyFiles, AnotherTargetLaterTakesTheFirstTargetIn) {
     dir.write("w/two.sfv", "old\r\n");
     auto r = korvane({"-q", "-c", "w/one.sfv", "-r", "w", "-c", "w/two.sfv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(entry_lines(dir.read("w/two.sfv")), (lines{"w/a " + crc_abc, "w/one.sfv " + crc_abc}));
+    EXPECT_EQ(entry_lines(dir.read("w/two.sfv")),
+              (lines{"w/a " + crc_abc, "w/one.sfv " + crc_abc}));
     EXPECT_EQ(dir.read("w/one.sfv"), "abc");
 }
 

@@ -175,8 +175,8 @@ int native_file::create_scratch_beside(const wchar_t* target) {
     std::wstring made;
     // The system deletes it when its last handle closes, a killed process's
     // included.
-    int fd = create_random_name(target, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_DELETE_ON_CLOSE,
-                                made);
+    int fd =
+        create_random_name(target, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_DELETE_ON_CLOSE, made);
     if (fd < 0) {
         return -fd;
     }
