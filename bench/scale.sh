@@ -28,14 +28,18 @@
 #   md5sum-create        find nFILES -type f -print0 | xargs -0 md5sum > LIST.md5
 #   md5sum-verify        md5sum --quiet -c LIST.md5
 #
-# Each job runs as `/usr/bin/time -f "%e %M" bash -c JOB`. The seconds shown
-# are wall time from the shell's nanosecond clock around that call (%e has
-# 10 ms steps, too coarse for the small trees); the peak is %M, the largest
-# resident set of any one process of the job, in KiB (for a pipeline, of its
-# largest member). Medians of the runs, separately for time and peak.
+# Each job runs as `/usr/bin/time -f "%e %M %U %S" bash -c JOB`. The seconds
+# shown are wall time from the shell's nanosecond clock around that call (%e
+# has 10 ms steps, too coarse for the small trees); the peak is %M, the
+# largest resident set of any one process of the job, in KiB (for a pipeline,
+# of its largest member); "cpu" is %U + %S, the processor time of all its
+# processes, which other work on the machine disturbs less than wall time
+# (in 10 ms steps: coarse for 10,000 files).
+# Medians of the runs, separately for each figure.
 #
-# The tables (Markdown): every job's seconds, microseconds per file and peak
-# per size; creation / verification per file for SFV and MD5; microseconds
+# The tables (Markdown): every job's seconds, microseconds per file (wall and
+# cpu) and peak per size; creation / verification per file for SFV and MD5
+# (wall, and cpu in brackets); microseconds
 # per file at the largest size / at the smallest; korvane / peer in time and
 # peak at each size (below 1: korvane is faster or smaller).
 set -euo pipefail
@@ -118,18 +122,19 @@ command_of() {  # JOB N
     esac
 }
 
-# Runs a job once; sets run_us to its wall time in microseconds and run_peak to
-# its peak in KiB.
+# Runs a job once; sets run_us to its wall time in microseconds, run_cpu to its
+# processor time in microseconds and run_peak to its peak in KiB.
 run_once() {  # COMMAND
     local t0 t1
     t0=$(date +%s%N)
-    if ! /usr/bin/time -f '%e %M' -o "$work/time" bash -c "$1" > "$work/out" 2>&1; then
+    if ! /usr/bin/time -f '%e %M %U %S' -o "$work/time" bash -c "$1" > "$work/out" 2>&1; then
         echo "failed: $1" >&2
         cat "$work/out" "$work/time" >&2
         exit 1
     fi
     t1=$(date +%s%N)
     run_peak=$(tail -n 1 "$work/time" | awk '{ print $2 }')
+    run_cpu=$(tail -n 1 "$work/time" | awk '{ printf "%d", ($3 + $4) * 1e6 }')
     run_us=$(( (t1 - t0) / 1000 ))
 }
 
@@ -149,9 +154,9 @@ check_list() {  # JOB N
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
-declare -A us peak
+declare -A us peak cpu
 for n in "${sizes[@]}"; do
-    declare -A times=() peaks=()
+    declare -A times=() peaks=() cpus=()
     for round in $(seq 0 "$runs"); do  # round 0 is the warm-up
         for job in "${jobs[@]}"; do
             run_once "$(command_of "$job" "$n")"
@@ -161,6 +166,7 @@ for n in "${sizes[@]}"; do
             fi
             times[$job]+="$run_us "
             peaks[$job]+="$run_peak "
+            cpus[$job]+="$run_cpu "
         done
     done
     for job in "${jobs[@]}"; do
@@ -168,56 +174,65 @@ for n in "${sizes[@]}"; do
         us[$n/$job]=$(median ${times[$job]})
         # shellcheck disable=SC2086
         peak[$n/$job]=$(median ${peaks[$job]})
+        # shellcheck disable=SC2086
+        cpu[$n/$job]=$(median ${cpus[$job]})
     done
     echo "measured $n files" >&2
 done
 
 calc() { awk "BEGIN { $1 }"; }
-per_file() { calc "printf \"%.2f\", ${us[$1/$2]} / $1"; }
+# Figures by name: "us" (wall) or "cpu", in microseconds, keyed SIZE/JOB.
+figure() { local -n table=$1; echo "${table[$2]}"; }
+per_file() { calc "printf \"%.2f\", $(figure "${3:-us}" "$1/$2") / $1"; }  # N JOB [us|cpu]
 ratio() { calc "if ($2 > 0) printf \"%.2f\", $1 / $2; else print \"-\""; }
-per_file_ratio() {  # N1 JOB1 N2 JOB2: per-file time of the first / of the second
-    calc "printf \"%.2f\", (${us[$1/$2]} / $1) / (${us[$3/$4]} / $3)"
+per_file_ratio() {  # N1 JOB1 N2 JOB2 [us|cpu]: per-file time of the first / of the second
+    calc "printf \"%.2f\", ($(figure "${5:-us}" "$1/$2") / $1) / ($(figure "${5:-us}" "$3/$4") / $3)"
+}
+both_ratios() {  # N1 JOB1 N2 JOB2: "wall (cpu)"
+    echo "$(per_file_ratio "$@" us) ($(per_file_ratio "$@" cpu))"
 }
 
 first=${sizes[0]} last=${sizes[-1]}
 printf '\n## korvane at scale: median of %d runs, warm cache\n\n' "$runs"
 printf 'korvane: %s; trees: %s; load before the tables: %s\n\n' "$korvane" "$cache" \
     "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf '| files | job | seconds | us/file | peak KiB |\n|---:|---|---:|---:|---:|\n'
+printf '| files | job | seconds | us/file | cpu us/file | peak KiB |\n|---:|---|---:|---:|---:|---:|\n'
 for n in "${sizes[@]}"; do
     for job in "${jobs[@]}"; do
-        printf '| %s | %s | %s | %s | %s |\n' "$n" "$job" \
-            "$(calc "printf \"%.3f\", ${us[$n/$job]} / 1e6")" "$(per_file "$n" "$job")" "${peak[$n/$job]}"
+        printf '| %s | %s | %s | %s | %s | %s |\n' "$n" "$job" \
+            "$(calc "printf \"%.3f\", ${us[$n/$job]} / 1e6")" "$(per_file "$n" "$job")" \
+            "$(per_file "$n" "$job" cpu)" "${peak[$n/$job]}"
     done
 done
 
-printf '\n### creation / verification, per file\n\n'
+printf '\n### creation / verification, per file: wall (cpu)\n\n'
 printf '| files | korvane SFV | rhash SFV | korvane MD5 | md5sum |\n|---:|---:|---:|---:|---:|\n'
 for n in "${sizes[@]}"; do
     printf '| %s | %s | %s | %s | %s |\n' "$n" \
-        "$(per_file_ratio "$n" korvane-sfv-create "$n" korvane-sfv-verify)" \
-        "$(per_file_ratio "$n" rhash-sfv-create "$n" rhash-sfv-verify)" \
-        "$(per_file_ratio "$n" korvane-md5-create "$n" korvane-md5-verify)" \
-        "$(per_file_ratio "$n" md5sum-create "$n" md5sum-verify)"
+        "$(both_ratios "$n" korvane-sfv-create "$n" korvane-sfv-verify)" \
+        "$(both_ratios "$n" rhash-sfv-create "$n" rhash-sfv-verify)" \
+        "$(both_ratios "$n" korvane-md5-create "$n" korvane-md5-verify)" \
+        "$(both_ratios "$n" md5sum-create "$n" md5sum-verify)"
 done
 
 if [ "$first" != "$last" ]; then
-    printf '\n### us/file at %s files / at %s files\n\n' "$last" "$first"
+    printf '\n### us/file at %s files / at %s files: wall (cpu)\n\n' "$last" "$first"
     printf '| job | us/file at %s | us/file at %s | ratio |\n|---|---:|---:|---:|\n' "$first" "$last"
     for job in "${jobs[@]}"; do
         printf '| %s | %s | %s | %s |\n' "$job" "$(per_file "$first" "$job")" \
-            "$(per_file "$last" "$job")" "$(per_file_ratio "$last" "$job" "$first" "$job")"
+            "$(per_file "$last" "$job")" "$(both_ratios "$last" "$job" "$first" "$job")"
     done
 fi
 
-printf '\n### korvane / peer (time and peak; below 1: korvane is faster or smaller)\n\n'
-printf '| files | job | peer | time | peak |\n|---:|---|---|---:|---:|\n'
+printf '\n### korvane / peer (below 1: korvane is faster or smaller)\n\n'
+printf '| files | job | peer | wall | cpu | peak |\n|---:|---|---|---:|---:|---:|\n'
 for n in "${sizes[@]}"; do
     for pair in sfv-create:rhash-sfv-create sfv-verify:rhash-sfv-verify \
                 md5-create:md5sum-create md5-verify:md5sum-verify; do
         job=${pair%%:*} peer=${pair#*:}
-        printf '| %s | %s | %s | %s | %s |\n' "$n" "$job" "${peer%%-*}" \
+        printf '| %s | %s | %s | %s | %s | %s |\n' "$n" "$job" "${peer%%-*}" \
             "$(ratio "${us[$n/korvane-$job]}" "${us[$n/$peer]}")" \
+            "$(ratio "${cpu[$n/korvane-$job]}" "${cpu[$n/$peer]}")" \
             "$(ratio "${peak[$n/korvane-$job]}" "${peak[$n/$peer]}")"
     done
 done
