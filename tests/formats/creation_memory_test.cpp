@@ -22,12 +22,12 @@ constexpr std::size_t header = alignof(std::max_align_t);
 std::atomic<std::int64_t> live_bytes{0};
 std::atomic<std::int64_t> peak_bytes{0};
 
-}  // namespace
-
-void* operator new(std::size_t size) {
+// Never inlined: a caller's view of the header arithmetic would make the
+// compiler's bounds and pairing checks misfire.
+[[gnu::noinline]] void* counted_allocation(std::size_t size) noexcept {
     void* block = std::malloc(size + header);
     if (block == nullptr) {
-        throw std::bad_alloc();
+        return nullptr;
     }
     *static_cast<std::size_t*>(block) = size;
     const std::int64_t now = live_bytes += static_cast<std::int64_t>(size);
@@ -37,7 +37,7 @@ void* operator new(std::size_t size) {
     return static_cast<char*>(block) + header;
 }
 
-void operator delete(void* memory) noexcept {
+[[gnu::noinline]] void counted_release(void* memory) noexcept {
     if (memory == nullptr) {
         return;
     }
@@ -46,8 +46,47 @@ void operator delete(void* memory) noexcept {
     std::free(block);
 }
 
+void* counted_or_throw(std::size_t size) {
+    void* memory = counted_allocation(size);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+
+}  // namespace
+
+// Every form without an alignment, so that no allocation bypasses the count
+// (a sanitizer's runtime has its own forms otherwise).
+void* operator new(std::size_t size) {
+    return counted_or_throw(size);
+}
+void* operator new[](std::size_t size) {
+    return counted_or_throw(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return counted_allocation(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return counted_allocation(size);
+}
+void operator delete(void* memory) noexcept {
+    counted_release(memory);
+}
+void operator delete[](void* memory) noexcept {
+    counted_release(memory);
+}
 void operator delete(void* memory, std::size_t) noexcept {
-    operator delete(memory);
+    counted_release(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    counted_release(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    counted_release(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    counted_release(memory);
 }
 
 namespace korvane::testing {

@@ -10,11 +10,14 @@
 #include <korvane/sha.h>
 #include <korvane/status.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "formats/spool.h"
