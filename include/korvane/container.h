@@ -1,5 +1,5 @@
 // Checksum files: the abstract container that the SFV and MD5 formats share,
-// and the record in which a creation run collects its entries.
+// and the record of one entry that a creation run writes.
 #ifndef KORVANE_CONTAINER_H
 #define KORVANE_CONTAINER_H
 
@@ -11,24 +11,16 @@
 
 namespace korvane::detail {
 class checksum_stream;
-}
+class entry_spool;
+}  // namespace korvane::detail
 
-// One entry of a list being created. Records are allocated with their texts in
-// one block sized to what they hold, so that very large lists stay small in
-// memory. The texts are stored as the bytes they become in the file.
+// One entry of a list being created, as handed to the format that writes its
+// lines. The texts are the bytes they become in the file.
 struct KORVANE_API file_entry {
-    file_entry* next;
     const char* name;       // the whole name passed to addFile, terminated
     const char* hash_text;  // the checksum as the format writes it, terminated
     std::uint64_t time;     // format-defined; SFV: last modification, 100-ns ticks since 1601
     std::uint64_t size;     // bytes, from the file system when the entry was added
-    // False when the name holds a unit that cannot be written as one byte; the
-    // name then holds the units before it, and writing the list fails.
-    bool writable;
-
-    // Returns null when memory runs out.
-    static file_entry* make(const wchar_t* name, const char* hash_text);
-    static void destroy(file_entry* entry);
 };
 
 class KORVANE_API container {
@@ -74,15 +66,28 @@ class KORVANE_API container {
     [[nodiscard]] int createStream(const wchar_t* path);
     // A new stream on `path`, opened or created; it replaces any earlier one.
     [[nodiscard]] int startStream(const wchar_t* path, bool create, bool writable);
-    void appendEntry(file_entry* entry);
-    void freeEntries();
     // Writes a header line, the maker's line and the ";" line.
     [[nodiscard]] int writeHeader(const char* first_line);
-    // Writes `passes` rounds of lines, one per entry and round, as `format`
-    // makes them, then puts the new list in place of the target. Stops at an
-    // entry that cannot be written (a unit above 255, a line break in its name).
-    using entry_formatter = void (*)(const file_entry& entry, int pass, std::string& out);
-    [[nodiscard]] int commitEntries(int passes, entry_formatter format);
+    // The entries of a list being created, written as they come: each entry
+    // gives one line to each of `streams` streams (at most two), and the list
+    // holds every line of a stream before those of the next. Memory stays
+    // bounded: a stream's lines overflow into a scratch file beside the
+    // target that no name refers to. Call after createStream.
+    [[nodiscard]] int startEntries(const wchar_t* path, int streams);
+    // Formats the entry's line of each stream with `format` (without its line
+    // end) and adds them. 0, the status of a failed write (the list is then
+    // lost: every later call returns it, close writes nothing), or the
+    // out-of-memory status (this entry alone is dropped). A name that cannot
+    // be written (a unit above 255, a line break) is taken, and close fails.
+    using entry_formatter = void (*)(const file_entry& entry, int stream, std::string& out);
+    [[nodiscard]] int spoolEntry(const wchar_t* name, const char* hash_text, std::uint64_t size,
+                                 std::uint64_t time, entry_formatter format);
+    // Writes the header and every stream to the list's temporary file and
+    // puts it in place of the target; the entries are gone afterwards,
+    // whatever the result.
+    [[nodiscard]] int commitEntries();
+    // Forgets the entries of a list being created; writes nothing.
+    void dropEntries();
     // Reads the next line whole (up to line_capacity - 1 units) into `line`.
     [[nodiscard]] int readEntryLine();
     // The next line that is not a comment, as readEntryLine gives it; sets the
@@ -98,10 +103,8 @@ class KORVANE_API container {
     // The open list; null when none is. Owned: the stream is complete only
     // inside the library, which holds every function that destroys it.
     std::unique_ptr<korvane::detail::checksum_stream> file;
-    file_entry* first_entry;
-    // The link the next record goes into: &first_entry while the list is
-    // empty, else the `next` field of the last record.
-    file_entry** last_entry;
+    // The entries of a list being created; null until the first creation.
+    std::unique_ptr<korvane::detail::entry_spool> entries;
     std::int32_t creating;
     wchar_t line[line_capacity];  // the line readEntryLine read last
 };

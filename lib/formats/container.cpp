@@ -1,12 +1,11 @@
 #include <korvane/container.h>
 #include <korvane/version.h>
 
-#include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <new>
 
 #include "formats/lines.h"
+#include "formats/spool.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
 #include "platform/fault.h"
@@ -16,75 +15,65 @@
 using korvane::status;
 using korvane::to_int;
 
-namespace {
-
-// Entries and their texts in one block; the texts follow the record.
-struct entry_block {
-    file_entry entry;
-    char text[1];
-};
-
-}  // namespace
-
-file_entry* file_entry::make(const wchar_t* name, const char* hash_text) {
-    std::size_t name_length = std::wcslen(name);
-    std::size_t hash_length = std::strlen(hash_text);
-    std::size_t bytes = offsetof(entry_block, text) + name_length + 1 + hash_length + 1;
-    void* memory = korvane::platform::injected_allocation_fault()
-                       ? nullptr
-                       : ::operator new(bytes, std::nothrow);
-    if (memory == nullptr) {
-        return nullptr;
-    }
-    auto* block = static_cast<entry_block*>(memory);
-    char* text = reinterpret_cast<char*>(memory) + offsetof(entry_block, text);
-    bool writable = true;
-    std::size_t kept = 0;
-    for (; kept < name_length; ++kept) {
-        auto unit = static_cast<unsigned long>(name[kept]);
-        if (unit > 0xFF) {
-            writable = false;
-            break;
-        }
-        text[kept] = static_cast<char>(static_cast<unsigned char>(unit));
-    }
-    text[kept] = '\0';
-    char* hash = text + name_length + 1;
-    std::memcpy(hash, hash_text, hash_length + 1);
-    auto* entry = new (&block->entry) file_entry{nullptr, text, hash, 0, 0, writable};
-    return entry;
-}
-
-void file_entry::destroy(file_entry* entry) {
-    if (entry != nullptr) {
-        entry->~file_entry();
-        ::operator delete(static_cast<void*>(entry));
-    }
-}
-
-container::container()
-    : file(nullptr), first_entry(nullptr), last_entry(&first_entry), creating(0), line{} {}
+container::container() : file(nullptr), entries(nullptr), creating(0), line{} {}
 
 container::~container() {
-    file.reset();  // discards an unfinished new list, writes nothing
-    freeEntries();
+    file.reset();     // discards an unfinished new list, writes nothing
+    entries.reset();  // its scratch files have no name: nothing remains
 }
 
-void container::freeEntries() {
-    // Iteratively: a list of millions of records must not recurse.
-    file_entry* entry = first_entry;
-    while (entry != nullptr) {
-        file_entry* next = entry->next;
-        file_entry::destroy(entry);
-        entry = next;
+void container::dropEntries() {
+    if (entries != nullptr) {
+        entries->drop();
     }
-    first_entry = nullptr;
-    last_entry = &first_entry;
 }
 
-void container::appendEntry(file_entry* entry) {
-    *last_entry = entry;
-    last_entry = &entry->next;
+int container::startEntries(const wchar_t* path, int streams) {
+    try {
+        if (entries == nullptr) {
+            entries = std::make_unique<korvane::detail::entry_spool>();
+        }
+        entries->start(path, streams);
+    } catch (const std::bad_alloc&) {
+        dropEntries();
+        return to_int(status::unknown_error);
+    }
+    return 0;
+}
+
+int container::spoolEntry(const wchar_t* name, const char* hash_text, std::uint64_t size,
+                          std::uint64_t time, entry_formatter format) {
+    if (korvane::platform::injected_allocation_fault()) {
+        return to_int(status::unknown_error);
+    }
+    if (entries == nullptr || !entries->active()) {
+        return 0;  // no list being created: nothing would be written
+    }
+    try {
+        return to_int(entries->add(name, hash_text, size, time, format));
+    } catch (const std::bad_alloc&) {
+        return to_int(status::unknown_error);  // the entry was not taken; the list stays usable
+    }
+}
+
+int container::commitEntries() {
+    status result = status::ok;
+    {
+        // An interrupt while the list is written waits until it is in place,
+        // so that neither a half-written temporary file nor a missing list
+        // remains.
+        korvane::platform::interrupt_deferral hold_interrupts;
+        if (entries != nullptr && entries->active()) {
+            result = entries->join(*file);
+        }
+        if (result == status::ok) {
+            result = file->commit();
+        }
+        // The target now holds the complete new list, or is as it was before.
+        file.reset();
+    }
+    dropEntries();
+    return to_int(result);
 }
 
 int container::readFileString(wchar_t* buffer, int count) {
@@ -106,6 +95,7 @@ int container::createStream(const wchar_t* path) {
 
 int container::startStream(const wchar_t* path, bool create, bool writable) {
     file.reset();
+    dropEntries();
     if (path == nullptr) {
         return to_int(status::invalid_arguments);
     }
@@ -136,44 +126,6 @@ int container::writeHeader(const char* first_line) {
     if (result == status::ok) {
         result = file->write("; https://korvane.org/\r\n;\r\n");
     }
-    return to_int(result);
-}
-
-int container::commitEntries(int passes, entry_formatter format) {
-    // An interrupt while the list is written waits until it is in place, so
-    // that neither a half-written temporary file nor a missing list remains.
-    korvane::platform::interrupt_deferral hold_interrupts;
-    status result = status::ok;
-    std::string out;
-    for (int pass = 0; pass < passes && result == status::ok; ++pass) {
-        for (file_entry* entry = first_entry; entry != nullptr; entry = entry->next) {
-            if (!entry->writable) {
-                result = status::unknown_error;
-                break;
-            }
-            if (!korvane::detail::is_line_safe(entry->name)) {
-                result = status::path_error;
-                break;
-            }
-            format(*entry, pass, out);
-            out += "\r\n";
-            if (out.size() >= 64 * 1024) {
-                result = file->write(out);
-                out.clear();
-                if (result != status::ok) {
-                    break;
-                }
-            }
-        }
-    }
-    if (result == status::ok) {
-        result = file->write(out);
-    }
-    if (result == status::ok) {
-        result = file->commit();
-    }
-    // The target now holds the complete new list, or is as it was before.
-    file.reset();
     return to_int(result);
 }
 

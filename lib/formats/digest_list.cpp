@@ -39,10 +39,15 @@ int digest_list::create(const wchar_t* path) {
     if (status != 0) {
         return status;
     }
-    freeEntries();
+    status = startEntries(path, 1);
+    if (status != 0) {
+        file.reset();
+        return status;
+    }
     status = writeHeader(korvane::detail::header_line(std::string("Korvane ") + g_version).c_str());
     if (status != 0) {
         file.reset();
+        dropEntries();
     }
     return status;
 }
@@ -56,12 +61,11 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
                                   static_cast<std::size_t>(digest_size), text,
                                   korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
-    file_entry* entry = file_entry::make(name, text);
-    if (entry == nullptr) {
-        return to_int(status::unknown_error);
-    }
-    appendEntry(entry);
-    return 0;
+    return spoolEntry(name, text, 0, 0, [](const file_entry& entry, int, std::string& out) {
+        out += entry.hash_text;
+        out += " *";
+        out += entry.name;
+    });
 }
 
 int digest_list::close() {
@@ -69,11 +73,7 @@ int digest_list::close() {
         return 0;
     }
     if (creating != 0) {
-        return commitEntries(1, [](const file_entry& entry, int, std::string& out) {
-            out += entry.hash_text;
-            out += " *";
-            out += entry.name;
-        });
+        return commitEntries();
     }
     status result = file->close();
     file.reset();

@@ -76,6 +76,32 @@ void name_bounds(const wchar_t* line, int& start, int& end) {
     }
 }
 
+// The lines of one entry: its comment line (size, time and name) and its
+// entry line. All comment lines come first in the list, as other tools
+// expect.
+void entry_lines(const file_entry& entry, int stream, std::string& out) {
+    if (stream == 0) {
+        auto when = korvane::detail::utc_from_ticks(entry.time);
+        out += "; ";
+        append_number(out, entry.size, 12);
+        out += "  ";
+        korvane::detail::append_time(out, when, '.');
+        out += ' ';
+        korvane::detail::append_date(out, when);
+        out += ' ';
+        out += entry.name;
+    } else if (needs_quotes(entry.name)) {
+        out += '"';
+        out += entry.name;
+        out += "\" ";
+        out += entry.hash_text;
+    } else {
+        out += entry.name;
+        out += ' ';
+        out += entry.hash_text;
+    }
+}
+
 }  // namespace
 
 sfv::sfv()
@@ -116,7 +142,11 @@ int sfv::create(const wchar_t* path, korvane::detail::settings_source& settings)
         return status;
     }
     creating = 1;
-    freeEntries();
+    status = startEntries(path, 2);
+    if (status != 0) {
+        file.reset();
+        return status;
+    }
     std::string version = g_version;
     bool compatible = settings.current().compatible_header;
     std::string maker = compatible ? "WIN-SFV32 v1.1a (Korvane " + version + " Compatibility Mode)"
@@ -124,6 +154,7 @@ int sfv::create(const wchar_t* path, korvane::detail::settings_source& settings)
     status = writeHeader(korvane::detail::header_line(maker).c_str());
     if (status != 0) {
         file.reset();
+        dropEntries();
     }
     return status;
 }
@@ -146,14 +177,7 @@ int sfv::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
     char text[9];
     korvane::platform::encode_hex32(value, text, korvane::platform::hex_case::upper);
     text[8] = '\0';
-    file_entry* entry = file_entry::make(name, text);
-    if (entry == nullptr) {
-        return to_int(status::unknown_error);
-    }
-    entry->size = size;
-    entry->time = writeTime;
-    appendEntry(entry);
-    return 0;
+    return spoolEntry(name, text, size, writeTime, &entry_lines);
 }
 
 int sfv::close() {
@@ -168,29 +192,7 @@ int sfv::close(korvane::detail::settings_source& settings) {
     if (creating == 0) {
         return writeTag(settings);
     }
-    // Comment lines first, then entry lines, as other tools expect.
-    return commitEntries(2, [](const file_entry& entry, int pass, std::string& out) {
-        if (pass == 0) {
-            auto when = korvane::detail::utc_from_ticks(entry.time);
-            out += "; ";
-            append_number(out, entry.size, 12);
-            out += "  ";
-            korvane::detail::append_time(out, when, '.');
-            out += ' ';
-            korvane::detail::append_date(out, when);
-            out += ' ';
-            out += entry.name;
-        } else if (needs_quotes(entry.name)) {
-            out += '"';
-            out += entry.name;
-            out += "\" ";
-            out += entry.hash_text;
-        } else {
-            out += entry.name;
-            out += ' ';
-            out += entry.hash_text;
-        }
-    });
+    return commitEntries();
 }
 
 int sfv::open(const wchar_t* path) {

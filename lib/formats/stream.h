@@ -114,6 +114,12 @@ class checksum_stream {
     // Cuts the file at `size` without writing pending bytes (they are dropped).
     [[nodiscard]] status truncate_to(std::uint64_t size);
 
+    // The status of an error number from the platform layer, kept as the
+    // cause of the failure (status_cause) with what it failed at: opening or
+    // reading, or writing the file out.
+    [[nodiscard]] static status status_of(int error);
+    [[nodiscard]] static status written_status_of(int error);
+
     name_folder folder;
 
   private:
@@ -123,11 +129,6 @@ class checksum_stream {
     // buffered when none is, filling an empty buffer first; empty at the end of
     // the file. They stay unread until in_begin moves past them.
     [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
-    // The status of an error number from the platform layer, kept as the
-    // cause of the failure (status_cause) with what it failed at: opening or
-    // reading, or writing the file out.
-    [[nodiscard]] static status status_of(int error);
-    [[nodiscard]] static status written_status_of(int error);
     // Makes the temporary file of a new list.
     [[nodiscard]] status create_temporary();
 
