@@ -1,24 +1,38 @@
 #include "formats/lines.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <cwchar>
 
 namespace korvane::detail {
 
 void append_number(std::string& out, std::uint64_t value, int width, char pad) {
-    char digits[24];
-    int count = 0;
+    // Built backwards in place and appended at once: a list of millions of
+    // entries formats several numbers for each.
+    char text[48];
+    char* const end = text + sizeof text;
+    char* first = end;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        *--first = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (int i = count; i < width; ++i) {
-        out += pad;
+    const int fill = std::min<int>(width, static_cast<int>(sizeof text));
+    while (end - first < fill) {
+        *--first = pad;
     }
-    while (count > 0) {
-        out += digits[--count];
-    }
+    out.append(first, static_cast<std::size_t>(end - first));
 }
+
+namespace {
+
+// Two digits of a value below 100.
+void put_two_digits(char* at, int value) {
+    at[0] = static_cast<char>('0' + value / 10 % 10);
+    at[1] = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
 
 platform::calendar_time utc_from_ticks(std::uint64_t ticks) {
     // Seconds relative to 1970, negative before it (time 0 is 1601-01-01).
@@ -49,19 +63,30 @@ platform::calendar_time utc_from_ticks(std::uint64_t ticks) {
 }
 
 void append_date(std::string& out, const platform::calendar_time& when) {
-    append_number(out, static_cast<std::uint64_t>(when.year), 4);
-    out += '-';
-    append_number(out, static_cast<std::uint64_t>(when.month), 2, '0');
-    out += '-';
-    append_number(out, static_cast<std::uint64_t>(when.day), 2, '0');
+    if (when.year < 0 || when.year > 9999) {
+        append_number(out, static_cast<std::uint64_t>(when.year), 4);
+    } else {
+        char year[4] = {' ', ' ', ' ', ' '};
+        int value = when.year;
+        int at = 3;
+        do {
+            year[at--] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        out.append(year, sizeof year);
+    }
+    char text[6] = {'-', '0', '0', '-', '0', '0'};
+    put_two_digits(text + 1, when.month);
+    put_two_digits(text + 4, when.day);
+    out.append(text, sizeof text);
 }
 
 void append_time(std::string& out, const platform::calendar_time& when, char before_seconds) {
-    append_number(out, static_cast<std::uint64_t>(when.hour), 2, '0');
-    out += ':';
-    append_number(out, static_cast<std::uint64_t>(when.minute), 2, '0');
-    out += before_seconds;
-    append_number(out, static_cast<std::uint64_t>(when.second), 2, '0');
+    char text[8] = {'0', '0', ':', '0', '0', before_seconds, '0', '0'};
+    put_two_digits(text, when.hour);
+    put_two_digits(text + 3, when.minute);
+    put_two_digits(text + 6, when.second);
+    out.append(text, sizeof text);
 }
 
 std::string header_line(const std::string& maker) {
