@@ -38,6 +38,9 @@ struct expansion_state {
     path_list files;
     path_list directories;
     wchar_t path_buffer[path_buffer_units] = {};
+    // The bytes a directory's listing may take in memory before it is sorted
+    // in runs on disk; 0 for the default of a few MiB (tests set less).
+    std::size_t listing_budget = 0;
     // Called with every file appended to `files`, while the expansion goes on.
     std::function<void(path_record*)> file_added;
 
