@@ -77,19 +77,28 @@ bool is_listed_directory(const std::wstring& folder, const path_record& director
            info.inode == directory.inode;
 }
 
+// Makes the scratch file beside the creation target, which the user named as
+// a place to write, unless its folder is the directory being listed.
+bool made_beside_target(const run_settings& settings, const path_record& directory,
+                        platform::native_file& file) {
+    if (!settings.has_target) {
+        return false;
+    }
+    const std::wstring& target = settings.creation_target;
+    const std::size_t folder_length = platform::directory_part_length(target);
+    const std::wstring folder =
+        folder_length == 0 ? std::wstring(L".") : target.substr(0, folder_length);
+    return !is_listed_directory(folder, directory) &&
+           file.create_scratch_beside(target.c_str()) == 0;
+}
+
 // Makes the scratch file a directory too large to sort in memory spills into:
-// beside the creation target, which the user named as a place to write, or
-// else in the system's temporary folder; never in the directory being listed.
+// beside the creation target, or else (also when that folder has no room) in
+// the system's temporary folder; never in the directory being listed.
 int make_scratch_file(const walk_context& walk, const path_record& directory,
                       platform::native_file& file) {
-    if (walk.settings.has_target) {
-        const std::wstring& target = walk.settings.creation_target;
-        const std::size_t folder_length = platform::directory_part_length(target);
-        const std::wstring folder =
-            folder_length == 0 ? std::wstring(L".") : target.substr(0, folder_length);
-        if (!is_listed_directory(folder, directory)) {
-            return file.create_scratch_beside(target.c_str());
-        }
+    if (made_beside_target(walk.settings, directory, file)) {
+        return 0;
     }
     std::wstring temporary;
     if (int error = platform::temporary_folder(temporary); error != 0) {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,10 +61,12 @@ struct walk_result {
     walk_reporter report;
 };
 
-walk_result walk_tree(const fs::path& root, std::size_t budget) {
+walk_result walk_tree(const fs::path& root, std::size_t budget, const fs::path& target = {}) {
     walk_result out;
     run_settings settings;
     settings.recursive = true;
+    settings.has_target = !target.empty();
+    settings.creation_target = wide(target);
     expansion_state state;
     state.listing_budget = budget;
     state.file_added = [&](path_record* record) {
@@ -201,6 +205,36 @@ TEST(Walk, LoopsAreFoundAfterWalkedDirectoriesWereGivenBack) {
     EXPECT_EQ(std::count(walked.files.begin(), walked.files.end(), wide(bottom / "across" / "f")),
               1);
     EXPECT_EQ(walked.records_left, 0u);
+}
+
+TEST(Walk, ScratchFilesGoBesideTheTargetOrToTheTemporaryFolderNeverIntoTheListedOne) {
+    KORVANE_SKIP_ON_WINDOWS("the temporary folder comes from GetTempPathW there");
+    temp_dir dir;
+    temp_dir elsewhere;
+    for (int f = 0; f < 100; ++f) {
+        dir.write("big/" + std::string(100, 'n') + std::to_string(f), "");
+    }
+    const char* saved = std::getenv("TMPDIR");
+    const std::optional<std::string> before =
+        saved != nullptr ? std::optional<std::string>(saved) : std::nullopt;
+    korvane::testing::set_environment("TMPDIR", (dir / "no such folder").string());
+    // Beside a target elsewhere: no temporary folder needed, nothing left there.
+    walk_result beside = walk_tree(dir / "big", 4096, elsewhere / "list.sfv");
+    EXPECT_EQ(beside.result, status::ok);
+    EXPECT_EQ(beside.files.size(), 100u);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    // A target in the folder being listed sends the scratch file to the
+    // temporary folder, here missing: the folder cannot be listed.
+    walk_result inside = walk_tree(dir / "big", 4096, dir / "big" / "list.sfv");
+    EXPECT_EQ(inside.result, status::file_read_error);
+    ASSERT_EQ(inside.report.problems.size(), 1u);
+    EXPECT_EQ(inside.report.problems[0].first, walk_issue::unlistable_directory);
+    korvane::testing::set_environment("TMPDIR", (elsewhere / "").string());
+    walk_result temporary = walk_tree(dir / "big", 4096, dir / "big" / "list.sfv");
+    EXPECT_EQ(temporary.result, status::ok);
+    EXPECT_EQ(temporary.files.size(), 100u);
+    korvane::testing::set_environment("TMPDIR", before);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
 }  // namespace
