@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/listing.h"
 #include "platform/text.h"
 #include "report.h"
 
@@ -36,6 +37,17 @@ bool is_dot_name(const std::wstring& name) {
     return name == L"." || name == L"..";
 }
 
+// What one walk keeps from directory to directory: one listing, whose buffer
+// serves every directory in turn, and the name it gave last.
+struct walk_context {
+    std::uint64_t root_device;
+    const run_settings& settings;
+    expansion_state& state;
+    reporter& report;
+    platform::sorted_listing listing;
+    std::wstring name;
+};
+
 // Whether the directory `info` describes is `directory` or one of its
 // ancestors: a link back up the tree would be walked forever.
 bool is_directory_loop(const path_record* directory, const platform::file_info& info) {
@@ -47,25 +59,78 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
     return false;
 }
 
+// Drops one hold on `directory`: a directory that nothing holds any more goes
+// back to the pool, and with it its hold on its parent.
+void drop_hold(path_record* directory, path_pool& pool) {
+    while (directory != nullptr && --directory->holds == 0) {
+        path_record* parent = directory->parent;
+        pool.release(directory);
+        directory = parent;
+    }
+}
+
+// Whether the folder `folder` is the directory being listed, whose own files
+// a scratch file there could join.
+bool is_listed_directory(const std::wstring& folder, const path_record& directory) {
+    platform::file_info info;
+    return platform::get_file_info(folder.c_str(), info) == 0 && info.device == directory.device &&
+           info.inode == directory.inode;
+}
+
+// Makes the scratch file beside the creation target, which the user named as
+// a place to write, unless its folder is the directory being listed.
+bool made_beside_target(const run_settings& settings, const path_record& directory,
+                        platform::native_file& file) {
+    if (!settings.has_target) {
+        return false;
+    }
+    const std::wstring& target = settings.creation_target;
+    const std::size_t folder_length = platform::directory_part_length(target);
+    const std::wstring folder =
+        folder_length == 0 ? std::wstring(L".") : target.substr(0, folder_length);
+    return !is_listed_directory(folder, directory) &&
+           file.create_scratch_beside(target.c_str()) == 0;
+}
+
+// Makes the scratch file a directory too large to sort in memory spills into:
+// beside the creation target, or else (also when that folder has no room) in
+// the system's temporary folder; never in the directory being listed.
+int make_scratch_file(const walk_context& walk, const path_record& directory,
+                      platform::native_file& file) {
+    if (made_beside_target(walk.settings, directory, file)) {
+        return 0;
+    }
+    std::wstring temporary;
+    if (int error = platform::temporary_folder(temporary); error != 0) {
+        return error;
+    }
+    if (is_listed_directory(temporary, directory)) {
+        return platform::error_access;
+    }
+    temporary += L"/korvane";
+    return file.create_scratch_beside(temporary.c_str());
+}
+
 // Queues the subdirectory at `path` below `directory` unless it lies on another
 // file system the settings keep out, or would close a loop.
 [[nodiscard]] status queue_subdirectory(path_record* directory, const wchar_t* path,
                                         std::size_t length, const platform::file_info& info,
-                                        std::uint64_t root_device, const run_settings& settings,
-                                        expansion_state& state, reporter& report) {
-    if (settings.one_file_system && info.device != root_device) {
+                                        walk_context& walk) {
+    if (walk.settings.one_file_system && info.device != walk.root_device) {
         return status::ok;
     }
     if (is_directory_loop(directory, info)) {
-        report.walk_problem_met({walk_issue::directory_loop, path});
+        walk.report.walk_problem_met({walk_issue::directory_loop, path});
         return status::ok;
     }
-    path_record* record = take_record(state, path, length, info);
+    path_record* record = take_record(walk.state, path, length, info);
     if (record == nullptr) {
-        return out_of_memory(report);
+        return out_of_memory(walk.report);
     }
     record->parent = directory;
-    state.directories.append(record);
+    record->holds = 1;
+    ++directory->holds;
+    walk.state.directories.append(record);
     return status::ok;
 }
 
@@ -93,80 +158,100 @@ bool is_directory_loop(const path_record* directory, const platform::file_info& 
     return hand_over(record, state);
 }
 
-// Looks at one name listed in `directory`, whose path (with a separator after
-// it) already fills the first `directory_length` + 1 units of the path buffer.
-// Returns ok to go on, or the status with which the program must end.
+// Looks at the name the listing gave last in `directory`, whose path (with a
+// separator after it) already fills the first `directory_length` + 1 units of
+// the path buffer. Returns ok to go on, or the status with which the program
+// must end.
 [[nodiscard]] status visit_entry(path_record* directory, std::size_t directory_length,
-                                 const std::wstring& name, std::uint64_t root_device,
-                                 const run_settings& settings, expansion_state& state,
-                                 reporter& report) {
-    wchar_t* buffer = state.path_buffer;
+                                 walk_context& walk) {
+    wchar_t* buffer = walk.state.path_buffer;
+    const std::wstring& name = walk.name;
     const std::size_t length = directory_length + 1 + name.size();
     if (length >= path_buffer_units) {
-        report.path_too_long();
+        walk.report.path_too_long();
         return status::path_error;
     }
     std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
 
     platform::file_info info;
-    if (int error = platform::get_file_info(buffer, info); error != 0) {
-        report.walk_problem_met({walk_issue::stat_failed, buffer, from_errno(error)});
+    if (int error = walk.listing.entry_info(buffer, info); error != 0) {
+        walk.report.walk_problem_met({walk_issue::stat_failed, buffer, from_errno(error)});
         if (error == platform::error_not_found) {
             return status::ok;  // vanished since the listing
         }
         return from_errno(error);
     }
     if (info.is_directory) {
-        return queue_subdirectory(directory, buffer, length, info, root_device, settings, state,
-                                  report);
+        return queue_subdirectory(directory, buffer, length, info, walk);
     }
     if (info.is_regular) {
-        return add_regular_file(buffer, length, info, state, report);
+        return add_regular_file(buffer, length, info, walk.state, walk.report);
     }
     return status::ok;
+}
+
+// A directory that could not be listed, or whose listing broke off, ends the
+// walk.
+[[nodiscard]] status listing_failed(const path_record* directory, int error, reporter& report) {
+    if (error == platform::error_no_memory) {
+        return out_of_memory(report);
+    }
+    report.walk_problem_met({walk_issue::unlistable_directory, directory->text, from_errno(error)});
+    return status::file_read_error;
+}
+
+// Visits every name the open listing of `directory` gives, in order.
+[[nodiscard]] status visit_names(path_record* directory, walk_context& walk) {
+    const std::size_t directory_length = std::wcslen(directory->text);
+    std::wmemcpy(walk.state.path_buffer, directory->text, directory_length);
+    walk.state.path_buffer[directory_length] = L'/';
+    for (;;) {
+        const int got = walk.listing.next(walk.name);
+        if (got <= 0) {
+            return got == 0 ? status::ok : listing_failed(directory, -got, walk.report);
+        }
+        if (is_dot_name(walk.name)) {
+            continue;
+        }
+        if (status result = visit_entry(directory, directory_length, walk); result != status::ok) {
+            return result;
+        }
+    }
 }
 
 // Lists one directory and visits every name in it.
-[[nodiscard]] status walk_directory(path_record* directory, std::uint64_t root_device,
-                                    const run_settings& settings, expansion_state& state,
-                                    reporter& report, std::vector<std::wstring>& names) {
-    names.clear();
-    if (int error = platform::list_directory(directory->text, names); error != 0) {
-        if (error == platform::error_no_memory) {
-            return out_of_memory(report);
-        }
-        report.walk_problem_met(
-            {walk_issue::unlistable_directory, directory->text, from_errno(error)});
-        return status::file_read_error;
+[[nodiscard]] status walk_directory(path_record* directory, walk_context& walk) {
+    auto make_scratch = [&walk, directory](platform::native_file& file) {
+        return make_scratch_file(walk, *directory, file);
+    };
+    if (int error = walk.listing.open(directory->text, make_scratch); error != 0) {
+        return listing_failed(directory, error, walk.report);
     }
-    const std::size_t directory_length = std::wcslen(directory->text);
-    std::wmemcpy(state.path_buffer, directory->text, directory_length);
-    state.path_buffer[directory_length] = L'/';
-    for (const std::wstring& name : names) {
-        if (is_dot_name(name)) {
-            continue;
-        }
-        if (status result = visit_entry(directory, directory_length, name, root_device, settings,
-                                        state, report);
-            result != status::ok) {
-            return result;
-        }
-    }
-    return status::ok;
+    status result = visit_names(directory, walk);
+    walk.listing.close();
+    return result;
 }
 
-// Walks `start` and every directory queued after it, breadth first.
+// Walks `start`, the one directory queued, and every directory queued after
+// it, breadth first. A walked directory goes back to the pool as soon as no
+// directory below it waits, so the walk holds the waiting directories and
+// their ancestors only; however the walk ends, the queue is empty after it.
 [[nodiscard]] status walk(path_record* start, const run_settings& settings, expansion_state& state,
                           reporter& report) {
-    const std::uint64_t root_device = start->device;
-    std::vector<std::wstring> names;
-    for (path_record* directory = start; directory != nullptr; directory = directory->next) {
-        if (status result = walk_directory(directory, root_device, settings, state, report, names);
-            result != status::ok) {
-            return result;
-        }
+    const std::size_t budget =
+        state.listing_budget != 0 ? state.listing_budget : platform::sorted_listing::default_budget;
+    walk_context walk{start->device, settings, state, report, platform::sorted_listing(budget), {}};
+    start->holds = 1;
+    status result = status::ok;
+    while (result == status::ok && state.directories.head != nullptr) {
+        path_record* directory = state.directories.head;
+        result = walk_directory(directory, walk);
+        drop_hold(state.directories.pop_front(), state.pool);
     }
-    return status::ok;
+    while (path_record* waiting = state.directories.pop_front()) {
+        drop_hold(waiting, state.pool);
+    }
+    return result;
 }
 
 }  // namespace

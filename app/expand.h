@@ -37,6 +37,9 @@ struct expansion_state {
     path_pool pool;
     path_list directories;
     wchar_t path_buffer[path_buffer_units] = {};
+    // The bytes a directory's listing may take in memory before it is sorted
+    // in runs on disk; 0 for the default of a few MiB (tests set less).
+    std::size_t listing_budget = 0;
     // Called with every regular file found, in order, while the expansion
     // goes on; the record is handed over, to be given back to `pool`. A
     // status other than ok ends the program (reported by the callee). Without

@@ -34,6 +34,8 @@ path_record* path_pool::take(const wchar_t* text, std::size_t length) {
     record->device = 0;
     record->inode = 0;
     record->parent = nullptr;
+    record->holds = 0;
+    ++live_records;
     return record;
 }
 
@@ -43,6 +45,7 @@ void path_pool::release(path_record* record) {
     }
     record->next = free_list;
     free_list = record;
+    --live_records;
 }
 
 void path_pool::free_all() {
@@ -53,6 +56,7 @@ void path_pool::free_all() {
         newest = previous;
     }
     free_list = nullptr;
+    live_records = 0;
 }
 
 void path_list::release_all(path_pool& pool) {

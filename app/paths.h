@@ -24,6 +24,10 @@ struct path_record {
     std::uint64_t device;
     std::uint64_t inode;
     path_record* parent;  // the directory that listed this one (walk only)
+    // A directory of the walk is kept while it waits to be walked (one) and
+    // while directories below it are kept (one each): they may still need it
+    // as an ancestor to recognise a loop.
+    std::size_t holds;
 };
 
 // Records come from blocks of 4096 slots; released slots are reused, and the
@@ -40,6 +44,8 @@ class path_pool {
     path_record* take(const wchar_t* text, std::size_t length);
     void release(path_record* record);
     void free_all();
+    // The records taken and not yet released.
+    std::size_t live() const { return live_records; }
 
   private:
     static constexpr std::size_t block_slots = 4096;
@@ -49,6 +55,7 @@ class path_pool {
     };
     block* newest = nullptr;
     path_record* free_list = nullptr;
+    std::size_t live_records = 0;
 };
 
 // A singly linked first-in first-out list of records.
@@ -60,6 +67,17 @@ struct path_list {
         record->next = nullptr;
         *tail = record;
         tail = &record->next;
+    }
+    // Takes the first record off the list; null when it is empty.
+    path_record* pop_front() {
+        path_record* record = head;
+        if (record != nullptr) {
+            head = record->next;
+            if (head == nullptr) {
+                tail = &head;
+            }
+        }
+        return record;
     }
     // Gives every record back to the pool and leaves the list empty.
     void release_all(path_pool& pool);

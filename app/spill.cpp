@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/env.h"
+#include "platform/listing.h"
 #include "platform/text.h"
 
 namespace korvane::app {
@@ -17,7 +17,11 @@ status spill_buffer::fail_with(int error) {
 }
 
 std::wstring spill_buffer::place() const {
-    return beside_.empty() ? platform::temporary_folder() : beside_;
+    std::wstring folder;
+    if (beside_.empty() && platform::temporary_folder(folder) != 0) {
+        folder = L".";
+    }
+    return beside_.empty() ? folder : beside_;
 }
 
 status spill_buffer::spill() {

@@ -11,10 +11,6 @@ namespace korvane::platform {
 // as an empty string.
 std::optional<std::string> get_environment(const char* name);
 
-// The folder for temporary files: TMPDIR, else /tmp (Windows: the folder
-// GetTempPath names), without a separator at its end.
-std::wstring temporary_folder();
-
 }  // namespace korvane::platform
 
 #endif

@@ -73,6 +73,11 @@ int get_file_info(const wchar_t* path, file_info& out) {
     if (::stat(native.c_str(), &st) != 0) {
         return errno;
     }
+    posix::info_from_stat(st, out);
+    return 0;
+}
+
+void posix::info_from_stat(const struct stat& st, file_info& out) {
     out.is_directory = S_ISDIR(st.st_mode);
     out.is_regular = S_ISREG(st.st_mode);
     out.owner_read = (st.st_mode & S_IRUSR) != 0;
@@ -81,7 +86,6 @@ int get_file_info(const wchar_t* path, file_info& out) {
     out.change_time = std::max(out.write_time, posix::ticks_from_timespec(st.st_ctim));
     out.device = static_cast<std::uint64_t>(st.st_dev);
     out.inode = static_cast<std::uint64_t>(st.st_ino);
-    return 0;
 }
 
 int get_file_system(const wchar_t* path, file_system_info& out) {

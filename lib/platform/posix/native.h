@@ -9,7 +9,14 @@
 
 struct stat;
 
+namespace korvane::platform {
+struct file_info;
+}
+
 namespace korvane::platform::posix {
+
+// What get_file_info reports of a status the OS gave (fs.cpp).
+void info_from_stat(const struct stat& st, file_info& out);
 
 // A wide path becomes bytes unit by unit. 0, EINVAL when a unit exceeds 255 or
 // the path holds a NUL (the OS would see a different, shorter path), or ENOMEM

@@ -1,7 +1,5 @@
 #include "platform/env.h"
 
-#include <iterator>
-
 #include "platform/win32/native.h"
 
 namespace korvane::platform {
@@ -25,16 +23,6 @@ std::optional<std::string> get_environment(const char* name) {
         }
         value.resize(got);  // too small: `got` is the size needed, terminator included
     }
-}
-
-std::wstring temporary_folder() {
-    wchar_t buffer[MAX_PATH + 2];
-    DWORD got = ::GetTempPathW(static_cast<DWORD>(std::size(buffer)), buffer);
-    std::wstring folder = got > 0 && got < std::size(buffer) ? std::wstring(buffer, got) : L".";
-    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) {
-        folder.pop_back();
-    }
-    return folder;
 }
 
 }  // namespace korvane::platform
