@@ -356,34 +356,41 @@ struct found_head {
 struct found_file {
     found_head head{};
     std::wstring path;
+    std::string narrow;  // the path's bytes as logged, kept for the next file
     unsigned char digest[file_jobs::digest_room] = {};
 };
 
+// One record a file: its head, its path (a byte a unit when every unit
+// fits one), and for a result its digest, appended at once.
 [[nodiscard]] status log_file(spill_buffer& log, found_head head, const wchar_t* path,
                               const unsigned char* digest, std::size_t digest_size) {
-    head.units = static_cast<std::uint32_t>(std::wcslen(path));
-    head.unit_bytes = 1;
-    for (std::uint32_t i = 0; i < head.units; ++i) {
-        if (static_cast<unsigned long>(path[i]) > 0xFF) {
-            head.unit_bytes = sizeof(wchar_t);
-            break;
+    const std::size_t units = std::wcslen(path);
+    unsigned long all_units = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        all_units |= static_cast<unsigned long>(path[i]);
+    }
+    head.units = static_cast<std::uint32_t>(units);
+    head.unit_bytes = all_units > 0xFF ? sizeof(wchar_t) : 1;
+    const std::size_t digest_bytes = head.kind == found_kind::result ? digest_size : 0;
+    unsigned char record[sizeof head + path_buffer_units + file_jobs::digest_room];
+    if (head.unit_bytes != 1 || units > path_buffer_units || digest_bytes > file_jobs::digest_room) {
+        status result = log.append(&head, sizeof head);
+        if (result == status::ok) {
+            result = log.append(path, units * sizeof(wchar_t));
         }
+        return result == status::ok ? log.append(digest, digest_bytes) : result;
     }
-    status result = log.append(&head, sizeof head);
-    if (result == status::ok && head.unit_bytes == 1) {
-        char narrow[path_buffer_units * 4];
-        const std::size_t length = std::min<std::size_t>(head.units, sizeof narrow);
-        for (std::size_t i = 0; i < length; ++i) {
-            narrow[i] = static_cast<char>(static_cast<unsigned char>(path[i]));
-        }
-        result = log.append(narrow, length);
-    } else if (result == status::ok) {
-        result = log.append(path, head.units * sizeof(wchar_t));
+    std::memcpy(record, &head, sizeof head);
+    unsigned char* at = record + sizeof head;
+    for (std::size_t i = 0; i < units; ++i) {
+        at[i] = static_cast<unsigned char>(path[i]);
     }
-    if (result == status::ok && head.kind == found_kind::result) {
-        result = log.append(digest, digest_size);
+    at += units;
+    if (digest_bytes != 0) {
+        std::memcpy(at, digest, digest_bytes);
+        at += digest_bytes;
     }
-    return result;
+    return log.append(record, static_cast<std::size_t>(at - record));
 }
 
 [[nodiscard]] status read_found(spill_buffer& log, std::size_t digest_size, found_file& out,
@@ -395,10 +402,12 @@ struct found_file {
     const std::size_t units = out.head.units;
     out.path.resize(units);
     if (out.head.unit_bytes == 1) {
-        std::string narrow(units, '\0');
-        result = log.read(narrow.data(), units, got);
+        out.narrow.resize(units);
+        result = log.read(out.narrow.data(), units, got);
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(out.narrow.data());
+        wchar_t* wide = out.path.data();
         for (std::size_t i = 0; i < units; ++i) {
-            out.path[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
+            wide[i] = static_cast<wchar_t>(bytes[i]);
         }
     } else {
         result = log.read(out.path.data(), units * sizeof(wchar_t), got);

@@ -81,13 +81,10 @@ void name_bounds(const wchar_t* line, int& start, int& end) {
 // expect.
 void entry_lines(const file_entry& entry, int stream, std::string& out) {
     if (stream == 0) {
-        auto when = korvane::detail::utc_from_ticks(entry.time);
         out += "; ";
         append_number(out, entry.size, 12);
         out += "  ";
-        korvane::detail::append_time(out, when, '.');
-        out += ' ';
-        korvane::detail::append_date(out, when);
+        korvane::detail::append_file_time(out, entry.time);
         out += ' ';
         out += entry.name;
     } else if (needs_quotes(entry.name)) {
