@@ -279,7 +279,11 @@ int run(int argc, wchar_t** argv) {
     if (settings.has_target) {
         entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
                                     std::uint64_t size, std::uint64_t write_time) {
-            return add_to_list(list, settings.type, path, digest, size, write_time);
+            if (tagged == nullptr) {
+                return list.addFile(path, digest);
+            }
+            // The file's facts come from hashing it: no second look-up.
+            return tagged->addFile(path, digest, size, write_time);
         };
         exit_status = to_int(creation_run(settings, report, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {

@@ -3,8 +3,6 @@
 #include <korvane/config.h>
 #include <korvane/container.h>
 #include <korvane/jobs.h>
-#include <korvane/list_types.h>
-#include <korvane/sfv.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -274,10 +272,11 @@ int report_summary(reporter& report, const verification_tally& tally,
     }
     return 0;
 }
-// Reports what became of a hashed file: `result` is what the list said when
-// it was added.
-status report_added(reporter& report, const wchar_t* path, digest_bytes digest, std::uint64_t size,
-                    status result) {
+// Adds a hashed file to the list; an entry left out would pass the list off
+// as complete, so a failure ends the run.
+[[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
+                                digest_bytes digest, std::uint64_t size, std::uint64_t write_time) {
+    const status result = from_int(add_entry(path, digest.bytes, size, write_time));
     file_outcome outcome;
     outcome.path = path;
     outcome.what = result == status::ok ? verdict::added : verdict::not_added;
@@ -288,27 +287,7 @@ status report_added(reporter& report, const wchar_t* path, digest_bytes digest, 
     return result;
 }
 
-// Adds a hashed file to the list; an entry left out would pass the list off
-// as complete, so a failure ends the run.
-[[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
-                                digest_bytes digest, std::uint64_t size, std::uint64_t write_time) {
-    const status result = from_int(add_entry(path, digest.bytes, size, write_time));
-    return report_added(report, path, digest, size, result);
-}
-
 }  // namespace
-
-int add_to_list(container& list, int type, const wchar_t* path, const unsigned char* digest,
-                std::uint64_t size, std::uint64_t write_time) {
-    // A list that carries a tag takes each file's size and time from its
-    // hashing: no second look-up.
-    if (type_row(type).carries_tag) {
-        if (auto* tagged = dynamic_cast<sfv*>(&list); tagged != nullptr) {
-            return tagged->addFile(path, digest, size, write_time);
-        }
-    }
-    return list.addFile(path, digest);
-}
 
 // The files of a creation run on their way through the workers, in list
 // order: the ring of those in the window, oldest first.
@@ -371,8 +350,6 @@ struct found_head {
     std::int32_t shortage;
     std::uint64_t size;
     std::uint64_t write_time;
-    std::int32_t listed;  // 1 when the result was added to the early list
-    std::int32_t added;   // and what the list said then
 };
 
 // One file read back from the log.
@@ -465,10 +442,6 @@ struct early_hashing::state {
     std::size_t digest_size = 0;
     std::unique_ptr<file_jobs> jobs;
     std::unique_ptr<creation_feed> feed;
-    // The list itself, made and filled while the walk goes on, so that the
-    // creation run has only to report; null when it could not be created
-    // (the creation run then creates its own and says why it fails).
-    std::unique_ptr<container> list;
     bool held = false;     // a file failed: nothing after it is hashed
     bool stopped = false;  // no hashing starts any more: a file waits unhashed before it
     status failure = status::ok;
@@ -507,12 +480,6 @@ struct early_hashing::state {
             head.size = jobs->oldest_size();
             head.write_time = jobs->oldest_write_time();
             held = held || head.result != 0 || head.shortage != 0;
-            if (list != nullptr && !held) {
-                head.listed = 1;
-                head.added = add_to_list(*list, type, file->text, jobs->oldest_digest(),
-                                         head.size, head.write_time);
-                held = head.added != 0;
-            }
             if (status logged = log_file(log, head, file->text, jobs->oldest_digest(), digest_size);
                 logged != status::ok) {
                 return fail(logged);
@@ -556,19 +523,8 @@ struct early_hashing::state {
             digest_size = digest_size_for(settings.type);
             jobs = std::move(made);
             feed = std::make_unique<creation_feed>(*jobs, target_path.c_str());
-            start_list();
         } catch (const std::bad_alloc&) {
             stopped = true;
-        }
-    }
-
-    // The list is created now, as the creation run would create it.
-    void start_list() {
-        list = type_row(type).make_list();
-        forget_failure_cause();
-        if (list != nullptr && list->create(target_path.c_str()) != 0) {
-            list.reset();
-            forget_failure_cause();
         }
     }
 
@@ -587,7 +543,6 @@ struct early_hashing::state {
         }
         feed.reset();
         jobs.reset();
-        list.reset();  // written nowhere: a list is written only when closed
         return result == status::ok ? status::ok : fail(result);
     }
 
@@ -675,12 +630,8 @@ namespace {
         report_file_error(report, path, result);
         return false;
     }
-    const digest_bytes digest{file.digest, digest_size};
-    if (file.head.listed != 0) {
-        result = report_added(report, path, digest, file.head.size, from_int(file.head.added));
-    } else {
-        result = add_hashed(report, add_entry, path, digest, file.head.size, file.head.write_time);
-    }
+    result = add_hashed(report, add_entry, path, {file.digest, digest_size}, file.head.size,
+                        file.head.write_time);
     return result == status::ok;
 }
 
@@ -823,19 +774,8 @@ status creation_run(const run_settings& settings, reporter& report, container& l
     const wchar_t* target_path = settings.creation_target.c_str();
     report.run_started({run_kind::creation, target_path, settings.type});
 
-    // The list the walk filled, when it could make one; else the run's own.
-    const bool early_list = early_holds && found.list != nullptr;
-    container& into = early_list ? *found.list : list;
-    const entry_adder early_adder = [&](const wchar_t* path, const unsigned char* digest,
-                                        std::uint64_t size, std::uint64_t write_time) {
-        return add_to_list(into, settings.type, path, digest, size, write_time);
-    };
-    const entry_adder& adder = early_list ? early_adder : add_entry;
-    status result = status::ok;
-    if (!early_list) {
-        forget_failure_cause();
-        result = from_int(list.create(target_path));
-    }
+    forget_failure_cause();
+    status result = from_int(list.create(target_path));
     if (result != status::ok && early_holds) {
         // The files in flight may hold every descriptor the process may have.
         if (found.drain() != status::ok) {
@@ -849,16 +789,16 @@ status creation_run(const run_settings& settings, reporter& report, container& l
     }
     const std::size_t digest_size = digest_size_for(settings.type);
     if (early_holds) {
-        result = report_hashed_early(report, adder, found, digest_size);
+        result = report_hashed_early(report, add_entry, found, digest_size);
     } else {
-        result = hash_logged_files(settings, report, adder, found, target_path, digest_size);
+        result = hash_logged_files(settings, report, add_entry, found, target_path, digest_size);
     }
     if (result != status::ok) {
         return result;
     }
     state.directories.release_all(state.pool);
     forget_failure_cause();
-    result = from_int(into.close());
+    result = from_int(list.close());
     if (result != status::ok) {
         // Unsaid, a full disk would show only in the exit status.
         report.list_failed(list_step::save, target_path, result);

@@ -24,11 +24,6 @@ using file_jobs_algorithm = file_jobs::algorithm;
 using entry_adder = std::function<int(const wchar_t* path, const unsigned char* digest,
                                       std::uint64_t size, std::uint64_t write_time)>;
 
-// Adds a hashed file to `list`, a list of type `type` (a row number): with
-// its size and time where the list records them. 0 or a status.
-int add_to_list(container& list, int type, const wchar_t* path, const unsigned char* digest,
-                std::uint64_t size, std::uint64_t write_time);
-
 // The workers' algorithm for a type of list (a row number).
 file_jobs_algorithm algorithm_for(int type);
 
