@@ -21,23 +21,6 @@ directory_reader::~directory_reader() {
     delete open_state;
 }
 
-namespace {
-
-std::wstring search_path_of(const wchar_t* path) {
-    std::wstring search_path(path);
-    if (search_path.empty()) {
-        search_path = L".";
-    }
-    const wchar_t end = search_path.back();
-    if (!is_path_separator(end) && !(search_path.size() == 2 && end == L':')) {
-        search_path.push_back(L'\\');
-    }
-    search_path.push_back(L'*');
-    return search_path;
-}
-
-}  // namespace
-
 int directory_reader::open(const wchar_t* path) try {
     close();
     if (open_state == nullptr) {
@@ -53,7 +36,7 @@ int directory_reader::open(const wchar_t* path) try {
         errno = ENOTDIR;
         return ENOTDIR;
     }
-    open_state->find = ::FindFirstFileW(search_path_of(path).c_str(), &open_state->data);
+    open_state->find = ::FindFirstFileW(win32::search_path_of(path).c_str(), &open_state->data);
     if (open_state->find == INVALID_HANDLE_VALUE) {
         DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES ? 0

@@ -193,15 +193,7 @@ int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
 }
 
 int list_directory(const wchar_t* path, std::vector<std::wstring>& names) {
-    std::wstring search_path(path);
-    if (search_path.empty()) {
-        search_path = L".";
-    }
-    const wchar_t end = search_path.back();
-    if (!is_path_separator(end) && !(search_path.size() == 2 && end == L':')) {
-        search_path.push_back(L'\\');
-    }
-    search_path.push_back(L'*');
+    const std::wstring search_path = win32::search_path_of(path);
     // The directory must exist: FindFirstFileW reports a missing one as an
     // empty listing on some systems.
     DWORD attributes = ::GetFileAttributesW(path);

@@ -70,6 +70,21 @@ class handle_owner {
     HANDLE value;
 };
 
+// The pattern FindFirstFileW takes for every entry of the directory `path`:
+// the path, a separator unless it ends in one (or is a bare drive), and "*".
+inline std::wstring search_path_of(const wchar_t* path) {
+    std::wstring search_path(path);
+    if (search_path.empty()) {
+        search_path = L".";
+    }
+    const wchar_t end = search_path.back();
+    if (end != L'\\' && end != L'/' && !(search_path.size() == 2 && end == L':')) {
+        search_path.push_back(L'\\');
+    }
+    search_path.push_back(L'*');
+    return search_path;
+}
+
 }  // namespace korvane::platform::win32
 
 #endif
