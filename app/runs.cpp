@@ -373,7 +373,8 @@ struct found_file {
     head.unit_bytes = all_units > 0xFF ? sizeof(wchar_t) : 1;
     const std::size_t digest_bytes = head.kind == found_kind::result ? digest_size : 0;
     unsigned char record[sizeof head + path_buffer_units + file_jobs::digest_room];
-    if (head.unit_bytes != 1 || units > path_buffer_units || digest_bytes > file_jobs::digest_room) {
+    if (head.unit_bytes != 1 || units > path_buffer_units ||
+        digest_bytes > file_jobs::digest_room) {
         status result = log.append(&head, sizeof head);
         if (result == status::ok) {
             result = log.append(path, units * sizeof(wchar_t));
