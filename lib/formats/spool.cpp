@@ -13,7 +13,10 @@ namespace korvane::detail {
 namespace {
 
 constexpr std::size_t default_capacity = 256 * 1024;
-constexpr std::size_t copy_chunk = 1024 * 1024;
+// Small enough that the join's memory stays below what the buffers hold,
+// whatever the size of the list (the stream written to gathers its own
+// quarter mebibyte before each write).
+constexpr std::size_t copy_chunk = 64 * 1024;
 
 std::size_t spool_capacity = default_capacity;
 
