@@ -97,7 +97,7 @@ std::vector<entry> make_entries(int count) {
 }
 
 std::string two_digits(int value) {
-    char text[8];
+    char text[16];
     std::snprintf(text, sizeof text, "%02d", value);
     return text;
 }
