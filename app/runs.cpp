@@ -452,7 +452,7 @@ struct early_hashing::state {
     state& operator=(const state&) = delete;
     ~state() {
         if (hashing()) {
-            window_release{*feed, *pool};
+            const window_release release{*feed, *pool};  // its end gives the window back
         }
     }
 
