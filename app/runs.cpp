@@ -304,7 +304,8 @@ struct creation_feed {
     }
 
     bool empty() const { return queued == oldest; }
-    bool full() const { return queued - oldest == in_flight.size() || !jobs.has_room(); }
+    // The ring is as large as the window, so the window says it.
+    bool full() const { return !jobs.has_room(); }
     path_record* oldest_file() const { return in_flight[oldest % in_flight.size()]; }
     void submit(path_record* file) {
         jobs.submit(file->text);
@@ -558,7 +559,8 @@ struct early_hashing::state {
         if (result == status::ok && !hashing() && !stopped && settings.has_target) {
             start(settings);
         }
-        if (result == status::ok && hashing() && !held && !feed->target.is(*file)) {
+        const bool excluded = hashing() && feed->target.is(*file);
+        if (result == status::ok && hashing() && !held && !excluded) {
             result = make_room();
             if (result == status::ok && !held) {
                 feed->submit(file);
@@ -566,16 +568,16 @@ struct early_hashing::state {
                 return status::ok;
             }
         }
-        const bool excluded = hashing() && feed->target.is(*file);
         if (result == status::ok && excluded) {
             result = drain();  // the files before it go to the log first
         }
         if (result == status::ok) {
-            result =
-                log_file(log, head_of(excluded ? found_kind::excluded : found_kind::pending, *file),
-                         file->text, nullptr, 0);
+            const found_kind kind = excluded ? found_kind::excluded : found_kind::pending;
+            if (status logged = log_file(log, head_of(kind, *file), file->text, nullptr, 0);
+                logged != status::ok) {
+                result = fail(logged);
+            }
             stopped = stopped || !excluded;
-            result = result == status::ok ? status::ok : fail(result);
         }
         pool->release(file);
         return result;

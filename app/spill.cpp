@@ -75,14 +75,16 @@ status spill_buffer::refill() {
 
 status spill_buffer::read(void* out, std::size_t size, bool& got) {
     got = false;
-    if (memory_.size() - read_at_ < size && scratch_.is_open()) {
-        std::size_t before;
-        do {
-            before = memory_.size() - read_at_;
-            if (status result = refill(); result != status::ok) {
-                return result;
-            }
-        } while (memory_.size() - read_at_ < size && memory_.size() - read_at_ > before);
+    // Refills until the bytes are there or the file gives no more.
+    for (std::size_t held = memory_.size() - read_at_; held < size && scratch_.is_open();) {
+        if (status result = refill(); result != status::ok) {
+            return result;
+        }
+        const std::size_t now = memory_.size() - read_at_;
+        if (now == held) {
+            break;
+        }
+        held = now;
     }
     if (memory_.size() - read_at_ < size) {
         return status::ok;

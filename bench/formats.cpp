@@ -61,15 +61,21 @@ void write_list(benchmark::State& state, const char* file_name) {
     state.SetItemsProcessed(state.iterations() * entry_count);
 }
 
+// The names of the entries of one list.
+std::vector<std::wstring> entry_names() {
+    std::vector<std::wstring> names;
+    for (int i = 0; i < entry_count; ++i) {
+        names.push_back(entry_name(i));
+    }
+    return names;
+}
+
 // Collecting: addFile alone, which for SFV queries each file's size and time.
 template <typename List>
 void collect_list(benchmark::State& state, const char* file_name) {
     std::wstring target = wide(bench_folder() / file_name);
     unsigned char digest[16] = {0x12, 0x34, 0x56, 0x78};
-    std::vector<std::wstring> names;
-    for (int i = 0; i < entry_count; ++i) {
-        names.push_back(entry_name(i));
-    }
+    const std::vector<std::wstring> names = entry_names();
     for (auto _ : state) {
         List list;
         if (list.create(target.c_str()) != 0) {
@@ -106,10 +112,7 @@ template <typename List>
 void create_list(benchmark::State& state, const char* file_name) {
     std::wstring target = wide(bench_folder() / file_name);
     unsigned char digest[16] = {0x12, 0x34, 0x56, 0x78};
-    std::vector<std::wstring> names;
-    for (int i = 0; i < entry_count; ++i) {
-        names.push_back(entry_name(i));
-    }
+    const std::vector<std::wstring> names = entry_names();
     for (auto _ : state) {
         List list;
         if (list.create(target.c_str()) != 0) {

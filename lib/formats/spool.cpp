@@ -1,12 +1,12 @@
 #include "formats/spool.h"
 
 #include <cstring>
-#include <cwchar>
 #include <memory>
 #include <new>
 
 #include "formats/lines.h"
 #include "formats/stream.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
@@ -126,21 +126,10 @@ status entry_spool::failure() const {
 }
 
 status entry_spool::convert_name(const wchar_t* name) {
-    // One pass the compiler can widen to vectors, then one look for a line
-    // break: this runs for every entry of lists of millions.
-    const std::size_t length = std::wcslen(name);
-    name_bytes.resize(length);
-    char* bytes = name_bytes.data();
-    unsigned long units = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto unit = static_cast<unsigned long>(name[i]);
-        units |= unit;
-        bytes[i] = static_cast<char>(static_cast<unsigned char>(unit));
-    }
-    if (units > 0xFF) {
+    if (!korvane::platform::narrow(name, name_bytes)) {
         return status::unknown_error;
     }
-    return std::memchr(bytes, '\n', length) == nullptr ? status::ok : status::path_error;
+    return is_line_safe(name_bytes.c_str()) ? status::ok : status::path_error;
 }
 
 status entry_spool::add(const wchar_t* name, const char* hash_text, std::uint64_t size,

@@ -21,12 +21,8 @@ namespace korvane::app {
 namespace {
 
 namespace fs = std::filesystem;
-using korvane::testing::on_windows;
 using korvane::testing::temp_dir;
-
-std::wstring wide(const fs::path& path) {
-    return on_windows ? path.wstring() : korvane::platform::widen(path.string());
-}
+using korvane::testing::wide_path;
 
 // Keeps what the walk reports; everything else is no concern of a walk.
 class walk_reporter : public reporter {
@@ -67,7 +63,7 @@ walk_result walk_tree(const fs::path& root, std::size_t budget, const fs::path& 
     run_settings settings;
     settings.recursive = true;
     settings.has_target = !target.empty();
-    settings.creation_target = wide(target);
+    settings.creation_target = wide_path(target);
     expansion_state state;
     state.listing_budget = budget;
     state.file_added = [&](path_record* record) {
@@ -77,7 +73,7 @@ walk_result walk_tree(const fs::path& root, std::size_t budget, const fs::path& 
         state.pool.release(record);
         return status::ok;
     };
-    out.result = expand_argument(wide(root).c_str(), settings, state, out.report);
+    out.result = expand_argument(wide_path(root).c_str(), settings, state, out.report);
     out.records_left = state.pool.live();
     return out;
 }
@@ -86,13 +82,13 @@ walk_result walk_tree(const fs::path& root, std::size_t budget, const fs::path& 
 // names in sorted order, files as they come.
 std::vector<std::wstring> breadth_first(const fs::path& root) {
     std::vector<std::wstring> files;
-    std::deque<std::wstring> waiting{wide(root)};
+    std::deque<std::wstring> waiting{wide_path(root)};
     while (!waiting.empty()) {
         const std::wstring directory = waiting.front();
         waiting.pop_front();
         std::vector<std::wstring> names;
         for (const auto& entry : fs::directory_iterator(fs::path(directory))) {
-            names.push_back(wide(entry.path().filename()));
+            names.push_back(wide_path(entry.path().filename()));
         }
         std::sort(names.begin(), names.end());
         for (const std::wstring& name : names) {
@@ -185,7 +181,7 @@ TEST(Walk, AWalkThatEndsEarlyGivesEveryDirectoryBack) {
     EXPECT_EQ(unlistable.result, status::file_read_error);
     ASSERT_EQ(unlistable.report.problems.size(), 1u);
     EXPECT_EQ(unlistable.report.problems[0].first, walk_issue::unlistable_directory);
-    EXPECT_EQ(unlistable.report.problems[0].second, wide(closed));
+    EXPECT_EQ(unlistable.report.problems[0].second, wide_path(closed));
     EXPECT_EQ(unlistable.records_left, 0u);
 }
 
@@ -202,11 +198,12 @@ TEST(Walk, LoopsAreFoundAfterWalkedDirectoriesWereGivenBack) {
     EXPECT_EQ(walked.result, status::ok);
     ASSERT_EQ(walked.report.problems.size(), 1u);
     EXPECT_EQ(walked.report.problems[0].first, walk_issue::directory_loop);
-    EXPECT_EQ(walked.report.problems[0].second, wide(bottom / "up"));
+    EXPECT_EQ(walked.report.problems[0].second, wide_path(bottom / "up"));
     // The tree's files once each, and the sibling's once more through the link.
     EXPECT_EQ(walked.files.size(), 5u * 4 + 1);
-    EXPECT_EQ(std::count(walked.files.begin(), walked.files.end(), wide(bottom / "across" / "f")),
-              1);
+    EXPECT_EQ(
+        std::count(walked.files.begin(), walked.files.end(), wide_path(bottom / "across" / "f")),
+        1);
     EXPECT_EQ(walked.records_left, 0u);
 }
 

@@ -22,10 +22,6 @@ namespace fs = std::filesystem;
 namespace platform = korvane::platform;
 using names = std::vector<std::wstring>;
 
-std::wstring wide(const fs::path& path) {
-    return on_windows ? path.wstring() : platform::widen(path.string());
-}
-
 TEST(Wildcards, StarAndQuestionMarkOnlyEverythingElseLiteral) {
     EXPECT_TRUE(platform::wildcard_match(L"*", L""));
     EXPECT_TRUE(platform::wildcard_match(L"*.sfv", L"list.sfv"));
@@ -70,8 +66,9 @@ class Listing : public ::testing::Test {
     }
     names find(const std::wstring& pattern_in_dir) {
         names found;
-        EXPECT_EQ(platform::find_matches((wide(dir.path()) + L"/" + pattern_in_dir).c_str(), found),
-                  0);
+        EXPECT_EQ(
+            platform::find_matches((wide_path(dir.path()) + L"/" + pattern_in_dir).c_str(), found),
+            0);
         return found;
     }
 };
@@ -90,18 +87,18 @@ TEST_F(Listing, PatternsMatchLongNamesOnlyAndComeBackSorted) {
 
 TEST_F(Listing, DirectoriesListEveryEntrySorted) {
     names listed;
-    ASSERT_EQ(platform::list_directory(wide(dir.path()).c_str(), listed), 0);
+    ASSERT_EQ(platform::list_directory(wide_path(dir.path()).c_str(), listed), 0);
     EXPECT_EQ(listed, (names{L".", L"..", L".hidden.sfv", L"a.sfv", L"b.sfv", L"c.md5", L"d.sfvx",
                              L"sub"}));
     names missing;
-    EXPECT_EQ(platform::list_directory(wide(dir / "nowhere").c_str(), missing),
+    EXPECT_EQ(platform::list_directory(wide_path(dir / "nowhere").c_str(), missing),
               platform::error_not_found);
 }
 
 TEST_F(Listing, FileInfoGivesTypeSizeTimesAndIdentity) {
     dir.write("sub/f", "12345");
     platform::file_info file;
-    ASSERT_EQ(platform::get_file_info(wide(dir / "sub" / "f").c_str(), file), 0);
+    ASSERT_EQ(platform::get_file_info(wide_path(dir / "sub" / "f").c_str(), file), 0);
     EXPECT_TRUE(file.is_regular);
     EXPECT_FALSE(file.is_directory);
     EXPECT_TRUE(file.owner_read);
@@ -111,20 +108,20 @@ TEST_F(Listing, FileInfoGivesTypeSizeTimesAndIdentity) {
 
     // Another spelling of the same file has the same identity; another file not.
     platform::file_info same;
-    ASSERT_EQ(platform::get_file_info((wide(dir.path()) + L"/sub/../sub/f").c_str(), same), 0);
+    ASSERT_EQ(platform::get_file_info((wide_path(dir.path()) + L"/sub/../sub/f").c_str(), same), 0);
     EXPECT_EQ(same.device, file.device);
     EXPECT_EQ(same.inode, file.inode);
     platform::file_info other;
-    ASSERT_EQ(platform::get_file_info(wide(dir / "a.sfv").c_str(), other), 0);
+    ASSERT_EQ(platform::get_file_info(wide_path(dir / "a.sfv").c_str(), other), 0);
     EXPECT_FALSE(other.device == file.device && other.inode == file.inode);
 
     platform::file_info folder;
-    ASSERT_EQ(platform::get_file_info(wide(dir / "sub").c_str(), folder), 0);
+    ASSERT_EQ(platform::get_file_info(wide_path(dir / "sub").c_str(), folder), 0);
     EXPECT_TRUE(folder.is_directory);
     EXPECT_FALSE(folder.is_regular);
 
     platform::file_info none;
-    EXPECT_EQ(platform::get_file_info(wide(dir / "missing").c_str(), none),
+    EXPECT_EQ(platform::get_file_info(wide_path(dir / "missing").c_str(), none),
               platform::error_not_found);
 }
 
@@ -160,16 +157,16 @@ TEST(FileSystems, OnlyThoseKnownToKeepAChangeTimeAreTrusted) {
 
 TEST_F(Listing, FileSystemsAreToldAndTestsCanMakeThemUntrusted) {
     platform::file_system_info system;
-    ASSERT_EQ(platform::get_file_system(wide(dir / "sub").c_str(), system), 0);
+    ASSERT_EQ(platform::get_file_system(wide_path(dir / "sub").c_str(), system), 0);
     EXPECT_FALSE(system.name.empty());
     platform::file_system_info none;
-    EXPECT_EQ(platform::get_file_system(wide(dir / "missing").c_str(), none),
+    EXPECT_EQ(platform::get_file_system(wide_path(dir / "missing").c_str(), none),
               platform::error_not_found);
     EXPECT_FALSE(none.keeps_change_time);
 
     platform::inject_untrusted_file_systems(true);
     platform::file_system_info faked;
-    EXPECT_EQ(platform::get_file_system(wide(dir / "sub").c_str(), faked), 0);
+    EXPECT_EQ(platform::get_file_system(wide_path(dir / "sub").c_str(), faked), 0);
     platform::inject_untrusted_file_systems(false);
     EXPECT_FALSE(faked.keeps_change_time);
     EXPECT_EQ(faked.name, L"untrusted-for-test");
@@ -178,7 +175,7 @@ TEST_F(Listing, FileSystemsAreToldAndTestsCanMakeThemUntrusted) {
 TEST_F(Listing, OnlyRegularFilesOpenForHashing) {
     platform::file_handle file = platform::invalid_file;
     std::uint64_t size = 0;
-    ASSERT_EQ(platform::open_for_hashing(wide(dir / "a.sfv").c_str(), file, size), 0);
+    ASSERT_EQ(platform::open_for_hashing(wide_path(dir / "a.sfv").c_str(), file, size), 0);
     EXPECT_EQ(size, 1u);
     char bytes[2] = {};
     EXPECT_EQ(platform::read_exact(file, bytes, 1, 0), 0);
@@ -186,11 +183,11 @@ TEST_F(Listing, OnlyRegularFilesOpenForHashing) {
     EXPECT_EQ(platform::read_exact(file, bytes, 2, 0), platform::error_io);  // ends early
     platform::close_file(file);
 
-    EXPECT_EQ(platform::open_for_hashing(wide(dir / "sub").c_str(), file, size),
+    EXPECT_EQ(platform::open_for_hashing(wide_path(dir / "sub").c_str(), file, size),
               platform::error_access);
     const wchar_t* device = per_target(L"/dev/null", L"NUL");
     EXPECT_EQ(platform::open_for_hashing(device, file, size), platform::error_access);
-    EXPECT_EQ(platform::open_for_hashing(wide(dir / "missing").c_str(), file, size),
+    EXPECT_EQ(platform::open_for_hashing(wide_path(dir / "missing").c_str(), file, size),
               platform::error_not_found);
     EXPECT_EQ(file, platform::invalid_file);
 }
@@ -208,7 +205,7 @@ TEST_F(Listing, DeviceNamesAreRefusedAndNamesLikeThemAreFiles) {
     }
     for (const char* name : {"com10", "console", "nul_x", "lpt0.txt"}) {
         dir.write(name, "x");
-        ASSERT_EQ(platform::open_for_hashing(wide(dir / name).c_str(), file, size), 0) << name;
+        ASSERT_EQ(platform::open_for_hashing(wide_path(dir / name).c_str(), file, size), 0) << name;
         platform::close_file(file);
     }
 }

@@ -25,16 +25,12 @@ namespace fs = std::filesystem;
 namespace platform = korvane::platform;
 using names = std::vector<std::wstring>;
 
-std::wstring wide(const fs::path& path) {
-    return on_windows ? path.wstring() : platform::widen(path.string());
-}
-
 // The names a folder holds, "." and ".." with them, by a plain sort of the
 // wide names (units compare unsigned on every target for the names used).
 names plain_sort(const fs::path& folder) {
     names all{L".", L".."};
     for (const auto& entry : fs::directory_iterator(folder)) {
-        all.push_back(wide(entry.path().filename()));
+        all.push_back(wide_path(entry.path().filename()));
     }
     std::sort(all.begin(), all.end());
     return all;
@@ -69,12 +65,12 @@ class SortedListing : public ::testing::Test {
     platform::sorted_listing::scratch_maker scratch_maker() {
         return [this](platform::native_file& file) {
             ++scratch_files;
-            return file.create_scratch_beside(wide(scratch_place / "scratch").c_str());
+            return file.create_scratch_beside(wide_path(scratch_place / "scratch").c_str());
         };
     }
     names list(platform::sorted_listing& listing) {
         names out;
-        EXPECT_EQ(listing.open(wide(dir.path()).c_str(), scratch_maker()), 0);
+        EXPECT_EQ(listing.open(wide_path(dir.path()).c_str(), scratch_maker()), 0);
         std::wstring name;
         int got = 0;
         while ((got = listing.next(name)) > 0) {
@@ -139,25 +135,25 @@ TEST_F(SortedListing, BytesAbove127SortAsUnsigned) {
 TEST_F(SortedListing, FailuresEndTheListingWithTheirError) {
     platform::sorted_listing listing(platform::sorted_listing::minimum_budget);
     std::wstring name;
-    EXPECT_EQ(listing.open(wide(dir / "vanished").c_str(), scratch_maker()),
+    EXPECT_EQ(listing.open(wide_path(dir / "vanished").c_str(), scratch_maker()),
               platform::error_not_found);
     EXPECT_EQ(listing.next(name), 0);  // nothing half listed
 
     fill(30);
     // No place for the runs: the scratch file's error.
     auto no_scratch = [](platform::native_file&) { return platform::error_access; };
-    EXPECT_EQ(listing.open(wide(dir.path()).c_str(), no_scratch), platform::error_access);
+    EXPECT_EQ(listing.open(wide_path(dir.path()).c_str(), no_scratch), platform::error_access);
     EXPECT_EQ(listing.next(name), 0);
 
     // A run that cannot be written.
     platform::inject_write_faults(1);
-    EXPECT_EQ(listing.open(wide(dir.path()).c_str(), scratch_maker()), platform::error_io);
+    EXPECT_EQ(listing.open(wide_path(dir.path()).c_str(), scratch_maker()), platform::error_io);
     platform::inject_write_faults(0);
     EXPECT_EQ(listing.next(name), 0);
 
     // The same folder within the default budget needs no scratch file at all.
     platform::sorted_listing large;
-    EXPECT_EQ(large.open(wide(dir.path()).c_str(), no_scratch), 0);
+    EXPECT_EQ(large.open(wide_path(dir.path()).c_str(), no_scratch), 0);
 }
 
 TEST_F(SortedListing, AFolderThatCannotBeReadIsReported) {
@@ -165,7 +161,7 @@ TEST_F(SortedListing, AFolderThatCannotBeReadIsReported) {
     fs::create_directory(dir / "closed");
     fs::permissions(dir / "closed", fs::perms::none);
     platform::sorted_listing listing;
-    const int error = listing.open(wide(dir / "closed").c_str(), scratch_maker());
+    const int error = listing.open(wide_path(dir / "closed").c_str(), scratch_maker());
     fs::permissions(dir / "closed", fs::perms::owner_all);
     if (error == 0) {
         GTEST_SKIP() << "running with the right to read any folder";
@@ -177,11 +173,11 @@ TEST_F(SortedListing, EntryInfoIsTheStatusOfTheWholePath) {
     dir.write("f", "12345");
     fs::create_directory(dir / "d");
     platform::sorted_listing listing;
-    ASSERT_EQ(listing.open(wide(dir.path()).c_str(), scratch_maker()), 0);
+    ASSERT_EQ(listing.open(wide_path(dir.path()).c_str(), scratch_maker()), 0);
     std::wstring name;
     int seen = 0;
     while (listing.next(name) > 0) {
-        const std::wstring full = wide(dir.path()) + L"/" + name;
+        const std::wstring full = wide_path(dir.path()) + L"/" + name;
         platform::file_info relative;
         platform::file_info whole;
         ASSERT_EQ(listing.entry_info(full.c_str(), relative), 0);
@@ -195,12 +191,12 @@ TEST_F(SortedListing, EntryInfoIsTheStatusOfTheWholePath) {
     }
     EXPECT_EQ(seen, 4);
     // A name gone since the listing: the error stat gives.
-    ASSERT_EQ(listing.open(wide(dir.path()).c_str(), scratch_maker()), 0);
+    ASSERT_EQ(listing.open(wide_path(dir.path()).c_str(), scratch_maker()), 0);
     while (listing.next(name) > 0 && name != L"f") {
     }
     fs::remove(dir / "f");
     platform::file_info gone;
-    EXPECT_EQ(listing.entry_info((wide(dir.path()) + L"/f").c_str(), gone),
+    EXPECT_EQ(listing.entry_info((wide_path(dir.path()) + L"/f").c_str(), gone),
               platform::error_not_found);
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
+
+#include "platform/text.h"
 
 namespace korvane::testing {
 
@@ -20,6 +23,12 @@ inline constexpr bool on_windows = false;
 template <typename T>
 constexpr T per_target(T posix, T windows) {
     return on_windows ? windows : posix;
+}
+
+// A path as korvane's wide calls take it: UTF-16 on Windows, a unit a byte
+// elsewhere.
+inline std::wstring wide_path(const std::filesystem::path& path) {
+    return on_windows ? path.wstring() : korvane::platform::widen(path.string());
 }
 
 // Sets (a value) or removes (nothing) an environment variable of this process.

@@ -128,16 +128,21 @@ int create_random_name(const std::string& native, int access, std::string& made)
     return -EEXIST;
 }
 
+// The native form of a target that files are made beside; 0 or the error.
+int native_target(const wchar_t* target, std::string& native) {
+    if (int error = posix::to_native(target, native)) {
+        return posix::unrepresentable(error, error_unrepresentable_path);
+    }
+    return native.empty() ? error_unrepresentable_path : 0;
+}
+
 }  // namespace
 
 int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
     (void)close();  // drops an earlier file; callers close what they wrote first
     std::string native;
-    if (int error = posix::to_native(target, native)) {
-        return posix::unrepresentable(error, error_unrepresentable_path);
-    }
-    if (native.empty()) {
-        return error_unrepresentable_path;
+    if (int error = native_target(target, native)) {
+        return error;
     }
     std::string made;
     int fd = create_random_name(native, O_WRONLY, made);
@@ -152,11 +157,8 @@ int native_file::create_beside(const wchar_t* target, std::wstring& temp_path) {
 int native_file::create_scratch_beside(const wchar_t* target) {
     (void)close();  // drops an earlier file; callers close what they wrote first
     std::string native;
-    if (int error = posix::to_native(target, native)) {
-        return posix::unrepresentable(error, error_unrepresentable_path);
-    }
-    if (native.empty()) {
-        return error_unrepresentable_path;
+    if (int error = native_target(target, native)) {
+        return error;
     }
 #ifdef O_TMPFILE
     const std::size_t slash = native.rfind('/');

@@ -23,23 +23,12 @@ namespace korvane::platform {
 
 namespace posix {
 int to_native(const wchar_t* path, std::string& out) {
-    const std::size_t length = std::wcslen(path);
     try {
-        out.resize(length);
+        return narrow(path, out) ? 0 : EINVAL;
     } catch (const std::bad_alloc&) {
         out.clear();
         return ENOMEM;
     }
-    // One pass the compiler can widen to vectors: every path of a run of
-    // millions of files comes through here.
-    char* bytes = out.data();
-    unsigned long units = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto unit = static_cast<unsigned long>(path[i]);
-        units |= unit;
-        bytes[i] = static_cast<char>(static_cast<unsigned char>(unit));
-    }
-    return units > 0xFF ? EINVAL : 0;
 }
 }  // namespace posix
 

@@ -26,15 +26,8 @@ int directory_reader::open(const wchar_t* path) try {
     if (open_state == nullptr) {
         open_state = new state;
     }
-    // The directory must exist: FindFirstFileW reports a missing one as an
-    // empty listing on some systems.
-    DWORD attributes = ::GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return win32::fail_last();
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        errno = ENOTDIR;
-        return ENOTDIR;
+    if (int error = win32::require_directory(path); error != 0) {
+        return error;
     }
     open_state->find = ::FindFirstFileW(win32::search_path_of(path).c_str(), &open_state->data);
     if (open_state->find == INVALID_HANDLE_VALUE) {

@@ -194,15 +194,8 @@ int find_matches(const wchar_t* pattern, std::vector<std::wstring>& names) {
 
 int list_directory(const wchar_t* path, std::vector<std::wstring>& names) {
     const std::wstring search_path = win32::search_path_of(path);
-    // The directory must exist: FindFirstFileW reports a missing one as an
-    // empty listing on some systems.
-    DWORD attributes = ::GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return win32::fail_last();
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        errno = ENOTDIR;
-        return ENOTDIR;
+    if (int error = win32::require_directory(path); error != 0) {
+        return error;
     }
     return search(search_path, nullptr, names);
 }

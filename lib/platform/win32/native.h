@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -69,6 +70,21 @@ class handle_owner {
   private:
     HANDLE value;
 };
+
+// 0 when `path` names a directory, else the error number (ENOTDIR for
+// anything else): FindFirstFileW reports a missing directory as an empty
+// listing on some systems, so it is looked at first.
+inline int require_directory(const wchar_t* path) {
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return fail_last();
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        errno = ENOTDIR;
+        return ENOTDIR;
+    }
+    return 0;
+}
 
 // The pattern FindFirstFileW takes for every entry of the directory `path`:
 // the path, a separator unless it ends in one (or is a bare drive), and "*".
