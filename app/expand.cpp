@@ -33,6 +33,27 @@ path_record* take_record(expansion_state& state, const wchar_t* text, std::size_
     return record;
 }
 
+// What the files' taker still has to say comes out before the expansion's
+// own messages.
+[[nodiscard]] status settle(expansion_state& state) {
+    return state.settle_found ? state.settle_found() : status::ok;
+}
+
+// Reports a problem of the expansion in its place among what was found.
+[[nodiscard]] status problem_met(expansion_state& state, reporter& report,
+                                 const walk_problem& problem) {
+    const status settled = settle(state);
+    report.walk_problem_met(problem);
+    return settled;
+}
+
+// A path too long to build ends the program.
+[[nodiscard]] status path_too_long(expansion_state& state, reporter& report) {
+    (void)settle(state);
+    report.path_too_long();
+    return status::path_error;
+}
+
 bool is_dot_name(const std::wstring& name) {
     return name == L"." || name == L"..";
 }
@@ -120,8 +141,7 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
         return status::ok;
     }
     if (is_directory_loop(directory, info)) {
-        walk.report.walk_problem_met({walk_issue::directory_loop, path});
-        return status::ok;
+        return problem_met(walk.state, walk.report, {walk_issue::directory_loop, path});
     }
     path_record* record = take_record(walk.state, path, length, info);
     if (record == nullptr) {
@@ -148,13 +168,25 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
                                       const platform::file_info& info, expansion_state& state,
                                       reporter& report) {
     if (!info.owner_read) {
-        report.walk_problem_met({walk_issue::unreadable_file, path});
-        return status::ok;
+        return problem_met(state, report, {walk_issue::unreadable_file, path});
     }
     path_record* record = take_record(state, path, length, info);
     if (record == nullptr) {
         return out_of_memory(report);
     }
+    return hand_over(record, state);
+}
+
+// Adds a file the listing called regular without a look at its status: the
+// taker looks as it opens the file (no identity yet, the owner-read check
+// still to make), which spares the walk a status query for every file.
+[[nodiscard]] status add_unexamined_file(const wchar_t* path, std::size_t length,
+                                         expansion_state& state, reporter& report) {
+    path_record* record = state.pool.take(path, length);
+    if (record == nullptr) {
+        return out_of_memory(report);
+    }
+    record->look = examination::pending;
     return hand_over(record, state);
 }
 
@@ -168,16 +200,19 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
     const std::wstring& name = walk.name;
     const std::size_t length = directory_length + 1 + name.size();
     if (length >= path_buffer_units) {
-        walk.report.path_too_long();
-        return status::path_error;
+        return path_too_long(walk.state, walk.report);
     }
     std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
+    if (walk.state.examine_later && walk.listing.regular()) {
+        return add_unexamined_file(buffer, length, walk.state, walk.report);
+    }
 
     platform::file_info info;
     if (int error = walk.listing.entry_info(buffer, info); error != 0) {
-        walk.report.walk_problem_met({walk_issue::stat_failed, buffer, from_errno(error)});
+        const status met = problem_met(walk.state, walk.report,
+                                       {walk_issue::stat_failed, buffer, from_errno(error)});
         if (error == platform::error_not_found) {
-            return status::ok;  // vanished since the listing
+            return met;  // vanished since the listing
         }
         return from_errno(error);
     }
@@ -192,11 +227,12 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
 
 // A directory that could not be listed, or whose listing broke off, ends the
 // walk.
-[[nodiscard]] status listing_failed(const path_record* directory, int error, reporter& report) {
+[[nodiscard]] status listing_failed(const path_record* directory, int error, walk_context& walk) {
     if (error == platform::error_no_memory) {
-        return out_of_memory(report);
+        return out_of_memory(walk.report);
     }
-    report.walk_problem_met({walk_issue::unlistable_directory, directory->text, from_errno(error)});
+    (void)problem_met(walk.state, walk.report,
+                      {walk_issue::unlistable_directory, directory->text, from_errno(error)});
     return status::file_read_error;
 }
 
@@ -208,7 +244,7 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
     for (;;) {
         const int got = walk.listing.next(walk.name);
         if (got <= 0) {
-            return got == 0 ? status::ok : listing_failed(directory, -got, walk.report);
+            return got == 0 ? status::ok : listing_failed(directory, -got, walk);
         }
         if (is_dot_name(walk.name)) {
             continue;
@@ -225,7 +261,7 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
         return make_scratch_file(walk, *directory, file);
     };
     if (int error = walk.listing.open(directory->text, make_scratch); error != 0) {
-        return listing_failed(directory, error, walk.report);
+        return listing_failed(directory, error, walk);
     }
     status result = visit_names(directory, walk);
     walk.listing.close();
@@ -327,19 +363,17 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
                                expansion_state& state, reporter& report) {
     platform::file_info info;
     if (platform::get_file_info(path.c_str(), info) != 0) {
-        report.walk_problem_met({walk_issue::stat_failed, path.c_str(), status::ok, true});
-        return status::ok;
+        return problem_met(state, report,
+                           {walk_issue::stat_failed, path.c_str(), status::ok, true});
     }
     if (skip_match(info, settings)) {
         return status::ok;
     }
     if (path.size() >= path_buffer_units) {
-        report.path_too_long();
-        return status::path_error;
+        return path_too_long(state, report);
     }
     if (info.is_regular && !info.owner_read) {
-        report.walk_problem_met({walk_issue::unreadable_file, path.c_str()});
-        return status::ok;
+        return problem_met(state, report, {walk_issue::unreadable_file, path.c_str()});
     }
     path_record* record = take_record(state, path.c_str(), path.size(), info);
     if (record == nullptr) {
@@ -388,7 +422,9 @@ status expand_argument(const wchar_t* argument, run_settings& settings, expansio
             return result;
         }
     }
-    return status::ok;
+    // Whatever the walk of this argument left to say is said before anything
+    // a later argument brings.
+    return settle(state);
 }
 
 }  // namespace korvane::app

@@ -45,6 +45,14 @@ struct expansion_state {
     // status other than ok ends the program (reported by the callee). Without
     // it, found files are let go.
     std::function<status(path_record*)> file_added;
+    // Whoever takes the files may get a regular file the listing named
+    // without a look at its status (examination::pending): the walk sets no
+    // identity on it and leaves the owner-read check to that taker.
+    bool examine_later = false;
+    // Called before the expansion reports a problem and at the end of each
+    // argument: whatever the taker still has to say of the files found so
+    // far comes out first. A status other than ok ends the program.
+    std::function<status()> settle_found;
 
     expansion_state() = default;
     ~expansion_state() { release(); }

@@ -35,6 +35,7 @@ path_record* path_pool::take(const wchar_t* text, std::size_t length) {
     record->inode = 0;
     record->parent = nullptr;
     record->holds = 0;
+    record->look = examination::done;
     ++live_records;
     return record;
 }

@@ -11,6 +11,11 @@ namespace korvane::app {
 // The longest path korvane builds: 263 units and the terminating zero.
 constexpr std::size_t path_buffer_units = 264;
 
+// Whether anyone has looked at a found file's status. A file a listing named
+// as regular may go to the workers unexamined (they look as they open it);
+// `refused` once a look made here left it out, said so already.
+enum class examination : unsigned char { done, pending, refused };
+
 struct path_record {
     // Paths that fit stay inline: no heap allocation for the common case. The
     // buffer holds 256 bytes whatever the width of a unit.
@@ -28,6 +33,7 @@ struct path_record {
     // while directories below it are kept (one each): they may still need it
     // as an ancestor to recognise a loop.
     std::size_t holds;
+    examination look;
 };
 
 // Records come from blocks of 4096 slots; released slots are reused, and the

@@ -32,7 +32,9 @@ void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
     report.file_started(path);
     if (!report.wants_progress()) {
         jobs.wait_oldest(-1);
-        report.file_hashed(path);
+        if (jobs.oldest_left_out() == file_jobs::left_out::none) {
+            report.file_hashed(path);
+        }
         return;
     }
     int shown = -1;
@@ -45,7 +47,9 @@ void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
             shown = percent;
         }
     }
-    report.file_hashed(path);
+    if (jobs.oldest_left_out() == file_jobs::left_out::none) {
+        report.file_hashed(path);  // a file left out was never hashed
+    }
 }
 
 // What the walk found that the list must not take in: its own previous self,
@@ -55,9 +59,11 @@ struct creation_target {
     bool exists;
     platform::file_info info;
 
+    // A file nobody looked at has no identity yet: the workers compare it.
     bool is(const path_record& record) const {
         return std::wcscmp(record.text, path) == 0 ||
-               (exists && record.device == info.device && record.inode == info.inode);
+               (exists && record.look == examination::done && record.device == info.device &&
+                record.inode == info.inode);
     }
 };
 
@@ -94,8 +100,8 @@ void report_shortage(reporter& report, const wchar_t* path, int shortage) {
         return false;
     }
     file_status = from_int(jobs.oldest_status());
-    if (file_status != status::ok) {
-        report_file_error(report, path, file_status);
+    if (file_status != status::ok && jobs.oldest_left_out() == file_jobs::left_out::none) {
+        report_file_error(report, path, file_status);  // a file left out is its caller's to tell
     }
     return true;
 }
@@ -301,6 +307,10 @@ struct creation_feed {
     creation_feed(file_jobs& jobs_, const wchar_t* target_path)
         : jobs(jobs_), target{target_path, false, {}}, in_flight(jobs_.capacity()) {
         target.exists = platform::get_file_info(target.path, target.info) == 0;
+        if (target.exists) {
+            // However a file's name reaches it: the walk may not have looked.
+            jobs.exclude(target.info.device, target.info.inode);
+        }
     }
 
     bool empty() const { return queued == oldest; }
@@ -308,8 +318,15 @@ struct creation_feed {
     bool full() const { return !jobs.has_room(); }
     path_record* oldest_file() const { return in_flight[oldest % in_flight.size()]; }
     void submit(path_record* file) {
-        jobs.submit(file->text);
+        if (file->look == examination::pending) {
+            jobs.submit_unexamined(file->text);
+        } else {
+            jobs.submit(file->text);
+        }
         in_flight[queued++ % in_flight.size()] = file;
+    }
+    path_record* file_at(std::size_t sequence) const {
+        return in_flight[sequence % in_flight.size()];
     }
     // The oldest file's result has been taken: its record goes back.
     void pop(path_pool& pool) {
@@ -420,6 +437,48 @@ struct found_file {
     return result;
 }
 
+// Says why a file the workers left out is not in the list, as the walk says
+// it of the files it looks at; the list's own target goes quietly. Nothing
+// for a file a look made here refused already.
+void tell_left_out(reporter& report, const path_record& file, file_jobs::left_out why) {
+    if (file.look == examination::refused) {
+        return;
+    }
+    if (why == file_jobs::left_out::unreadable) {
+        report.walk_problem_met({walk_issue::unreadable_file, file.text});
+    } else if (why == file_jobs::left_out::vanished) {
+        report.walk_problem_met(
+            {walk_issue::stat_failed, file.text, from_errno(platform::error_not_found)});
+    }
+}
+
+// The look the walk left to the workers, made here for a file that will not
+// reach them as it is: false when the file is left out (said so, and marked
+// refused), with the status that ends the program in `result`.
+[[nodiscard]] bool examine(reporter& report, path_record& file, status& result) {
+    result = status::ok;
+    platform::file_info info;
+    if (int error = platform::get_file_info(file.text, info); error != 0) {
+        report.walk_problem_met({walk_issue::stat_failed, file.text, from_errno(error)});
+        if (error != platform::error_not_found) {
+            result = from_errno(error);
+        }
+        file.look = examination::refused;
+        return false;
+    }
+    if (!info.is_regular || !info.owner_read) {
+        if (info.is_regular) {
+            report.walk_problem_met({walk_issue::unreadable_file, file.text});
+        }
+        file.look = examination::refused;  // no longer a file: it goes as it would have
+        return false;
+    }
+    file.device = info.device;
+    file.inode = info.inode;
+    file.look = examination::done;
+    return true;
+}
+
 found_head head_of(found_kind kind, const path_record& file) {
     found_head head{};
     head.kind = kind;
@@ -438,6 +497,7 @@ struct early_hashing::state {
     spill_buffer log;
     path_pool* pool = nullptr;
     reporter* report = nullptr;
+    expansion_state* expansion = nullptr;
     // Hashing: while the type and target it was started for still hold.
     int type = 0;
     std::wstring target_path;
@@ -458,6 +518,13 @@ struct early_hashing::state {
     }
 
     bool hashing() const { return feed != nullptr; }
+    // The walk leaves the look at a regular file to the workers only while
+    // each file it finds goes straight to them.
+    void tell_walk() {
+        if (expansion != nullptr) {
+            expansion->examine_later = hashing() && !held && !stopped && failure == status::ok;
+        }
+    }
     bool holds_for(const run_settings& settings) const {
         return hashing() && settings.has_target && settings.type == type &&
                settings.creation_target == target_path;
@@ -476,6 +543,22 @@ struct early_hashing::state {
     [[nodiscard]] status take_done() {
         while (!feed->empty() && jobs->oldest_done()) {
             path_record* file = feed->oldest_file();
+            if (const file_jobs::left_out why = jobs->oldest_left_out();
+                why != file_jobs::left_out::none || file->look == examination::refused) {
+                status logged = status::ok;
+                if (why == file_jobs::left_out::excluded && file->look != examination::refused) {
+                    // Logged as such: a later option may name another target.
+                    logged =
+                        log_file(log, head_of(found_kind::excluded, *file), file->text, nullptr, 0);
+                } else {
+                    tell_left_out(*report, *file, why);
+                }
+                feed->pop(*pool);
+                if (logged != status::ok) {
+                    return fail(logged);
+                }
+                continue;
+            }
             found_head head = head_of(found_kind::result, *file);
             head.result = jobs->oldest_status();
             head.shortage = jobs->oldest_shortage();
@@ -511,6 +594,28 @@ struct early_hashing::state {
         return result;
     }
 
+    // Everything there is to say of the files in the window comes out now:
+    // the results already there are taken, and each file the walk did not
+    // look at is looked at here, so that a message for it goes before any
+    // message that follows. The files stay in the window.
+    [[nodiscard]] status settle() {
+        if (!hashing()) {
+            return status::ok;
+        }
+        if (status result = take_done(); result != status::ok) {
+            return result;
+        }
+        for (std::size_t i = feed->oldest; i != feed->queued; ++i) {
+            path_record* file = feed->file_at(i);
+            status result = status::ok;
+            if (file->look == examination::pending && !examine(*report, *file, result) &&
+                result != status::ok) {
+                return result;
+            }
+        }
+        return status::ok;
+    }
+
     // Hashing for `settings` from now on, unless no workers can be had.
     void start(const run_settings& settings) {
         try {
@@ -539,16 +644,31 @@ struct early_hashing::state {
         }
         jobs->stop();  // no worker touches a path once this returns
         status result = status::ok;
-        for (; !feed->empty() && result == status::ok; feed->pop(*pool)) {
-            result = log_file(log, head_of(found_kind::pending, *feed->oldest_file()),
-                              feed->oldest_file()->text, nullptr, 0);
+        status looked = status::ok;
+        for (; !feed->empty() && result == status::ok && looked == status::ok; feed->pop(*pool)) {
+            path_record* file = feed->oldest_file();
+            if (file->look == examination::refused ||
+                (file->look == examination::pending && !examine(*report, *file, looked))) {
+                continue;
+            }
+            result = log_file(log, head_of(found_kind::pending, *file), file->text, nullptr, 0);
         }
         feed.reset();
         jobs.reset();
-        return result == status::ok ? status::ok : fail(result);
+        tell_walk();
+        if (result != status::ok) {
+            return fail(result);
+        }
+        return looked;
     }
 
     [[nodiscard]] status offer(const run_settings& settings, path_record* file) {
+        const status result = take(settings, file);
+        tell_walk();
+        return result;
+    }
+
+    [[nodiscard]] status take(const run_settings& settings, path_record* file) {
         if (settings.has_target && !log.spilled()) {
             log.place_beside(settings.creation_target);
         }
@@ -570,6 +690,11 @@ struct early_hashing::state {
         }
         if (result == status::ok && excluded) {
             result = drain();  // the files before it go to the log first
+        }
+        if (result == status::ok && !excluded && file->look == examination::pending &&
+            !examine(*report, *file, result)) {
+            pool->release(file);  // left out, said so: it waits for nobody
+            return result;
         }
         if (result == status::ok) {
             const found_kind kind = excluded ? found_kind::excluded : found_kind::pending;
@@ -608,9 +733,11 @@ void early_hashing::attach(expansion_state& expansion, const run_settings& setti
             }
             self->pool = &expansion.pool;
             self->report = &report;
+            self->expansion = &expansion;
         }
         return self->offer(settings, file);
     };
+    expansion.settle_found = [this]() { return self != nullptr ? self->settle() : status::ok; };
 }
 
 namespace {
@@ -644,10 +771,18 @@ namespace {
                                     creation_feed& feed, path_pool& pool, std::size_t digest_size,
                                     status& result) {
     file_jobs& workers = feed.jobs;
-    const wchar_t* path = feed.oldest_file()->text;
+    path_record* file = feed.oldest_file();
+    const wchar_t* path = file->text;
     if (!finish_oldest(workers, path, report, result)) {
         result = status::unknown_error;
         return false;
+    }
+    if (workers.oldest_left_out() != file_jobs::left_out::none ||
+        file->look == examination::refused) {
+        tell_left_out(report, *file, workers.oldest_left_out());
+        result = status::ok;
+        feed.pop(pool);
+        return true;
     }
     if (result != status::ok) {
         return false;

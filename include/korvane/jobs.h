@@ -18,6 +18,11 @@ class KORVANE_API file_jobs {
   public:
     enum class algorithm { crc32, md5, sha1, sha256, sha512 };
 
+    // Why a file was left out rather than hashed: the list being written
+    // (status -5), a file its owner may not read (-5), or one gone since its
+    // folder was listed (-4).
+    enum class left_out { none, excluded, unreadable, vanished };
+
     // Files in flight at most, whatever the caller asks: the memory of the
     // workers' buffers stays bounded.
     static constexpr int max_jobs = 64;
@@ -47,6 +52,14 @@ class KORVANE_API file_jobs {
     // and must not change until the result has been taken with pop(). Workers
     // see queued files only after publish().
     void submit(const wchar_t* path);
+    // As submit(), for a file a folder's listing named that nobody has looked
+    // at yet: the worker makes the checks a walk makes, leaving out a file its
+    // owner may not read or that is gone by now, before anything is opened.
+    void submit_unexamined(const wchar_t* path);
+    // Leaves out, as each file is opened, the file of this identity (device
+    // and inode as the OS gives them), however its name reaches it: the list
+    // a creation writes. Only before the first file is handed in.
+    void exclude(std::uint64_t device, std::uint64_t inode);
     // Lets the workers at everything submitted so far.
     void publish();
 
@@ -73,6 +86,9 @@ class KORVANE_API file_jobs {
     // set only when no other file was open, so the run cannot go on, and the
     // file itself may well be fine.
     int oldest_shortage() const;
+    // Only once wait_oldest() has returned true: why the oldest file was left
+    // out, or none.
+    left_out oldest_left_out() const;
     // Takes the oldest result away.
     void pop();
     // Stops the workers as the destructor does, for an owner that ends its run

@@ -70,10 +70,13 @@ jobs_state::~jobs_state() {
 
 // --- The owner's side --------------------------------------------------------
 
-void jobs_state::submit(std::uint64_t sequence, const wchar_t* path, hasher* with) {
+void jobs_state::submit(std::uint64_t sequence, const wchar_t* path, hasher* with,
+                        bool unexamined) {
     job& work = slot(sequence);
     work.path = path;
     work.with = with;
+    work.unexamined = unexamined;
+    work.left_out = file_jobs::left_out::none;
     work.status = korvane::status::ok;
     work.shortage = 0;
     work.percent.store(0, std::memory_order_relaxed);

@@ -20,6 +20,7 @@
 
 #include "pipeline/disk_rule.h"
 #include "platform/cpu.h"
+#include "platform/file_read.h"
 #include "status.h"
 
 class hasher;
@@ -64,6 +65,10 @@ struct jobs_state {
         // The error number of the shortage that kept the file from being
         // hashed although no other file was open, or 0.
         int shortage = 0;
+        // Found by a listing and not looked at yet: the worker checks it as a
+        // walk would (see file_jobs::submit_unexamined).
+        bool unexamined = false;
+        file_jobs::left_out left_out = file_jobs::left_out::none;
         alignas(8) unsigned char digest[digest_room] = {};
     };
 
@@ -87,7 +92,7 @@ struct jobs_state {
     // --- The owner's side --------------------------------------------------
 
     // Fills the slot of `sequence` for a file; workers see it after publish().
-    void submit(std::uint64_t sequence, const wchar_t* path, hasher* with);
+    void submit(std::uint64_t sequence, const wchar_t* path, hasher* with, bool unexamined = false);
     // Lets the workers at every file before `tail`.
     void publish(std::uint64_t tail);
     // Waits up to `milliseconds` (negative: no limit) for the file `head`;
@@ -176,6 +181,9 @@ struct jobs_state {
 
     const std::uint32_t slot_count;
     const algorithm kind;
+    // The file every open leaves out (file_jobs::exclude); set before the
+    // first file is published, read only after.
+    platform::hashing_checks excluded;
     std::unique_ptr<job[]> jobs;
     std::vector<std::unique_ptr<worker>> workers;
     int started_workers = 0;

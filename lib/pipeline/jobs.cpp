@@ -51,6 +51,21 @@ void file_jobs::submit(const wchar_t* path) {
     ++tail;
 }
 
+void file_jobs::submit_unexamined(const wchar_t* path) {
+    if (self != nullptr) {
+        self->submit(tail, path, nullptr, true);
+    }
+    ++tail;
+}
+
+void file_jobs::exclude(std::uint64_t device, std::uint64_t inode) {
+    if (self != nullptr) {
+        self->excluded.exclude = true;
+        self->excluded.device = device;
+        self->excluded.inode = inode;
+    }
+}
+
 void file_jobs::publish() {
     if (self != nullptr) {
         self->publish(tail);
@@ -85,6 +100,10 @@ std::uint64_t file_jobs::oldest_size() const {
 
 int file_jobs::oldest_shortage() const {
     return self != nullptr ? self->slot(head).shortage : 0;
+}
+
+file_jobs::left_out file_jobs::oldest_left_out() const {
+    return self != nullptr ? self->slot(head).left_out : left_out::none;
 }
 
 std::uint64_t file_jobs::oldest_write_time() const {

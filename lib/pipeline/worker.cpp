@@ -101,18 +101,36 @@ int worker::open(job& work, platform::file_handle& file, bool holding) {
         return EMFILE;
     }
     std::uint64_t size = 0;
-    if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time);
+    platform::hashing_checks checks = owner.excluded;
+    checks.owner_read = work.unexamined;
+    const bool checked = checks.owner_read || checks.exclude;
+    if (int failed = platform::open_for_hashing(work.path, file, size, &work.write_time,
+                                                checked ? &checks : nullptr);
         failed != 0) {
         owner.released();
         if (is_shortage(failed)) {
             owner.lower_cap();
             return failed;
         }
-        work.status = korvane::from_errno(failed);
+        leave_out(work, failed);
         return 0;
     }
     work.size = size;
     return 0;
+}
+
+void worker::leave_out(job& work, int failed) {
+    using reason = file_jobs::left_out;
+    if (failed == platform::refused_excluded) {
+        work.left_out = reason::excluded;
+        failed = EACCES;
+    } else if (failed == platform::refused_unreadable) {
+        work.left_out = reason::unreadable;
+        failed = EACCES;
+    } else if (failed == ENOENT && work.unexamined) {
+        work.left_out = reason::vanished;  // as if the walk had not found it
+    }
+    work.status = korvane::from_errno(failed);
 }
 
 void worker::close(platform::file_handle file) {

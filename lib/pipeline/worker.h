@@ -48,6 +48,9 @@ class worker {
     // `holding`: the worker has files of its own open, so it must not wait
     // for a file to close; at the cap it gets EMFILE at once.
     [[nodiscard]] int open(job& work, platform::file_handle& file, bool holding = false);
+    // Sets the status of a file that could not be opened, and why it was left
+    // out when the checks refused it.
+    void leave_out(job& work, int failed);
     void close(platform::file_handle file);
     // The process had no descriptor or memory for the file. While files are
     // open elsewhere, waits for one of them to close and says to try again:

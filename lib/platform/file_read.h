@@ -13,14 +13,33 @@ using file_handle = void*;
 inline file_handle const invalid_file =
     reinterpret_cast<file_handle>(static_cast<std::intptr_t>(-1));
 
+// What a creation asks of each file before it is opened, besides being a
+// regular file; looked at on what the name reaches, a link followed.
+struct hashing_checks {
+    // A file whose owner may not read it is refused (POSIX's owner-read bit;
+    // Windows has none).
+    bool owner_read = false;
+    // The file of this identity (as file_info gives device and inode) is
+    // refused: the list being written, however the name reaches it.
+    bool exclude = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+// What open_for_hashing returns for a file `checks` refuse: no error number
+// of the OS is either.
+inline constexpr int refused_unreadable = 0x10001;
+inline constexpr int refused_excluded = 0x10002;
+
 // Opens a regular file for reading and takes its size. Anything but a regular
 // file (a FIFO, a device, a device name on Windows) is never opened, also when
 // a symbolic link names it, and gives the access-denied error number: opening
 // a device acts on it. A link to a regular file is followed. Returns 0, or the C runtime's error
 // number (EINVAL for a path the OS cannot represent). With `write_time`, also gives the file's last
 // write time (100-ns ticks since 1601-01-01 UTC) from the same status query.
+// With `checks`, a file they refuse is never opened and gives their refusal.
 [[nodiscard]] int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
-                                   std::uint64_t* write_time = nullptr);
+                                   std::uint64_t* write_time = nullptr,
+                                   const hashing_checks* checks = nullptr);
 
 // A second handle on the same open file (the same bytes, even if the path is
 // replaced meanwhile). Returns invalid_file on failure.

@@ -13,10 +13,12 @@ namespace korvane::platform {
 
 namespace {
 
-// A record is the name's length (two bytes, high first) and its bytes, in
+// A record is the name's length (two bytes, high first; the top bit says
+// whether the listing called the entry a regular file) and its bytes, in
 // memory and in the scratch file alike. The longest native name (255 UTF-16
 // units on Windows, 255 bytes elsewhere) fits many times over.
 constexpr std::size_t record_header = 2;
+constexpr unsigned char regular_bit = 0x80;
 constexpr std::size_t longest_name = 1020;
 // Every buffer of a merge holds at least one whole record.
 constexpr std::size_t slice_minimum = record_header + longest_name + 2;
@@ -24,7 +26,16 @@ constexpr std::size_t fan_in_limit = 64;
 constexpr std::size_t write_area_limit = std::size_t{64} << 10;
 
 std::size_t record_length(const unsigned char* record) {
-    return (std::size_t{record[0]} << 8) | record[1];
+    return (std::size_t{record[0] & unsigned{~regular_bit & 0xFF}} << 8) | record[1];
+}
+
+bool record_regular(const unsigned char* record) {
+    return (record[0] & regular_bit) != 0;
+}
+
+void write_header(unsigned char* record, std::size_t length, bool regular) {
+    record[0] = static_cast<unsigned char>((length >> 8) | (regular ? regular_bit : 0));
+    record[1] = static_cast<unsigned char>(length & 0xFF);
 }
 
 std::string_view record_name(const unsigned char* record) {
@@ -61,17 +72,15 @@ struct run_writer {
     std::size_t used = 0;
     std::uint64_t written = 0;
 
-    [[nodiscard]] int put(std::string_view name) {
-        if (used + record_header + name.size() > capacity) {
+    [[nodiscard]] int put(const unsigned char* record) {
+        const std::size_t size = record_header + record_length(record);
+        if (used + size > capacity) {
             if (int error = flush(); error != 0) {
                 return error;
             }
         }
-        unsigned char* record = buffer + used;
-        record[0] = static_cast<unsigned char>(name.size() >> 8);
-        record[1] = static_cast<unsigned char>(name.size() & 0xFF);
-        std::memcpy(record + record_header, name.data(), name.size());
-        used += record_header + name.size();
+        std::memcpy(buffer + used, record, size);
+        used += size;
         return 0;
     }
     [[nodiscard]] int flush() {
@@ -119,6 +128,7 @@ struct sorted_listing::cursor {
     std::uint64_t remaining = 0;  // bytes of the run not yet read
     std::size_t head = 0;         // the size of the current record, 0 for none
     std::string_view name;
+    const unsigned char* record = nullptr;
 
     bool has_whole_record() const {
         const std::size_t have = end - start;
@@ -154,7 +164,8 @@ struct sorted_listing::cursor {
                 return start == end ? 0 : -EIO;
             }
         }
-        name = record_name(buffer + start);
+        record = buffer + start;
+        name = record_name(record);
         head = record_header + name.size();
         return 1;
     }
@@ -221,13 +232,14 @@ int sorted_listing::read_names(const scratch_maker& make_scratch, const name_fil
         if (filter && !filter(name)) {
             continue;
         }
-        if (int error = add_name(name, make_scratch); error != 0) {
+        if (int error = add_name(name, reader.regular(), make_scratch); error != 0) {
             return error;
         }
     }
 }
 
-int sorted_listing::add_name(std::string_view name, const scratch_maker& make_scratch) {
+int sorted_listing::add_name(std::string_view name, bool regular,
+                             const scratch_maker& make_scratch) {
     if (name.size() > longest_name) {
         return ENAMETOOLONG;
     }
@@ -238,8 +250,7 @@ int sorted_listing::add_name(std::string_view name, const scratch_maker& make_sc
         }
     }
     unsigned char* record = arena.get() + names_end;
-    record[0] = static_cast<unsigned char>(name.size() >> 8);
-    record[1] = static_cast<unsigned char>(name.size() & 0xFF);
+    write_header(record, name.size(), regular);
     std::memcpy(record + record_header, name.data(), name.size());
     auto* offsets_end = reinterpret_cast<std::uint32_t*>(arena.get() + fill_area);
     *(offsets_end - count - 1) = static_cast<std::uint32_t>(names_end);
@@ -278,7 +289,7 @@ int sorted_listing::spill(const scratch_maker& make_scratch) {
 int sorted_listing::write_run(const std::uint32_t* order, std::size_t names) {
     run_writer out{scratch, arena.get() + fill_area, budget - fill_area, scratch_end};
     for (std::size_t i = 0; i < names; ++i) {
-        if (int error = out.put(record_name(arena.get() + order[i])); error != 0) {
+        if (int error = out.put(arena.get() + order[i]); error != 0) {
             return error;
         }
     }
@@ -309,15 +320,15 @@ int sorted_listing::merge_into_run(std::size_t first, std::size_t merged) {
     const std::size_t slice = budget / (merged + 1);
     run_writer out{scratch, arena.get() + merged * slice, slice, scratch_end};
     for (;;) {
-        std::string_view name;
-        int got = merge_next(name);
+        const unsigned char* record = nullptr;
+        int got = merge_next(record);
         if (got <= 0) {
             if (got < 0) {
                 return -got;
             }
             break;
         }
-        if (int error = out.put(name); error != 0) {
+        if (int error = out.put(record); error != 0) {
             return error;
         }
     }
@@ -359,7 +370,7 @@ int sorted_listing::start_merge(std::size_t first, std::size_t merged, std::size
     return 0;
 }
 
-int sorted_listing::merge_next(std::string_view& name) {
+int sorted_listing::merge_next(const unsigned char*& record) {
     auto later = [this](std::size_t a, std::size_t b) {
         return name_less(cursors[b].name, cursors[a].name);
     };
@@ -381,32 +392,33 @@ int sorted_listing::merge_next(std::string_view& name) {
     std::pop_heap(heap.begin(), heap.end(), later);
     taken = heap.back();
     heap.pop_back();
-    name = cursors[taken].name;
+    record = cursors[taken].record;
     return 1;
 }
 
-int sorted_listing::next_native(std::string_view& name) {
+int sorted_listing::next_native(const unsigned char*& record) {
     if (merging) {
-        return merge_next(name);
+        return merge_next(record);
     }
     if (position == count) {
         return 0;
     }
     const auto* offsets_end = reinterpret_cast<const std::uint32_t*>(arena.get() + fill_area);
-    name = record_name(arena.get() + *(offsets_end - count + position));
+    record = arena.get() + *(offsets_end - count + position);
     ++position;
     return 1;
 }
 
 int sorted_listing::next(std::wstring& name) {
-    std::string_view native;
-    int got = next_native(native);
-    current = got > 0 ? native : std::string_view();
+    const unsigned char* record = nullptr;
+    int got = next_native(record);
+    current = got > 0 ? record_name(record) : std::string_view();
+    current_regular = got > 0 && record_regular(record);
     if (got <= 0) {
         return got;
     }
     try {
-        to_wide(native, name);
+        to_wide(current, name);
     } catch (const std::bad_alloc&) {
         return -ENOMEM;
     }
@@ -430,6 +442,7 @@ void sorted_listing::close() {
     heap.clear();
     taken = SIZE_MAX;
     current = {};
+    current_regular = false;
 }
 
 }  // namespace korvane::platform

@@ -31,6 +31,11 @@ class directory_reader {
     // 1 with the next name in `name` (valid until the next call), 0 at the end,
     // or the negated error number of a failed read.
     [[nodiscard]] int next(std::string_view& name);
+    // Whether the listing itself said that the name next() gave last is a
+    // regular file (not a link, not unknown): a hint taken without a status
+    // query, true until the name is replaced. Never on Windows, where every
+    // entry is looked at.
+    bool regular() const;
     // The status of the entry `name` (native form) of the open directory, whose
     // whole path is `full_path`, as get_file_info(full_path) gives it (links
     // followed, the same error numbers); POSIX asks relative to the open
@@ -73,6 +78,8 @@ class sorted_listing {
     // 1 with the next name in `name`, 0 after the last, or the negated error
     // number of a failed read of the scratch file.
     [[nodiscard]] int next(std::wstring& name);
+    // directory_reader::regular() for the name next() gave last.
+    bool regular() const { return current_regular; }
     // The status of the name next() gave last, whose whole path is
     // `full_path` (see directory_reader::entry_info).
     [[nodiscard]] int entry_info(const wchar_t* full_path, file_info& out) const;
@@ -91,15 +98,16 @@ class sorted_listing {
 
     [[nodiscard]] int allocate();
     [[nodiscard]] int read_names(const scratch_maker& make_scratch, const name_filter& filter);
-    [[nodiscard]] int add_name(std::string_view name, const scratch_maker& make_scratch);
+    [[nodiscard]] int add_name(std::string_view name, bool regular,
+                               const scratch_maker& make_scratch);
     void sort_in_memory();
     [[nodiscard]] int spill(const scratch_maker& make_scratch);
     [[nodiscard]] int write_run(const std::uint32_t* order, std::size_t count);
     [[nodiscard]] int reduce_runs();
     [[nodiscard]] int merge_into_run(std::size_t first, std::size_t count);
     [[nodiscard]] int start_merge(std::size_t first, std::size_t count, std::size_t slices);
-    [[nodiscard]] int merge_next(std::string_view& name);
-    [[nodiscard]] int next_native(std::string_view& name);
+    [[nodiscard]] int merge_next(const unsigned char*& record);
+    [[nodiscard]] int next_native(const unsigned char*& record);
     std::size_t fan_in() const;
 
     std::size_t budget;
@@ -120,6 +128,7 @@ class sorted_listing {
     std::vector<std::size_t> heap;
     std::size_t taken = SIZE_MAX;  // the cursor whose name was handed out last
     std::string_view current;
+    bool current_regular = false;
 };
 
 // The folder for scratch files when the user named none: TMPDIR (POSIX, when

@@ -129,6 +129,46 @@ TEST_F(Create, UnreadableAndVanishedFilesAreReported) {
     EXPECT_EQ(entry_lines(dir.read("tree.sfv")), (lines{"tree/b " + crc_abc}));
 }
 
+// Among more files than are ever in flight, what is left out is said in the
+// order the walk met it, and the list's own file is left out under any name,
+// wherever the option that names it stands.
+TEST_F(Create, WhatIsLeftOutIsSaidInWalkOrderAndTheListNeverTakesItself) {
+    KORVANE_SKIP_ON_WINDOWS("no owner-read permission bit and no symbolic links to make");
+    std::string expected_errors;
+    std::size_t listed = 0;
+    for (int i = 0; i < 500; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d", i);
+        const auto path = dir.write(std::string("tree/") + name, "abc");
+        if (i % 100 == 50) {
+            std::filesystem::permissions(path, std::filesystem::perms::owner_write);
+            expected_errors += std::string("Access denied to tree/") + name + "\n";
+        } else {
+            ++listed;
+        }
+        if (i == 350) {  // right behind a file left out, probably still in flight
+            std::filesystem::create_symlink("nowhere", dir / "tree" / "f350d");
+            expected_errors += "Could not stat file tree/f350d: File not found\n";
+        }
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-q", "-r", "-c", "tree/out.sfv", "tree"},
+          std::vector<std::string>{"-q", "-r", "tree", "-c", "tree/out.sfv"}}) {
+        dir.write("tree/out.sfv", "old list\r\n");
+        std::filesystem::create_hard_link(dir / "tree" / "out.sfv", dir / "tree" / "f200h");
+        const auto r = korvane(args);
+        EXPECT_EQ(r.status, 0) << args[2];
+        EXPECT_EQ(r.err, expected_errors) << args[2];
+        const lines entries = entry_lines(dir.read("tree/out.sfv"));
+        EXPECT_EQ(entries.size(), listed) << args[2];
+        for (const std::string& entry : entries) {
+            EXPECT_EQ(entry.find("out.sfv"), std::string::npos);
+            EXPECT_EQ(entry.find("f200h"), std::string::npos);
+        }
+        std::filesystem::remove(dir / "tree" / "f200h");
+    }
+}
+
 TEST_F(Create, PathsOf263UnitsAreAcceptedAnd264Refused) {
     // "d/" + 255 units + "/" + the file name; components are limited to 255 bytes.
     const std::string top = "d";

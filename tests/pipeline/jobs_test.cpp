@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hash/md5_lanes.h"
+#include "platform/fs.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -128,6 +129,59 @@ TEST_P(FileJobs, AFailureStaysAtItsPlaceAndTheFilesAroundItAreHashed) {
     }
     file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
     run_in_order(jobs, files, false);
+}
+
+// What a creation's workers leave out, and why, each at its place among
+// files hashed as usual.
+TEST_P(FileJobs, FilesLeftOutSayWhyAndOnlyAFileNobodyLookedAtVanishes) {
+    using why = file_jobs::left_out;
+    struct expected {
+        std::wstring path;
+        bool unexamined;
+        int status;
+        why reason;
+    };
+    const std::wstring list = (dir / "list.sfv").wstring();
+    dir.write("list.sfv", "old");
+    dir.write("plain", "abc");
+    std::filesystem::create_hard_link(dir / "list.sfv", dir / "alias");
+    const std::wstring gone = (dir / "gone").wstring();
+    std::vector<expected> files{
+        {(dir / "plain").wstring(), true, 0, why::none},
+        {list, false, korvane_status::access_denied, why::excluded},
+        {(dir / "alias").wstring(), true, korvane_status::access_denied, why::excluded},
+        {gone, true, korvane_status::file_not_found, why::vanished},
+        // Looked at by the walk, then gone: a failure like any other.
+        {gone, false, korvane_status::file_not_found, why::none},
+        {(dir / "plain").wstring(), false, 0, why::none},
+    };
+#if !defined(_WIN32)
+    std::filesystem::permissions(dir.write("locked", "abc"), std::filesystem::perms::owner_write);
+    files.push_back(
+        {(dir / "locked").wstring(), true, korvane_status::access_denied, why::unreadable});
+#endif
+    korvane::platform::file_info identity;
+    ASSERT_EQ(korvane::platform::get_file_info(list.c_str(), identity), 0);
+    file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
+    jobs.exclude(identity.device, identity.inode);
+    for (const expected& file : files) {
+        if (file.unexamined) {
+            jobs.submit_unexamined(file.path.c_str());
+        } else {
+            jobs.submit(file.path.c_str());
+        }
+    }
+    jobs.publish();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        ASSERT_TRUE(jobs.wait_oldest(-1));
+        EXPECT_EQ(jobs.oldest_status(), files[i].status) << "file " << i;
+        EXPECT_EQ(jobs.oldest_left_out(), files[i].reason) << "file " << i;
+        if (files[i].status == 0) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4),
+                      crc_of("abc"));
+        }
+        jobs.pop();
+    }
 }
 
 TEST_P(FileJobs, GoingAwayWithFilesQueuedAndLargeFilesBeingReadEndsEveryWorker) {

@@ -5,9 +5,11 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/cpu.h"
 #include "platform/file_read.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 #include "support/target.h"
 #include "support/temp_dir.h"
@@ -68,6 +70,55 @@ TEST_F(Residency, AHoleNeverReadIsNotInMemoryWhereverItLies) {
         platform::file_handle file = open(path, size);
         EXPECT_FALSE(platform::all_in_memory(file, size)) << path;
         platform::close_file(file);
+    }
+}
+
+// A creation's checks refuse a file before it is opened, whichever name
+// reaches it, and let every other file through.
+TEST(HashingChecks, TheListBeingWrittenAndFilesTheirOwnerMayNotReadAreRefused) {
+    temp_dir dir;
+    const std::wstring list = wide_path(dir.write("list.sfv", "old"));
+    const std::wstring other = wide_path(dir.write("other", "abc"));
+    platform::file_info identity;
+    ASSERT_EQ(platform::get_file_info(list.c_str(), identity), 0);
+    platform::hashing_checks checks;
+    checks.exclude = true;
+    checks.device = identity.device;
+    checks.inode = identity.inode;
+    checks.owner_read = true;
+
+    std::vector<std::wstring> names{list};
+    fs::create_hard_link(dir / "list.sfv", dir / "hard");
+    names.push_back(wide_path(dir / "hard"));
+    if (!on_windows) {
+        fs::create_symlink("list.sfv", dir / "soft");
+        names.push_back(wide_path(dir / "soft"));
+    }
+    for (const std::wstring& name : names) {
+        platform::file_handle file = platform::invalid_file;
+        std::uint64_t size = 0;
+        EXPECT_EQ(platform::open_for_hashing(name.c_str(), file, size, nullptr, &checks),
+                  platform::refused_excluded);
+        EXPECT_EQ(file, platform::invalid_file);
+    }
+    platform::file_handle file = platform::invalid_file;
+    std::uint64_t size = 0;
+    ASSERT_EQ(platform::open_for_hashing(other.c_str(), file, size, nullptr, &checks), 0);
+    EXPECT_EQ(size, 3u);
+    platform::close_file(file);
+    ASSERT_EQ(platform::open_for_hashing(list.c_str(), file, size), 0);  // no checks asked
+    platform::close_file(file);
+
+    if (on_windows) {
+        return;  // no owner-read bit there
+    }
+    const fs::path locked = dir.write("locked", "abc");
+    fs::permissions(locked, fs::perms::owner_write);
+    fs::create_symlink("locked", dir / "to-locked");
+    for (const fs::path& path : {locked, dir / "to-locked"}) {
+        EXPECT_EQ(platform::open_for_hashing(wide_path(path).c_str(), file, size, nullptr, &checks),
+                  platform::refused_unreadable)
+            << path;
     }
 }
 

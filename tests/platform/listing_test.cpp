@@ -200,6 +200,39 @@ TEST_F(SortedListing, EntryInfoIsTheStatusOfTheWholePath) {
               platform::error_not_found);
 }
 
+// The listing's own word that a name is a regular file survives the runs on
+// disk; a link, a folder or anything else is never called one.
+TEST_F(SortedListing, RegularFilesAreToldApartInMemoryAndOnDisk) {
+    const std::string prefix(200, 'p');
+    for (int i = 0; i < 60; ++i) {
+        const std::string number = std::to_string(i);
+        dir.write(prefix + "r" + number, "");
+        fs::create_directory(dir / (prefix + "d" + number));
+        if (!on_windows) {
+            fs::create_symlink(prefix + "r" + number, dir / (prefix + "l" + number));
+        }
+    }
+    for (std::size_t budget :
+         {platform::sorted_listing::default_budget, platform::sorted_listing::minimum_budget}) {
+        platform::sorted_listing listing(budget);
+        ASSERT_EQ(listing.open(wide_path(dir.path()).c_str(), scratch_maker()), 0);
+        std::wstring name;
+        std::size_t regular = 0;
+        std::size_t seen = 0;
+        while (listing.next(name) > 0) {
+            ++seen;
+            const bool is_file = name.size() > prefix.size() && name[prefix.size()] == L'r';
+            // Windows never says, and the walk looks at every name there.
+            EXPECT_EQ(listing.regular(), is_file && !on_windows) << budget;
+            regular += listing.regular() ? 1 : 0;
+        }
+        EXPECT_EQ(seen, per_target<std::size_t>(182, 122));
+        EXPECT_EQ(regular, per_target<std::size_t>(60, 0));
+        EXPECT_EQ(listing.runs_written() != 0, budget == platform::sorted_listing::minimum_budget);
+        listing.close();
+    }
+}
+
 TEST(TemporaryFolder, TmpdirOrTheSystemDefault) {
     KORVANE_SKIP_ON_WINDOWS("GetTempPathW decides there");
     const auto saved = std::getenv("TMPDIR");

@@ -15,6 +15,7 @@ namespace korvane::platform {
 
 struct directory_reader::state {
     DIR* dir = nullptr;
+    bool regular = false;
 };
 
 directory_reader::directory_reader() = default;
@@ -50,7 +51,12 @@ int directory_reader::next(std::string_view& name) {
         return -errno;
     }
     name = entry->d_name;
+    open_state->regular = entry->d_type == DT_REG;
     return 1;
+}
+
+bool directory_reader::regular() const {
+    return open_state != nullptr && open_state->regular;
 }
 
 int directory_reader::entry_info(std::string_view name, const wchar_t* full_path,

@@ -55,7 +55,7 @@ template <typename ReadSome, typename Failure>
 }  // namespace
 
 int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
-                     std::uint64_t* write_time) {
+                     std::uint64_t* write_time, const hashing_checks* checks) {
     file = invalid_file;
     size = 0;
     std::string native;
@@ -66,7 +66,7 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
     // O_NONBLOCK stays set: reads of a regular file never block on it anyway,
     // and clearing it would cost two more system calls for every file.
     struct stat st;
-    const int fd = posix::open_regular(native, O_RDONLY, st);
+    const int fd = posix::open_regular(native, O_RDONLY, st, checks);
     if (fd < 0) {
         return -fd;
     }

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/file_read.h"
+
 struct stat;
 
 namespace korvane::platform {
@@ -37,8 +39,10 @@ inline int unrepresentable(int to_native_error, int own_error) {
 // `flags` is O_RDONLY or O_RDWR, with O_NOFOLLOW to refuse a link as the last
 // component (ELOOP). Returns the descriptor, opened with O_NONBLOCK (reads of
 // a regular file never block anyway), or the negated error number; `st`
-// receives the open file's status.
-[[nodiscard]] int open_regular(const std::string& native, int flags, struct stat& st);
+// receives the open file's status. With `checks`, a file they refuse gives
+// their negated refusal (file_read.h) and is not opened.
+[[nodiscard]] int open_regular(const std::string& native, int flags, struct stat& st,
+                               const hashing_checks* checks = nullptr);
 // The same, blocking again for later reads; `size` receives the file's size.
 [[nodiscard]] int open_regular_file(const std::string& native, int flags, std::uint64_t& size);
 

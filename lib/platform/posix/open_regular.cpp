@@ -36,6 +36,18 @@ bool same_regular_file(const struct stat& looked_at, const struct stat& opened) 
            opened.st_ino == looked_at.st_ino;
 }
 
+// The refusal of `checks` for the regular file `st` describes, or 0.
+int refusal(const hashing_checks* checks, const struct stat& st) {
+    if (checks == nullptr) {
+        return 0;
+    }
+    if (checks->exclude && static_cast<std::uint64_t>(st.st_dev) == checks->device &&
+        static_cast<std::uint64_t>(st.st_ino) == checks->inode) {
+        return refused_excluded;
+    }
+    return checks->owner_read && (st.st_mode & S_IRUSR) == 0 ? refused_unreadable : 0;
+}
+
 // Opens `path` only if none of its components is a symbolic link: -ELOOP when
 // one is, -ENOSYS where the kernel cannot tell.
 int open_without_links(const char* path, int flags) {
@@ -65,7 +77,7 @@ int open_without_links(const char* path, int flags) {
 // that (no driver sees it), the type is checked on that descriptor, and only a
 // regular file is opened, through /proc/self/fd, which reaches the very file
 // the descriptor holds whatever the link says by now.
-int open_through_links(const char* path, int flags, struct stat& st) {
+int open_through_links(const char* path, int flags, struct stat& st, const hashing_checks* checks) {
     const int where = ::open(path, O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW));
     if (where < 0) {
         return -errno;
@@ -78,6 +90,10 @@ int open_through_links(const char* path, int flags, struct stat& st) {
     if (!S_ISREG(st.st_mode)) {
         ::close(where);
         return -EACCES;  // a device, FIFO or directory the link names
+    }
+    if (const int refused = refusal(checks, st); refused != 0) {
+        ::close(where);
+        return -refused;
     }
     char own[48];
     std::snprintf(own, sizeof own, "/proc/self/fd/%d", where);
@@ -102,7 +118,8 @@ int open_through_links(const char* path, int flags, struct stat& st) {
 
 }  // namespace
 
-int open_regular(const std::string& native, int flags, struct stat& st) {
+int open_regular(const std::string& native, int flags, struct stat& st,
+                 const hashing_checks* checks) {
     struct stat looked_at;
     if (::fstatat(AT_FDCWD, native.c_str(), &looked_at, AT_SYMLINK_NOFOLLOW) != 0) {
         return -errno;
@@ -111,16 +128,19 @@ int open_regular(const std::string& native, int flags, struct stat& st) {
         if ((flags & O_NOFOLLOW) != 0) {
             return -ELOOP;
         }
-        return open_through_links(native.c_str(), flags, st);
+        return open_through_links(native.c_str(), flags, st, checks);
     }
     if (!S_ISREG(looked_at.st_mode)) {
         // A directory, device, FIFO or socket: refused without being opened.
         return -EACCES;
     }
+    if (const int refused = refusal(checks, looked_at); refused != 0) {
+        return -refused;
+    }
     int fd = open_without_links(native.c_str(), flags);
     if (fd == -ELOOP || fd == -ENOSYS) {
         // A folder on the way is a link (or the kernel cannot say).
-        return open_through_links(native.c_str(), flags, st);
+        return open_through_links(native.c_str(), flags, st, checks);
     }
     if (fd < 0) {
         return fd;

@@ -41,6 +41,10 @@ int directory_reader::open(const wchar_t* path) try {
     return ENOMEM;
 }
 
+bool directory_reader::regular() const {
+    return false;
+}
+
 int directory_reader::next(std::string_view& name) try {
     if (open_state == nullptr || !open_state->has_entry) {
         DWORD error = open_state == nullptr ? 0 : open_state->pending_error;

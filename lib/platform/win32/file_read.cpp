@@ -13,7 +13,7 @@ HANDLE native(file_handle file) {
 }  // namespace
 
 int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size,
-                     std::uint64_t* write_time) {
+                     std::uint64_t* write_time, const hashing_checks* checks) {
     file = invalid_file;
     size = 0;
     if (win32::names_device(path)) {
@@ -39,6 +39,15 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
         ::CloseHandle(h);
         errno = EACCES;
         return EACCES;
+    }
+    // Windows has no owner-read bit; the identity is the open file's own.
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (checks != nullptr && checks->exclude && ::GetFileInformationByHandle(h, &identity) &&
+        identity.dwVolumeSerialNumber == checks->device &&
+        ((static_cast<std::uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow) ==
+            checks->inode) {
+        ::CloseHandle(h);
+        return refused_excluded;
     }
     if (!::GetFileSizeEx(h, &length)) {
         int error = win32::fail_last();
