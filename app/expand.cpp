@@ -388,6 +388,29 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
 
 }  // namespace
 
+status walk_folder(const std::wstring& folder, const run_settings& settings, expansion_state& state,
+                   reporter& report) {
+    platform::file_info info;
+    int error = platform::get_file_info(folder.c_str(), info);
+    if (error == 0 && !info.is_directory) {
+        error = platform::error_not_found;
+    }
+    if (error != 0) {
+        report.walk_problem_met(
+            {walk_issue::unlistable_directory, folder.c_str(), from_errno(error)});
+        return status::file_read_error;
+    }
+    if (folder.size() >= path_buffer_units) {
+        return path_too_long(state, report);
+    }
+    path_record* record = take_record(state, folder.c_str(), folder.size(), info);
+    if (record == nullptr) {
+        return out_of_memory(report);
+    }
+    state.directories.append(record);
+    return walk(record, settings, state, report);
+}
+
 status expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state,
                        reporter& report) {
     std::wstring pattern(argument);

@@ -28,7 +28,8 @@ struct run_settings {
     bool quiet = false;
     bool doall = false;
     bool one_file_system = false;
-    int jobs = 0;  // files in flight; 0 when the command line does not say
+    bool audit = false;  // a verification also reports the files the list does not name
+    int jobs = 0;        // files in flight; 0 when the command line does not say
 };
 
 // Everything the expansion builds; lists are given back to the pool when this
@@ -87,6 +88,12 @@ inline const list_type& type_row(int type) {
 // on, or the status with which the program must end.
 [[nodiscard]] status expand_argument(const wchar_t* argument, run_settings& settings,
                                      expansion_state& state, reporter& report);
+
+// Walks the folder `folder` and everything below it as a recursive creation
+// walk would, handing every regular file to `state.file_added`. Returns ok to
+// go on, or the status with which the program must end (reported).
+[[nodiscard]] status walk_folder(const std::wstring& folder, const run_settings& settings,
+                                 expansion_state& state, reporter& report);
 
 }  // namespace korvane::app
 

@@ -35,7 +35,7 @@ void print_banner(const wchar_t* program) {
 }
 
 bool is(const wchar_t* name, const wchar_t* option) {
-    return std::wcscmp(name, option) == 0;
+    return option != nullptr && std::wcscmp(name, option) == 0;  // some have no short name
 }
 
 pass_result end_with(int status) {
@@ -130,6 +130,7 @@ const option options[] = {
     {L"-r", L"--recursive", nullptr, false, switch_on<&run_settings::recursive>},
     {L"-q", L"--quiet", nullptr, false, switch_on<&run_settings::quiet>},
     {L"-a", L"--doall", L"--all", false, switch_on<&run_settings::doall>},
+    {nullptr, L"--audit", nullptr, false, switch_on<&run_settings::audit>},
     {L"-j", L"--jobs", nullptr, true, jobs_option},
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-h", L"--help", nullptr, false,
@@ -223,6 +224,9 @@ void print_usage() {
     print(L"  or   %s [OPTIONS] -c checksum_file file1 file2 ...\n", {L"korvane"});
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
+    print(
+        L"    --audit            also report the files below the list's folder that it does "
+        L"not name\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
     print(

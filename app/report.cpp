@@ -97,6 +97,18 @@ void console_reporter::file_done(const file_outcome& outcome) {
     }
 }
 
+// Shown also when quiet: an unlisted file fails the audit.
+void console_reporter::file_not_listed(const wchar_t* name) {
+    print(L"%s: Not in list\n", {name});
+}
+
+void console_reporter::audit_refused(const wchar_t* list_path) {
+    print(
+        L"%s: not one listed file is where its names resolve (another folder, or a volume "
+        L"not mounted?); nothing audited\n",
+        {list_path});
+}
+
 void console_reporter::run_halted(const wchar_t* path, halt_reason why) {
     const wchar_t* reason = status_message(status::unknown_error);  // no workers
     if (why == halt_reason::out_of_memory) {
@@ -181,7 +193,10 @@ void console_reporter::summary(const verification_tally& tally,
     if (tally.outside > 0) {
         print(L"%d lines outside the signed text\n", {tally.outside});
     }
-    if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0) {
+    if (tally.unlisted > 0) {
+        print(L"%d files not in list\n", {tally.unlisted});
+    }
+    if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0 && tally.unlisted == 0) {
         print(L"All files Ok\n");
     }
 }

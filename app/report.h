@@ -82,7 +82,8 @@ struct verification_tally {
     int entries = 0;
     int errors = 0;
     int missing = 0;
-    int outside = 0;  // lines of a signed list outside its signed text
+    int outside = 0;   // lines of a signed list outside its signed text
+    int unlisted = 0;  // files an audit found that the list does not name
 };
 
 class reporter {
@@ -112,6 +113,12 @@ class reporter {
     // A path (the parent, or one the walk built) beyond the room for paths.
     virtual void path_too_long() = 0;
     virtual void out_of_memory() = 0;
+    // An audit found a regular file the list does not name (`name` as a
+    // creation in the list's folder would write it).
+    virtual void file_not_listed(const wchar_t* name) = 0;
+    // An audit found not one of the list's files where its names resolve:
+    // the wrong folder, or a volume not mounted. Nothing is audited.
+    virtual void audit_refused(const wchar_t* list_path) = 0;
     // The end of a verification; `untrusted_file_system` names the file
     // system on which remembered verdicts were not trusted, or is null.
     virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
@@ -138,6 +145,8 @@ class console_reporter final : public reporter {
     void walk_problem_met(const walk_problem& problem) override;
     void list_failed(list_step step, const wchar_t* list_path, status cause) override;
     void scratch_failed(const wchar_t* place, status cause, int error_number) override;
+    void file_not_listed(const wchar_t* name) override;
+    void audit_refused(const wchar_t* list_path) override;
     void unknown_list_format(const wchar_t* list_path) override;
     void path_too_long() override;
     void out_of_memory() override;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "audit.h"
 #include "entries.h"
 #include "jobs.h"
 #include "output.h"
@@ -145,7 +146,26 @@ struct pending_entry {
     bool outside;  // a line outside the signed text: shown, never checked
 };
 
+// What an audit gathers while the entries are read: the key of every name.
+struct audit_gathering {
+    audit_scope scope;
+    listed_names names;
+    std::string key;
+    bool out_of_memory = false;
+
+    void add(const wchar_t* resolved) {
+        try {
+            name_key(resolved, scope.current_key, key);
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+            return;
+        }
+        out_of_memory = out_of_memory || !names.add(key);
+    }
+};
+
 struct reading_ahead {
+    audit_gathering* audit = nullptr;
     const run_settings& settings;
     container& list;
     file_jobs& jobs;
@@ -203,6 +223,9 @@ struct reading_ahead {
             return;
         }
         resolve_windows_separators(buffer, name);
+        if (audit != nullptr) {
+            audit->add(buffer);
+        }
         pending_entry& entry = pending[queued % ring];
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
@@ -270,7 +293,7 @@ void remember_verdict(container& list, bool verified) {
 int report_summary(reporter& report, const verification_tally& tally,
                    const std::wstring& untrusted) {
     report.summary(tally, untrusted.empty() ? nullptr : untrusted.c_str());
-    if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0) {
+    if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0 || tally.unlisted > 0) {
         return 1;
     }
     if (static_cast<bool>((*config::instance())["addtag"])) {
@@ -278,6 +301,38 @@ int report_summary(reporter& report, const verification_tally& tally,
     }
     return 0;
 }
+[[nodiscard]] status start_audit(const run_settings& settings, reporter& report,
+                                 std::unique_ptr<audit_gathering>& audit) {
+    audit.reset(new (std::nothrow) audit_gathering);
+    if (audit == nullptr) {
+        report.out_of_memory();
+        return status::unknown_error;
+    }
+    int error = 0;
+    if (!audit_scope_of(settings, audit->scope, error)) {
+        report.list_failed(list_step::open, L".", from_errno(error));
+        return from_errno(error);
+    }
+    return status::ok;
+}
+
+// After the entries: the folder is walked for the files the list does not
+// name, unless not one listed file was found, which says the names resolve
+// in the wrong place (every file would be reported, none of them rightly).
+[[nodiscard]] status finish_audit(const run_settings& settings, reporter& report,
+                                  audit_gathering& audit, verification_tally& tally,
+                                  expansion_state& state) {
+    if (audit.out_of_memory) {
+        report.out_of_memory();
+        return status::unknown_error;
+    }
+    if (tally.entries > 0 && tally.missing == tally.entries) {
+        report.audit_refused(settings.checksum_file.c_str());
+        return status::ok;  // the summary counts the missing files
+    }
+    return audit_folder(audit.scope, audit.names, settings, state, report, tally.unlisted);
+}
+
 // Adds a hashed file to the list; an entry left out would pass the list off
 // as complete, so a failure ends the run.
 [[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
@@ -968,6 +1023,14 @@ int verification_run(const run_settings& settings, reporter& report, container& 
     verification_tally tally;
     const std::size_t digest_size = digest_size_for(settings.type);
     reading_ahead ahead(settings, list, jobs, previously_verified, buffer, prefix);
+    std::unique_ptr<audit_gathering> audit;
+    if (settings.audit) {
+        result = start_audit(settings, report, audit);
+        if (result != status::ok) {
+            return to_int(result);
+        }
+        ahead.audit = audit.get();
+    }
 
     for (;;) {
         ahead.top_up(tally);
@@ -986,6 +1049,13 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         // bad line were never checked.
         report.list_failed(list_step::read, list_name, ahead.list_error);
         ++tally.errors;
+    }
+
+    if (audit != nullptr) {
+        result = finish_audit(settings, report, *audit, tally, state);
+        if (result != status::ok) {
+            return to_int(result);
+        }
     }
 
     std::wstring untrusted;

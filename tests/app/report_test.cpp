@@ -66,6 +66,8 @@ class recording_reporter final : public reporter {
     void scratch_failed(const wchar_t*, status, int) override { ADD_FAILURE() << "scratch"; }
     void unknown_list_format(const wchar_t*) override {}
     void path_too_long() override {}
+    void file_not_listed(const wchar_t*) override {}
+    void audit_refused(const wchar_t*) override {}
     void out_of_memory() override {}
     void summary(const verification_tally& tally, const wchar_t* untrusted) override {
         EXPECT_EQ(untrusted, nullptr);

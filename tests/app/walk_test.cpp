@@ -44,6 +44,8 @@ class walk_reporter : public reporter {
     void scratch_failed(const wchar_t*, status, int) override {}
     void unknown_list_format(const wchar_t*) override {}
     void path_too_long() override {}
+    void file_not_listed(const wchar_t*) override {}
+    void audit_refused(const wchar_t*) override {}
     void out_of_memory() override { ++out_of_memory_count; }
     void summary(const verification_tally&, const wchar_t*) override {}
 };

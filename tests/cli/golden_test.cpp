@@ -49,6 +49,8 @@ const std::string usage_text =
     "\n"
     "Options\n"
     "-a, --all              always verify all files\n"
+    "    --audit            also report the files below the list's folder that it does not "
+    "name\n"
     "-c, --create=FILE      create the checksum file and write to FILE\n"
     "-j, --jobs=N           hash up to N files at once (default: one per CPU)\n"
     "-p, --parent=DIR       assume DIR is the root directory for all files in the database\n"
