@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# What keeping a list of a living collection costs: an audit of a tree of
+# small files against its list, beside the verification alone, the bare walk
+# and hashdeep's audit, all measured in this one run.
+#
+#   bench/living.sh [KORVANE_BINARY] [FILES]      (default: 200000)
+#
+# The tree is FILES files of 100 distinct bytes, 1,000 to a folder, built
+# once into $KORVANE_SCALE_DIR (default /var/tmp/korvane-scale, shared with
+# bench/scale.sh) as nFILES/dNNNN/fNNNN. Every job runs inside nFILES, so that
+# the list's names resolve there and the audit walks just the tree; the lists
+# go to a private temporary folder. $KORVANE_BENCH_RUNS (default 5) runs of
+# each job after an untimed warm-up run (a failing job, such as an audit that
+# finds a file the list lacks, stops the script); the
+# runs go round the jobs in turn. The jobs:
+#
+#   walk              find . -type f > /dev/null
+#   korvane-verify    korvane -q -a LIST.md5          (every file read)
+#   korvane-audit     korvane -q -a --audit LIST.md5  (the same, then the walk)
+#   hashdeep-audit    hashdeep -c md5 -r -a -k KNOWN .  (audit mode; -c before -k)
+#
+# Printed: seconds, microseconds per file and peak KiB of each job (medians),
+# then the audit's cost beyond the verification against the bare walk, and
+# korvane's audit against hashdeep's.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+binary=$here/build/release/bin/korvane
+if [ $# -gt 0 ] && ! [[ $1 =~ ^[0-9]+$ ]]; then
+    binary=$1
+    shift
+fi
+korvane=$(realpath "$binary")
+n=${1:-200000}
+runs=${KORVANE_BENCH_RUNS:-5}
+cache=${KORVANE_SCALE_DIR:-/var/tmp/korvane-scale}
+for tool in hashdeep find python3; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "missing: /usr/bin/time (apt-get install time)" >&2; exit 1; }
+[[ $n =~ ^[1-9][0-9]*$ ]] || { echo "not a number of files: $n" >&2; exit 1; }
+
+# shellcheck source=bench/common.sh
+source "$here/bench/common.sh"
+mkdir -p "$cache"
+make_tree "$n"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$cache/n$n"
+"$korvane" -q -r -c "$work/k.md5" .
+hashdeep -c md5 -r . > "$work/known.txt"
+
+jobs=(walk korvane-verify korvane-audit hashdeep-audit)
+command_of() {  # JOB
+    local k="'$korvane'" l="'$work'"
+    case $1 in
+        walk) echo "find . -type f > /dev/null" ;;
+        korvane-verify) echo "$k -q -a $l/k.md5" ;;
+        korvane-audit) echo "$k -q -a --audit $l/k.md5" ;;
+        hashdeep-audit) echo "hashdeep -c md5 -r -a -k $l/known.txt . > /dev/null" ;;
+    esac
+}
+
+declare -A times=() peaks=() us=() peak=()
+for round in $(seq 0 "$runs"); do  # round 0 is the warm-up
+    for job in "${jobs[@]}"; do
+        run_once "$(command_of "$job")"
+        # run_once stops at a failed job: an audit that found a file the
+        # list does not name fails.
+        [ "$round" -eq 0 ] && continue
+        times[$job]+="$run_us "
+        peaks[$job]+="$run_peak "
+    done
+done
+for job in "${jobs[@]}"; do
+    # shellcheck disable=SC2086  # the samples are words
+    us[$job]=$(median ${times[$job]})
+    # shellcheck disable=SC2086
+    peak[$job]=$(median ${peaks[$job]})
+done
+
+calc() { awk "BEGIN { $1 }"; }
+printf '\n## A living collection: %d files, median of %d runs, warm cache\n\n' "$n" "$runs"
+echo "korvane: $korvane; tree: $cache/n$n; load before the table: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| job | seconds | us/file | peak KiB |"
+echo "|---|---:|---:|---:|"
+for job in "${jobs[@]}"; do
+    printf '| %s | %s | %s | %s |\n' "$job" "$(calc "printf \"%.3f\", ${us[$job]} / 1e6")" \
+        "$(calc "printf \"%.2f\", ${us[$job]} / $n")" "${peak[$job]}"
+done
+echo
+beyond=$(calc "printf \"%.2f\", (${us[korvane-audit]} - ${us[korvane-verify]}) / ${us[walk]}")
+against=$(calc "printf \"%.2f\", ${us[korvane-audit]} / ${us[hashdeep-audit]}")
+echo "- audit beyond the verification, against the bare walk: $beyond (target: at most 1.30)"
+echo "- korvane's audit against hashdeep's: $against (target: at most 0.50)"
