@@ -92,7 +92,7 @@ void drop_hold(path_record* directory, path_pool& pool) {
 
 // Whether the folder `folder` is the directory being listed, whose own files
 // a scratch file there could join.
-bool is_listed_directory(const std::wstring& folder, const path_record& directory) {
+bool is_listed_directory(const std::wstring& folder, const platform::file_info& directory) {
     platform::file_info info;
     return platform::get_file_info(folder.c_str(), info) == 0 && info.device == directory.device &&
            info.inode == directory.inode;
@@ -100,7 +100,7 @@ bool is_listed_directory(const std::wstring& folder, const path_record& director
 
 // Makes the scratch file beside the creation target, which the user named as
 // a place to write, unless its folder is the directory being listed.
-bool made_beside_target(const run_settings& settings, const path_record& directory,
+bool made_beside_target(const run_settings& settings, const platform::file_info& directory,
                         platform::native_file& file) {
     if (!settings.has_target) {
         return false;
@@ -116,9 +116,9 @@ bool made_beside_target(const run_settings& settings, const path_record& directo
 // Makes the scratch file a directory too large to sort in memory spills into:
 // beside the creation target, or else (also when that folder has no room) in
 // the system's temporary folder; never in the directory being listed.
-int make_scratch_file(const walk_context& walk, const path_record& directory,
+int make_scratch_file(const run_settings& settings, const platform::file_info& directory,
                       platform::native_file& file) {
-    if (made_beside_target(walk.settings, directory, file)) {
+    if (made_beside_target(settings, directory, file)) {
         return 0;
     }
     std::wstring temporary;
@@ -258,7 +258,10 @@ int make_scratch_file(const walk_context& walk, const path_record& directory,
 // Lists one directory and visits every name in it.
 [[nodiscard]] status walk_directory(path_record* directory, walk_context& walk) {
     auto make_scratch = [&walk, directory](platform::native_file& file) {
-        return make_scratch_file(walk, *directory, file);
+        platform::file_info identity;
+        identity.device = directory->device;
+        identity.inode = directory->inode;
+        return make_scratch_file(walk.settings, identity, file);
     };
     if (int error = walk.listing.open(directory->text, make_scratch); error != 0) {
         return listing_failed(directory, error, walk);
@@ -388,6 +391,77 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
 
 }  // namespace
 
+namespace {
+
+// The folder a wildcard's directory part names: "." for none, the part
+// without its separator otherwise (a root, or a drive's current folder, as
+// it is).
+std::wstring folder_of(const std::wstring& directory_part) {
+    if (directory_part.empty()) {
+        return L".";
+    }
+    std::wstring folder = directory_part;
+    if (folder.size() == 2 && folder[1] == L':') {
+        return folder + L".";  // "C:": the drive's current folder
+    }
+    platform::strip_trailing_separators(folder);
+    return folder;
+}
+
+// Visits the names of the folder `directory_part` names that match the
+// wildcard `last`, in byte order and one at a time: a folder of millions of
+// matches costs its listing's budget, never a string a match. A folder that
+// cannot be listed matches nothing, as a failed search does.
+[[nodiscard]] status visit_wildcard_matches(
+    const std::wstring& directory_part, const std::wstring& last, const run_settings& settings,
+    expansion_state& state, reporter& report,
+    const std::function<status(const std::wstring&)>& visit) {
+    const std::wstring folder = folder_of(directory_part);
+    platform::file_info identity;
+    if (platform::get_file_info(folder.c_str(), identity) != 0 || !identity.is_directory) {
+        return status::ok;
+    }
+    platform::sorted_listing listing(state.listing_budget != 0
+                                         ? state.listing_budget
+                                         : platform::sorted_listing::default_budget);
+    std::wstring wide;
+    bool short_of_memory = false;  // a name dropped for it would go unseen
+    auto matches = [&last, &wide, &short_of_memory](std::string_view native) {
+        if (!platform::sorted_listing::wide_name(native, wide)) {
+            short_of_memory = true;
+            return false;
+        }
+        return platform::wildcard_match(last.c_str(), wide.c_str());
+    };
+    auto make_scratch = [&settings, &identity](platform::native_file& file) {
+        return make_scratch_file(settings, identity, file);
+    };
+    const int error = listing.open(folder.c_str(), make_scratch, matches);
+    if (error == platform::error_no_memory || short_of_memory) {
+        return out_of_memory(report);
+    }
+    if (error != 0) {
+        return status::ok;
+    }
+    std::wstring name;
+    for (;;) {
+        const int got = listing.next(name);
+        if (got <= 0) {
+            if (got == 0) {
+                return status::ok;
+            }
+            (void)problem_met(state, report,
+                              {walk_issue::unlistable_directory, folder.c_str(), from_errno(-got)});
+            return status::file_read_error;
+        }
+        if (status result = visit(name); result != status::ok) {
+            return result;
+        }
+    }
+}
+
+}  // namespace
+
 status walk_folder(const std::wstring& folder, const run_settings& settings, expansion_state& state,
                    reporter& report) {
     platform::file_info info;
@@ -420,30 +494,41 @@ status expand_argument(const wchar_t* argument, run_settings& settings, expansio
     const std::wstring directory_part = pattern.substr(0, directory_length);
     const bool has_wildcards = pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
 
-    std::vector<std::wstring> names;
-    // A failed search matches nothing, but a search cut short by memory would
-    // pass a partial set of files off as all of them.
-    if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
-        return out_of_memory(report);
-    }
-
-    for (const std::wstring& name : names) {
+    auto visit = [&](const std::wstring& name) {
         const bool dot_name = is_dot_name(name);
         // "." and ".." from a listing are never wanted; typed literally they name
         // a directory like any other.
         if (dot_name && has_wildcards) {
-            continue;
+            return status::ok;
         }
         const std::wstring path = directory_part + name;
         if (!dot_name && !settings.has_checksum_file) {
             remember_checksum_file(path, settings);
         }
         if (settings.has_target && path == settings.creation_target) {
-            continue;
+            return status::ok;
         }
-        if (status result = add_match(path, settings, state, report); result != status::ok) {
-            return result;
+        return add_match(path, settings, state, report);
+    };
+    status result = status::ok;
+    if (has_wildcards) {
+        result = visit_wildcard_matches(directory_part, pattern.substr(directory_length), settings,
+                                        state, report, visit);
+    } else {
+        std::vector<std::wstring> names;  // one at most: the name looked up
+        // A failed search matches nothing, but a search cut short by memory
+        // would pass a partial set of files off as all of them.
+        if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
+            return out_of_memory(report);
         }
+        for (const std::wstring& name : names) {
+            if (result = visit(name); result != status::ok) {
+                break;
+            }
+        }
+    }
+    if (result != status::ok) {
+        return result;
     }
     // Whatever the walk of this argument left to say is said before anything
     // a later argument brings.

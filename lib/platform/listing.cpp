@@ -425,6 +425,13 @@ int sorted_listing::next(std::wstring& name) {
     return 1;
 }
 
+bool sorted_listing::wide_name(std::string_view native, std::wstring& out) try {
+    to_wide(native, out);
+    return true;
+} catch (const std::bad_alloc&) {
+    return false;
+}
+
 int sorted_listing::entry_info(const wchar_t* full_path, file_info& out) const {
     return reader.entry_info(current, full_path, out);
 }

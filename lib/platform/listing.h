@@ -78,6 +78,9 @@ class sorted_listing {
     // 1 with the next name in `name`, 0 after the last, or the negated error
     // number of a failed read of the scratch file.
     [[nodiscard]] int next(std::wstring& name);
+    // A name in its native form (as a name_filter gets it) as wide units;
+    // false when memory ran out.
+    static bool wide_name(std::string_view native, std::wstring& out);
     // directory_reader::regular() for the name next() gave last.
     bool regular() const { return current_regular; }
     // The status of the name next() gave last, whose whole path is

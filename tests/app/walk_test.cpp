@@ -135,6 +135,35 @@ TEST(Walk, BreadthFirstAndSortedWhateverTheBudget) {
     }
 }
 
+// A wildcard's matches come one at a time in byte order, also from a folder
+// whose names do not fit the listing's budget; a matching folder is walked
+// in its place.
+TEST(Walk, WildcardMatchesInOrderWhateverTheBudget) {
+    temp_dir dir;
+    const std::string long_part(80, 'w');
+    std::vector<std::wstring> expected;
+    for (int f = 0; f < 200; ++f) {
+        const std::string name = long_part + std::to_string(f * 7919 % 1000);
+        dir.write("flat/" + name, "");
+        if (name.find('7') != std::string::npos) {
+            expected.push_back(wide_path(dir / "flat" / name));
+        }
+    }
+    dir.write("flat/sub7/inside", "");
+    expected.push_back(wide_path(dir / "flat" / "sub7"));  // stands for what it holds
+    std::sort(expected.begin(), expected.end());
+    *std::find(expected.begin(), expected.end(), wide_path(dir / "flat" / "sub7")) =
+        wide_path(dir / "flat" / "sub7") + L"/inside";
+    for (std::size_t budget : {std::size_t{4096}, std::size_t{0}}) {
+        walk_result walked = walk_tree(dir / "flat" / "*7*", budget);
+        EXPECT_EQ(walked.result, status::ok);
+        EXPECT_EQ(walked.files, expected) << budget;
+        EXPECT_EQ(walked.records_left, 0u);
+    }
+    // A folder that is not there matches nothing.
+    EXPECT_TRUE(walk_tree(dir / "none" / "*", 0).files.empty());
+}
+
 // A chain of directories `depth` deep, each with `width` side directories
 // that hold one file and nothing below.
 void make_comb(const temp_dir& dir, int depth, int width) {
