@@ -28,6 +28,9 @@ struct run_settings {
     bool quiet = false;
     bool doall = false;
     bool one_file_system = false;
+    // New digest lists record each file's size and modification time (the
+    // configuration's "recordtimes" asks the same).
+    bool record_times = false;
     int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 
