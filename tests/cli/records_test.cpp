@@ -145,6 +145,13 @@ TEST_F(Records, TheHeaderDecidesHowTimesAreRead) {
                                      "2 files checked",
                                      "2 errors detected",
                                  }));
+    // A time that fits only when read as UTC is no match in cksfv's list.
+    dir.write("shifted.sfv", as_local + ";           10  22:13.20 2023-11-14 damaged.bin\r\n" +
+                                 "damaged.bin 00000000\r\n");
+    EXPECT_EQ(verify("shifted.sfv")[1], "damaged.bin: changed (modified 2023-11-14 17:13:20)");
+    dir.write("shifted.sfv", as_other + ";           10  22:13.20 2023-11-14 damaged.bin\r\n" +
+                                 "damaged.bin 00000000\r\n");
+    EXPECT_EQ(verify("shifted.sfv")[1], "damaged.bin: damaged (size and time as listed)");
     // And in another zone, a local record no longer fits the file.
     environment = {{"TZ", "UTC0"}};
     EXPECT_EQ(verify("local.sfv")[1], "damaged.bin: changed (modified 2023-11-14 22:13:20)");

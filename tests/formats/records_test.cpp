@@ -313,6 +313,19 @@ TEST(Records, LongCommentLinesAreSkippedWhole) {
     }
 }
 
+TEST(Records, ARecordThatFillsTheLineBufferExactlyIsWhole) {
+    temp_dir dir;
+    const std::string name(1023 - 36, 'n');  // the line buffer holds 1023 units
+    const auto path = dir.write("full.sfv", ";            4  01:00.00 2023-03-04 " + name + "\r\n" +
+                                                name + " 00000001\r\n");
+    sfv list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    const auto found = records_of(list, 4);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].second.size, 4u);
+    EXPECT_EQ(list.close(), 0);
+}
+
 TEST(Records, DigestRecordsBelongToTheEntryRightAfterThem) {
     temp_dir dir;
     const std::string zero(32, '0');
