@@ -29,7 +29,10 @@ struct run_settings {
     bool doall = false;
     bool one_file_system = false;
     bool audit = false;  // a verification also reports the files the list does not name
-    int jobs = 0;        // files in flight; 0 when the command line does not say
+    // New digest lists record each file's size and modification time (the
+    // configuration's "recordtimes" asks the same).
+    bool record_times = false;
+    int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 
 // Everything the expansion builds; lists are given back to the pool when this

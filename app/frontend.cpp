@@ -2,6 +2,7 @@
 
 #include <korvane/cmdline.h>
 #include <korvane/container.h>
+#include <korvane/digest_list.h>
 #include <korvane/jobs.h>
 #include <korvane/list_types.h>
 #include <korvane/sfv.h>
@@ -133,6 +134,7 @@ const option options[] = {
     {nullptr, L"--audit", nullptr, false, switch_on<&run_settings::audit>},
     {L"-j", L"--jobs", nullptr, true, jobs_option},
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
+    {L"-T", L"--record-times", nullptr, false, switch_on<&run_settings::record_times>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -238,6 +240,8 @@ void print_usage() {
         L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
         L"extension)\n");
     print(L"                       TYPE is %s\n", {type_words().c_str()});
+    print(L"-T, --record-times     record each file's size and modification time in MD5 and\n");
+    print(L"                       SHA lists too (SFV lists always do)\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
 }
@@ -278,17 +282,25 @@ int run(int argc, wchar_t** argv) {
     // A list that carries a tag takes each file's size and time, and says
     // what verified on earlier runs.
     sfv* const tagged = type.carries_tag ? dynamic_cast<sfv*>(&list) : nullptr;
+    // A digest list takes them when it records them.
+    digest_list* const digests = tagged == nullptr ? dynamic_cast<digest_list*>(&list) : nullptr;
 
     int exit_status = 0;
     if (settings.has_target) {
         entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
                                     std::uint64_t size, std::uint64_t write_time) {
-            if (tagged == nullptr) {
-                return list.addFile(path, digest);
-            }
             // The file's facts come from hashing it: no second look-up.
-            return tagged->addFile(path, digest, size, write_time);
+            if (tagged != nullptr) {
+                return tagged->addFile(path, digest, size, write_time);
+            }
+            if (digests != nullptr) {
+                return digests->addFile(path, digest, size, write_time);
+            }
+            return list.addFile(path, digest);
         };
+        if (digests != nullptr && settings.record_times) {
+            digests->writeRecords(true);
+        }
         exit_status = to_int(creation_run(settings, report, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {
         // Built after the lists and the paths, so that it goes first: no worker

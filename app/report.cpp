@@ -4,6 +4,7 @@
 #include <string>
 
 #include "output.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace korvane::app {
@@ -18,6 +19,30 @@ namespace {
 std::wstring digest_text(int type, const digest_bytes& digest) {
     wchar_t text[list_type::digest_text_room];
     type_row(type).digest_text(digest.bytes, text);
+    return text;
+}
+
+// "YYYY-MM-DD HH:MM:SS" of 100-ns ticks since 1601 UTC, in the local zone;
+// "an unknown time" when the system cannot say.
+std::wstring local_time_text(std::uint64_t ticks) {
+    platform::calendar_time when{};
+    if (!platform::local_time_of(ticks, when)) {
+        return L"at an unknown time";
+    }
+    std::wstring text;
+    const auto two_digits = [&text](int value, wchar_t after) {
+        text += static_cast<wchar_t>(L'0' + value / 10 % 10);
+        text += static_cast<wchar_t>(L'0' + value % 10);
+        if (after != L'\0') {
+            text += after;
+        }
+    };
+    text = format(L"%d-", {when.year});
+    two_digits(when.month, L'-');
+    two_digits(when.day, L' ');
+    two_digits(when.hour, L':');
+    two_digits(when.minute, L':');
+    two_digits(when.second, L'\0');
     return text;
 }
 
@@ -63,6 +88,12 @@ void console_reporter::mismatch(const file_outcome& outcome) {
     const std::wstring stored = digest_text(run_.type, outcome.expected);
     const std::wstring actual = digest_text(run_.type, outcome.actual);
     print(L"%s: hash mismatch: %s != %s\n", {outcome.path, stored.c_str(), actual.c_str()});
+    if (outcome.diagnosis == mismatch_cause::damaged) {
+        print(L"%s: damaged (size and time as listed)\n", {outcome.path});
+    } else if (outcome.diagnosis == mismatch_cause::changed) {
+        print(L"%s: changed (modified %s)\n",
+              {outcome.path, local_time_text(outcome.write_time).c_str()});
+    }
 }
 
 void console_reporter::file_done(const file_outcome& outcome) {
@@ -186,6 +217,11 @@ void console_reporter::summary(const verification_tally& tally,
     print(L"%d files checked\n", {tally.entries});
     if (tally.errors > 0) {
         print(L"%d errors detected\n", {tally.errors});
+    }
+    if (tally.damaged > 0) {
+        // Damaged rather than edited: their content changed while their size
+        // and time did not, which no program that saves a file does.
+        print(L"%d damaged files detected: restore them from a backup\n", {tally.damaged});
     }
     if (tally.missing > 0) {
         print(L"%d missing files detected\n", {tally.missing});

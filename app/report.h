@@ -41,13 +41,23 @@ enum class verdict {
     not_added,            // creation: hashed, but the list could not take it (`cause`)
 };
 
+// Why a file does not match, as far as its list's record of its size and
+// modification time tells.
+enum class mismatch_cause {
+    unknown,  // the list records nothing of the file, or its time is unknown
+    damaged,  // size and time as recorded: the content changed unseen
+    changed,  // another size or time: saved since the list was made
+};
+
 struct file_outcome {
     const wchar_t* path = nullptr;
     verdict what = verdict::ok;
-    status cause = status::ok;  // file_error, not_added
-    digest_bytes expected;      // the list's digest: ok, mismatch
-    digest_bytes actual;        // the file's: ok, mismatch, added
-    std::uint64_t size = 0;     // bytes hashed: added
+    status cause = status::ok;                           // file_error, not_added
+    digest_bytes expected;                               // the list's digest: ok, mismatch
+    digest_bytes actual;                                 // the file's: ok, mismatch, added
+    std::uint64_t size = 0;                              // bytes hashed: added
+    mismatch_cause diagnosis = mismatch_cause::unknown;  // mismatch
+    std::uint64_t write_time = 0;  // mismatch, changed: the file's, 100-ns ticks since 1601 UTC
 };
 
 // Why a file could not be hashed at all, which ends the run.
@@ -83,6 +93,7 @@ struct verification_tally {
     int errors = 0;
     int missing = 0;
     int outside = 0;   // lines of a signed list outside its signed text
+    int damaged = 0;   // mismatches whose size and time are as the list records them
     int unlisted = 0;  // files an audit found that the list does not name
 };
 

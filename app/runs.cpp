@@ -143,7 +143,8 @@ struct pending_entry {
     wchar_t path[path_buffer_units];
     unsigned char digest[stored_digest_bytes];
     bool hashed;
-    bool outside;  // a line outside the signed text: shown, never checked
+    bool outside;        // a line outside the signed text: shown, never checked
+    file_record record;  // the file's size and time as the list records them
 };
 
 // What an audit gathers while the entries are read: the key of every name.
@@ -229,6 +230,7 @@ struct reading_ahead {
         pending_entry& entry = pending[queued % ring];
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
+        entry.record = list.entryRecord();
         // Asked now, while the list stands at this entry. Only a plain yes
         // spares the file: a failed query (a negative status) is no yes.
         entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
@@ -245,6 +247,29 @@ struct reading_ahead {
 // costs that run a fresh check of the file and changes no verdict of this one.
 void remember_verdict(container& list, bool verified) {
     (void)list.setPreviouslyVerified(verified);
+}
+
+// Whether a file that does not match was edited or damaged: damaged when its
+// size and time are still those its list records (nobody saved it since),
+// changed otherwise; unsaid without a record or a time of the file.
+void diagnose(file_outcome& outcome, const file_record& record, const file_jobs& jobs,
+              verification_tally& tally) {
+    const std::uint64_t write_time = jobs.oldest_write_time();
+    if (write_time == 0) {
+        return;
+    }
+    switch (container::compareRecord(record, jobs.oldest_size(), write_time)) {
+        case record_match::unchanged:
+            outcome.diagnosis = mismatch_cause::damaged;
+            ++tally.damaged;
+            break;
+        case record_match::changed:
+            outcome.diagnosis = mismatch_cause::changed;
+            outcome.write_time = write_time;
+            break;
+        case record_match::nothing_recorded:
+            break;
+    }
 }
 
 // Reports the outcome of the oldest entry read; only a failure of the workers
@@ -283,6 +308,9 @@ void remember_verdict(container& list, bool verified) {
         const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
         outcome.what = verified ? verdict::ok : verdict::mismatch;
         tally.errors += verified ? 0 : 1;
+        if (!verified) {
+            diagnose(outcome, entry.record, jobs, tally);
+        }
         report.file_done(outcome);
         remember_verdict(list, verified);
     }

@@ -12,6 +12,7 @@
 namespace korvane::detail {
 class checksum_stream;
 class entry_spool;
+struct list_records;
 }  // namespace korvane::detail
 
 // One entry of a list being created, as handed to the format that writes its
@@ -21,6 +22,30 @@ struct KORVANE_API file_entry {
     const char* hash_text;  // the checksum as the format writes it, terminated
     std::uint64_t time;     // format-defined; SFV: last modification, 100-ns ticks since 1601
     std::uint64_t size;     // bytes, from the file system when the entry was added
+};
+
+// The clock a recorded time was written on: none when the list records
+// nothing for the entry; either when the list does not say who wrote it.
+enum class record_clock : std::int32_t { none, utc, local, either };
+
+// What a list records about a listed file besides its digest: its size and
+// last modification time as the list's writer saw them (SFV comment lines,
+// and the record lines korvane can write into digest lists).
+struct file_record {
+    std::uint64_t size = 0;
+    // 100-ns ticks since 1601-01-01 of the recorded calendar time, read on
+    // `clock`.
+    std::uint64_t time = 0;
+    // Ticks one step of the recorded time spans: 10,000,000 for whole seconds.
+    std::uint64_t resolution = 1;
+    record_clock clock = record_clock::none;
+};
+
+// A file against what its list records of it.
+enum class record_match : std::int32_t {
+    nothing_recorded,
+    unchanged,  // the size as recorded and the time within the allowance
+    changed,    // another size or another time
 };
 
 class KORVANE_API container {
@@ -56,6 +81,24 @@ class KORVANE_API container {
     // the run that wrote it. Without this call, the list's own folder.
     void resolveNamesIn(const wchar_t* folder);
 
+    // What the list records of the entry getNextFile delivered last; its
+    // clock is none when nothing (or nothing unambiguous) was recorded.
+    // Valid until the next getNextFile, open or close.
+    [[nodiscard]] const file_record& entryRecord() const;
+    // Whether any record of a file's size and time was read from the list so
+    // far: a rewrite of a list that had them keeps writing them.
+    [[nodiscard]] bool hasRecords() const;
+    // Whether a file with `size` bytes, last written at `writeTime` (100-ns
+    // ticks since 1601-01-01 UTC), is as `record` says: the same size, and a
+    // time that lies within the record's resolution, widened by two seconds
+    // on either side for volumes (FAT) that keep times to two seconds. A
+    // local-time record is compared with the file's time in the local zone;
+    // one whose clock is unknown holds if either reading matches.
+    [[nodiscard]] static record_match compareRecord(const file_record& record, std::uint64_t size,
+                                                    std::uint64_t writeTime);
+    // The widening of compareRecord, in ticks.
+    static constexpr std::uint64_t coarse_time_allowance = 2 * 10000000ULL;
+
   protected:
     // The next non-empty line: at most count - 1 units, longer lines come in
     // pieces. Returns its length, 0 at the end of the file, or a status.
@@ -68,6 +111,8 @@ class KORVANE_API container {
     [[nodiscard]] int startStream(const wchar_t* path, bool create, bool writable);
     // Writes a header line, the maker's line and the ";" line.
     [[nodiscard]] int writeHeader(const char* first_line);
+    // As writeHeader, the two lines after the first starting with `comment`.
+    [[nodiscard]] int writeHeader(const char* first_line, char comment);
     // The entries of a list being created, written as they come: each entry
     // gives one line to each of `streams` streams (at most two), and the list
     // holds every line of a stream before those of the next. Memory stays
@@ -93,6 +138,19 @@ class KORVANE_API container {
     // The next line that is not a comment, as readEntryLine gives it; sets the
     // size slot to all ones, since neither format records sizes to read back.
     [[nodiscard]] int readEntryLineSkippingComments(std::uint64_t* size);
+    // Starts reading the records of a list being opened: an SFV list's
+    // comment lines (`sfv`), or a digest list's record lines.
+    void startRecords(bool sfv);
+    // Takes a '#' line of a digest list, which may be a record (noted only
+    // when `trusted`), and drops the rest of it when the line buffer cut it.
+    // 0 or a status.
+    [[nodiscard]] int noteRecordLine(const wchar_t* text, int length, bool trusted);
+    // Drops the rest of the line read last when the line buffer cut it, so
+    // that no piece of a long comment is read as an entry. 0 or a status.
+    [[nodiscard]] int skipRestOfLine();
+    // Settles entryRecord for the entry just read, named `name` as the list
+    // names it; null for a line that delivers no entry.
+    void settleEntryRecord(const wchar_t* name, int length);
     // Copies `text` of `length` units to the caller's buffer when it fits;
     // -9 otherwise.
     [[nodiscard]] static int deliverName(const wchar_t* text, int length, wchar_t* name,
@@ -107,6 +165,9 @@ class KORVANE_API container {
     std::unique_ptr<korvane::detail::entry_spool> entries;
     std::int32_t creating;
     wchar_t line[line_capacity];  // the line readEntryLine read last
+    // What the list records of its files' sizes and times; null until a list
+    // is opened or created (and when there was no memory for it).
+    std::unique_ptr<korvane::detail::list_records> records;
 };
 
 #endif

@@ -27,6 +27,18 @@ class KORVANE_API digest_list : public container {
     [[nodiscard]] int setPreviouslyVerified(bool verified) override;
     [[nodiscard]] int create(const wchar_t* path) override;
     [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes) override;
+    // As addFile(name, hashBytes), with the size and last write time (100-ns
+    // ticks since 1601-01-01 UTC) of the file as it was hashed, which the
+    // record line shows when records are written; the file is not looked up
+    // again.
+    [[nodiscard]] int addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
+                              std::uint64_t writeTime);
+    // Whether the next create writes each file's size and modification time
+    // in a '#' record line before its entry: as `on` says, rather than as the
+    // configuration's "recordtimes" does. A list with records, other than an
+    // MD5 list, also writes its header lines with '#', which the sha*sum
+    // tools skip even when strict.
+    void writeRecords(bool on);
 
     static constexpr int max_digest_size = 64;
 

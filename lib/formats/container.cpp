@@ -5,6 +5,7 @@
 #include <new>
 
 #include "formats/lines.h"
+#include "formats/records.h"
 #include "formats/spool.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
@@ -15,7 +16,7 @@
 using korvane::status;
 using korvane::to_int;
 
-container::container() : file(nullptr), entries(nullptr), creating(0), line{} {}
+container::container() : file(nullptr), entries(nullptr), creating(0), line{}, records(nullptr) {}
 
 container::~container() {
     file.reset();     // discards an unfinished new list, writes nothing
@@ -120,11 +121,18 @@ void container::resolveNamesIn(const wchar_t* folder) {
 }
 
 int container::writeHeader(const char* first_line) {
+    return writeHeader(first_line, ';');
+}
+
+int container::writeHeader(const char* first_line, char comment) {
     // Kept in memory until the list is written: whether the folder takes a
     // new file at all was tried when the stream was created.
     status result = file->write(first_line);
     if (result == status::ok) {
-        result = file->write("; https://korvane.org/\r\n;\r\n");
+        const char rest[] = {comment, ' ', 'h', 't', 't',  'p',  's',     ':',  '/',
+                             '/',     'k', 'o', 'r', 'v',  'a',  'n',     'e',  '.',
+                             'o',     'r', 'g', '/', '\r', '\n', comment, '\r', '\n'};
+        result = file->write(std::string_view(rest, sizeof rest));
     }
     return to_int(result);
 }
@@ -137,11 +145,63 @@ int container::readEntryLineSkippingComments(std::uint64_t* size) {
     if (size != nullptr) {
         *size = ~std::uint64_t{0};
     }
-    int length;
-    do {
-        length = readEntryLine();
-    } while (length > 0 && line[0] == L';');
-    return length;
+    for (;;) {
+        const int length = readEntryLine();
+        if (length <= 0 || line[0] != L';') {
+            return length;
+        }
+        if (records != nullptr && records->sfv_comments && !file->line_cut()) {
+            records->note_sfv_comment(line, length);
+        }
+        if (const int skipped = skipRestOfLine(); skipped != 0) {
+            return skipped;
+        }
+    }
+}
+
+void container::startRecords(bool sfv) {
+    if (records == nullptr) {
+        records.reset(new (std::nothrow) korvane::detail::list_records());
+    }
+    if (records != nullptr) {
+        records->start_reading(sfv);
+    }
+}
+
+int container::noteRecordLine(const wchar_t* text, int length, bool trusted) {
+    if (trusted && records != nullptr && file != nullptr && !file->line_cut()) {
+        records->note_digest_comment(text, length);
+    }
+    return skipRestOfLine();
+}
+
+int container::skipRestOfLine() {
+    if (file == nullptr || !file->line_cut()) {
+        return 0;
+    }
+    bool dropped = false;
+    return to_int(file->copy_line(nullptr, dropped));
+}
+
+void container::settleEntryRecord(const wchar_t* name, int length) {
+    if (records == nullptr) {
+        return;
+    }
+    if (name == nullptr) {
+        records->current = file_record{};
+        records->pending = false;
+        return;
+    }
+    records->settle_entry(name, length);
+}
+
+const file_record& container::entryRecord() const {
+    static const file_record nothing{};
+    return records != nullptr ? records->current : nothing;
+}
+
+bool container::hasRecords() const {
+    return records != nullptr && records->any;
 }
 
 int container::deliverName(const wchar_t* text, int length, wchar_t* name, int nameSize) {

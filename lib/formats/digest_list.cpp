@@ -4,11 +4,15 @@
 
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "formats/lines.h"
 #include "formats/list_lines.h"
+#include "formats/records.h"
+#include "formats/settings.h"
 #include "formats/stream.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 #include "status.h"
 
@@ -33,8 +37,26 @@ sha256::~sha256() = default;
 sha512::sha512() : digest_list(64, "SHA512") {}
 sha512::~sha512() = default;
 
+void digest_list::writeRecords(bool on) {
+    if (records == nullptr) {
+        records.reset(new (std::nothrow) korvane::detail::list_records());
+    }
+    if (records != nullptr) {
+        records->write = on ? 1 : 0;
+    }
+}
+
 int digest_list::create(const wchar_t* path) {
     creating = 1;
+    if (records == nullptr) {
+        records.reset(new (std::nothrow) korvane::detail::list_records());
+    }
+    if (records == nullptr) {
+        return to_int(status::unknown_error);
+    }
+    records->writing = records->write >= 0
+                           ? records->write == 1
+                           : korvane::detail::store_settings().current().write_records;
     int status = createStream(path);
     if (status != 0) {
         return status;
@@ -44,7 +66,12 @@ int digest_list::create(const wchar_t* path) {
         file.reset();
         return status;
     }
-    status = writeHeader(korvane::detail::header_line(std::string("Korvane ") + g_version).c_str());
+    std::string header = korvane::detail::header_line(std::string("Korvane ") + g_version);
+    // An MD5 list keeps its ';' header; other lists with records are meant for
+    // strict checks, which take a '#' line for a comment and nothing else.
+    const char comment = records->writing && std::strcmp(bsd_name, "MD5") != 0 ? '#' : ';';
+    header[0] = comment;
+    status = writeHeader(header.c_str(), comment);
     if (status != 0) {
         file.reset();
         dropEntries();
@@ -53,6 +80,35 @@ int digest_list::create(const wchar_t* path) {
 }
 
 int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
+    korvane::platform::file_info info;
+    if (records != nullptr && records->writing && name != nullptr &&
+        korvane::platform::get_file_info(name, info) == 0) {
+        return addFile(name, hashBytes, info.size, info.write_time);
+    }
+    return addFile(name, hashBytes, 0, 0);
+}
+
+namespace {
+
+void entry_line(const file_entry& entry, int, std::string& out) {
+    out += entry.hash_text;
+    out += " *";
+    out += entry.name;
+}
+
+// The record line first, so that it stands right before its entry.
+void recorded_entry_lines(const file_entry& entry, int stream, std::string& out) {
+    if (entry.time != 0) {
+        korvane::detail::append_digest_record(out, entry.name, entry.size, entry.time);
+        out += "\r\n";
+    }
+    entry_line(entry, stream, out);
+}
+
+}  // namespace
+
+int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64_t size,
+                         std::uint64_t writeTime) {
     if (name == nullptr || hashBytes == nullptr) {
         return to_int(status::invalid_arguments);
     }
@@ -61,11 +117,9 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
                                   static_cast<std::size_t>(digest_size), text,
                                   korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
-    return spoolEntry(name, text, 0, 0, [](const file_entry& entry, int, std::string& out) {
-        out += entry.hash_text;
-        out += " *";
-        out += entry.name;
-    });
+    const bool with_record = records != nullptr && records->writing;
+    return spoolEntry(name, text, size, writeTime,
+                      with_record ? &recorded_entry_lines : &entry_line);
 }
 
 int digest_list::close() {
@@ -111,6 +165,7 @@ namespace {
 int digest_list::open(const wchar_t* path) {
     creating = 0;
     signed_state = korvane::detail::plain_text;
+    startRecords(false);
     int opened = openStream(path, false);
     if (opened != 0) {
         return opened;
@@ -133,6 +188,7 @@ int digest_list::open(const wchar_t* path) {
 int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
     korvane::detail::digest_line parsed;
     int length;
+    settleEntryRecord(nullptr, 0);
     for (;;) {
         length = readEntryLineSkippingComments(size);
         if (length <= 0) {
@@ -142,11 +198,18 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
         int text_length = length;
         const korvane::detail::signed_part part =
             korvane::detail::unwrap_signed_line(signed_state, text, text_length);
+        if (text_length > 0 && text[0] == L'#' && part != korvane::detail::signed_part::framing) {
+            // A comment as md5sum and rhash skip it, or a record; a record
+            // outside a signed list's signed text is no one's word.
+            const bool trusted = part == korvane::detail::signed_part::text;
+            if (const int skipped = noteRecordLine(text, text_length, trusted); skipped != 0) {
+                return skipped;
+            }
+            continue;
+        }
         if (part == korvane::detail::signed_part::framing ||
-            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L'#' ||
-            text[0] == L';') {
-            // Framing of a signed list, a line of blanks, or a comment as md5sum
-            // and rhash skip them.
+            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L';') {
+            // Framing of a signed list, a line of blanks, or a comment.
             continue;
         }
         const bool parsed_ok =
@@ -168,6 +231,7 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
     if (delivered != 0) {
         return delivered;
     }
+    settleEntryRecord(parsed.name, parsed.name_length);
     if (hashBytes != nullptr) {
         auto* bytes = static_cast<unsigned char*>(hashBytes);
         for (int i = 0; i < digest_size; ++i) {

@@ -62,6 +62,30 @@ platform::calendar_time utc_from_ticks(std::uint64_t ticks) {
             static_cast<int>(rest % 60)};
 }
 
+bool ticks_from_calendar(const platform::calendar_time& when, std::uint64_t& ticks) {
+    static constexpr int month_days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (when.year % 4 == 0 && when.year % 100 != 0) || when.year % 400 == 0;
+    if (when.year < 1601 || when.year > 9999 || when.month < 1 || when.month > 12 || when.day < 1 ||
+        when.day > month_days[when.month - 1] || (when.month == 2 && when.day == 29 && !leap) ||
+        when.hour < 0 || when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 ||
+        when.second > 59) {
+        return false;
+    }
+    // Days from a civil date (proleptic Gregorian calendar), the inverse of
+    // utc_from_ticks.
+    const std::int64_t year = when.year - (when.month <= 2 ? 1 : 0);
+    const std::int64_t era = year / 400;
+    const std::int64_t yoe = year - era * 400;
+    const std::int64_t doy =
+        (153 * (when.month + (when.month > 2 ? -3 : 9)) + 2) / 5 + when.day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const std::int64_t days_since_1970 = era * 146097 + doe - 719468;
+    const std::int64_t seconds =
+        days_since_1970 * 86400 + when.hour * 3600 + when.minute * 60 + when.second + 11644473600LL;
+    ticks = static_cast<std::uint64_t>(seconds) * 10000000ULL;
+    return true;
+}
+
 void append_date(std::string& out, const platform::calendar_time& when) {
     if (when.year < 0 || when.year > 9999) {
         append_number(out, static_cast<std::uint64_t>(when.year), 4);

@@ -18,6 +18,10 @@ void append_number(std::string& out, std::uint64_t value, int width = 0, char pa
 // The UTC calendar time of 100-ns ticks since 1601-01-01.
 platform::calendar_time utc_from_ticks(std::uint64_t ticks);
 
+// The 100-ns ticks since 1601-01-01 of a calendar time read without a zone;
+// false for a date that does not exist or lies before 1601 or after 9999.
+bool ticks_from_calendar(const platform::calendar_time& when, std::uint64_t& ticks);
+
 // "YYYY-MM-DD", and "HH:MM" with `before_seconds` and "SS": two digits each
 // but the year, which has at least four.
 void append_date(std::string& out, const platform::calendar_time& when);

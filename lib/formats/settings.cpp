@@ -19,6 +19,7 @@ list_settings store_settings::current() {
     settings.expiry = expiry_ticks(store["expiretime"]);
     // Only a value other than "true" forbids the rewrite; no value allows it.
     settings.update_tag = !store.has_key("updatedb") || static_cast<bool>(store["updatedb"]);
+    settings.write_records = static_cast<bool>(store["recordtimes"]);
     return settings;
 }
 

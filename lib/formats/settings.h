@@ -20,6 +20,8 @@ struct list_settings {
     std::uint64_t expiry = 0;
     // Whether a verification run may rewrite the tag.
     bool update_tag = true;
+    // New digest lists record each file's size and modification time.
+    bool write_records = false;
 };
 
 // Where a list's settings come from. A list asks when it acts (open, create,
@@ -40,7 +42,7 @@ class settings_source {
 };
 
 // The user's configuration store: "win-sfv_compatibile", "signature",
-// "expiretime" and "updatedb", read at each call, a new signature stored
+// "expiretime", "updatedb" and "recordtimes", read at each call, a new signature stored
 // under "Signature".
 class store_settings final : public settings_source {
   public:

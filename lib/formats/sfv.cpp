@@ -200,6 +200,7 @@ int sfv::open(const wchar_t* path) {
 int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
     resetTag();
     creating = 0;
+    startRecords(true);
     int opened = openStream(path, false);
     if (opened != 0) {
         return opened;
@@ -213,6 +214,7 @@ int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
 }
 
 int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
+    settleEntryRecord(nullptr, 0);
     int length;
     int end;  // the line without the blanks and carriage returns after the checksum
     for (;;) {
@@ -248,5 +250,6 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
     if (hashBytes != nullptr) {
         std::memcpy(hashBytes, &value, sizeof value);
     }
+    settleEntryRecord(line + name_start, name_end - name_start);
     return length;
 }

@@ -256,6 +256,7 @@ struct line_output {
     int length;
     int room;
     bool got_any;
+    bool ended = false;  // its line end was taken
 };
 
 // Copies the bytes up to the next CR or LF (at most `available` and the room
@@ -294,13 +295,16 @@ static bool take_line_bytes(const char* data, std::size_t& begin, std::size_t en
         if (data[begin] == '\r' && end - begin < 2 && !at_end) {
             return false;
         }
-        if (line.length == line.room) {
-            return true;
-        }
+        // The line end before the room: a line that fills the room exactly is
+        // whole, not cut.
         const char c = data[begin];
         if (c == '\n' || (c == '\r' && end - begin >= 2 && data[begin + 1] == '\n')) {
             begin += c == '\n' ? 1 : 2;
             line.got_any = true;
+            line.ended = true;
+            return true;
+        }
+        if (line.length == line.room) {
             return true;
         }
         // The common case: copy a run of plain bytes at once.
@@ -311,6 +315,7 @@ static bool take_line_bytes(const char* data, std::size_t& begin, std::size_t en
 
 status checksum_stream::read_line(wchar_t* buffer, int count, int& length) {
     length = 0;
+    cut = false;
     if (!file.is_open()) {
         return status::file_not_found;
     }
@@ -337,6 +342,7 @@ status checksum_stream::read_line(wchar_t* buffer, int count, int& length) {
         buffer[line.length] = L'\0';
         if (!line.got_any || line.length > 0) {
             length = line.length;
+            cut = line.length == line.room && !line.ended;
             return status::ok;
         }
     }

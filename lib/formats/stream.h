@@ -90,6 +90,9 @@ class checksum_stream {
     // skipped; a UTF-8 byte-order mark at the start of the file is dropped.
     // `length` receives the line's length, 0 at the end.
     [[nodiscard]] status read_line(wchar_t* buffer, int count, int& length);
+    // Whether the line read_line gave last filled its room and goes on: the
+    // next read_line (or copy_line) takes the rest of it.
+    bool line_cut() const { return cut; }
     // Reads one whole physical line; `line.found` is false at the end.
     [[nodiscard]] status read_raw_line(raw_line& line, std::size_t keep);
     // The next `count` unread bytes or fewer at the end of the file, without
@@ -145,6 +148,7 @@ class checksum_stream {
     std::size_t in_end = 0;       // end of the valid bytes
     std::uint64_t in_offset = 0;  // file position of in[0]
     bool at_end = false;
+    bool cut = false;              // see line_cut
     std::string out;               // pending writes
     std::uint64_t out_offset = 0;  // file position of out[0]
     bool writing = false;

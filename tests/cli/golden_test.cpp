@@ -58,6 +58,8 @@ const std::string usage_text =
     "-r, --recursive        recursively add sub-directories\n"
     "-t, --type=TYPE        force checksum file of type TYPE (default based on file extension)\n"
     "                       TYPE is sfv, md5, sha1, sha256 or sha512\n"
+    "-T, --record-times     record each file's size and modification time in MD5 and\n"
+    "                       SHA lists too (SFV lists always do)\n"
     "-V, --version          show version\n"
     "-x, --one-file-system  don't cross filesystem boundaries\n";
 

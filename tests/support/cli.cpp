@@ -58,6 +58,7 @@ cli_result cli_test::run(const std::vector<std::string>& plain_argv) {
                            {"APPDATA", std::nullopt},
                            {"XDG_CONFIG_HOME", std::nullopt},
                            {"HOME", dir.path().string()}};
+    options.environment.insert(options.environment.end(), environment.begin(), environment.end());
     options.file_size_limit = file_size_limit;
     options.descriptor_limit = descriptor_limit;
     auto result = run_process(argv, options);

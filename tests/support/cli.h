@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -29,6 +31,9 @@ class cli_test : public ::testing::Test {
     // when the tests run as root. Tests check `can_drop_privileges()` first.
     bool as_nobody = false;
     bool can_drop_privileges();
+    // Variables set (or, without a value, removed) for every program the
+    // test runs, after the ones every test gets: TZ, for instance.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
 
     // Runs korvane with `args` in the temporary directory.
     cli_result korvane(const std::vector<std::string>& args);

@@ -1,0 +1,281 @@
+// Edited or damaged: a mismatching file whose list records its size and
+// modification time is said to be damaged (both as listed) or changed, for
+// SFV lists of korvane, cksfv and rhash read in a zone other than UTC, and for
+// digest lists with record lines, which the other tools still verify.
+#include <filesystem>
+
+#include "cli_helpers.h"
+#include "support/cli.h"
+#include "support/target.h"
+
+namespace korvane::testing {
+namespace {
+
+// Five hours behind UTC in November, without the zone database.
+const std::string eastern = "EST5EDT,M3.2.0,M11.1.0";
+// 2023-11-14 22:13:20.5 UTC, 17:13:20 in that zone.
+const std::string listed_time = "@1700000000.5";
+// A day later, as a user who saved the file shows it there.
+const std::string edit_time = "@1700086400";
+const std::string edit_shown = "2023-11-15 17:13:20";
+
+class Records : public cli_test {
+  protected:
+    void SetUp() override {
+        KORVANE_SKIP_ON_WINDOWS("times are set and lists made through a POSIX shell");
+        environment = {{"TZ", eastern}};
+    }
+    bool have(const std::string& tool) {
+        return run({"sh", "-c", "command -v " + tool + " >/dev/null"}).status == 0;
+    }
+    void set_time(const std::string& name, const std::string& time) {
+        ASSERT_EQ(run({"touch", "-d", time, name}).status, 0) << name;
+    }
+    void make_files() {
+        for (const char* name : {"damaged.bin", "edited.bin", "intact.bin"}) {
+            dir.write(name, "0123456789");
+            set_time(name, listed_time);
+        }
+    }
+    // Same sizes: one file keeps its time (the disk), one is saved anew.
+    void tamper() {
+        dir.write("damaged.bin", "0123456780");
+        set_time("damaged.bin", listed_time);
+        dir.write("edited.bin", "9876543210");
+        set_time("edited.bin", edit_time);
+    }
+    // The output of a quiet verification without the mismatch lines, each of
+    // which must stand right before its file's diagnosis.
+    std::vector<std::string> verify(const std::string& list) {
+        const cli_result result = korvane({"-q", list});
+        EXPECT_EQ(result.status, 1) << result.out;
+        std::vector<std::string> rest;
+        const std::vector<std::string> all = lines_of(result.out);
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const std::size_t colon = all[i].find(": hash mismatch: ");
+            if (colon == std::string::npos) {
+                rest.push_back(all[i]);
+                continue;
+            }
+            const std::string name = all[i].substr(0, colon + 2);
+            const bool followed = i + 1 < all.size() && all[i + 1].rfind(name, 0) == 0 &&
+                                  all[i + 1].find("hash mismatch") == std::string::npos;
+            rest.push_back(followed ? "(mismatch)" : "(mismatch, no diagnosis)");
+        }
+        return rest;
+    }
+    static std::vector<std::string> damaged_and_edited() {
+        return {"(mismatch)",
+                "damaged.bin: damaged (size and time as listed)",
+                "(mismatch)",
+                "edited.bin: changed (modified " + edit_shown + ")",
+                "3 files checked",
+                "2 errors detected",
+                "1 damaged files detected: restore them from a backup"};
+    }
+    const std::vector<std::string> files{"damaged.bin", "edited.bin", "intact.bin"};
+};
+
+TEST_F(Records, SfvListsOfEveryWriterInAnotherZone) {
+    struct writer {
+        std::string name;
+        std::string command;
+    };
+    const writer writers[] = {
+        {"korvane", ""},
+        {"cksfv", "cksfv damaged.bin edited.bin intact.bin > list.sfv"},
+        {"rhash", "rhash --sfv damaged.bin edited.bin intact.bin > list.sfv"},
+    };
+    for (const writer& w : writers) {
+        if (!w.command.empty() && !have(w.name)) {
+            continue;  // the tool is not installed
+        }
+        make_files();
+        if (w.command.empty()) {
+            ASSERT_EQ(
+                korvane({"-q", "-c", "list.sfv", "damaged.bin", "edited.bin", "intact.bin"}).status,
+                0);
+        } else {
+            ASSERT_EQ(run({"sh", "-c", w.command}).status, 0) << w.name;
+        }
+        // Their comment lines show the zone's time; korvane's show UTC.
+        const std::string text = read_file(dir / "list.sfv");
+        const std::string shown = w.command.empty() ? "22:13.20 2023-11-14" : "17:13.20 2023-11-14";
+        EXPECT_NE(text.find(shown + " damaged.bin"), std::string::npos) << w.name << text;
+        tamper();
+        EXPECT_EQ(verify("list.sfv"), damaged_and_edited()) << w.name << text;
+    }
+}
+
+TEST_F(Records, TheHeaderDecidesHowTimesAreRead) {
+    make_files();
+    tamper();
+    // cksfv's lines for these files, in this zone.
+    const std::string records =
+        ";           10  17:13.20 2023-11-14 damaged.bin\r\n"
+        ";           10  17:13.20 2023-11-14 edited.bin\r\n";
+    const std::string entries = "damaged.bin 00000000\r\nedited.bin 00000000\r\n";
+    const std::string as_local = "; Generated by cksfv v1.3.15 on 2023-11-14 at 17:13.20\r\n";
+    const std::string as_korvane = "; Generated by Korvane 3.00 on 2023-11-14 at 17:13:20\r\n";
+    const std::string as_other = "; Generated by Another Tool 2 on 2023-11-14 at 17:13:20\r\n";
+
+    const std::vector<std::string> damaged = {
+        "(mismatch)",
+        "damaged.bin: damaged (size and time as listed)",
+        "(mismatch)",
+        "edited.bin: changed (modified " + edit_shown + ")",
+        "2 files checked",
+        "2 errors detected",
+        "1 damaged files detected: restore them from a backup"};
+    dir.write("local.sfv", as_local + records + entries);
+    EXPECT_EQ(verify("local.sfv"), damaged);
+    // Of a writer not known, either reading may hold.
+    dir.write("other.sfv", as_other + records + entries);
+    EXPECT_EQ(verify("other.sfv"), damaged);
+    dir.write("bare.sfv", records + entries);
+    EXPECT_EQ(verify("bare.sfv"), damaged);
+
+    // Read as korvane's, the same lines are five hours off: an edit.
+    dir.write("utc.sfv", as_korvane + records + entries);
+    EXPECT_EQ(verify("utc.sfv"), (std::vector<std::string>{
+                                     "(mismatch)",
+                                     "damaged.bin: changed (modified 2023-11-14 17:13:20)",
+                                     "(mismatch)",
+                                     "edited.bin: changed (modified " + edit_shown + ")",
+                                     "2 files checked",
+                                     "2 errors detected",
+                                 }));
+    // A time that fits only when read as UTC is no match in cksfv's list.
+    dir.write("shifted.sfv", as_local + ";           10  22:13.20 2023-11-14 damaged.bin\r\n" +
+                                 "damaged.bin 00000000\r\n");
+    EXPECT_EQ(verify("shifted.sfv")[1], "damaged.bin: changed (modified 2023-11-14 17:13:20)");
+    dir.write("shifted.sfv", as_other + ";           10  22:13.20 2023-11-14 damaged.bin\r\n" +
+                                 "damaged.bin 00000000\r\n");
+    EXPECT_EQ(verify("shifted.sfv")[1], "damaged.bin: damaged (size and time as listed)");
+    // And in another zone, a local record no longer fits the file.
+    environment = {{"TZ", "UTC0"}};
+    EXPECT_EQ(verify("local.sfv")[1], "damaged.bin: changed (modified 2023-11-14 22:13:20)");
+}
+
+TEST_F(Records, TimesWithinTwoSecondsAreTheListedOnes) {
+    make_files();
+    ASSERT_EQ(korvane({"-q", "-c", "list.sfv", "damaged.bin"}).status, 0);
+    dir.write("damaged.bin", "0123456780");
+    // Listed: 22:13:20 (the half second is not written). A FAT volume may move
+    // the time by two seconds either way.
+    const struct {
+        const char* time;
+        bool damaged;
+    } cases[] = {
+        {"@1700000000", true}, {"@1700000002.9", true},  {"@1700000003", false},
+        {"@1699999998", true}, {"@1699999997.9", false},
+    };
+    for (const auto& c : cases) {
+        set_time("damaged.bin", c.time);
+        const std::vector<std::string> shown = verify("list.sfv");
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[1].find(": damaged (size and time as listed)") != std::string::npos,
+                  c.damaged)
+            << c.time << ": " << shown[1];
+    }
+    // Another size is an edit, whatever the time.
+    dir.write("damaged.bin", "01234567801");
+    set_time("damaged.bin", listed_time);
+    EXPECT_EQ(verify("list.sfv")[1], "damaged.bin: changed (modified 2023-11-14 17:13:20)");
+}
+
+TEST_F(Records, DigestListsRecordOnRequestAndStayReadable) {
+    make_files();
+    write_config("recordtimes = true\n");
+    ASSERT_EQ(korvane({"-q", "-c", "list.sha1", "damaged.bin", "edited.bin", "intact.bin"}).status,
+              0);
+    write_config("");
+    ASSERT_EQ(korvane({"-q", "-T", "-c", "list.sha256", "damaged.bin", "edited.bin", "intact.bin"})
+                  .status,
+              0);
+    ASSERT_EQ(korvane({"-q", "--record-times", "-c", "list.md5", "damaged.bin", "edited.bin",
+                       "intact.bin"})
+                  .status,
+              0);
+    ASSERT_EQ(korvane({"-q", "-c", "plain.sha256", "damaged.bin"}).status, 0);
+
+    const std::string sha256 = read_file(dir / "list.sha256");
+    EXPECT_EQ(sha256.substr(0, 23), "# Generated by Korvane ");
+    EXPECT_NE(sha256.find("\r\n#= damaged.bin 10 2023-11-14T22:13:20.5000000Z\r\n"),
+              std::string::npos)
+        << sha256;
+    EXPECT_EQ(read_file(dir / "list.md5").substr(0, 23), "; Generated by Korvane ");
+    EXPECT_NE(read_file(dir / "list.sha1").find("#= intact.bin 10 "), std::string::npos);
+    const std::string plain = read_file(dir / "plain.sha256");
+    EXPECT_EQ(plain.substr(0, 23), "; Generated by Korvane ");
+    EXPECT_EQ(plain.find('#'), std::string::npos);
+
+    // The other tools skip the record lines; strict checks take the SHA lists.
+    std::vector<std::vector<std::string>> checks = {{"sha256sum", "--strict", "-c", "list.sha256"},
+                                                    {"sha1sum", "--strict", "-c", "list.sha1"},
+                                                    {"md5sum", "-c", "list.md5"},
+                                                    {"rhash", "-c", "list.sha256"},
+                                                    {"rhash", "-c", "list.md5"}};
+    for (const auto& check : checks) {
+        if (!have(check[0])) {
+            continue;
+        }
+        const cli_result result = run(check);
+        EXPECT_EQ(result.status, 0) << check[0] << " " << check.back() << "\n"
+                                    << result.out << result.err;
+    }
+    for (const char* list : {"list.sha1", "list.sha256", "list.md5"}) {
+        const cli_result result = korvane({"-q", list});
+        EXPECT_EQ(result.out, "3 files checked\nAll files Ok\n") << list;
+    }
+
+    tamper();
+    // Recorded in UTC: read the same in any zone.
+    environment = {{"TZ", "UTC0"}};
+    std::vector<std::string> expected = damaged_and_edited();
+    expected[3] = "edited.bin: changed (modified 2023-11-15 22:13:20)";
+    for (const char* list : {"list.sha1", "list.sha256", "list.md5"}) {
+        EXPECT_EQ(verify(list), expected) << list;
+    }
+}
+
+TEST_F(Records, RecordsThatCannotBeTrustedSayNothing) {
+    make_files();
+    tamper();
+    // The same name recorded twice with other facts, a record of a file no
+    // entry names, records that do not parse, and one that a digest list puts
+    // before another file's entry.
+    dir.write("list.sfv",
+              "; Generated by cksfv v1.3.15 on 2023-11-14 at 17:13.20\r\n"
+              ";           10  17:13.20 2023-11-14 damaged.bin\r\n"
+              ";           10  17:13.21 2023-11-14 damaged.bin\r\n"
+              ";           10  17:13.20 2023-11-14 nobody.bin\r\n"
+              ";           10  17:13.20 2023-13-14 edited.bin\r\n"
+              ";           1x  17:13.20 2023-11-14 edited.bin\r\n"
+              "damaged.bin 00000000\r\nedited.bin 00000000\r\n");
+    const std::vector<std::string> silent = {"(mismatch, no diagnosis)", "(mismatch, no diagnosis)",
+                                             "2 files checked", "2 errors detected"};
+    EXPECT_EQ(verify("list.sfv"), silent);
+    const std::string zero(32, '0');
+    dir.write("list.md5", "#= edited.bin 10 2023-11-14T22:13:20.5000000Z\r\n" + zero +
+                              " *damaged.bin\r\n" + zero + " *edited.bin\r\n");
+    EXPECT_EQ(verify("list.md5"), silent);
+}
+
+TEST_F(Records, CommentLinesLongerThanTheLineBufferAreSkippedWhole) {
+    // As cksfv writes for a file deep in folders, longer than any entry line
+    // korvane reads: no piece of it may become an entry, not even one that
+    // ends the way an entry does.
+    dir.write("a.txt", "abc");
+    const std::string name = std::string(1100, 'd') + "/f 12345678";
+    dir.write("list.sfv",
+              "; Generated by cksfv v1.3.15 on 2023-11-14 at 17:13.20\r\n"
+              ";            3  17:13.20 2023-11-14 " +
+                  name + "\r\na.txt " + crc_abc + "\r\n");
+    const cli_result result = korvane({"-q", "list.sfv"});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out, "1 files checked\nAll files Ok\n");
+}
+
+}  // namespace
+}  // namespace korvane::testing
