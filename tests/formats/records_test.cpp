@@ -30,7 +30,11 @@ std::uint64_t ticks_of(int year, int month, int day, int hour, int minute, int s
     return ticks;
 }
 
-detail::record_line sfv_record(const std::wstring& line) {
+// The record's name points into the line parsed: the line is kept until the
+// next call.
+detail::record_line sfv_record(const std::wstring& text) {
+    static std::wstring line;
+    line = text;
     detail::record_line record;
     record.name_length = -1;
     if (!detail::parse_sfv_record(line.c_str(), static_cast<int>(line.size()), record)) {
