@@ -111,6 +111,7 @@ class KORVANE_API container {
     // it trusts nothing; the new list is made only in the user's own regular
     // file, never through a link, and not at all when the list changed since
     // open (list_changed). A list that is never committed stays untouched.
+    // A clear-signed list is refused (outside_signed_text).
     [[nodiscard]] int beginUpdate();
     // Where the line of the entry getNextFile delivered last starts: the
     // handle dropEntry and replaceEntry take.
@@ -201,6 +202,9 @@ class KORVANE_API container {
     // Where the line readEntryLine read last starts (before the empty lines
     // it skipped).
     std::uint64_t line_start = 0;
+    // The list opened last holds a clear-signed message: an update would
+    // break its signature, so none is begun.
+    bool holds_signature = false;
 };
 
 #endif

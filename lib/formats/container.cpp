@@ -101,6 +101,7 @@ int container::createStream(const wchar_t* path) {
 
 int container::startStream(const wchar_t* path, bool create, bool writable) {
     update.reset();
+    holds_signature = false;
     file.reset();
     dropEntries();
     if (path == nullptr) {

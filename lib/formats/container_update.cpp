@@ -19,6 +19,9 @@ int container::beginUpdate() {
     if (file == nullptr || creating != 0) {
         return to_int(status::file_not_open);
     }
+    if (holds_signature) {
+        return to_int(status::outside_signed_text);
+    }
     try {
         update = std::make_unique<korvane::detail::list_update>();
         update->sfv = records != nullptr && records->sfv_comments;
