@@ -245,6 +245,7 @@ void print_usage() {
     print(L"\n%s is a fast file checksum creation and validation tool.\n\n", {L"korvane"});
     print(L"Usage: %s [OPTIONS] checksum_file\n", {L"korvane"});
     print(L"  or   %s [OPTIONS] -c checksum_file file1 file2 ...\n", {L"korvane"});
+    print(L"  or   %s [OPTIONS] -u checksum_file\n", {L"korvane"});
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(
@@ -255,6 +256,7 @@ void print_usage() {
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
         L"database\n");
+    print(L"    --prune            an update drops the entries of files that are gone\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
     print(
@@ -263,8 +265,16 @@ void print_usage() {
     print(L"                       TYPE is %s\n", {type_words().c_str()});
     print(L"-T, --record-times     record each file's size and modification time in MD5 and\n");
     print(L"                       SHA lists too (SFV lists always do)\n");
+    print(L"-u, --update[=FILE]    update the checksum file: add new files, hash changed\n");
+    print(L"                       ones again, keep the entries of files gone\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
+    print(L"\nExamples\n");
+    print(L"  %s --audit photos.sfv       verify, and name the files the list lacks\n",
+          {L"korvane"});
+    print(L"  %s -u photos.sfv            add new files, hash changed ones again\n", {L"korvane"});
+    print(L"  %s -u --prune backup.sha256 the same, and drop the entries of files gone\n",
+          {L"korvane"});
 }
 
 void print_version(const wchar_t* program) {

@@ -3,6 +3,7 @@
 #include <korvane/container.h>
 
 #include <new>
+#include <utility>
 
 #include "formats/records.h"
 #include "formats/spool.h"
@@ -61,7 +62,7 @@ int container::dropEntry(std::uint64_t position, const wchar_t* name) {
         if (update->sfv && name != nullptr) {
             std::string bytes;
             if (korvane::platform::narrow(name, bytes)) {
-                update->unrecorded.insert(bytes);
+                update->unrecorded.push_back({std::move(bytes)});
             }
         }
         update->edits.push_back({position, 0, 0, true});
@@ -95,7 +96,7 @@ int container::replaceWith(const wchar_t* name, const char* hash_text, std::uint
     if (update->sfv) {
         std::string bytes;
         (void)korvane::platform::narrow(name, bytes);
-        update->unrecorded.insert(bytes);
+        update->unrecorded.push_back({std::move(bytes)});
         update->new_records += lines[0];
     }
     return 0;

@@ -144,7 +144,9 @@ status update_writer::own_line(const line_look& look, bool& taken) {
     }
     if (update.sfv && text[0] == ';') {
         taken = tag_version(text) >= 0 ||
-                (recorded_name(text, true, name) && update.unrecorded.count(name) != 0);
+                (recorded_name(text, true, name) &&
+                 std::binary_search(update.unrecorded.begin(), update.unrecorded.end(),
+                                    unrecorded_name{name}));
         return taken ? skip_line() : status::ok;
     }
     if (!update.sfv && text.substr(0, 2) == "#=" && recorded_name(text, false, name)) {
@@ -217,6 +219,7 @@ status update_writer::finish() {
 }
 
 status update_writer::run() {
+    std::sort(update.unrecorded.begin(), update.unrecorded.end());
     std::stable_sort(
         update.edits.begin(), update.edits.end(),
         [](const line_edit& a, const line_edit& b) { return a.position < b.position; });

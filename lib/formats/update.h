@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +25,13 @@ struct line_edit {
     bool drop;
 };
 
+// A name whose old record lines go. A type of the library's own, so that
+// the containers of it stay out of the exported symbols.
+struct unrecorded_name {
+    std::string bytes;
+    bool operator<(const unrecorded_name& other) const { return bytes < other.bytes; }
+};
+
 struct list_update {
     bool sfv = false;  // SFV: record comment lines before the entries, a tag at the end
     bool lf = false;   // the list ends its lines with LF alone
@@ -33,7 +39,8 @@ struct list_update {
     std::string texts;        // the replacing entry lines
     std::string new_records;  // SFV: the record lines of replaced entries
     // SFV: the names (as the list's bytes) whose old record lines go.
-    std::set<std::string> unrecorded;
+    // Sorted by write_update before it looks names up.
+    std::vector<unrecorded_name> unrecorded;
     std::uint64_t first_entry = std::numeric_limits<std::uint64_t>::max();
     bool replacing = false;  // the next spooled entry replaces the one at `replace_at`
     std::uint64_t replace_at = 0;
