@@ -285,8 +285,11 @@ struct audit_walk {
     std::string key;
     int unlisted = 0;
 
-    audit_walk(const audit_scope& scope_, const listed_names& names_, reporter& report_)
-        : scope(scope_), names(names_), report(report_) {
+    const unlisted_handler& handle;
+
+    audit_walk(const audit_scope& scope_, const listed_names& names_, reporter& report_,
+               const unlisted_handler& handle_)
+        : scope(scope_), names(names_), report(report_), handle(handle_) {
         const std::wstring& folder = scope.folder;
         prefix = folder.size() + (platform::is_path_separator(folder.back()) ? 0 : 1);
         name_key(folder, scope.current_key, folder_key);
@@ -317,38 +320,48 @@ struct audit_walk {
         return found_key.substr(0, slash) == list_folder_key;
     }
 
-    void found(const wchar_t* path) {
+    status found(const wchar_t* path) {
         const std::wstring_view relative = std::wstring_view(path).substr(prefix);
         key = folder_key;
         append_components(relative, key, 0);
         if (names.contains(key) || key == list_key || key == marker_key ||
             key == folder_marker_key ||
             is_list_temporary(relative.substr(platform::directory_part_length(relative)), key)) {
-            return;
+            return status::ok;
         }
         ++unlisted;
-        report.file_not_listed(std::wstring(relative).c_str());
+        return handle(path, relative);
     }
 };
 
 }  // namespace
 
-status audit_folder(const audit_scope& scope, const listed_names& names,
-                    const run_settings& settings, expansion_state& state, reporter& report,
-                    int& unlisted) {
-    audit_walk audit(scope, names, report);
+status walk_unlisted(const audit_scope& scope, const listed_names& names,
+                     const run_settings& settings, expansion_state& state, reporter& report,
+                     const unlisted_handler& handle, int& unlisted) {
+    audit_walk audit(scope, names, report, handle);
     // Only names count: no file found is looked at, let alone opened.
     state.examine_later = true;
     state.settle_found = nullptr;
     state.file_added = [&audit, &state](path_record* file) {
-        audit.found(file->text);
+        const status result = audit.found(file->text);
         state.pool.release(file);
-        return status::ok;
+        return result;
     };
     const status result = walk_folder(scope.folder, settings, state, report);
     state.file_added = nullptr;
     unlisted = audit.unlisted;
     return result;
+}
+
+status audit_folder(const audit_scope& scope, const listed_names& names,
+                    const run_settings& settings, expansion_state& state, reporter& report,
+                    int& unlisted) {
+    const unlisted_handler tell = [&report](const wchar_t*, std::wstring_view relative) {
+        report.file_not_listed(std::wstring(relative).c_str());
+        return status::ok;
+    };
+    return walk_unlisted(scope, names, settings, state, report, tell, unlisted);
 }
 
 }  // namespace korvane::app

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,17 @@ struct audit_scope {
 [[nodiscard]] status audit_folder(const audit_scope& scope, const listed_names& names,
                                   const run_settings& settings, expansion_state& state,
                                   reporter& report, int& unlisted);
+
+// What a walk of the scope's folder does with a regular file the list does
+// not name: `path` as walked, `relative` as a creation in the folder would
+// write it. A status other than ok ends the walk.
+using unlisted_handler = std::function<status(const wchar_t* path, std::wstring_view relative)>;
+
+// The walk of audit_folder, handing each file the list does not name to
+// `handle` (the audit reports it, an update adds it).
+[[nodiscard]] status walk_unlisted(const audit_scope& scope, const listed_names& names,
+                                   const run_settings& settings, expansion_state& state,
+                                   reporter& report, const unlisted_handler& handle, int& unlisted);
 
 }  // namespace korvane::app
 

@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "report.h"
 #include "runs.h"
+#include "update.h"
 
 namespace korvane::app {
 
@@ -118,6 +119,22 @@ pass_result parent_option(run_settings& settings, const wchar_t* value, const wc
     return {};
 }
 
+pass_result update_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    settings.update = true;
+    if (value != nullptr) {
+        if (*value == L'\0') {
+            return usage_error();
+        }
+        settings.has_checksum_file = true;
+        settings.checksum_file = value;
+        settings.update_list_named = true;
+        if (const int type = type_from_name(value); !settings.type_forced && type != -1) {
+            settings.type = type;
+        }
+    }
+    return {};
+}
+
 // An option that only switches a setting on.
 template <bool run_settings::*setting>
 pass_result switch_on(run_settings& settings, const wchar_t*, const wchar_t*) {
@@ -132,6 +149,8 @@ const option options[] = {
     {L"-q", L"--quiet", nullptr, false, switch_on<&run_settings::quiet>},
     {L"-a", L"--doall", L"--all", false, switch_on<&run_settings::doall>},
     {nullptr, L"--audit", nullptr, false, switch_on<&run_settings::audit>},
+    {L"-u", L"--update", nullptr, false, update_option},
+    {nullptr, L"--prune", nullptr, false, switch_on<&run_settings::prune>},
     {L"-j", L"--jobs", nullptr, true, jobs_option},
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-T", L"--record-times", nullptr, false, switch_on<&run_settings::record_times>},
@@ -207,7 +226,9 @@ pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
             }
             continue;
         }
-        const wchar_t* value = nullptr;
+        // An option without a value of its own may still take an "=" part
+        // (--update=LIST); the others ignore it.
+        const wchar_t* value = known->takes_value ? nullptr : token->value;
         if (known->takes_value &&
             !take_value(args, token, index, is(token->name, known->short_name), value)) {
             return usage_error();
@@ -224,6 +245,7 @@ void print_usage() {
     print(L"\n%s is a fast file checksum creation and validation tool.\n\n", {L"korvane"});
     print(L"Usage: %s [OPTIONS] checksum_file\n", {L"korvane"});
     print(L"  or   %s [OPTIONS] -c checksum_file file1 file2 ...\n", {L"korvane"});
+    print(L"  or   %s [OPTIONS] -u checksum_file\n", {L"korvane"});
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(
@@ -234,6 +256,7 @@ void print_usage() {
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
         L"database\n");
+    print(L"    --prune            an update drops the entries of files that are gone\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
     print(
@@ -242,13 +265,49 @@ void print_usage() {
     print(L"                       TYPE is %s\n", {type_words().c_str()});
     print(L"-T, --record-times     record each file's size and modification time in MD5 and\n");
     print(L"                       SHA lists too (SFV lists always do)\n");
+    print(L"-u, --update[=FILE]    update the checksum file: add new files, hash changed\n");
+    print(L"                       ones again, keep the entries of files gone\n");
     print(L"-V, --version          show version\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
+    print(L"\nExamples\n");
+    print(L"  %s --audit photos.sfv       verify, and name the files the list lacks\n",
+          {L"korvane"});
+    print(L"  %s -u photos.sfv            add new files, hash changed ones again\n", {L"korvane"});
+    print(L"  %s -u --prune backup.sha256 the same, and drop the entries of files gone\n",
+          {L"korvane"});
 }
 
 void print_version(const wchar_t* program) {
     print_banner(program);
 }
+
+namespace {
+
+int update_mode(const run_settings& settings, reporter& report, container& list, sfv* tagged,
+                digest_list* digests, expansion_state& state) {
+    // Files named to add or refresh alone are not taken yet: an update walks
+    // the whole folder. Refused rather than walking more than was asked.
+    const int listed_by_argument = settings.update_list_named ? 0 : 1;
+    if (settings.has_target || !settings.has_checksum_file ||
+        settings.file_arguments > listed_by_argument) {
+        print_usage();
+        return to_int(status::invalid_arguments);
+    }
+    const entry_adder add_entry = [&](const wchar_t* name, const unsigned char* digest,
+                                      std::uint64_t size, std::uint64_t write_time) {
+        if (tagged != nullptr) {
+            return tagged->addFile(name, digest, size, write_time);
+        }
+        if (digests != nullptr) {
+            return digests->addFile(name, digest, size, write_time);
+        }
+        return list.addFile(name, digest);
+    };
+    file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
+    return update_run(settings, report, list, jobs, add_entry, state);
+}
+
+}  // namespace
 
 int run(int argc, wchar_t** argv) {
     // Built in this order and destroyed in reverse on every way out.
@@ -263,6 +322,7 @@ int run(int argc, wchar_t** argv) {
     early_hashing early;
     early.attach(state, settings, report);
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
+        ++settings.file_arguments;
         return to_int(expand_argument(argument, settings, state, report));
     });
     if (pass.finished) {
@@ -286,7 +346,9 @@ int run(int argc, wchar_t** argv) {
     digest_list* const digests = tagged == nullptr ? dynamic_cast<digest_list*>(&list) : nullptr;
 
     int exit_status = 0;
-    if (settings.has_target) {
+    if (settings.update) {
+        exit_status = update_mode(settings, report, list, tagged, digests, state);
+    } else if (settings.has_target) {
         entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
                                     std::uint64_t size, std::uint64_t write_time) {
             // The file's facts come from hashing it: no second look-up.

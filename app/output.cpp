@@ -172,6 +172,8 @@ const wchar_t* status_message(status code) {
             return L"Path error";
         case status::outside_signed_text:
             return L"Outside the signed text";
+        case status::list_changed:
+            return L"Changed during the update, not written";
         case status::unknown_error:
             break;
     }

@@ -140,6 +140,41 @@ void console_reporter::audit_refused(const wchar_t* list_path) {
         {list_path});
 }
 
+void console_reporter::entry_updated(const wchar_t* name, update_verdict what) {
+    if (settings_.quiet && what != update_verdict::missing_kept) {
+        return;
+    }
+    const wchar_t* text = L"added";
+    if (what == update_verdict::updated) {
+        text = L"updated";
+    } else if (what == update_verdict::missing_kept) {
+        text = L"missing, kept";
+    } else if (what == update_verdict::removed) {
+        text = L"removed";
+    }
+    print(L"%s: %s\n", {name, text});
+}
+
+void console_reporter::update_refused(const wchar_t* list_path, status why) {
+    switch (why) {
+        case status::outside_signed_text:
+            print_error(L"%s: signed list, not updated\n", {list_path});
+            break;
+        case status::list_changed:
+            print_error(L"%s: changed during the update, not written\n", {list_path});
+            break;
+        case status::file_not_found:
+            print_error(
+                L"%s: not one listed file is where its names resolve (another folder, or a "
+                L"volume not mounted?); nothing updated\n",
+                {list_path});
+            break;
+        default:
+            print_error(L"%s: %s, not updated\n", {list_path, failure_message(why)});
+            break;
+    }
+}
+
 void console_reporter::run_halted(const wchar_t* path, halt_reason why) {
     const wchar_t* reason = status_message(status::unknown_error);  // no workers
     if (why == halt_reason::out_of_memory) {

@@ -14,7 +14,7 @@
 
 namespace korvane::app {
 
-enum class run_kind { creation, verification };
+enum class run_kind { creation, verification, update };
 
 // A run about to start: what it does, on which list, of which type.
 struct run_facts {
@@ -58,6 +58,14 @@ struct file_outcome {
     std::uint64_t size = 0;                              // bytes hashed: added
     mismatch_cause diagnosis = mismatch_cause::unknown;  // mismatch
     std::uint64_t write_time = 0;  // mismatch, changed: the file's, 100-ns ticks since 1601 UTC
+};
+
+// What an update did with one file.
+enum class update_verdict {
+    added,         // not named by the list: hashed and added
+    updated,       // its recorded size or time differ: hashed again, entry replaced
+    missing_kept,  // gone: its entry stays
+    removed,       // gone, and --prune: its entry dropped
 };
 
 // Why a file could not be hashed at all, which ends the run.
@@ -130,6 +138,12 @@ class reporter {
     // An audit found not one of the list's files where its names resolve:
     // the wrong folder, or a volume not mounted. Nothing is audited.
     virtual void audit_refused(const wchar_t* list_path) = 0;
+    // What an update did with a file (`name` as the list names it).
+    virtual void entry_updated(const wchar_t* name, update_verdict what) = 0;
+    // An update that writes nothing: a signed list (outside_signed_text), one
+    // changed meanwhile (list_changed), not one listed file found
+    // (file_not_found), or the new list could not be written (its cause).
+    virtual void update_refused(const wchar_t* list_path, status why) = 0;
     // The end of a verification; `untrusted_file_system` names the file
     // system on which remembered verdicts were not trusted, or is null.
     virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
@@ -158,6 +172,8 @@ class console_reporter final : public reporter {
     void scratch_failed(const wchar_t* place, status cause, int error_number) override;
     void file_not_listed(const wchar_t* name) override;
     void audit_refused(const wchar_t* list_path) override;
+    void entry_updated(const wchar_t* name, update_verdict what) override;
+    void update_refused(const wchar_t* list_path, status why) override;
     void unknown_list_format(const wchar_t* list_path) override;
     void path_too_long() override;
     void out_of_memory() override;

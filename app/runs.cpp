@@ -107,29 +107,6 @@ void report_shortage(reporter& report, const wchar_t* path, int shortage) {
     return true;
 }
 
-// Puts the parent folder, with its separator, in front of where the entry
-// names go.
-[[nodiscard]] status start_with_parent(const run_settings& settings, reporter& report,
-                                       wchar_t* buffer, std::size_t& prefix) {
-    prefix = 0;
-    if (settings.has_parent) {
-        prefix = settings.parent.size();
-        const bool needs_separator = settings.parent.back() != L'/';
-        // Entry names need room after the prefix; a parent that leaves too little
-        // would have every entry fail or be cut short.
-        if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
-            report.path_too_long();
-            return status::path_error;
-        }
-        std::wmemcpy(buffer, settings.parent.c_str(), prefix);
-        if (needs_separator) {
-            buffer[prefix++] = L'/';
-        }
-    }
-    buffer[prefix] = L'\0';
-    return status::ok;
-}
-
 // Bytes of a digest of the list type.
 std::size_t digest_size_for(int type) {
     return static_cast<std::size_t>(type_row(type).digest_size);
@@ -377,6 +354,29 @@ int report_summary(reporter& report, const verification_tally& tally,
 }
 
 }  // namespace
+
+// Puts the parent folder, with its separator, in front of where the entry
+// names go.
+status start_with_parent(const run_settings& settings, reporter& report, wchar_t* buffer,
+                         std::size_t& prefix) {
+    prefix = 0;
+    if (settings.has_parent) {
+        prefix = settings.parent.size();
+        const bool needs_separator = settings.parent.back() != L'/';
+        // Entry names need room after the prefix; a parent that leaves too little
+        // would have every entry fail or be cut short.
+        if (prefix + (needs_separator ? 1 : 0) >= path_buffer_units - 2) {
+            report.path_too_long();
+            return status::path_error;
+        }
+        std::wmemcpy(buffer, settings.parent.c_str(), prefix);
+        if (needs_separator) {
+            buffer[prefix++] = L'/';
+        }
+    }
+    buffer[prefix] = L'\0';
+    return status::ok;
+}
 
 // The files of a creation run on their way through the workers, in list
 // order: the ring of those in the window, oldest first.

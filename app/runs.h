@@ -4,6 +4,7 @@
 
 #include <korvane/jobs.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,6 +60,12 @@ class early_hashing {
 [[nodiscard]] status creation_run(const run_settings& settings, reporter& report, container& list,
                                   const entry_adder& add_entry, expansion_state& state,
                                   early_hashing& early);
+
+// Puts the parent folder (-p), with its separator, at the start of `buffer`,
+// where the entries' names go after `prefix` units; reports a parent that
+// leaves too little room.
+[[nodiscard]] status start_with_parent(const run_settings& settings, reporter& report,
+                                       wchar_t* buffer, std::size_t& prefix);
 
 // Whether the entry at `index` (counted from 0) verified on an earlier run,
 // asked as soon as it is read, while the reports of earlier entries may still

@@ -22,6 +22,7 @@ enum class status : int {
     invalid_arguments = korvane_status::invalid_arguments,
     path_error = korvane_status::path_error,
     outside_signed_text = korvane_status::outside_signed_text,
+    list_changed = korvane_status::list_changed,
 };
 
 // The exported integer of a status.
@@ -32,7 +33,7 @@ enum class status : int {
 // The status an exported integer stands for; any value outside the table
 // (including the positive lengths some calls return) is an unknown error.
 [[nodiscard]] constexpr status from_int(int code) {
-    return code <= korvane_status::ok && code >= korvane_status::outside_signed_text
+    return code <= korvane_status::ok && code >= korvane_status::list_changed
                ? static_cast<status>(code)
                : status::unknown_error;
 }

@@ -13,6 +13,7 @@ namespace korvane::detail {
 class checksum_stream;
 class entry_spool;
 struct list_records;
+struct list_update;
 }  // namespace korvane::detail
 
 // One entry of a list being created, as handed to the format that writes its
@@ -99,6 +100,27 @@ class KORVANE_API container {
     // The widening of compareRecord, in ticks.
     static constexpr std::uint64_t coarse_time_allowance = 2 * 10000000ULL;
 
+    // The update of an opened list, which is rewritten to a temporary file
+    // beside it and put in its place only when complete. Call beginUpdate
+    // right after open; then read the entries with getNextFile, saying what
+    // becomes of any that change: dropEntry, or replaceEntry followed by the
+    // format's addFile with the entry's new digest; kept entries need no
+    // call. addFile without replaceEntry adds an entry. commitUpdate writes:
+    // every line the update does not change stays as it stands (comments,
+    // other tools' forms, line ends); an SFV list's tag is left out, so that
+    // it trusts nothing; the new list is made only in the user's own regular
+    // file, never through a link, and not at all when the list changed since
+    // open (list_changed). A list that is never committed stays untouched.
+    // A clear-signed list is refused (outside_signed_text).
+    [[nodiscard]] int beginUpdate();
+    // Where the line of the entry getNextFile delivered last starts: the
+    // handle dropEntry and replaceEntry take.
+    [[nodiscard]] std::uint64_t entryPosition() const;
+    // `name` as getNextFile delivered it.
+    [[nodiscard]] int dropEntry(std::uint64_t position, const wchar_t* name);
+    [[nodiscard]] int replaceEntry(std::uint64_t position);
+    [[nodiscard]] int commitUpdate();
+
   protected:
     // The next non-empty line: at most count - 1 units, longer lines come in
     // pieces. Returns its length, 0 at the end of the file, or a status.
@@ -127,6 +149,9 @@ class KORVANE_API container {
     using entry_formatter = void (*)(const file_entry& entry, int stream, std::string& out);
     [[nodiscard]] int spoolEntry(const wchar_t* name, const char* hash_text, std::uint64_t size,
                                  std::uint64_t time, entry_formatter format);
+    // In an update, the lines that replace the entry replaceEntry named.
+    [[nodiscard]] int replaceWith(const wchar_t* name, const char* hash_text, std::uint64_t size,
+                                  std::uint64_t time, entry_formatter format);
     // Writes the header and every stream to the list's temporary file and
     // puts it in place of the target; the entries are gone afterwards,
     // whatever the result.
@@ -156,6 +181,10 @@ class KORVANE_API container {
     [[nodiscard]] static int deliverName(const wchar_t* text, int length, wchar_t* name,
                                          int nameSize);
 
+    // Whether entries added now come with a record of size and time: when
+    // created with records, or when updating a list that has them.
+    [[nodiscard]] bool writesRecords() const;
+
     static constexpr int line_capacity = 1024;
 
     // The open list; null when none is. Owned: the stream is complete only
@@ -168,6 +197,14 @@ class KORVANE_API container {
     // What the list records of its files' sizes and times; null until a list
     // is opened or created (and when there was no memory for it).
     std::unique_ptr<korvane::detail::list_records> records;
+    // The update under way; null when none is.
+    std::unique_ptr<korvane::detail::list_update> update;
+    // Where the line readEntryLine read last starts (before the empty lines
+    // it skipped).
+    std::uint64_t line_start = 0;
+    // The list opened last holds a clear-signed message: an update would
+    // break its signature, so none is begun.
+    bool holds_signature = false;
 };
 
 #endif

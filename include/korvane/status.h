@@ -17,6 +17,8 @@ constexpr int invalid_arguments = -8;
 constexpr int path_error = -9;
 // A line of a clear-signed list outside its signed text: not an entry.
 constexpr int outside_signed_text = -10;
+// A list that changed on disk while it was being updated: nothing was written.
+constexpr int list_changed = -11;
 }  // namespace korvane_status
 
 // The one mapping from the C runtime's error number to a status code.

@@ -9,6 +9,7 @@
 #include "formats/spool.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
+#include "formats/update.h"
 #include "platform/fault.h"
 #include "platform/interrupt.h"
 #include "status.h"
@@ -19,6 +20,7 @@ using korvane::to_int;
 container::container() : file(nullptr), entries(nullptr), creating(0), line{}, records(nullptr) {}
 
 container::~container() {
+    update.reset();
     file.reset();     // discards an unfinished new list, writes nothing
     entries.reset();  // its scratch files have no name: nothing remains
 }
@@ -49,6 +51,9 @@ int container::spoolEntry(const wchar_t* name, const char* hash_text, std::uint6
     }
     if (entries == nullptr || !entries->active()) {
         return 0;  // no list being created: nothing would be written
+    }
+    if (update != nullptr && update->replacing) {
+        return replaceWith(name, hash_text, size, time, format);
     }
     try {
         return to_int(entries->add(name, hash_text, size, time, format));
@@ -95,6 +100,8 @@ int container::createStream(const wchar_t* path) {
 }
 
 int container::startStream(const wchar_t* path, bool create, bool writable) {
+    update.reset();
+    holds_signature = false;
     file.reset();
     dropEntries();
     if (path == nullptr) {
@@ -138,6 +145,7 @@ int container::writeHeader(const char* first_line, char comment) {
 }
 
 int container::readEntryLine() {
+    line_start = file != nullptr ? file->tell() : 0;
     return readFileString(line, line_capacity);
 }
 
@@ -184,6 +192,9 @@ int container::skipRestOfLine() {
 }
 
 void container::settleEntryRecord(const wchar_t* name, int length) {
+    if (name != nullptr && update != nullptr && line_start < update->first_entry) {
+        update->first_entry = line_start;
+    }
     if (records == nullptr) {
         return;
     }

@@ -81,8 +81,7 @@ int digest_list::create(const wchar_t* path) {
 
 int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
     korvane::platform::file_info info;
-    if (records != nullptr && records->writing && name != nullptr &&
-        korvane::platform::get_file_info(name, info) == 0) {
+    if (writesRecords() && name != nullptr && korvane::platform::get_file_info(name, info) == 0) {
         return addFile(name, hashBytes, info.size, info.write_time);
     }
     return addFile(name, hashBytes, 0, 0);
@@ -117,7 +116,7 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
                                   static_cast<std::size_t>(digest_size), text,
                                   korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
-    const bool with_record = records != nullptr && records->writing;
+    const bool with_record = writesRecords();
     return spoolEntry(name, text, size, writeTime,
                       with_record ? &recorded_entry_lines : &entry_line);
 }
@@ -180,6 +179,7 @@ int digest_list::open(const wchar_t* path) {
         return to_int(result);
     }
     if (signed_message) {
+        holds_signature = true;
         signed_state = korvane::detail::before_signed_text;
     }
     return 0;

@@ -125,6 +125,17 @@ status entry_spool::failure() const {
     return refused;
 }
 
+// A formatter's inner line ends (a record line before its entry) as the
+// list ends its lines. Names hold no line break, so every CR LF is one.
+static void end_inner_lines(std::string& text, const char* line_end) {
+    if (line_end[0] == '\r') {
+        return;
+    }
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
+    }
+}
+
 status entry_spool::convert_name(const wchar_t* name) {
     if (!korvane::platform::narrow(name, name_bytes)) {
         return status::unknown_error;
@@ -151,7 +162,8 @@ status entry_spool::add(const wchar_t* name, const char* hash_text, std::uint64_
     for (int i = 0; i < stream_count; ++i) {
         lines[i].clear();
         format(entry, i, lines[i]);
-        lines[i] += "\r\n";
+        end_inner_lines(lines[i], line_end);
+        lines[i] += line_end;
         streams[i].prepare();
     }
     // From here on nothing allocates: an entry is taken whole or not at all.
@@ -177,6 +189,31 @@ status entry_spool::join(checksum_stream& to) {
     return result;
 }
 
+status entry_spool::join_stream(checksum_stream& to, int index) {
+    status result = failure();
+    if (result == status::ok && index < stream_count) {
+        result = streams[index].copy_to(to);
+    }
+    return result;
+}
+
+status entry_spool::format_lines(const wchar_t* name, const char* hash_text, std::uint64_t size,
+                                 std::uint64_t time, line_formatter formatter, std::string* out,
+                                 int count) {
+    status result = convert_name(name);
+    if (result != status::ok) {
+        return result;
+    }
+    const file_entry entry{name_bytes.c_str(), hash_text, time, size};
+    for (int i = 0; i < count; ++i) {
+        out[i].clear();
+        formatter(entry, i, out[i]);
+        end_inner_lines(out[i], line_end);
+        out[i] += line_end;
+    }
+    return status::ok;
+}
+
 void entry_spool::drop() {
     for (auto& stream : streams) {
         stream.drop();
@@ -186,6 +223,7 @@ void entry_spool::drop() {
     }
     std::string().swap(name_bytes);
     stream_count = 0;
+    line_end = "\r\n";
     started = false;
     refused = status::ok;
     failed = status::ok;

@@ -68,6 +68,15 @@ class entry_spool {
     // Writes the streams in turn to `to`; the status close fails with when
     // an entry cannot be written or a write failed before.
     [[nodiscard]] status join(checksum_stream& to);
+    // Writes stream `index` alone to `to`, with the failure join would give.
+    [[nodiscard]] status join_stream(checksum_stream& to, int index);
+    // The line end each new line gets: CR LF unless told LF.
+    void end_lines_with_lf(bool lf) { line_end = lf ? "\n" : "\r\n"; }
+    // Formats an entry's lines (each with its line end) into `out` without
+    // keeping them; the status close would fail with for its name.
+    [[nodiscard]] status format_lines(const wchar_t* name, const char* hash_text,
+                                      std::uint64_t size, std::uint64_t time,
+                                      line_formatter formatter, std::string* out, int count);
     void drop();
 
   private:
@@ -84,6 +93,7 @@ class entry_spool {
     status failed = status::ok;
     std::string name_bytes;
     std::string lines[max_streams];
+    const char* line_end = "\r\n";
 };
 
 }  // namespace korvane::detail

@@ -110,6 +110,14 @@ status checksum_stream::exclude_other_writers() {
     return status::ok;
 }
 
+status checksum_stream::check_unchanged() const {
+    platform::native_file::stamp_value now;
+    if (!stamped || file.stamp(now) != 0 || !(now == opened_stamp)) {
+        return status::list_changed;
+    }
+    return status::ok;
+}
+
 status checksum_stream::create_for(const wchar_t* target) {
     discard();
     unsigned mode = 0;

@@ -69,6 +69,9 @@ class checksum_stream {
     // misread, so the file is to be left as it is. Where the file system
     // cannot keep writers out, the check alone decides.
     [[nodiscard]] status exclude_other_writers();
+    // ok while the opened file has the size and times open_existing found;
+    // list_changed once anything wrote it since.
+    [[nodiscard]] status check_unchanged() const;
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
     // Starts a new file beside `target`; nothing reaches `target` before commit.

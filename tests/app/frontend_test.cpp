@@ -78,7 +78,8 @@ TEST(StatusMessage, CoversTheTableAndNothingElse) {
     EXPECT_STREQ(status_message(-3), L"File read error");
     EXPECT_STREQ(status_message(-9), L"Path error");
     EXPECT_STREQ(status_message(-10), L"Outside the signed text");
-    EXPECT_STREQ(status_message(-11), L"Unknown error");
+    EXPECT_STREQ(status_message(-11), L"Changed during the update, not written");
+    EXPECT_STREQ(status_message(-12), L"Unknown error");
     EXPECT_STREQ(status_message(1), L"Unknown error");
 }
 
@@ -97,6 +98,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         {status::invalid_arguments, korvane_status::invalid_arguments},
         {status::path_error, korvane_status::path_error},
         {status::outside_signed_text, korvane_status::outside_signed_text},
+        {status::list_changed, korvane_status::list_changed},
     };
     std::set<std::wstring> messages;
     for (const auto& [code, exported] : table) {
@@ -106,7 +108,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         messages.insert(status_message(code));
     }
     EXPECT_EQ(messages.size(), std::size(table));  // no two statuses read alike
-    EXPECT_EQ(from_int(-11), status::unknown_error);
+    EXPECT_EQ(from_int(-12), status::unknown_error);
     EXPECT_EQ(from_int(1), status::unknown_error);
     EXPECT_EQ(from_errno(0), status::ok);
     EXPECT_EQ(status_from_errno(ENOENT), korvane_status::file_not_found);

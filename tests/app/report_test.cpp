@@ -68,6 +68,8 @@ class recording_reporter final : public reporter {
     void path_too_long() override {}
     void file_not_listed(const wchar_t*) override {}
     void audit_refused(const wchar_t*) override {}
+    void entry_updated(const wchar_t*, update_verdict) override {}
+    void update_refused(const wchar_t*, status) override {}
     void out_of_memory() override {}
     void summary(const verification_tally& tally, const wchar_t* untrusted) override {
         EXPECT_EQ(untrusted, nullptr);

@@ -46,6 +46,8 @@ class walk_reporter : public reporter {
     void path_too_long() override {}
     void file_not_listed(const wchar_t*) override {}
     void audit_refused(const wchar_t*) override {}
+    void entry_updated(const wchar_t*, update_verdict) override {}
+    void update_refused(const wchar_t*, status) override {}
     void out_of_memory() override { ++out_of_memory_count; }
     void summary(const verification_tally&, const wchar_t*) override {}
 };

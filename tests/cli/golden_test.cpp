@@ -46,6 +46,7 @@ const std::string usage_text =
     "\n"
     "Usage: korvane [OPTIONS] checksum_file\n"
     "  or   korvane [OPTIONS] -c checksum_file file1 file2 ...\n"
+    "  or   korvane [OPTIONS] -u checksum_file\n"
     "\n"
     "Options\n"
     "-a, --all              always verify all files\n"
@@ -54,14 +55,22 @@ const std::string usage_text =
     "-c, --create=FILE      create the checksum file and write to FILE\n"
     "-j, --jobs=N           hash up to N files at once (default: one per CPU)\n"
     "-p, --parent=DIR       assume DIR is the root directory for all files in the database\n"
+    "    --prune            an update drops the entries of files that are gone\n"
     "-q, --quiet            suppress non-error messages\n"
     "-r, --recursive        recursively add sub-directories\n"
     "-t, --type=TYPE        force checksum file of type TYPE (default based on file extension)\n"
     "                       TYPE is sfv, md5, sha1, sha256 or sha512\n"
     "-T, --record-times     record each file's size and modification time in MD5 and\n"
     "                       SHA lists too (SFV lists always do)\n"
+    "-u, --update[=FILE]    update the checksum file: add new files, hash changed\n"
+    "                       ones again, keep the entries of files gone\n"
     "-V, --version          show version\n"
-    "-x, --one-file-system  don't cross filesystem boundaries\n";
+    "-x, --one-file-system  don't cross filesystem boundaries\n"
+    "\n"
+    "Examples\n"
+    "  korvane --audit photos.sfv       verify, and name the files the list lacks\n"
+    "  korvane -u photos.sfv            add new files, hash changed ones again\n"
+    "  korvane -u --prune backup.sha256 the same, and drop the entries of files gone\n";
 
 class Golden : public cli_test {
   protected:

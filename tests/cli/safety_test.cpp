@@ -176,6 +176,63 @@ TEST_F(Safety, KilledCreationsLeaveTheOldListOrTheWholeNewOne) {
     std::printf("%d of 40 killed runs had replaced the list\n", replaced);
 }
 
+TEST_F(Safety, KilledUpdatesLeaveTheOldListOrTheWholeNewOne) {
+    KORVANE_SKIP_ON_WINDOWS("kills a child at random moments through timeout(1)");
+    constexpr int files = 3000;
+    std::string old_list = "; kept as it stands\r\n";
+    lines expected;
+    for (int i = 0; i < files; ++i) {
+        const std::string name = std::string(200, 'f') + std::to_string(10000 + i);
+        dir.write("tree/" + name, "abc");
+        // The first half listed (without records, so kept unread), the rest new.
+        if (i < files / 2) {
+            old_list += name + " " + crc_abc + "\r\n";
+        }
+        expected.push_back(name + " " + crc_abc);
+    }
+    dir.write("out.sfv", old_list);
+    const std::vector<std::string> update = {KORVANE_BINARY, "-q", "-u", "-p", "tree", "out.sfv"};
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(update).status, 0);
+    const double full_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    ASSERT_EQ(entry_lines(dir.read("out.sfv")), expected);
+
+    std::mt19937 random(20261211);
+    // Half anywhere in the run, half around its end, where the list is rewritten.
+    std::uniform_real_distribution<double> anywhere(0.0, full_ms * 1.1);
+    std::uniform_real_distribution<double> rewrite(full_ms * 0.7, full_ms * 1.1);
+    int replaced = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        dir.write("out.sfv", old_list);
+        const bool term = trial % 4 == 0;
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%.4f",
+                      (trial % 2 == 0 ? anywhere(random) : rewrite(random)) / 1000.0);
+        std::vector<std::string> argv = {"timeout", "--foreground", "-s", term ? "TERM" : "KILL",
+                                         delay};
+        argv.insert(argv.end(), update.begin(), update.end());
+        const lines left_before = leftovers();
+        run(argv);
+        const std::string after = dir.read("out.sfv");
+        if (after != old_list) {
+            ASSERT_EQ(entry_lines(after), expected) << "trial " << trial << " at " << delay;
+            ++replaced;
+        }
+        if (term) {
+            // A terminated update waits until its list is in place or gone.
+            EXPECT_EQ(leftovers(), left_before) << "trial " << trial << " at " << delay;
+        }
+        // What a kill leaves stays: the next updates must leave it out.
+    }
+    std::printf("%d of 200 killed updates had replaced the list; %zu temporary files left\n",
+                replaced, leftovers().size());
+    dir.write("out.sfv", old_list);
+    ASSERT_EQ(run(update).status, 0);
+    EXPECT_EQ(entry_lines(dir.read("out.sfv")), expected) << "no temporary file is added";
+}
+
 TEST_F(Safety, PlantedTemporaryNamesAndLinksAreNeverUsed) {
     KORVANE_SKIP_ON_WINDOWS("symbolic links need privileges on Windows");
     dir.write("a", "abc");

@@ -1,0 +1,28 @@
+// The update run: a list rewritten to match its folder. Entries of files
+// changed since (by their recorded size and time) are hashed again and
+// replaced, files the list does not name are hashed and added, entries of
+// files that are gone are kept (or, with --prune, dropped); unchanged files
+// are not opened.
+#ifndef KORVANE_APP_UPDATE_H
+#define KORVANE_APP_UPDATE_H
+
+#include <korvane/jobs.h>
+
+#include "expand.h"
+#include "runs.h"
+
+class container;
+
+namespace korvane::app {
+
+class reporter;
+
+// Returns the exit status: 0 when the list was brought up to date (or needed
+// nothing), 1 when some file could not be hashed (its old entry stays), or
+// the status that left the list as it was.
+[[nodiscard]] int update_run(const run_settings& settings, reporter& report, container& list,
+                             file_jobs& jobs, const entry_adder& add_entry, expansion_state& state);
+
+}  // namespace korvane::app
+
+#endif

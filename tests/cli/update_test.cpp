@@ -1,0 +1,141 @@
+// Updates: a list rewritten to match its folder, its own lines kept, unchanged
+// files never hashed, and nothing written where the update cannot be trusted.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli_helpers.h"
+#include "support/cli.h"
+#include "support/target.h"
+
+namespace korvane::testing {
+namespace {
+
+using lines = std::vector<std::string>;
+
+class Update : public cli_test {
+  protected:
+    // Sets a file's modification time to `other`'s: an edit that keeps its
+    // size and time looks unchanged.
+    void same_time(const std::string& name, const std::string& other) {
+        std::filesystem::last_write_time(dir / name, std::filesystem::last_write_time(dir / other));
+    }
+    void later(const std::string& name) {
+        std::filesystem::last_write_time(
+            dir / name, std::filesystem::last_write_time(dir / name) + std::chrono::hours(1));
+    }
+};
+
+TEST_F(Update, AddsUpdatesKeepsWhatIsGoneAndPrunesOnlyWhenAsked) {
+    KORVANE_SKIP_ON_WINDOWS("makes the list in its folder through sh");
+    dir.write("photos/a", "abc");
+    dir.write("photos/b", "123456789");
+    dir.write("photos/c", "gone soon");
+    ASSERT_EQ(
+        run({"sh", "-c", "cd photos && \"$0\" -q -c ../list.sfv a b c", KORVANE_BINARY}).status, 0);
+    dir.write("photos/b", "1234567890");
+    later("photos/b");
+    std::filesystem::remove(dir / "photos/c");
+    dir.write("photos/sub/new", "abc");
+
+    auto r = korvane({"-u", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)),
+              (lines{"c: missing, kept", "b: updated", "sub/new: added"}));
+    std::string list = dir.read("list.sfv");
+    EXPECT_EQ(entry_lines(list),
+              (lines{"a " + crc_abc, "b 261DAEE5", "c E7DF74D9", "sub/new " + crc_abc}))
+        << list;
+    // Records all before the entries, as a creation writes them; b's once.
+    EXPECT_LT(list.find(" sub/new\r\n"), list.find("a " + crc_abc));
+    EXPECT_EQ(list.find(" b\r\n"), list.rfind(" b\r\n"));
+
+    // Nothing changed: nothing said, nothing hashed, the list as it was.
+    r = korvane({"-u", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"c: missing, kept"}));
+    EXPECT_EQ(dir.read("list.sfv"), list);
+
+    r = korvane({"-u", "--prune", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"c: removed"}));
+    list = dir.read("list.sfv");
+    EXPECT_EQ(entry_lines(list), (lines{"a " + crc_abc, "b 261DAEE5", "sub/new " + crc_abc}));
+    EXPECT_EQ(list.find(" c\r\n"), std::string::npos) << "its record goes too";
+    EXPECT_EQ(korvane({"-q", "-p", "photos", "list.sfv"}).status, 0);
+}
+
+TEST_F(Update, UnchangedFilesAreKeptUnhashedEvenWhenTheirContentDiffers) {
+    dir.write("a", "abc");
+    dir.write("ref", "x");
+    ASSERT_EQ(korvane({"-q", "-c", "list.sha256", "-T", "a"}).status, 0);
+    // Same size, same time: an update trusts the record and never opens it,
+    // so damage stays for a verification to find.
+    same_time("ref", "a");
+    dir.write("a", "abd");
+    same_time("a", "ref");
+    std::filesystem::remove(dir / "ref");
+    auto r = korvane({"-u", "list.sha256"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(dir.read("list.sha256")
+                  .find("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad *a"),
+              std::string::npos);
+    EXPECT_EQ(korvane({"-q", "list.sha256"}).status, 1);
+}
+
+TEST_F(Update, ForeignLinesLineEndsAndOtherFormsStayAsTheyStand) {
+    dir.write("a", "abc");
+    dir.write("b", "abcd");
+    // LF line ends, a comment, a BSD line and an unrecorded entry.
+    const std::string old =
+        "# made by sha256sum\nba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  "
+        "a\nSHA256 (b) = 88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589\n";
+    dir.write("SHA256SUMS", old);
+    dir.write("c", "abc");
+    auto r = korvane({"--update=SHA256SUMS"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lf_line_ends(r.out), "c: added\n");
+    EXPECT_EQ(dir.read("SHA256SUMS"),
+              old + "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad *c\n");
+    // Without records, present files are kept as listed.
+    dir.write("a", "changed");
+    later("a");
+    r = korvane({"-u", "SHA256SUMS"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.read("SHA256SUMS"),
+              old + "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad *c\n");
+}
+
+TEST_F(Update, RefusesSignedListsAndListsWhoseFilesAreNotThere) {
+    dir.write("a", "abc");
+    const std::string signed_list =
+        "-----BEGIN PGP SIGNED MESSAGE-----\nHash: "
+        "SHA256\n\nba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  a\n"
+        "-----BEGIN PGP SIGNATURE-----\nxx\n-----END PGP SIGNATURE-----\n";
+    dir.write("signed.sha256", signed_list);
+    dir.write("new", "x");
+    auto r = korvane({"-u", "signed.sha256"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "signed.sha256: signed list, not updated\n");
+    EXPECT_EQ(dir.read("signed.sha256"), signed_list);
+
+    // Run from the wrong folder (or a volume not mounted): not one file
+    // found, so nothing is added, and nothing pruned.
+    const std::string elsewhere = "x/1 " + crc_abc + "\r\nx/2 " + crc_abc + "\r\n";
+    dir.write("photos.sfv", elsewhere);
+    r = korvane({"-u", "--prune", "photos.sfv"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("photos.sfv: not one listed file is where its names resolve"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.read("photos.sfv"), elsewhere);
+
+    // Files named besides the list are not taken yet: refused, not widened.
+    EXPECT_NE(korvane({"-u", "signed.sha256", "a"}).status, 0);
+    EXPECT_EQ(dir.read("signed.sha256"), signed_list);
+}
+
+}  // namespace
+}  // namespace korvane::testing
