@@ -223,6 +223,10 @@ status update_writer::run() {
     std::stable_sort(
         update.edits.begin(), update.edits.end(),
         [](const line_edit& a, const line_edit& b) { return a.position < b.position; });
+    // An interrupt waits until the new list is in place or discarded: its
+    // temporary file may be made by any write below, and the rewrite reads
+    // and writes only, everything hashed before it.
+    platform::interrupt_deferral hold_interrupts;
     status result = old.check_unchanged();
     if (result == status::ok) {
         result = old.seek(0);
@@ -234,8 +238,6 @@ status update_writer::run() {
         result = next_line(done);
     }
     if (result == status::ok) {
-        // An interrupt waits until the new list is in place or discarded.
-        platform::interrupt_deferral hold_interrupts;
         result = finish();
     }
     if (result != status::ok) {
