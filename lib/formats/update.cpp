@@ -7,6 +7,7 @@
 #include "formats/records.h"
 #include "formats/tag.h"
 #include "platform/interrupt.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
@@ -43,18 +44,9 @@ struct line_look {
     return status::ok;
 }
 
-std::wstring widened(std::string_view text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
-}
-
 // The name a record line states, as the list's bytes; false for any other line.
 bool recorded_name(std::string_view text, bool sfv, std::string& name) {
-    const std::wstring wide = widened(text);
+    const std::wstring wide = platform::widen(text);
     record_line record;
     const int length = static_cast<int>(wide.size());
     if (!(sfv ? parse_sfv_record(wide.c_str(), length, record)
