@@ -50,6 +50,17 @@ void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) 
     ++run.entries;
     platform::file_info info;
     const int error = platform::get_file_info(path, info);
+    if (error != 0 && error != platform::error_not_found) {
+        // Unreachable is not gone (a folder without permission, a failing
+        // disk): the entry stays as it is, whatever --prune says.
+        file_outcome outcome;
+        outcome.path = path;
+        outcome.what = verdict::file_error;
+        outcome.cause = from_errno(error);
+        run.report.file_done(outcome);
+        ++run.failed;
+        return;
+    }
     if (error != 0 || !info.is_regular) {
         const std::uint64_t position = run.list.entryPosition();
         if (run.settings.prune && run.list.dropEntry(position, listed) != 0) {

@@ -65,6 +65,22 @@ TEST_F(Update, AddsUpdatesKeepsWhatIsGoneAndPrunesOnlyWhenAsked) {
     EXPECT_EQ(korvane({"-q", "-p", "photos", "list.sfv"}).status, 0);
 }
 
+// A file that cannot be looked at is not gone: --prune never drops it.
+TEST_F(Update, AnEntryThatCannotBeLookedAtIsKeptEvenWithPrune) {
+    KORVANE_SKIP_ON_WINDOWS("a symbolic link that names itself");
+    dir.write("photos/a", "abc");
+    // Outside the folder, which a walk would stop at.
+    std::filesystem::create_directory(dir / "elsewhere");
+    std::filesystem::create_symlink("loop", dir / "elsewhere" / "loop");
+    const std::string list = "a " + crc_abc + "\r\n../elsewhere/loop " + crc_abc + "\r\n";
+    dir.write("list.sfv", list);
+    auto r = korvane({"-u", "--prune", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("elsewhere/loop: File error"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("removed"), std::string::npos) << r.out;
+    EXPECT_EQ(entry_lines(dir.read("list.sfv")), entry_lines(list));
+}
+
 TEST_F(Update, UnchangedFilesAreKeptUnhashedEvenWhenTheirContentDiffers) {
     dir.write("a", "abc");
     dir.write("ref", "x");
