@@ -118,6 +118,10 @@ status checksum_stream::check_unchanged() const {
     return status::ok;
 }
 
+void checksum_stream::release_file() {
+    (void)file.close();  // only read since it was stamped
+}
+
 status checksum_stream::create_for(const wchar_t* target) {
     discard();
     unsigned mode = 0;

@@ -72,6 +72,9 @@ class checksum_stream {
     // ok while the opened file has the size and times open_existing found;
     // list_changed once anything wrote it since.
     [[nodiscard]] status check_unchanged() const;
+    // Lets go of the opened file and nothing else: a file held open cannot
+    // be replaced by a rename on Windows.
+    void release_file();
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
     // Starts a new file beside `target`; nothing reaches `target` before commit.

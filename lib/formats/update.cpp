@@ -207,7 +207,11 @@ status update_writer::finish() {
     if (result == status::ok) {
         result = old.check_unchanged();
     }
-    return result == status::ok ? out.commit() : result;
+    if (result != status::ok) {
+        return result;
+    }
+    old.release_file();
+    return out.commit();
 }
 
 status update_writer::run() {
