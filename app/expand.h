@@ -28,11 +28,11 @@ struct run_settings {
     bool quiet = false;
     bool doall = false;
     bool one_file_system = false;
-    bool audit = false;
+    bool audit = false;              // a verification also reports the files the list does not name
     bool update = false;             // the list is rewritten to match its folder
     bool prune = false;              // an update drops the entries of files that are gone
     bool update_list_named = false;  // --update=LIST: every file argument is another file
-    int file_arguments = 0;          // a verification also reports the files the list does not name
+    int file_arguments = 0;          // file arguments met so far (an update takes only the list)
     // New digest lists record each file's size and modification time (the
     // configuration's "recordtimes" asks the same).
     bool record_times = false;

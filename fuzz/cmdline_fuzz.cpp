@@ -133,6 +133,27 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.doall = true;
         } else if (name == L"-x" || name == L"--one-file-system") {
             s.one_file_system = true;
+        } else if (name == L"--audit") {
+            s.audit = true;
+        } else if (name == L"--prune") {
+            s.prune = true;
+        } else if (name == L"-T" || name == L"--record-times") {
+            s.record_times = true;
+        } else if (name == L"-u" || name == L"--update") {
+            // No value of its own, but an "=" part names the list.
+            s.update = true;
+            if (const auto& value = tokens[i].value) {
+                if (value->empty()) {
+                    return finish(-8);
+                }
+                s.has_checksum_file = true;
+                s.checksum_file = *value;
+                s.update_list_named = true;
+                const int type = extension_type(*value);
+                if (!s.type_forced && type != -1) {
+                    s.type = type;
+                }
+            }
         } else if (name == L"-h" || name == L"--help" || name == L"-V" || name == L"--version") {
             return finish(0);
         } else if (name == L"-p" || name == L"--parent") {
@@ -157,7 +178,9 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.has_parent == b.has_parent && a.parent == b.parent && a.type == b.type &&
            a.type_forced == b.type_forced && a.jobs == b.jobs && a.recursive == b.recursive &&
            a.quiet == b.quiet && a.doall == b.doall && a.one_file_system == b.one_file_system &&
-           a.has_checksum_file == b.has_checksum_file;
+           a.has_checksum_file == b.has_checksum_file && a.checksum_file == b.checksum_file &&
+           a.audit == b.audit && a.update == b.update && a.prune == b.prune &&
+           a.update_list_named == b.update_list_named && a.record_times == b.record_times;
 }
 
 }  // namespace
