@@ -283,6 +283,21 @@ void print_version(const wchar_t* program) {
 
 namespace {
 
+// How a hashed file goes into the list: with the size and time the hashing
+// took (no second look-up) where the list keeps them.
+entry_adder adder_for(container& list, sfv* tagged, digest_list* digests) {
+    return [&list, tagged, digests](const wchar_t* name, const unsigned char* digest,
+                                    std::uint64_t size, std::uint64_t write_time) {
+        if (tagged != nullptr) {
+            return tagged->addFile(name, digest, size, write_time);
+        }
+        if (digests != nullptr) {
+            return digests->addFile(name, digest, size, write_time);
+        }
+        return list.addFile(name, digest);
+    };
+}
+
 int update_mode(const run_settings& settings, reporter& report, container& list, sfv* tagged,
                 digest_list* digests, expansion_state& state) {
     // Files named to add or refresh alone are not taken yet: an update walks
@@ -293,16 +308,7 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
         print_usage();
         return to_int(status::invalid_arguments);
     }
-    const entry_adder add_entry = [&](const wchar_t* name, const unsigned char* digest,
-                                      std::uint64_t size, std::uint64_t write_time) {
-        if (tagged != nullptr) {
-            return tagged->addFile(name, digest, size, write_time);
-        }
-        if (digests != nullptr) {
-            return digests->addFile(name, digest, size, write_time);
-        }
-        return list.addFile(name, digest);
-    };
+    const entry_adder add_entry = adder_for(list, tagged, digests);
     file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
     return update_run(settings, report, list, jobs, add_entry, state);
 }
@@ -349,17 +355,7 @@ int run(int argc, wchar_t** argv) {
     if (settings.update) {
         exit_status = update_mode(settings, report, list, tagged, digests, state);
     } else if (settings.has_target) {
-        entry_adder add_entry = [&](const wchar_t* path, const unsigned char* digest,
-                                    std::uint64_t size, std::uint64_t write_time) {
-            // The file's facts come from hashing it: no second look-up.
-            if (tagged != nullptr) {
-                return tagged->addFile(path, digest, size, write_time);
-            }
-            if (digests != nullptr) {
-                return digests->addFile(path, digest, size, write_time);
-            }
-            return list.addFile(path, digest);
-        };
+        const entry_adder add_entry = adder_for(list, tagged, digests);
         if (digests != nullptr && settings.record_times) {
             digests->writeRecords(true);
         }

@@ -149,6 +149,15 @@ class reporter {
     virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
 };
 
+// A file that could not be hashed or looked at.
+inline void report_file_error(reporter& report, const wchar_t* path, status failure) {
+    file_outcome outcome;
+    outcome.path = path;
+    outcome.what = verdict::file_error;
+    outcome.cause = failure;
+    report.file_done(outcome);
+}
+
 // The lines of the console: results on standard output, buffered unless it is
 // a terminal; progress lines rewritten in place with a carriage return and
 // written at once; problems of the expansion and of the list's own file on

@@ -68,15 +68,6 @@ struct creation_target {
     }
 };
 
-// A file that could not be hashed.
-void report_file_error(reporter& report, const wchar_t* path, status failure) {
-    file_outcome outcome;
-    outcome.path = path;
-    outcome.what = verdict::file_error;
-    outcome.cause = failure;
-    report.file_done(outcome);
-}
-
 // A file that the process had no descriptor or memory for, although no other
 // file was open: the run cannot go on.
 void report_shortage(reporter& report, const wchar_t* path, int shortage) {

@@ -53,11 +53,7 @@ void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) 
     if (error != 0 && error != platform::error_not_found) {
         // Unreachable is not gone (a folder without permission, a failing
         // disk): the entry stays as it is, whatever --prune says.
-        file_outcome outcome;
-        outcome.path = path;
-        outcome.what = verdict::file_error;
-        outcome.cause = from_errno(error);
-        run.report.file_done(outcome);
+        report_file_error(run.report, path, from_errno(error));
         ++run.failed;
         return;
     }
@@ -113,11 +109,7 @@ void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) 
         (void)jobs.wait_oldest(-1);
         const status hashed = from_int(jobs.oldest_status());
         if (hashed != status::ok) {
-            file_outcome outcome;
-            outcome.path = file.path.c_str();
-            outcome.what = verdict::file_error;
-            outcome.cause = hashed;
-            run.report.file_done(outcome);
+            report_file_error(run.report, file.path.c_str(), hashed);
             ++run.failed;
             jobs.pop();
             continue;
