@@ -253,6 +253,39 @@ bool listed_names::contains(std::string_view key) const {
     return !slots.empty() && slots[find_slot(key, hash_of(key))] != 0;
 }
 
+own_files::own_files(const audit_scope& scope) {
+    name_key(scope.folder, scope.current_key, folder_marker_key);
+    folder_marker_key += "/_Verified_";
+    name_key(scope.list_path, scope.current_key, list_key);
+    const std::size_t base = platform::directory_part_length(scope.list_path);
+    list_base = scope.list_path.substr(base);
+    name_key(scope.list_path.substr(0, base), scope.current_key, list_folder_key);
+    name_key(L"_Verified_", scope.current_key, marker_key);
+}
+
+// "LIST.<16 hexadecimal digits>.tmp" beside the list: a rewrite of it that a
+// kill left behind.
+bool own_files::is_list_temporary(std::wstring_view name, std::string_view key) const {
+    constexpr std::size_t suffix = 1 + 16 + 4;
+    if (name.size() != list_base.size() + suffix || name.substr(0, list_base.size()) != list_base ||
+        name.substr(name.size() - 4) != L".tmp" || name[list_base.size()] != L'.') {
+        return false;
+    }
+    for (std::size_t i = list_base.size() + 1; i < name.size() - 4; ++i) {
+        const wchar_t c = name[i];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
+            return false;
+        }
+    }
+    const std::size_t slash = key.rfind('/');
+    return key.substr(0, slash) == list_folder_key;
+}
+
+bool own_files::holds(std::string_view key, std::wstring_view path) const {
+    return key == list_key || key == marker_key || key == folder_marker_key ||
+           is_list_temporary(path.substr(platform::directory_part_length(path)), key);
+}
+
 bool audit_scope_of(const run_settings& settings, audit_scope& scope, int& error) {
     scope.folder = settings.has_parent ? settings.parent : std::wstring(L".");
     platform::strip_trailing_separators(scope.folder);
@@ -270,63 +303,28 @@ namespace {
 // What the walk of an audit finds: each file's key against the list's, the
 // files korvane itself keeps beside a list left out.
 struct audit_walk {
-    const audit_scope& scope;
     const listed_names& names;
-    reporter& report;
+    own_files own;
     std::size_t prefix;  // units of the folder and its separator in a found path
     std::string folder_key;
-    std::string list_key;
-    std::string list_folder_key;
-    std::wstring list_base;  // the list's own name, for its temporary files
-    // The verification marker, made in the current folder: that one, and one
-    // in the audited folder, made by a run from there.
-    std::string marker_key;
-    std::string folder_marker_key;
     std::string key;
     int unlisted = 0;
 
     const unlisted_handler& handle;
 
-    audit_walk(const audit_scope& scope_, const listed_names& names_, reporter& report_,
+    audit_walk(const audit_scope& scope, const listed_names& names_,
                const unlisted_handler& handle_)
-        : scope(scope_), names(names_), report(report_), handle(handle_) {
+        : names(names_), own(scope), handle(handle_) {
         const std::wstring& folder = scope.folder;
         prefix = folder.size() + (platform::is_path_separator(folder.back()) ? 0 : 1);
         name_key(folder, scope.current_key, folder_key);
-        name_key(scope.list_path, scope.current_key, list_key);
-        const std::size_t base = platform::directory_part_length(scope.list_path);
-        list_base = scope.list_path.substr(base);
-        name_key(scope.list_path.substr(0, base), scope.current_key, list_folder_key);
-        name_key(L"_Verified_", scope.current_key, marker_key);
-        folder_marker_key = folder_key + "/_Verified_";
-    }
-
-    // "LIST.<16 hexadecimal digits>.tmp" beside the list: a rewrite of it
-    // that a kill left behind.
-    bool is_list_temporary(std::wstring_view name, std::string_view found_key) const {
-        constexpr std::size_t suffix = 1 + 16 + 4;
-        if (name.size() != list_base.size() + suffix ||
-            name.substr(0, list_base.size()) != list_base ||
-            name.substr(name.size() - 4) != L".tmp" || name[list_base.size()] != L'.') {
-            return false;
-        }
-        for (std::size_t i = list_base.size() + 1; i < name.size() - 4; ++i) {
-            const wchar_t c = name[i];
-            if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
-                return false;
-            }
-        }
-        const std::size_t slash = found_key.rfind('/');
-        return found_key.substr(0, slash) == list_folder_key;
     }
 
     status found(const wchar_t* path) {
         const std::wstring_view relative = std::wstring_view(path).substr(prefix);
         key = folder_key;
         append_components(relative, key, 0);
-        if (names.contains(key) || key == list_key || key == marker_key ||
-            key == folder_marker_key ||
-            is_list_temporary(relative.substr(platform::directory_part_length(relative)), key)) {
+        if (names.contains(key) || own.holds(key, relative)) {
             return status::ok;
         }
         ++unlisted;
@@ -339,7 +337,7 @@ struct audit_walk {
 status walk_unlisted(const audit_scope& scope, const listed_names& names,
                      const run_settings& settings, expansion_state& state, reporter& report,
                      const unlisted_handler& handle, int& unlisted) {
-    audit_walk audit(scope, names, report, handle);
+    audit_walk audit(scope, names, handle);
     // Only names count: no file found is looked at, let alone opened.
     state.examine_later = true;
     state.settle_found = nullptr;

@@ -52,6 +52,27 @@ struct audit_scope {
     std::string current_key;  // of the absolute current folder
 };
 
+// The files korvane itself keeps beside a list, which no walk of its folder
+// takes for the collection's: the list, its temporary files and the
+// verification marker.
+class own_files {
+  public:
+    explicit own_files(const audit_scope& scope);
+    // `key` as name_key gives it for `path`.
+    bool holds(std::string_view key, std::wstring_view path) const;
+
+  private:
+    bool is_list_temporary(std::wstring_view name, std::string_view key) const;
+
+    std::string list_key;
+    std::string list_folder_key;
+    std::wstring list_base;  // the list's own name, for its temporary files
+    // The verification marker, made in the current folder: that one, and one
+    // in the audited folder, made by a run from there.
+    std::string marker_key;
+    std::string folder_marker_key;
+};
+
 // The scope of the run `settings` describe; false (with the error in `error`)
 // when the current folder cannot be named.
 [[nodiscard]] bool audit_scope_of(const run_settings& settings, audit_scope& scope, int& error);

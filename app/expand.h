@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "paths.h"
 #include "status.h"
@@ -32,7 +33,16 @@ struct run_settings {
     bool update = false;             // the list is rewritten to match its folder
     bool prune = false;              // an update drops the entries of files that are gone
     bool update_list_named = false;  // --update=LIST: every file argument is another file
-    int file_arguments = 0;          // file arguments met so far (an update takes only the list)
+    int file_arguments = 0;          // file arguments met so far
+    // An update's file arguments after the list: the files to add or refresh
+    // (expanded by the update, against the list it reads).
+    // Each with the -r and -x in force where it stood, as a creation's are.
+    struct named_file {
+        std::wstring argument;
+        bool recursive;
+        bool one_file_system;
+    };
+    std::vector<named_file> update_files;
     // New digest lists record each file's size and modification time (the
     // configuration's "recordtimes" asks the same).
     bool record_times = false;

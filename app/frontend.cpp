@@ -300,11 +300,14 @@ entry_adder adder_for(container& list, sfv* tagged, digest_list* digests) {
 
 int update_mode(const run_settings& settings, reporter& report, container& list, sfv* tagged,
                 digest_list* digests, expansion_state& state) {
-    // Files named to add or refresh alone are not taken yet: an update walks
-    // the whole folder. Refused rather than walking more than was asked.
+    // Every file argument but the list is a file to add or refresh (one met
+    // before -u was expanded as a verification's and is gone). Those names
+    // resolve against the current folder, so not together with -p.
     const int listed_by_argument = settings.update_list_named ? 0 : 1;
+    const auto named = static_cast<int>(settings.update_files.size());
     if (settings.has_target || !settings.has_checksum_file ||
-        settings.file_arguments > listed_by_argument) {
+        settings.file_arguments != named + listed_by_argument ||
+        (named > 0 && settings.has_parent)) {
         print_usage();
         return to_int(status::invalid_arguments);
     }
@@ -329,6 +332,11 @@ int run(int argc, wchar_t** argv) {
     early.attach(state, settings, report);
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
         ++settings.file_arguments;
+        if (settings.update && settings.has_checksum_file) {
+            settings.update_files.push_back(
+                {argument, settings.recursive, settings.one_file_system});
+            return 0;
+        }
         return to_int(expand_argument(argument, settings, state, report));
     });
     if (pass.finished) {

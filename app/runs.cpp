@@ -75,29 +75,6 @@ void report_shortage(reporter& report, const wchar_t* path, int shortage) {
         path, shortage == ENOMEM ? halt_reason::out_of_memory : halt_reason::out_of_descriptors);
 }
 
-// The oldest file in flight, hashed: waits for it and gives its status in
-// `file_status`, having reported a failure. False when no worker could start,
-// or the process ran out of descriptors or memory with nothing else in flight,
-// which ends the run (also reported).
-[[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report,
-                                 status& file_status) {
-    if (!jobs.usable()) {
-        report.run_halted(path, halt_reason::no_workers);
-        return false;
-    }
-    wait_for_file(jobs, path, report);
-    if (const int shortage = jobs.oldest_shortage(); shortage != 0) {
-        report_shortage(report, path, shortage);
-        jobs.stop();  // the paths of the files still in flight go with the run
-        return false;
-    }
-    file_status = from_int(jobs.oldest_status());
-    if (file_status != status::ok && jobs.oldest_left_out() == file_jobs::left_out::none) {
-        report_file_error(report, path, file_status);  // a file left out is its caller's to tell
-    }
-    return true;
-}
-
 // Bytes of a digest of the list type.
 std::size_t digest_size_for(int type) {
     return static_cast<std::size_t>(type_row(type).digest_size);
@@ -345,6 +322,29 @@ int report_summary(reporter& report, const verification_tally& tally,
 }
 
 }  // namespace
+
+bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report, status& file_status,
+                   bool progress) {
+    if (!jobs.usable()) {
+        report.run_halted(path, halt_reason::no_workers);
+        return false;
+    }
+    if (progress) {
+        wait_for_file(jobs, path, report);
+    } else {
+        (void)jobs.wait_oldest(-1);
+    }
+    if (const int shortage = jobs.oldest_shortage(); shortage != 0) {
+        report_shortage(report, path, shortage);
+        jobs.stop();  // the paths of the files still in flight go with the run
+        return false;
+    }
+    file_status = from_int(jobs.oldest_status());
+    if (file_status != status::ok && jobs.oldest_left_out() == file_jobs::left_out::none) {
+        report_file_error(report, path, file_status);  // a file left out is its caller's to tell
+    }
+    return true;
+}
 
 // Puts the parent folder, with its separator, in front of where the entry
 // names go.

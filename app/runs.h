@@ -54,6 +54,14 @@ class early_hashing {
     std::unique_ptr<state> self;
 };
 
+// The oldest file in flight, hashed: waits for it and gives its status in
+// `file_status`, having reported a failure other than a file left out (and,
+// with `progress`, how far the hashing got). False when no worker could
+// start, or the process ran out of descriptors or memory with nothing else in
+// flight, which ends the run (also reported).
+[[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report,
+                                 status& file_status, bool progress = true);
+
 // Returns ok, or the status the program ends with (after reporting why). The
 // files are those `early` took, hashed early when its work holds for
 // `settings`.

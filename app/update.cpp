@@ -2,13 +2,15 @@
 
 #include <korvane/container.h>
 
-#include <cwchar>
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "audit.h"
 #include "entries.h"
+#include "jobs.h"
+#include "looks.h"
 #include "output.h"
 #include "platform/fs.h"
 #include "report.h"
@@ -24,117 +26,256 @@ struct to_hash {
     std::wstring path;  // where it is opened
     std::uint64_t position = 0;
     bool replaces = false;
+    bool unexamined = false;  // found by a walk that left the look to the workers
+};
+
+// Files hashed while the entries are read and the folder is walked, taken
+// back in the order they were handed in: whatever is found goes straight to
+// the workers, and memory holds only the files in flight.
+class hash_queue {
+  public:
+    hash_queue(file_jobs& workers, reporter& reporter_, container& list_, const entry_adder& add,
+               const run_settings& settings_)
+        : jobs(workers),
+          report(reporter_),
+          list(list_),
+          add_entry(add),
+          settings(settings_),
+          files(workers.capacity()) {}
+
+    [[nodiscard]] status push(to_hash&& file) {
+        while (!jobs.has_room()) {
+            if (status result = finish_oldest(); result != status::ok) {
+                return result;
+            }
+        }
+        to_hash& slot = files[tail++ % files.size()];
+        slot = std::move(file);
+        if (slot.unexamined) {
+            jobs.submit_unexamined(slot.path.c_str());
+        } else {
+            jobs.submit(slot.path.c_str());
+        }
+        jobs.publish();
+        return status::ok;
+    }
+
+    // Every file in flight entered in the list (or reported), so that what
+    // is said next comes after them.
+    [[nodiscard]] status drain() {
+        while (head != tail) {
+            if (status result = finish_oldest(); result != status::ok) {
+                return result;
+            }
+        }
+        return status::ok;
+    }
+
+    int failed = 0;
+
+  private:
+    [[nodiscard]] status finish_oldest();
+    [[nodiscard]] status enter(const to_hash& file);
+    void tell_left_out(const to_hash& file, file_jobs::left_out why);
+
+    file_jobs& jobs;
+    reporter& report;
+    container& list;
+    const entry_adder& add_entry;
+    const run_settings& settings;
+    std::vector<to_hash> files;
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+};
+
+// A file the workers left out is said of as the walk says it of the files it
+// looks at itself.
+void hash_queue::tell_left_out(const to_hash& file, file_jobs::left_out why) {
+    if (why == file_jobs::left_out::unreadable) {
+        report.walk_problem_met({walk_issue::unreadable_file, file.path.c_str()});
+    } else if (why == file_jobs::left_out::vanished) {
+        report.walk_problem_met(
+            {walk_issue::stat_failed, file.path.c_str(), from_errno(platform::error_not_found)});
+    }
+}
+
+status hash_queue::enter(const to_hash& file) {
+    if (file.replaces && list.replaceEntry(file.position) != 0) {
+        return status::unknown_error;
+    }
+    const status entered = from_int(add_entry(file.name.c_str(), jobs.oldest_digest(),
+                                              jobs.oldest_size(), jobs.oldest_write_time()));
+    if (entered != status::ok) {
+        report.update_refused(settings.checksum_file.c_str(), entered);
+        return entered;
+    }
+    report.entry_updated(file.name.c_str(),
+                         file.replaces ? update_verdict::updated : update_verdict::added);
+    return status::ok;
+}
+
+// A file that cannot be hashed keeps its old entry (or gets none) and is
+// reported.
+status hash_queue::finish_oldest() {
+    const to_hash& file = files[head % files.size()];
+    status hashed = status::ok;
+    if (!app::finish_oldest(jobs, file.path.c_str(), report, hashed, false)) {
+        return status::unknown_error;
+    }
+    status result = status::ok;
+    if (const file_jobs::left_out why = jobs.oldest_left_out(); why != file_jobs::left_out::none) {
+        tell_left_out(file, why);
+    } else if (hashed != status::ok) {
+        ++failed;  // reported by finish_oldest
+    } else {
+        result = enter(file);
+    }
+    jobs.pop();
+    ++head;
+    return result;
+}
+
+// The files named on the command line to add or refresh, in the order found.
+struct named_files {
+    std::vector<to_hash> files;
+    listed_names keys;
 };
 
 struct update_state {
     const run_settings& settings;
     reporter& report;
     container& list;
+    hash_queue& hashing;
     audit_scope scope;
     listed_names names;
     std::string key;
-    std::vector<to_hash> work;
-    std::vector<std::wstring> gone;  // in list order, reported once the list is known good
+    named_files* named = nullptr;  // null: the whole folder
+    // Gone entries met before the first present one: said only once the
+    // list is known to belong here.
+    std::vector<std::wstring> gone_first;
     int entries = 0;
     int present = 0;
     int failed = 0;
 };
 
-// The entry just read: its key kept for the walk, its file looked at (never
-// opened) and judged by what the list records of it.
-void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) {
-    name_key(path, run.scope.current_key, run.key);
-    if (!run.names.add(run.key)) {
-        throw std::bad_alloc();
+// Said in list order: what is still being hashed comes out first.
+[[nodiscard]] status tell_gone(update_state& run, const wchar_t* listed) {
+    if (status result = run.hashing.drain(); result != status::ok) {
+        return result;
     }
-    ++run.entries;
-    platform::file_info info;
-    const int error = platform::get_file_info(path, info);
-    if (error != 0 && error != platform::error_not_found) {
-        // Unreachable is not gone (a folder without permission, a failing
-        // disk): the entry stays as it is, whatever --prune says.
-        report_file_error(run.report, path, from_errno(error));
-        ++run.failed;
-        return;
-    }
-    if (error != 0 || !info.is_regular) {
-        const std::uint64_t position = run.list.entryPosition();
-        if (run.settings.prune && run.list.dropEntry(position, listed) != 0) {
-            throw std::bad_alloc();
-        }
-        run.gone.emplace_back(listed);
-        return;
-    }
-    ++run.present;
-    // Where the list records nothing, a present file is kept as listed.
-    if (container::compareRecord(run.list.entryRecord(), info.size, info.write_time) ==
-        record_match::changed) {
-        run.work.push_back({listed, path, run.list.entryPosition(), true});
-    }
-}
-
-[[nodiscard]] status read_entries(update_state& run, wchar_t* buffer, std::size_t prefix) {
-    wchar_t* name = buffer + prefix;
-    const int room = static_cast<int>(path_buffer_units - prefix);
-    unsigned char digest[128];
-    std::wstring listed;
-    for (;;) {
-        std::uint64_t size = 0;
-        const int result = run.list.getNextFile(name, room, &size, digest);
-        if (result <= 0) {
-            return from_int(result);
-        }
-        listed = name;
-        resolve_windows_separators(buffer, name);
-        judge_entry(run, listed.c_str(), buffer);
-    }
-}
-
-// Hashes the files of `run.work` and puts their entries in: replaced in
-// place, or added at the end. A file that cannot be hashed keeps its old
-// entry (or gets none) and is reported.
-[[nodiscard]] status hash_and_enter(update_state& run, file_jobs& jobs,
-                                    const entry_adder& add_entry) {
-    std::size_t next = 0;
-    for (std::size_t done = 0; done < run.work.size(); ++done) {
-        while (next < run.work.size() && jobs.has_room()) {
-            jobs.submit(run.work[next++].path.c_str());
-        }
-        jobs.publish();
-        const to_hash& file = run.work[done];
-        if (!jobs.usable()) {
-            run.report.run_halted(file.path.c_str(), halt_reason::no_workers);
-            return status::unknown_error;
-        }
-        (void)jobs.wait_oldest(-1);
-        const status hashed = from_int(jobs.oldest_status());
-        if (hashed != status::ok) {
-            report_file_error(run.report, file.path.c_str(), hashed);
-            ++run.failed;
-            jobs.pop();
-            continue;
-        }
-        if (file.replaces && run.list.replaceEntry(file.position) != 0) {
-            return status::unknown_error;
-        }
-        const status entered = from_int(add_entry(file.name.c_str(), jobs.oldest_digest(),
-                                                  jobs.oldest_size(), jobs.oldest_write_time()));
-        jobs.pop();
-        if (entered != status::ok) {
-            run.report.update_refused(run.settings.checksum_file.c_str(), entered);
-            return entered;
-        }
-        run.report.entry_updated(file.name.c_str(),
-                                 file.replaces ? update_verdict::updated : update_verdict::added);
-    }
+    run.report.entry_updated(
+        listed, run.settings.prune ? update_verdict::removed : update_verdict::missing_kept);
     return status::ok;
 }
 
-// The files below the folder that the list does not name, in walk order.
-[[nodiscard]] status find_new_files(update_state& run, expansion_state& state) {
-    const unlisted_handler take = [&run](const wchar_t* path, std::wstring_view relative) {
-        run.work.push_back({std::wstring(relative), path, 0, false});
+[[nodiscard]] status first_present(update_state& run) {
+    for (const std::wstring& name : run.gone_first) {
+        if (status result = tell_gone(run, name.c_str()); result != status::ok) {
+            return result;
+        }
+    }
+    std::vector<std::wstring>().swap(run.gone_first);
+    return status::ok;
+}
+
+// An entry judged by a look at its file (never opened) against what the
+// list records of it.
+[[nodiscard]] status judge(update_state& run, file_look& look) {
+    if (look.error != 0 && look.error != platform::error_not_found) {
+        // Unreachable is not gone (a folder without permission, a failing
+        // disk): the entry stays as it is, whatever --prune says.
+        status result = run.hashing.drain();
+        report_file_error(run.report, look.path.c_str(), from_errno(look.error));
+        ++run.failed;
+        return result;
+    }
+    if (look.error != 0 || !look.info.is_regular) {
+        if (run.settings.prune && run.list.dropEntry(look.position, look.listed.c_str()) != 0) {
+            throw std::bad_alloc();
+        }
+        if (run.present == 0) {
+            run.gone_first.push_back(std::move(look.listed));
+            return status::ok;
+        }
+        return tell_gone(run, look.listed.c_str());
+    }
+    if (++run.present == 1) {
+        if (status result = first_present(run); result != status::ok) {
+            return result;
+        }
+    }
+    // Where the list records nothing, a present file is kept as listed.
+    if (container::compareRecord(look.record, look.info.size, look.info.write_time) !=
+        record_match::changed) {
         return status::ok;
+    }
+    return run.hashing.push({std::move(look.listed), std::move(look.path), look.position, true});
+}
+
+[[nodiscard]] status judge_oldest(update_state& run, look_ahead& looks) {
+    const status result = judge(run, looks.oldest());
+    looks.pop();
+    return result;
+}
+
+[[nodiscard]] status read_entries(update_state& run, look_ahead& looks, wchar_t* buffer,
+                                  std::size_t prefix) {
+    wchar_t* name = buffer + prefix;
+    const int room = static_cast<int>(path_buffer_units - prefix);
+    unsigned char digest[128];
+    for (;;) {
+        std::uint64_t size = 0;
+        const int read = run.list.getNextFile(name, room, &size, digest);
+        if (read < 0) {
+            return from_int(read);
+        }
+        if (read == 0) {
+            break;
+        }
+        file_look& look = looks.next();
+        look.listed = name;
+        resolve_windows_separators(buffer, name);
+        name_key(buffer, run.scope.current_key, run.key);
+        if (!run.names.add(run.key)) {
+            throw std::bad_alloc();
+        }
+        ++run.entries;
+        if (run.named != nullptr && !run.named->keys.contains(run.key)) {
+            continue;  // not named on the command line: kept as it stands
+        }
+        look.path = buffer;
+        look.position = run.list.entryPosition();
+        look.record = run.list.entryRecord();
+        looks.submit();
+        while (!looks.has_room()) {
+            if (status result = judge_oldest(run, looks); result != status::ok) {
+                return result;
+            }
+        }
+    }
+    status result = status::ok;
+    while (result == status::ok && !looks.empty()) {
+        result = judge_oldest(run, looks);
+    }
+    return result;
+}
+
+// The files below the folder that the list does not name, in walk order.
+[[nodiscard]] status add_new_files(update_state& run, expansion_state& state) {
+    if (run.named != nullptr) {
+        for (to_hash& file : run.named->files) {
+            name_key(file.path, run.scope.current_key, run.key);
+            if (run.names.contains(run.key)) {
+                continue;  // listed: judged with the entries
+            }
+            if (status result = run.hashing.push(std::move(file)); result != status::ok) {
+                return result;
+            }
+        }
+        return status::ok;
+    }
+    const unlisted_handler take = [&run](const wchar_t* path, std::wstring_view relative) {
+        return run.hashing.push({std::wstring(relative), path, 0, false, true});
     };
     int unlisted = 0;
     return walk_unlisted(run.scope, run.names, run.settings, state, run.report, take, unlisted);
@@ -155,6 +296,8 @@ void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) 
     return result;
 }
 
+// The entries, judged and (where changed) hashed while they are read; the
+// status query of each runs on helper threads.
 [[nodiscard]] status gather(update_state& run, expansion_state& state) {
     const wchar_t* list_name = run.settings.checksum_file.c_str();
     std::size_t prefix = 0;
@@ -162,23 +305,73 @@ void judge_entry(update_state& run, const wchar_t* listed, const wchar_t* path) 
     if (result != status::ok) {
         return result;
     }
-    result = read_entries(run, state.path_buffer, prefix);
+    {
+        look_ahead looks(std::max(1, choose_jobs(run.settings.jobs) - 1));
+        result = read_entries(run, looks, state.path_buffer, prefix);
+    }
     if (result != status::ok) {
-        run.report.list_failed(list_step::read, list_name, result);
+        if (result != status::unknown_error) {
+            run.report.list_failed(list_step::read, list_name, result);
+        }
         return result;
     }
-    if (run.entries > 0 && run.present == 0) {
+    if (run.named == nullptr && run.entries > 0 && run.present == 0) {
         // The wrong folder, or a volume not mounted: an update would add
         // everything found here, or (with --prune) empty the list.
         run.report.update_refused(list_name, status::file_not_found);
         return status::file_not_found;
     }
-    for (const std::wstring& name : run.gone) {
-        run.report.entry_updated(name.c_str(), run.settings.prune ? update_verdict::removed
-                                                                  : update_verdict::missing_kept);
+    if (status told = first_present(run); told != status::ok) {
+        return told;
     }
-    std::vector<std::wstring>().swap(run.gone);
-    return find_new_files(run, state);
+    result = add_new_files(run, state);
+    return result == status::ok ? run.hashing.drain() : result;
+}
+
+// The files the update's file arguments name, expanded as a creation would
+// expand them; the list's own files are passed over.
+[[nodiscard]] status expand_named(const run_settings& settings, const audit_scope& scope,
+                                  expansion_state& state, reporter& report, named_files& named) {
+    const own_files own(scope);
+    std::string key;
+    state.examine_later = false;
+    state.settle_found = nullptr;
+    state.file_added = [&](path_record* file) {
+        name_key(file->text, scope.current_key, key);
+        if (!own.holds(key, file->text) && !named.keys.contains(key)) {
+            if (!named.keys.add(key)) {
+                throw std::bad_alloc();
+            }
+            named.files.push_back({file->text, file->text, 0, false, false});
+        }
+        state.pool.release(file);
+        return status::ok;
+    };
+    run_settings expanding = settings;
+    status result = status::ok;
+    for (const run_settings::named_file& argument : settings.update_files) {
+        expanding.recursive = argument.recursive;
+        expanding.one_file_system = argument.one_file_system;
+        if (result = expand_argument(argument.argument.c_str(), expanding, state, report);
+            result != status::ok) {
+            break;
+        }
+    }
+    state.file_added = nullptr;
+    return result;
+}
+
+[[nodiscard]] status update(update_state& run, expansion_state& state) {
+    named_files named;
+    status result = open_for_update(run);
+    if (result == status::ok && !run.settings.update_files.empty()) {
+        run.named = &named;
+        result = expand_named(run.settings, run.scope, state, run.report, named);
+    }
+    if (result == status::ok) {
+        result = gather(run, state);
+    }
+    return result;
 }
 
 }  // namespace
@@ -187,25 +380,22 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
                const entry_adder& add_entry, expansion_state& state) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started({run_kind::update, list_name, settings.type});
-    update_state run{settings, report, list, {}, {}, {}, {}, {}};
+    hash_queue hashing(jobs, report, list, add_entry, settings);
+    update_state run{settings, report, list, hashing, {}, {}, {}, nullptr, {}, 0, 0, 0};
     int error = 0;
     if (!audit_scope_of(settings, run.scope, error)) {
         report.list_failed(list_step::open, L".", from_errno(error));
         return to_int(from_errno(error));
     }
-    status result = open_for_update(run);
+    status result = status::ok;
     try {
-        if (result == status::ok) {
-            result = gather(run, state);
-        }
-        if (result == status::ok) {
-            result = hash_and_enter(run, jobs, add_entry);
-        }
+        result = update(run, state);
     } catch (const std::bad_alloc&) {
         report.out_of_memory();
         result = status::unknown_error;
     }
     if (result != status::ok) {
+        jobs.stop();            // the paths of files still in flight go with the run
         return to_int(result);  // the list goes unwritten
     }
     forget_failure_cause();
@@ -214,7 +404,7 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
         report.update_refused(list_name, result);
         return to_int(result);
     }
-    return run.failed > 0 ? 1 : 0;
+    return run.failed + hashing.failed > 0 ? 1 : 0;
 }
 
 }  // namespace korvane::app

@@ -42,7 +42,7 @@ TEST_F(Update, AddsUpdatesKeepsWhatIsGoneAndPrunesOnlyWhenAsked) {
     auto r = korvane({"-u", "-p", "photos", "list.sfv"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(lines_of(lf_line_ends(r.out)),
-              (lines{"c: missing, kept", "b: updated", "sub/new: added"}));
+              (lines{"b: updated", "c: missing, kept", "sub/new: added"}));
     std::string list = dir.read("list.sfv");
     EXPECT_EQ(entry_lines(list),
               (lines{"a " + crc_abc, "b 261DAEE5", "c E7DF74D9", "sub/new " + crc_abc}))
@@ -148,9 +148,88 @@ TEST_F(Update, RefusesSignedListsAndListsWhoseFilesAreNotThere) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(dir.read("photos.sfv"), elsewhere);
 
-    // Files named besides the list are not taken yet: refused, not widened.
+    // Files named besides the list change nothing about that.
     EXPECT_NE(korvane({"-u", "signed.sha256", "a"}).status, 0);
     EXPECT_EQ(dir.read("signed.sha256"), signed_list);
+}
+
+TEST_F(Update, NamedFilesAloneAreAddedOrRefreshed) {
+    dir.write("a", "abc");
+    dir.write("b", "123456789");
+    dir.write("c", "gone soon");
+    ASSERT_EQ(korvane({"-q", "-c", "list.sfv", "a", "b", "c"}).status, 0);
+    dir.write("b", "1234567890");
+    later("b");
+    dir.write("c", "changed too");
+    later("c");
+    dir.write("new/1", "abc");
+    dir.write("new/2", "abc");
+    dir.write("unnamed", "abc");
+    const std::string before = dir.read("list.sfv");
+
+    // Files named to add or refresh resolve against the current folder, so
+    // not together with -p.
+    EXPECT_NE(korvane({"-u", "-p", ".", "list.sfv", "b"}).status, 0);
+    EXPECT_EQ(dir.read("list.sfv"), before);
+
+    // The list itself, named again, and a file named twice are taken once;
+    // c is left as it stands, though changed; -r counts from where it stands.
+    auto r = korvane({"-u", "list.sfv", "b", "list.sfv", "new", "un*", "b", "-r", "new"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)),
+              (lines{"b: updated", "unnamed: added", "new/1: added", "new/2: added"}));
+    EXPECT_EQ(entry_lines(dir.read("list.sfv")),
+              (lines{"a " + crc_abc, "b 261DAEE5", "c E7DF74D9", "unnamed " + crc_abc,
+                     "new/1 " + crc_abc, "new/2 " + crc_abc}));
+    // --update=LIST takes every file argument as one to add.
+    dir.write("more", "abc");
+    r = korvane({"--update=list.sfv", "more"});
+    EXPECT_EQ(lf_line_ends(r.out), "more: added\n");
+}
+
+// A list naming a file twice keeps both entries; names that leave the folder
+// are looked at where they resolve, and never count as new there.
+TEST_F(Update, DuplicateAndEscapingNamesAreJudgedWhereTheyResolve) {
+    KORVANE_SKIP_ON_WINDOWS("makes the list in its folder through sh");
+    dir.write("photos/a", "abc");
+    dir.write("outside/x", "abc");
+    const std::string outside = (dir / "outside/x").string();
+    auto in_photos = [&](const std::string& command) {
+        return run({"sh", "-c", "cd photos && " + command, KORVANE_BINARY, outside});
+    };
+    ASSERT_EQ(in_photos("\"$0\" -q -c ../list.sfv a ./a ../outside/x \"$1\"").status, 0);
+    const std::string recorded = dir.read("list.sfv");
+    dir.write("photos/a", "abd");
+    later("photos/a");
+    dir.write("outside/x", "abd");
+    later("outside/x");
+    auto r = in_photos("\"$0\" -u ../list.sfv");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // Each entry is hashed again and replaced, both of a's and both
+    // spellings of x; the walk of photos meets nothing new.
+    EXPECT_EQ(
+        lines_of(lf_line_ends(r.out)),
+        (lines{"a: updated", "./a: updated", "../outside/x: updated", outside + ": updated"}));
+    EXPECT_EQ(
+        entry_lines(dir.read("list.sfv")),
+        (lines{"a AB40D461", "./a AB40D461", "../outside/x AB40D461", outside + " AB40D461"}));
+    EXPECT_EQ(in_photos("\"$0\" -q ../list.sfv").status, 0);
+}
+
+// A file found by the walk that its owner may not read is passed over as a
+// creation passes it over: said, and not added.
+TEST_F(Update, NewFilesTheWalkCannotTakeAreSaidAndLeftOut) {
+    KORVANE_SKIP_ON_WINDOWS("permission bits");
+    dir.write("photos/a", "abc");
+    dir.write("list.sfv", "a " + crc_abc + "\r\n");
+    dir.write("photos/secret", "abc");
+    std::filesystem::permissions(dir / "photos/secret", std::filesystem::perms::none);
+    dir.write("photos/z", "abc");
+    auto r = korvane({"-u", "-p", "photos", "list.sfv"});
+    std::filesystem::permissions(dir / "photos/secret", std::filesystem::perms::owner_all);
+    EXPECT_NE(r.err.find("secret"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(lf_line_ends(r.out), "z: added\n");
+    EXPECT_EQ(entry_lines(dir.read("list.sfv")), (lines{"a " + crc_abc, "z " + crc_abc}));
 }
 
 }  // namespace
