@@ -245,7 +245,7 @@ void print_usage() {
     print(L"\n%s is a fast file checksum creation and validation tool.\n\n", {L"korvane"});
     print(L"Usage: %s [OPTIONS] checksum_file\n", {L"korvane"});
     print(L"  or   %s [OPTIONS] -c checksum_file file1 file2 ...\n", {L"korvane"});
-    print(L"  or   %s [OPTIONS] -u checksum_file\n", {L"korvane"});
+    print(L"  or   %s [OPTIONS] -u checksum_file [file1 file2 ...]\n", {L"korvane"});
     print(L"\nOptions\n");
     print(L"-a, --all              always verify all files\n");
     print(

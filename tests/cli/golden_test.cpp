@@ -46,7 +46,7 @@ const std::string usage_text =
     "\n"
     "Usage: korvane [OPTIONS] checksum_file\n"
     "  or   korvane [OPTIONS] -c checksum_file file1 file2 ...\n"
-    "  or   korvane [OPTIONS] -u checksum_file\n"
+    "  or   korvane [OPTIONS] -u checksum_file [file1 file2 ...]\n"
     "\n"
     "Options\n"
     "-a, --all              always verify all files\n"
