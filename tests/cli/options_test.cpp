@@ -30,7 +30,7 @@ TEST_F(Options, NoArgumentsPrintsTheUsageAndSucceeds) {
     EXPECT_NE(r.out.find("\nkorvane is a fast file checksum creation and validation tool.\n\n"
                          "Usage: korvane [OPTIONS] checksum_file\n"
                          "  or   korvane [OPTIONS] -c checksum_file file1 file2 ...\n"
-                         "  or   korvane [OPTIONS] -u checksum_file\n"
+                         "  or   korvane [OPTIONS] -u checksum_file [file1 file2 ...]\n"
                          "\nOptions\n"
                          "-a, --all              always verify all files\n"),
               std::string::npos);
