@@ -107,7 +107,10 @@ class KORVANE_API container {
     // format's addFile with the entry's new digest; kept entries need no
     // call. addFile without replaceEntry adds an entry. commitUpdate writes:
     // every line the update does not change stays as it stands (comments,
-    // other tools' forms, line ends); an SFV list's tag is left out, so that
+    // other tools' forms, line ends); an SFV list's tag, when a verification
+    // in the folder its names resolve against (resolveNamesIn, else the
+    // list's own) would trust it, keeps its time and each kept entry's mark,
+    // and marks no replaced or added entry; otherwise it is left out, so that
     // it trusts nothing; the new list is made only in the user's own regular
     // file, never through a link, and not at all when the list changed since
     // open (list_changed). A list that is never committed stays untouched.

@@ -61,6 +61,10 @@ class KORVANE_API sfv : public container {
     [[nodiscard]] int writeTag(korvane::detail::settings_source& settings);
     // Drops a tag written by a run whose names resolved against another folder.
     void settleTagFolder();
+    // In an update, notes the entry just read for the tag the new list
+    // carries; the first entry settles whether it carries one.
+    void carryTagEntry();
+    [[nodiscard]] bool tagCarriesOver();
 
     unsigned char verified_bits[bit_bytes];
     bool tag_rejected;

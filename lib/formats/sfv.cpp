@@ -8,6 +8,7 @@
 #include "formats/list_lines.h"
 #include "formats/settings.h"
 #include "formats/stream.h"
+#include "formats/update.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "status.h"
@@ -251,5 +252,8 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         std::memcpy(hashBytes, &value, sizeof value);
     }
     settleEntryRecord(line + name_start, name_end - name_start);
+    if (update != nullptr) {
+        carryTagEntry();
+    }
     return length;
 }

@@ -13,6 +13,7 @@
 #include "formats/settings.h"
 #include "formats/stream.h"
 #include "formats/tag.h"
+#include "formats/update.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/interrupt.h"
@@ -122,6 +123,15 @@ void resolve_name_folder(const wchar_t* folder, name_folder& out) {
     out.file_system = std::move(system.name);
 }
 
+void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += tag_bits_per_line) {
+        std::size_t take = count - done < tag_bits_per_line ? count - done : tag_bits_per_line;
+        tag += ";K2-";
+        base64_encode(bits + done, tag, take);
+        tag += "\r\n";
+    }
+}
+
 int tag_version(std::string_view line) {
     if (line.size() >= 4 && line[0] == ';' && line[1] == 'K' && line[2] >= '0' && line[2] <= '9' &&
         line[3] == '-') {
@@ -138,7 +148,6 @@ using korvane::status;
 using korvane::detail::raw_line;
 using korvane::detail::tag_version;
 
-constexpr std::size_t bits_per_line = 48;
 // A tag line as other readers take it: 511 characters at most.
 constexpr std::size_t longest_tag_line = 511;
 constexpr std::uint64_t stamp_margin = 2 * 10000000ULL;
@@ -215,7 +224,7 @@ bool read_bit_lines(korvane::detail::checksum_stream& stream, raw_line& row, std
         std::size_t decoded =
             korvane::detail::base64_decode(text.substr(4), bits + offset, capacity - offset);
         offset += decoded;
-        previous_short = decoded < bits_per_line;
+        previous_short = decoded < korvane::detail::tag_bits_per_line;
     }
     return true;
 }
@@ -279,16 +288,6 @@ void encode_tag_head(std::string& tag, const char* signature, const std::string&
     }
     korvane::detail::base64_encode(stamp, tag, sizeof stamp);
     tag += "\r\n";
-}
-
-// The bit lines of a new tag: count bytes of bits.
-void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t count) {
-    for (std::size_t done = 0; done < count; done += bits_per_line) {
-        std::size_t take = count - done < bits_per_line ? count - done : bits_per_line;
-        tag += ";K2-";
-        korvane::detail::base64_encode(bits + done, tag, take);
-        tag += "\r\n";
-    }
 }
 
 // The new tag replaces the old one at the list's end. The old tag is cut off
@@ -457,6 +456,7 @@ void sfv::readTag(korvane::detail::settings_source& source) {
         return;
     }
     file->folder.found = std::string(seen.substr(signature.size()));
+    file->tag_signature = std::string(seen);
     std::string prefix(text.substr(0, 4));
     if (version == 2) {
         if (!read_content_line(*file, row, keep)) {
@@ -669,10 +669,51 @@ int sfv::writeTag(korvane::detail::settings_source& source) {
         verified_bits[bit_index] &= static_cast<unsigned char>(~((bit_mask << 1) - 1));
         ++count;
     }
-    encode_tag_bits(tag, verified_bits, count);
+    korvane::detail::encode_tag_bits(tag, verified_bits, count);
 
     if (!place.lines_follow) {
         return finish(rewrite_tail_in_place(*file, place, tag));
     }
     return finish(retire_and_append(*file, place, tag, head));
+}
+
+bool sfv::tagCarriesOver() {
+    if (!tag_found || tag_rejected || tag_disabled) {
+        return false;
+    }
+    // Trusted only for the folder the caller named, or the list's own.
+    settleTagFolder();
+    if (!tag_found || tag_rejected || tag_disabled || tag_time == 0) {
+        return false;  // not one a verification here would trust
+    }
+    const unsigned char* const start = verified_bits;
+    const unsigned char* end = start + bit_bytes;
+    while (end > start && end[-1] == 0) {
+        --end;
+    }
+    if (end == start) {
+        return false;  // no bit to keep
+    }
+    korvane::detail::carried_tag& carry = update->tag;
+    carry.bits.assign(start, end);
+    encode_tag_head(carry.head, file->tag_signature.c_str(), std::string(), tag_time);
+    return true;
+}
+
+void sfv::carryTagEntry() {
+    korvane::detail::carried_tag& carry = update->tag;
+    try {
+        if (!carry.settled) {
+            carry.settled = true;
+            carry.carried = tagCarriesOver();
+        }
+        // Entries past the tag's bits have none to carry, wherever they move.
+        if (carry.carried && carry.positions.size() < carry.bits.size() * 8) {
+            carry.positions.push_back(line_start);
+        }
+    } catch (const std::bad_alloc&) {
+        // Without every entry's place, a bit could land on another entry.
+        carry.carried = false;
+        std::vector<std::uint64_t>().swap(carry.positions);
+    }
 }

@@ -130,6 +130,9 @@ class checksum_stream {
     [[nodiscard]] static status written_status_of(int error);
 
     name_folder folder;
+    // What the signature line of the tag read holds after its prefix (the
+    // signature and the folder code); empty when no tag was read.
+    std::string tag_signature;
 
   private:
     // Makes at least `want` unread bytes available unless the file ends first.

@@ -2,6 +2,7 @@
 #ifndef KORVANE_FORMATS_TAG_H
 #define KORVANE_FORMATS_TAG_H
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -25,6 +26,13 @@ int tag_version(std::string_view line);
 // folder copied, moved, replaced or reached through a link changed since
 // gives another code; a path chosen to collide would need a SHA-256 collision.
 std::string folder_code(std::uint64_t device, std::uint64_t inode, std::wstring_view canonical);
+
+// Bytes of bits a tag's bit line holds; a shorter line ends the bits.
+constexpr std::size_t tag_bits_per_line = 48;
+
+// Appends the bit lines of a tag: `count` bytes of bits, a full line's worth
+// to each line but the last.
+void encode_tag_bits(std::string& tag, const unsigned char* bits, std::size_t count);
 
 struct name_folder;
 

@@ -1,7 +1,10 @@
 #include "formats/update.h"
 
 #include <algorithm>
+#include <bitset>
+#include <new>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "formats/records.h"
@@ -58,6 +61,120 @@ bool recorded_name(std::string_view text, bool sfv, std::string& name) {
     return true;
 }
 
+// A cheap first look at the SFV comment lines: whether one may be the record
+// of a name whose records go. A record line states its name as all of the
+// line after some space, so each such end of the line is looked up, by its
+// length and a hash of its bytes taken from the line's end backwards; only a
+// line with a hit is parsed in full. It never misses a line the parse would
+// match: without the memory for its table, it lets every line through.
+class unrecorded_filter {
+  public:
+    void build(const std::vector<unrecorded_name>& names) {
+        try {
+            for (const unrecorded_name& name : names) {
+                if (!name.bytes.empty() && name.bytes.size() < inspect_bytes) {
+                    lengths[name.bytes.size()] = true;
+                    hashes.insert(hash_of(name.bytes));
+                }
+            }
+            built = true;
+        } catch (const std::bad_alloc&) {
+            built = false;
+        }
+    }
+
+    [[nodiscard]] bool may_hold(std::string_view line) const {
+        if (!built) {
+            return true;
+        }
+        std::uint64_t hash = 0;
+        for (std::size_t at = line.size(); at > 1; --at) {
+            hash = step(hash, line[at - 1]);
+            if (line[at - 2] == ' ' && lengths[line.size() - at + 1] && hashes.count(hash) != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    static std::uint64_t step(std::uint64_t hash, char byte) {
+        constexpr std::uint64_t multiplier = 0x100000001B3ULL;
+        return hash * multiplier + static_cast<unsigned char>(byte) + 1;
+    }
+    static std::uint64_t hash_of(std::string_view bytes) {
+        std::uint64_t hash = 0;
+        for (std::size_t at = bytes.size(); at > 0; --at) {
+            hash = step(hash, bytes[at - 1]);
+        }
+        return hash;
+    }
+
+    std::bitset<inspect_bytes> lengths;
+    std::unordered_set<std::uint64_t> hashes;
+    bool built = false;
+};
+
+// The bits of the carried tag in the new list's order: a kept entry's bit
+// as it was, none for a replaced or dropped entry, whose place the next
+// entry takes. False when an edit names a place between the entries read, or
+// two edits one entry: which entry it meant is not known, so no bit is sure
+// to stay on its own entry.
+bool move_bits(const list_update& update, std::vector<unsigned char>& bits, std::size_t& entries) {
+    const carried_tag& carry = update.tag;
+    const std::vector<line_edit>& edits = update.edits;
+    bits.assign(carry.bits.size(), 0);
+    entries = 0;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < carry.positions.size(); ++i) {
+        const std::uint64_t at = carry.positions[i];
+        if ((i > 0 && at <= carry.positions[i - 1]) ||
+            (next < edits.size() && edits[next].position < at)) {
+            return false;
+        }
+        bool kept = true;
+        if (next < edits.size() && edits[next].position == at) {
+            kept = false;
+            if (edits[next++].drop) {
+                continue;
+            }
+            if (next < edits.size() && edits[next].position == at) {
+                return false;
+            }
+        }
+        const auto mask = static_cast<unsigned char>(128U >> (i % 8));
+        if (kept && (carry.bits[i / 8] & mask) != 0) {
+            bits[entries / 8] |= static_cast<unsigned char>(128U >> (entries % 8));
+        }
+        ++entries;
+    }
+    return true;
+}
+
+// The carried tag's lines; empty when none goes into the new list.
+// Without the memory for it, the tag is left out, which trusts nothing.
+std::string carried_tag_text(const list_update& update) {
+    std::string text;
+    try {
+        std::vector<unsigned char> bits;
+        std::size_t entries = 0;
+        if (!update.tag.carried || !move_bits(update, bits, entries)) {
+            return text;
+        }
+        std::size_t count = (entries + 7) / 8;
+        while (count > 0 && bits[count - 1] == 0) {
+            --count;
+        }
+        if (count > 0) {
+            text = update.tag.head;
+            encode_tag_bits(text, bits.data(), count);
+        }
+    } catch (const std::bad_alloc&) {
+        text.clear();
+    }
+    return text;
+}
+
 class update_writer {
   public:
     update_writer(checksum_stream& from, list_update& plan, entry_spool& spool)
@@ -83,6 +200,7 @@ class update_writer {
     std::string held;  // a digest list's record line, until its entry is seen
     bool holding = false;
     std::string name;
+    unrecorded_filter unrecorded;
 };
 
 status update_writer::skip_line() {
@@ -136,7 +254,8 @@ status update_writer::own_line(const line_look& look, bool& taken) {
     }
     if (update.sfv && text[0] == ';') {
         taken = tag_version(text) >= 0 ||
-                (recorded_name(text, true, name) &&
+                (!update.unrecorded.empty() && unrecorded.may_hold(text) &&
+                 recorded_name(text, true, name) &&
                  std::binary_search(update.unrecorded.begin(), update.unrecorded.end(),
                                     unrecorded_name{name}));
         return taken ? skip_line() : status::ok;
@@ -201,6 +320,9 @@ status update_writer::finish() {
     if (result == status::ok) {
         result = added.join_stream(out, update.sfv ? 1 : 0);
     }
+    if (result == status::ok && update.sfv) {
+        result = out.write(carried_tag_text(update));
+    }
     if (result == status::ok) {
         result = out.flush();
     }
@@ -216,6 +338,9 @@ status update_writer::finish() {
 
 status update_writer::run() {
     std::sort(update.unrecorded.begin(), update.unrecorded.end());
+    if (update.sfv && !update.unrecorded.empty()) {
+        unrecorded.build(update.unrecorded);
+    }
     std::stable_sort(
         update.edits.begin(), update.edits.end(),
         [](const line_edit& a, const line_edit& b) { return a.position < b.position; });

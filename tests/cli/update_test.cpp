@@ -65,6 +65,48 @@ TEST_F(Update, AddsUpdatesKeepsWhatIsGoneAndPrunesOnlyWhenAsked) {
     EXPECT_EQ(korvane({"-q", "-p", "photos", "list.sfv"}).status, 0);
 }
 
+// The marks of earlier verifications survive an update, each on its own file:
+// kept files stay spared, an updated or added one is hashed, and a pruned
+// entry's mark leaves with it instead of covering the damaged file after it.
+TEST_F(Update, VerifiedMarksStayWithTheirOwnFiles) {
+    KORVANE_SKIP_ON_WINDOWS("runs in the list's folder through sh");
+    // In the list's own folder, which holds nothing else.
+    const auto in_photos = [this](std::vector<std::string> args) {
+        args.insert(args.begin(), {"sh", "-c", "cd photos && \"$0\" \"$@\"", KORVANE_BINARY});
+        return run(args);
+    };
+    dir.write("photos/a", "abc");
+    dir.write("photos/b", "123456789");
+    dir.write("photos/c", "gone soon");
+    dir.write("photos/d", "ddd");
+    dir.write("ref", "x");
+    ASSERT_EQ(in_photos({"-q", "-c", "list.sfv", "a", "b", "c", "d"}).status, 0);
+    // d damaged where nobody saved it: same size, same time.
+    same_time("ref", "photos/d");
+    dir.write("photos/d", "ddD");
+    same_time("photos/d", "ref");
+    let_time_pass();
+    ASSERT_EQ(in_photos({"-q", "list.sfv"}).status, 1) << "marks a, b and c, not d";
+
+    dir.write("photos/b", "1234567890");
+    later("photos/b");
+    std::filesystem::remove(dir / "photos/c");
+    dir.write("photos/e", "abc");
+    auto r = in_photos({"-u", "--prune", "list.sfv"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"c: removed", "b: updated", "e: added"}));
+
+    r = in_photos({"list.sfv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("a: Previously verified Ok"), std::string::npos) << r.out;
+    // Hashed: updated, added, and the damaged file that c's mark must not cover.
+    EXPECT_NE(r.out.find("b: Ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("d: hash mismatch"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("e: Ok"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(": Previously verified Ok"), r.out.rfind(": Previously verified Ok"))
+        << r.out;
+}
+
 // A file that cannot be looked at is not gone: --prune never drops it.
 TEST_F(Update, AnEntryThatCannotBeLookedAtIsKeptEvenWithPrune) {
     KORVANE_SKIP_ON_WINDOWS("a symbolic link that names itself");
