@@ -1,7 +1,9 @@
 // Fault switches for tests: makes the allocation of list entries fail, so that
 // the handling of an exhausted memory can be tested where a real limit would
 // run out somewhere else first; makes every file system look as if it kept no
-// change time, so that its handling can be tested without mounting one.
+// change time, so that its handling can be tested without mounting one. Also
+// the count of files opened for hashing, so that a test can tell which work a
+// run did without timing it.
 #ifndef KORVANE_PLATFORM_FAULT_H
 #define KORVANE_PLATFORM_FAULT_H
 
@@ -18,6 +20,13 @@ bool injected_allocation_fault();
 // change time, under the name "untrusted-for-test".
 void inject_untrusted_file_systems(bool on);
 bool injected_untrusted_file_systems();
+
+// Every file open_for_hashing opens is counted, in every build: a relaxed
+// increment beside a status query and an open. Files it refuses or cannot
+// open are not.
+void count_opened_for_hashing();
+// The files opened for hashing since the process began.
+long opened_for_hashing();
 
 }  // namespace korvane::platform
 

@@ -108,13 +108,16 @@ class native_file {
 
 // For tests: from the `from_call`th call that changes a file on (a write,
 // truncation, sync or rename, counted from 1 after this call) every such call
-// fails with EIO, a write after storing the first half of its bytes, as if the
-// machine had stopped there. 0 turns the faults off.
-void inject_write_faults(long from_call);
+// fails with `error` (0: EIO), a write after storing the first half of its
+// bytes, as if the machine had stopped there (EIO) or the disk had filled up
+// (ENOSPC). 0 turns the faults off.
+void inject_write_faults(long from_call, int error = 0);
 // The number of such calls since inject_write_faults.
 long write_calls();
 // Counts one call; true when it is to fail. For the implementations.
 bool injected_write_fault();
+// The error number an injected fault fails with.
+int injected_write_error();
 
 }  // namespace korvane::platform
 

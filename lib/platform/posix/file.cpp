@@ -215,8 +215,8 @@ int native_file::write_all(const void* data, std::size_t size) {
         if (size / 2 > 0 && ::write(handle, bytes, size / 2) < 0) {
             return errno;
         }
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     while (size > 0) {
         errno = 0;
@@ -242,16 +242,16 @@ int native_file::seek(std::uint64_t offset) {
 
 int native_file::truncate(std::uint64_t size) {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     return ::ftruncate(handle, static_cast<off_t>(size)) != 0 ? errno : 0;
 }
 
 int native_file::sync() {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     if (::fsync(handle) != 0) {
         // File systems without fsync support (some pipes, virtual files) are no

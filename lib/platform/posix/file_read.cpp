@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/cpu.h"
+#include "platform/fault.h"
 #include "platform/posix/native.h"
 
 namespace korvane::platform {
@@ -75,6 +76,7 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
         *write_time = posix::ticks_from_timespec(st.st_mtim);
     }
     file = handle(fd);
+    count_opened_for_hashing();
     return 0;
 }
 

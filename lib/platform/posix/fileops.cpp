@@ -23,8 +23,8 @@ int remove_file(const char* path) {
 }
 int rename_file(const char* from, const char* to) {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     return std::rename(from, to) == 0 ? 0 : errno;
 }

@@ -205,8 +205,8 @@ int native_file::write_all(const void* data, std::size_t size) {
             ::_write(handle, bytes,
                      static_cast<unsigned int>(size / 2 > INT_MAX ? INT_MAX : size / 2));
         }
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     while (size > 0) {
         errno = 0;
@@ -231,8 +231,8 @@ int native_file::seek(std::uint64_t offset) {
 
 int native_file::truncate(std::uint64_t size) {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     int error = ::_chsize_s(handle, static_cast<__int64>(size));
     if (error != 0) {
@@ -243,8 +243,8 @@ int native_file::truncate(std::uint64_t size) {
 
 int native_file::sync() {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     errno = 0;
     return ::_commit(handle) != 0 ? crt_error(EIO) : 0;

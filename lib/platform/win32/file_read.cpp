@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/fault.h"
 #include "platform/win32/native.h"
 
 namespace korvane::platform {
@@ -60,6 +61,7 @@ int open_for_hashing(const wchar_t* path, file_handle& file, std::uint64_t& size
     }
     file = h;
     size = static_cast<std::uint64_t>(length.QuadPart);
+    count_opened_for_hashing();
     return 0;
 }
 

@@ -25,8 +25,8 @@ int remove_file(const char* path) {
 }
 int rename_file(const char* from, const char* to) {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     return result(::MoveFileExA(from, to, replace_flags));
 }
@@ -39,8 +39,8 @@ int remove_file(const wchar_t* path) {
 }
 int rename_file(const wchar_t* from, const wchar_t* to) {
     if (injected_write_fault()) {
-        errno = EIO;
-        return EIO;
+        errno = injected_write_error();
+        return errno;
     }
     return result(::MoveFileExW(from, to, replace_flags));
 }
