@@ -72,6 +72,7 @@ class hash_queue {
     }
 
     int failed = 0;
+    int changed = 0;  // entries added or replaced
 
   private:
     [[nodiscard]] status finish_oldest();
@@ -111,6 +112,7 @@ status hash_queue::enter(const to_hash& file) {
     }
     report.entry_updated(file.name.c_str(),
                          file.replaces ? update_verdict::updated : update_verdict::added);
+    ++changed;
     return status::ok;
 }
 
@@ -156,6 +158,7 @@ struct update_state {
     int entries = 0;
     int present = 0;
     int failed = 0;
+    int dropped = 0;
 };
 
 // Said in list order: what is still being hashed comes out first.
@@ -190,8 +193,11 @@ struct update_state {
         return result;
     }
     if (look.error != 0 || !look.info.is_regular) {
-        if (run.settings.prune && run.list.dropEntry(look.position, look.listed.c_str()) != 0) {
-            throw std::bad_alloc();
+        if (run.settings.prune) {
+            if (run.list.dropEntry(look.position, look.listed.c_str()) != 0) {
+                throw std::bad_alloc();
+            }
+            ++run.dropped;
         }
         if (run.present == 0) {
             run.gone_first.push_back(std::move(look.listed));
@@ -289,6 +295,8 @@ struct update_state {
         run.report.list_failed(list_step::open, list_name, result);
         return result;
     }
+    // Remembered verifications of kept entries stay only where they were earned.
+    run.list.resolveNamesIn(run.settings.has_parent ? run.settings.parent.c_str() : L".");
     result = from_int(run.list.beginUpdate());
     if (result != status::ok) {
         run.report.update_refused(list_name, result);
@@ -381,7 +389,7 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started({run_kind::update, list_name, settings.type});
     hash_queue hashing(jobs, report, list, add_entry, settings);
-    update_state run{settings, report, list, hashing, {}, {}, {}, nullptr, {}, 0, 0, 0};
+    update_state run{settings, report, list, hashing, {}, {}, {}, nullptr, {}, 0, 0, 0, 0};
     int error = 0;
     if (!audit_scope_of(settings, run.scope, error)) {
         report.list_failed(list_step::open, L".", from_errno(error));
@@ -398,13 +406,20 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
         jobs.stop();            // the paths of files still in flight go with the run
         return to_int(result);  // the list goes unwritten
     }
+    const int exit_status = run.failed + hashing.failed > 0 ? 1 : 0;
+    if (hashing.changed == 0 && run.dropped == 0) {
+        // Nothing to change: the list stays untouched, its remembered
+        // verifications and its times with it.
+        (void)list.close();
+        return exit_status;
+    }
     forget_failure_cause();
     result = from_int(list.commitUpdate());
     if (result != status::ok) {
         report.update_refused(list_name, result);
         return to_int(result);
     }
-    return run.failed + hashing.failed > 0 ? 1 : 0;
+    return exit_status;
 }
 
 }  // namespace korvane::app

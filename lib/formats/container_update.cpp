@@ -106,7 +106,14 @@ int container::commitUpdate() {
     if (update == nullptr || file == nullptr || entries == nullptr) {
         return to_int(status::file_not_open);
     }
-    status result = korvane::detail::write_update(*file, *update, *entries);
+    status result = status::unknown_error;
+    try {
+        result = korvane::detail::write_update(*file, *update, *entries);
+    } catch (...) {
+        // Out of memory in the rewrite: its temporary file went with its
+        // stream, and the old list stays.
+        result = status::unknown_error;
+    }
     update.reset();
     file.reset();
     dropEntries();

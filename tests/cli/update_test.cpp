@@ -94,7 +94,7 @@ TEST_F(Update, VerifiedMarksStayWithTheirOwnFiles) {
     dir.write("photos/e", "abc");
     auto r = in_photos({"-u", "--prune", "list.sfv"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"c: removed", "b: updated", "e: added"}));
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"b: updated", "c: removed", "e: added"}));
 
     r = in_photos({"list.sfv"});
     EXPECT_EQ(r.status, 1);
@@ -105,6 +105,33 @@ TEST_F(Update, VerifiedMarksStayWithTheirOwnFiles) {
     EXPECT_NE(r.out.find("e: Ok"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(": Previously verified Ok"), r.out.rfind(": Previously verified Ok"))
         << r.out;
+}
+
+// The marks stay also for a list kept outside the folder its names resolve
+// against; an update that changes nothing leaves the list as it was.
+TEST_F(Update, MarksStayForAListBesideTheFolderAndNothingChangedWritesNothing) {
+    KORVANE_SKIP_ON_WINDOWS("makes the list in its folder through sh");
+    dir.write("photos/a", "abc");
+    dir.write("photos/b", "123456789");
+    ASSERT_EQ(run({"sh", "-c", "cd photos && \"$0\" -q -c ../list.sfv a b", KORVANE_BINARY}).status,
+              0);
+    let_time_pass();
+    ASSERT_EQ(korvane({"-q", "-p", "photos", "list.sfv"}).status, 0);
+    const std::string marked = dir.read("list.sfv");
+    const auto stamp = std::filesystem::last_write_time(dir / "list.sfv");
+    auto r = korvane({"-u", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dir.read("list.sfv"), marked);
+    EXPECT_EQ(std::filesystem::last_write_time(dir / "list.sfv"), stamp);
+
+    dir.write("photos/c", "abc");
+    r = korvane({"-u", "-p", "photos", "list.sfv"});
+    EXPECT_EQ(lf_line_ends(r.out), "c: added\n");
+    r = korvane({"-p", "photos", "list.sfv"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("a: Previously verified Ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("b: Previously verified Ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("c: Ok"), std::string::npos) << r.out;
 }
 
 // A file that cannot be looked at is not gone: --prune never drops it.
