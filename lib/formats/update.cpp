@@ -4,7 +4,6 @@
 #include <bitset>
 #include <new>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "formats/records.h"
@@ -74,9 +73,10 @@ class unrecorded_filter {
             for (const unrecorded_name& name : names) {
                 if (!name.bytes.empty() && name.bytes.size() < inspect_bytes) {
                     lengths[name.bytes.size()] = true;
-                    hashes.insert(hash_of(name.bytes));
+                    hashes.push_back(hash_of(name.bytes));
                 }
             }
+            std::sort(hashes.begin(), hashes.end());
             built = true;
         } catch (const std::bad_alloc&) {
             built = false;
@@ -90,7 +90,8 @@ class unrecorded_filter {
         std::uint64_t hash = 0;
         for (std::size_t at = line.size(); at > 1; --at) {
             hash = step(hash, line[at - 1]);
-            if (line[at - 2] == ' ' && lengths[line.size() - at + 1] && hashes.count(hash) != 0) {
+            if (line[at - 2] == ' ' && lengths[line.size() - at + 1] &&
+                std::binary_search(hashes.begin(), hashes.end(), hash)) {
                 return true;
             }
         }
@@ -111,7 +112,8 @@ class unrecorded_filter {
     }
 
     std::bitset<inspect_bytes> lengths;
-    std::unordered_set<std::uint64_t> hashes;
+    // Sorted: a hash table of the standard library would be exported.
+    std::vector<std::uint64_t> hashes;
     bool built = false;
 };
 
