@@ -23,6 +23,11 @@ int container::beginUpdate() {
     if (holds_signature) {
         return to_int(status::outside_signed_text);
     }
+    // A list nobody may write is refused before anything is hashed for it;
+    // the rewrite checks again.
+    if (const status writable = file->check_rewritable(); writable != status::ok) {
+        return to_int(writable);
+    }
     try {
         update = std::make_unique<korvane::detail::list_update>();
         update->sfv = records != nullptr && records->sfv_comments;

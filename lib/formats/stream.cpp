@@ -69,11 +69,10 @@ status checksum_stream::open_existing(const wchar_t* path, bool writable) {
     return status::ok;
 }
 
-status checksum_stream::reopen_for_rewrite() {
+status checksum_stream::open_again_for_rewrite(platform::native_file& writable) {
     if (!file.is_open() || opened_path.empty()) {
         return status::file_not_open;
     }
-    platform::native_file writable;
     int error = writable.open_for_rewrite(opened_path.c_str());
     if (error != 0) {
         return status_of(error);
@@ -85,7 +84,21 @@ status checksum_stream::reopen_for_rewrite() {
         device[0] != device[1] || inode[0] != inode[1]) {
         return status::access_denied;
     }
-    status result = flush();
+    return status::ok;
+}
+
+status checksum_stream::check_rewritable() {
+    platform::native_file writable;
+    return open_again_for_rewrite(writable);
+}
+
+status checksum_stream::reopen_for_rewrite() {
+    platform::native_file writable;
+    status result = open_again_for_rewrite(writable);
+    if (result != status::ok) {
+        return result;
+    }
+    result = flush();
     if (result != status::ok) {
         return result;
     }

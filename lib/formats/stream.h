@@ -62,6 +62,10 @@ class checksum_stream {
     // file, and only when it is still the file that was opened. On failure the
     // stream stays as it was.
     [[nodiscard]] status reopen_for_rewrite();
+    // Whether reopen_for_rewrite would succeed now, the stream left as it is:
+    // a run that rewrites the file at its end learns before its work that it
+    // could never write.
+    [[nodiscard]] status check_rewritable();
     // After reopen_for_rewrite: keeps other writers out of the file until it
     // is closed (see native_file::exclude_writers) and checks that nobody
     // wrote it since open_existing. access_denied when another process has it
@@ -135,6 +139,7 @@ class checksum_stream {
     std::string tag_signature;
 
   private:
+    [[nodiscard]] status open_again_for_rewrite(platform::native_file& writable);
     // Makes at least `want` unread bytes available unless the file ends first.
     [[nodiscard]] status fill(std::size_t want);
     // The unread bytes up to and including the next line feed, or all that are

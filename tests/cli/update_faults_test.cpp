@@ -299,10 +299,11 @@ TEST_F(UpdateFaults, AListItsUserMayNotWriteIsLeftAsItIs) {
         std::filesystem::permissions(dir / kind.list,
                                      perms::owner_read | perms::group_read | perms::others_read);
         const lines names_before = top_names();
-        auto r = run({KORVANE_BINARY, "-q", "-u", "-p", "tree", kind.list});
+        auto r = run({KORVANE_BINARY, "-u", "-p", "tree", kind.list});
         as_nobody = false;
         EXPECT_EQ(r.status, exit_status(-5)) << r.err;
         EXPECT_EQ(r.err, std::string(kind.list) + ": Access denied, not updated\n");
+        EXPECT_EQ(r.out, "") << "refused before anything is hashed for it";
         EXPECT_EQ(dir.read(kind.list), old_list);
         EXPECT_EQ(std::filesystem::status(dir / kind.list).permissions() & perms::all,
                   perms::owner_read | perms::group_read | perms::others_read);
