@@ -212,8 +212,11 @@ void record_table::clear() {
 
 // A stored record: size, time (8 bytes each), the name's length (2 bytes), a
 // flag byte (1: recorded twice with other facts), then the name's bytes.
+// A record as kept: size, time, name length, the ambiguity flag, the low 32
+// bits of the name's hash (enough to place it in any index, and to pass over
+// most other names without a look at their bytes), then the name's bytes.
 struct record_table::stored {
-    static constexpr std::size_t head = 19;
+    static constexpr std::size_t head = 23;
     unsigned char bytes[head];
 
     std::uint64_t number(std::size_t at) const {
@@ -225,6 +228,11 @@ struct record_table::stored {
     std::uint64_t time() const { return number(8); }
     int name_length() const { return bytes[16] | bytes[17] << 8; }
     bool ambiguous() const { return bytes[18] != 0; }
+    std::uint32_t hash() const {
+        std::uint32_t value;
+        std::memcpy(&value, bytes + 19, sizeof value);
+        return value;
+    }
     const unsigned char* name() const { return bytes + head; }
     bool named(const wchar_t* text, int length) const {
         if (name_length() != length) {
@@ -246,9 +254,13 @@ record_table::stored* record_table::at(std::uint64_t offset) const {
 
 std::uint64_t* record_table::slot_of(const wchar_t* name, int length, std::uint64_t hash) const {
     const std::size_t mask = index.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = static_cast<std::uint32_t>(hash) & mask;; i = (i + 1) & mask) {
         const std::uint64_t entry = index[i];
-        if (entry == 0 || at(entry - 1)->named(name, length)) {
+        if (entry == 0) {
+            return const_cast<std::uint64_t*>(&index[i]);
+        }
+        const stored* known = at(entry - 1);
+        if (known->hash() == static_cast<std::uint32_t>(hash) && known->named(name, length)) {
             return const_cast<std::uint64_t*>(&index[i]);
         }
     }
@@ -258,19 +270,22 @@ bool record_table::grow_index() {
     std::vector<std::uint64_t> old;
     old.swap(index);
     index.assign(old.empty() ? 1024 : old.size() * 2, 0);
+    const std::size_t mask = index.size() - 1;
     for (const std::uint64_t entry : old) {
-        if (entry != 0) {
-            const stored* record = at(entry - 1);
-            // The names are bytes: widened one by one to compare.
-            std::wstring name(record->name(), record->name() + record->name_length());
-            *slot_of(name.data(), record->name_length(),
-                     hash_name(name.data(), record->name_length())) = entry;
+        if (entry == 0) {
+            continue;
         }
+        // Every name is there once: the first free slot from its place.
+        std::size_t i = at(entry - 1)->hash() & mask;
+        while (index[i] != 0) {
+            i = (i + 1) & mask;
+        }
+        index[i] = entry;
     }
     return true;
 }
 
-std::uint64_t record_table::store(const record_line& record) {
+std::uint64_t record_table::store(const record_line& record, std::uint64_t hash) {
     const std::size_t need = stored::head + static_cast<std::size_t>(record.name_length);
     if (block_used + need > block_size) {
         blocks.push_back(std::make_unique<unsigned char[]>(block_size));
@@ -283,6 +298,8 @@ std::uint64_t record_table::store(const record_line& record) {
     bytes[16] = static_cast<unsigned char>(record.name_length & 0xFF);
     bytes[17] = static_cast<unsigned char>(record.name_length >> 8);
     bytes[18] = 0;
+    const auto low = static_cast<std::uint32_t>(hash);
+    std::memcpy(bytes + 19, &low, sizeof low);
     for (int i = 0; i < record.name_length; ++i) {
         bytes[stored::head + static_cast<std::size_t>(i)] =
             static_cast<unsigned char>(record.name[i]);
@@ -310,7 +327,7 @@ void record_table::keep(const record_line& record) {
             }
             return;
         }
-        *slot = store(record) + 1;
+        *slot = store(record, hash) + 1;
         ++count;
     } catch (const std::bad_alloc&) {
         // A record lost could leave a name's other record unopposed.

@@ -62,7 +62,7 @@ class record_table {
     stored* at(std::uint64_t offset) const;
     std::uint64_t* slot_of(const wchar_t* name, int length, std::uint64_t hash) const;
     bool grow_index();
-    std::uint64_t store(const record_line& record);
+    std::uint64_t store(const record_line& record, std::uint64_t hash);
 
     static constexpr std::size_t block_size = 256 * 1024;
     std::vector<std::unique_ptr<unsigned char[]>> blocks;
