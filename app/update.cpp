@@ -137,10 +137,32 @@ status hash_queue::finish_oldest() {
     return result;
 }
 
-// The files named on the command line to add or refresh, in the order found.
+// The files named on the command line to add or refresh, in the order found,
+// and what else the arguments name: an entry of a file named that is gone
+// now, or of one below a folder named with -r, is judged (so --prune can drop
+// it) although no expansion finds it.
 struct named_files {
     std::vector<to_hash> files;
     listed_names keys;
+    listed_names arguments;  // the keys of the arguments themselves (no wildcards)
+    listed_names folders;    // of those, the ones named with -r
+
+    bool holds(const std::string& key) const {
+        if (keys.contains(key) || arguments.contains(key)) {
+            return true;
+        }
+        // Every folder above the key, up to the one the names resolve against.
+        for (std::size_t end = key.size(); end > 0;) {
+            end = key.rfind('/', end - 1);
+            if (end == std::string::npos) {
+                break;
+            }
+            if (folders.contains(std::string_view(key).substr(0, end))) {
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 struct update_state {
@@ -246,7 +268,7 @@ struct update_state {
             throw std::bad_alloc();
         }
         ++run.entries;
-        if (run.named != nullptr && !run.named->keys.contains(run.key)) {
+        if (run.named != nullptr && !run.named->holds(run.key)) {
             continue;  // not named on the command line: kept as it stands
         }
         look.path = buffer;
@@ -358,6 +380,12 @@ struct update_state {
     run_settings expanding = settings;
     status result = status::ok;
     for (const run_settings::named_file& argument : settings.update_files) {
+        if (argument.argument.find_first_of(L"*?") == std::wstring::npos) {
+            name_key(argument.argument, scope.current_key, key);
+            if (!named.arguments.add(key) || (argument.recursive && !named.folders.add(key))) {
+                throw std::bad_alloc();
+            }
+        }
         expanding.recursive = argument.recursive;
         expanding.one_file_system = argument.one_file_system;
         if (result = expand_argument(argument.argument.c_str(), expanding, state, report);

@@ -254,6 +254,18 @@ TEST_F(Update, NamedFilesAloneAreAddedOrRefreshed) {
     dir.write("more", "abc");
     r = korvane({"--update=list.sfv", "more"});
     EXPECT_EQ(lf_line_ends(r.out), "more: added\n");
+
+    // A named file that is gone, and the files gone below a folder named
+    // with -r, are judged too: --prune drops exactly those.
+    std::filesystem::remove(dir / "a");
+    std::filesystem::remove(dir / "new/1");
+    std::filesystem::remove(dir / "more");
+    r = korvane({"-u", "--prune", "list.sfv", "a", "-r", "new"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(lines_of(lf_line_ends(r.out)), (lines{"a: removed", "new/1: removed"}));
+    EXPECT_EQ(entry_lines(dir.read("list.sfv")),
+              (lines{"b 261DAEE5", "c E7DF74D9", "unnamed " + crc_abc, "new/2 " + crc_abc,
+                     "more " + crc_abc}));
 }
 
 // A list naming a file twice keeps both entries; names that leave the folder
