@@ -46,6 +46,7 @@ struct run_settings {
     // New digest lists record each file's size and modification time (the
     // configuration's "recordtimes" asks the same).
     bool record_times = false;
+    bool json = false;  // results as JSON Lines on standard output
     int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 

@@ -14,6 +14,7 @@
 
 #include "expand.h"
 #include "jobs.h"
+#include "json_report.h"
 #include "output.h"
 #include "platform/text.h"
 #include "report.h"
@@ -154,6 +155,7 @@ const option options[] = {
     {L"-j", L"--jobs", nullptr, true, jobs_option},
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-T", L"--record-times", nullptr, false, switch_on<&run_settings::record_times>},
+    {nullptr, L"--json", nullptr, false, switch_on<&run_settings::json>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -253,6 +255,7 @@ void print_usage() {
         L"not name\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
+    print(L"    --json             print the results as JSON Lines, one object per line\n");
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
         L"database\n");
@@ -325,7 +328,9 @@ int run(int argc, wchar_t** argv) {
 
     run_settings settings;
     console_reporter console(settings);
-    reporter& report = console;
+    json_reporter json;
+    chosen_reporter chosen(settings, console, json);
+    reporter& report = chosen;
     // After the paths, so that it goes first: no worker touches a path once
     // the run has returned.
     early_hashing early;
@@ -344,12 +349,14 @@ int run(int argc, wchar_t** argv) {
     }
 
     if (status result = settle_type_by_content(settings, report); result != status::ok) {
+        report.program_ended(to_int(result));
         return to_int(result);
     }
     const list_type& type = type_row(settings.type);
     const std::unique_ptr<container> made = type.make_list();
     if (made == nullptr) {
         report.out_of_memory();
+        report.program_ended(to_int(status::unknown_error));
         return to_int(status::unknown_error);
     }
     container& list = *made;
@@ -385,9 +392,11 @@ int run(int argc, wchar_t** argv) {
                                        untrusted_file_system);
     } else {
         print_usage();
+        return exit_status;
     }
     early.stop();  // its workers let go of the paths before they are freed
     state.release();
+    report.program_ended(exit_status);
     return exit_status;
 }
 

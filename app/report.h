@@ -55,7 +55,7 @@ struct file_outcome {
     status cause = status::ok;                           // file_error, not_added
     digest_bytes expected;                               // the list's digest: ok, mismatch
     digest_bytes actual;                                 // the file's: ok, mismatch, added
-    std::uint64_t size = 0;                              // bytes hashed: added
+    std::uint64_t size = 0;                              // bytes hashed: ok, mismatch, added
     mismatch_cause diagnosis = mismatch_cause::unknown;  // mismatch
     std::uint64_t write_time = 0;  // mismatch, changed: the file's, 100-ns ticks since 1601 UTC
 };
@@ -147,6 +147,9 @@ class reporter {
     // The end of a verification; `untrusted_file_system` names the file
     // system on which remembered verdicts were not trusted, or is null.
     virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
+    // The program is about to end with `exit_status`, after whatever run it
+    // made (or none).
+    virtual void program_ended(int exit_status) { (void)exit_status; }
 };
 
 // A file that could not be hashed or looked at.

@@ -250,6 +250,7 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
     } else {
         outcome.expected = {entry.digest, digest_size};
         outcome.actual = {jobs.oldest_digest(), digest_size};
+        outcome.size = jobs.oldest_size();
         const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
         outcome.what = verified ? verdict::ok : verdict::mismatch;
         tally.errors += verified ? 0 : 1;

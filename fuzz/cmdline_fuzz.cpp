@@ -139,6 +139,8 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.prune = true;
         } else if (name == L"-T" || name == L"--record-times") {
             s.record_times = true;
+        } else if (name == L"--json") {
+            s.json = true;
         } else if (name == L"-u" || name == L"--update") {
             // No value of its own, but an "=" part names the list.
             s.update = true;
@@ -180,7 +182,8 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.quiet == b.quiet && a.doall == b.doall && a.one_file_system == b.one_file_system &&
            a.has_checksum_file == b.has_checksum_file && a.checksum_file == b.checksum_file &&
            a.audit == b.audit && a.update == b.update && a.prune == b.prune &&
-           a.update_list_named == b.update_list_named && a.record_times == b.record_times;
+           a.update_list_named == b.update_list_named && a.record_times == b.record_times &&
+           a.json == b.json;
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ const std::string usage_text =
     "name\n"
     "-c, --create=FILE      create the checksum file and write to FILE\n"
     "-j, --jobs=N           hash up to N files at once (default: one per CPU)\n"
+    "    --json             print the results as JSON Lines, one object per line\n"
     "-p, --parent=DIR       assume DIR is the root directory for all files in the database\n"
     "    --prune            an update drops the entries of files that are gone\n"
     "-q, --quiet            suppress non-error messages\n"

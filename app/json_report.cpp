@@ -1,0 +1,482 @@
+#include "json_report.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "output.h"
+#include "platform/console.h"
+#include "platform/text.h"
+
+namespace korvane::app {
+
+namespace {
+
+constexpr wchar_t hex_digits[] = L"0123456789abcdef";
+
+void append_number(std::wstring& out, std::uint64_t value) {
+    wchar_t digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+        out += digits[--count];
+    }
+}
+
+// A unit of text inside a JSON string: quotes, backslashes and control
+// characters escaped, everything else as it is.
+void append_unit(std::wstring& out, wchar_t unit) {
+    switch (unit) {
+        case L'"':
+            out += L"\\\"";
+            return;
+        case L'\\':
+            out += L"\\\\";
+            return;
+        case L'\n':
+            out += L"\\n";
+            return;
+        case L'\r':
+            out += L"\\r";
+            return;
+        case L'\t':
+            out += L"\\t";
+            return;
+        default:
+            break;
+    }
+    if (static_cast<std::uint32_t>(unit) < 0x20) {
+        out += L"\\u00";
+        out += hex_digits[(unit >> 4) & 0xF];
+        out += hex_digits[unit & 0xF];
+        return;
+    }
+    out += unit;
+}
+
+// U+FFFD as the console layer takes it: UTF-8 bytes on POSIX, a unit on
+// Windows.
+void append_replacement(std::wstring& out) {
+#if defined(_WIN32)
+    out += L'\xFFFD';
+#else
+    out += L"\xEF\xBF\xBD";
+#endif
+}
+
+#if !defined(_WIN32)
+// The length of the valid UTF-8 sequence at `at` (units are bytes), or 0.
+std::size_t utf8_sequence(std::wstring_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(text[i]) & 0xFF; };
+    const std::uint32_t lead = byte(at);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (byte(at + i) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points beyond Unicode are not text.
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+        return 0;
+    }
+    return length;
+}
+#endif
+
+// Appends `text` as the inside of a JSON string; false when some of it was
+// not valid text and was replaced.
+bool append_text(std::wstring& out, std::wstring_view text) {
+    bool whole = true;
+    for (std::size_t at = 0; at < text.size();) {
+#if defined(_WIN32)
+        const auto unit = static_cast<std::uint32_t>(text[at]);
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && at + 1 < text.size() && text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF) {
+            out += text[at];
+            out += text[at + 1];
+            at += 2;
+            continue;
+        }
+        if (high || low) {
+            append_replacement(out);
+            whole = false;
+        } else {
+            append_unit(out, text[at]);
+        }
+        ++at;
+#else
+        const std::size_t length = utf8_sequence(text, at);
+        if (length == 0) {
+            append_replacement(out);
+            whole = false;
+            ++at;
+            continue;
+        }
+        if (length == 1) {
+            append_unit(out, text[at]);
+        } else {
+            out.append(text.substr(at, length));
+        }
+        at += length;
+#endif
+    }
+    return whole;
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ" of 100-ns ticks since 1601-01-01 UTC.
+std::wstring utc_text(std::uint64_t ticks) {
+    const std::uint64_t seconds = ticks / 10000000;
+    // Days since 1601-01-01, a Monday of the 400-year cycle's first year.
+    std::uint64_t days = seconds / 86400;
+    const std::uint64_t of_day = seconds % 86400;
+    std::uint64_t year = 1601 + days / 146097 * 400;
+    days %= 146097;
+    // Whole centuries, then four-year groups and years, each capped at the
+    // last one of its kind, which holds the leap day.
+    std::uint64_t part = std::min<std::uint64_t>(days / 36524, 3);
+    year += part * 100;
+    days -= part * 36524;
+    part = days / 1461;
+    year += part * 4;
+    days -= part * 1461;
+    part = std::min<std::uint64_t>(days / 365, 3);
+    year += part;
+    days -= part * 365;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int lengths[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int month = 0;
+    while (days >= static_cast<std::uint64_t>(lengths[month])) {
+        days -= static_cast<std::uint64_t>(lengths[month++]);
+    }
+    std::wstring text;
+    const auto two = [&text](std::uint64_t value, wchar_t after) {
+        text += static_cast<wchar_t>(L'0' + value / 10 % 10);
+        text += static_cast<wchar_t>(L'0' + value % 10);
+        text += after;
+    };
+    append_number(text, year);
+    text += L'-';
+    two(static_cast<std::uint64_t>(month) + 1, L'-');
+    two(days + 1, L'T');
+    two(of_day / 3600, L':');
+    two(of_day / 60 % 60, L':');
+    two(of_day % 60, L'Z');
+    return text;
+}
+
+const wchar_t* run_word(run_kind kind) {
+    switch (kind) {
+        case run_kind::creation:
+            return L"creation";
+        case run_kind::update:
+            return L"update";
+        case run_kind::verification:
+            break;
+    }
+    return L"verification";
+}
+
+void emit(const json_object& object) {
+    platform::console_write(platform::console_stream::out, object.line());
+}
+
+}  // namespace
+
+json_object::json_object(const wchar_t* event) : out(L"{") {
+    text("event", event);
+}
+
+void json_object::key(const char* name) {
+    if (out.size() > 1) {
+        out += L',';
+    }
+    out += L'"';
+    for (const char* c = name; *c != '\0'; ++c) {
+        out += static_cast<wchar_t>(*c);
+    }
+    out += L"\":";
+}
+
+json_object& json_object::text(const char* name, std::wstring_view value) {
+    key(name);
+    out += L'"';
+    (void)append_text(out, value);
+    out += L'"';
+    return *this;
+}
+
+json_object& json_object::name(const char* name, std::wstring_view value) {
+    key(name);
+    out += L'"';
+    const bool whole = append_text(out, value);
+    out += L'"';
+    if (!whole) {
+        key((std::string(name) + "_bytes").c_str());
+        out += L'"';
+        for (wchar_t unit : value) {
+            const auto bits = static_cast<std::uint32_t>(unit);
+            if (platform::wide_units_are_utf16) {
+                out += hex_digits[(bits >> 12) & 0xF];
+                out += hex_digits[(bits >> 8) & 0xF];
+            }
+            out += hex_digits[(bits >> 4) & 0xF];
+            out += hex_digits[bits & 0xF];
+        }
+        out += L'"';
+    }
+    return *this;
+}
+
+json_object& json_object::number(const char* name, std::uint64_t value) {
+    key(name);
+    append_number(out, value);
+    return *this;
+}
+
+json_object& json_object::boolean(const char* name, bool value) {
+    key(name);
+    out += value ? L"true" : L"false";
+    return *this;
+}
+
+std::wstring json_object::line() const {
+    return out + L"}\n";
+}
+
+void json_reporter::run_started(const run_facts& run) {
+    run_ = run;
+    started_ = true;
+    json_object object(L"start");
+    object.text("run", run_word(run.kind));
+    if (run.list_path != nullptr) {
+        object.name("list", run.list_path);
+    }
+    emit(object.text("type", type_row(run.type).word));
+}
+
+void json_reporter::file_done(const file_outcome& outcome) {
+    json_object object(L"file");
+    object.name("name", outcome.path);
+    wchar_t digest[list_type::digest_text_room];
+    const auto digests = [&] {
+        type_row(run_.type).digest_text(outcome.expected.bytes, digest);
+        object.text("expected", digest);
+        type_row(run_.type).digest_text(outcome.actual.bytes, digest);
+        object.text("actual", digest).number("size", outcome.size);
+    };
+    switch (outcome.what) {
+        case verdict::ok:
+            ++counts_.ok;
+            object.text("status", L"ok");
+            digests();
+            break;
+        case verdict::previously_verified:
+            ++counts_.previously_verified;
+            object.text("status", L"previously_verified");
+            break;
+        case verdict::mismatch:
+            ++counts_.mismatch;
+            object.text("status", L"mismatch");
+            digests();
+            if (outcome.diagnosis == mismatch_cause::damaged) {
+                ++counts_.damaged;
+                object.text("diagnosis", L"damaged");
+            } else if (outcome.diagnosis == mismatch_cause::changed) {
+                object.text("diagnosis", L"changed").text("modified", utc_text(outcome.write_time));
+            }
+            break;
+        case verdict::file_error:
+            if (outcome.cause == status::file_not_found) {
+                ++counts_.missing;
+                object.text("status", L"missing");
+            } else {
+                ++counts_.error;
+                object.text("status", L"error").text("error", status_message(outcome.cause));
+            }
+            break;
+        case verdict::outside_signed_text:
+            ++counts_.outside_signed_text;
+            object.text("status", L"outside_signed_text");
+            break;
+        case verdict::added:
+            ++counts_.added;
+            type_row(run_.type).digest_text(outcome.actual.bytes, digest);
+            object.text("status", L"added").text("actual", digest).number("size", outcome.size);
+            break;
+        case verdict::not_added:
+            ++counts_.not_added;
+            object.text("status", L"not_added").text("error", failure_message(outcome.cause));
+            break;
+    }
+    emit(object);
+}
+
+void json_reporter::run_halted(const wchar_t* path, halt_reason why) {
+    json_object object(L"halted");
+    object.name("name", path);
+    const wchar_t* reason = why == halt_reason::no_workers      ? L"no_workers"
+                            : why == halt_reason::out_of_memory ? L"out_of_memory"
+                                                                : L"out_of_descriptors";
+    emit(object.text("reason", reason));
+}
+
+void json_reporter::walk_problem_met(const walk_problem& problem) {
+    ++counts_.problems;
+    json_object object(L"problem");
+    const wchar_t* kind = L"directory_loop";
+    switch (problem.what) {
+        case walk_issue::directory_loop:
+            break;
+        case walk_issue::unreadable_file:
+            kind = L"unreadable_file";
+            break;
+        case walk_issue::stat_failed:
+            kind = L"stat_failed";
+            break;
+        case walk_issue::unlistable_directory:
+            kind = L"unlistable_directory";
+            break;
+    }
+    object.text("kind", kind).name("name", problem.path);
+    object.boolean("argument", problem.file_argument);
+    if (problem.cause != status::ok) {
+        object.text("error", status_message(problem.cause));
+    }
+    emit(object);
+}
+
+void json_reporter::list_failed(list_step step, const wchar_t* list_path, status cause) {
+    const wchar_t* words[] = {L"create", L"open", L"read", L"save"};
+    json_object object(L"list_error");
+    object.text("step", words[static_cast<int>(step)]).name("list", list_path);
+    emit(object.text("error", failure_message(cause)));
+}
+
+void json_reporter::scratch_failed(const wchar_t* place, status cause, int error_number) {
+    json_object object(L"scratch_error");
+    object.name("place", place);
+    emit(object.text("error", write_failure_message(error_number, cause)));
+}
+
+void json_reporter::file_not_listed(const wchar_t* name) {
+    ++counts_.not_listed;
+    json_object object(L"file");
+    emit(object.name("name", name).text("status", L"not_listed"));
+}
+
+void json_reporter::audit_refused(const wchar_t* list_path) {
+    json_object object(L"refused");
+    object.text("run", L"audit").name("list", list_path);
+    emit(object.text("error", L"not one listed file is where its names resolve"));
+}
+
+void json_reporter::entry_updated(const wchar_t* name, update_verdict what) {
+    json_object object(L"file");
+    object.name("name", name);
+    switch (what) {
+        case update_verdict::added:
+            ++counts_.added;
+            object.text("status", L"added");
+            break;
+        case update_verdict::updated:
+            ++counts_.updated;
+            object.text("status", L"updated");
+            break;
+        case update_verdict::missing_kept:
+            ++counts_.missing_kept;
+            object.text("status", L"missing_kept");
+            break;
+        case update_verdict::removed:
+            ++counts_.removed;
+            object.text("status", L"removed");
+            break;
+    }
+    emit(object);
+}
+
+void json_reporter::update_refused(const wchar_t* list_path, status why) {
+    json_object object(L"refused");
+    object.text("run", L"update").name("list", list_path);
+    const wchar_t* error = why == status::file_not_found
+                               ? L"not one listed file is where its names resolve"
+                               : failure_message(why);
+    emit(object.text("error", error));
+}
+
+void json_reporter::unknown_list_format(const wchar_t* list_path) {
+    json_object object(L"list_error");
+    object.text("step", L"open").name("list", list_path);
+    emit(object.text("error", L"unknown checksum list format"));
+}
+
+void json_reporter::path_too_long() {
+    emit(json_object(L"error").text("error", L"path too long"));
+}
+
+void json_reporter::out_of_memory() {
+    emit(json_object(L"error").text("error", L"out of memory"));
+}
+
+void json_reporter::summary(const verification_tally&, const wchar_t* untrusted_file_system) {
+    if (untrusted_file_system != nullptr) {
+        untrusted_ = untrusted_file_system;
+    }
+}
+
+void json_reporter::program_ended(int exit_status) {
+    json_object object(L"summary");
+    if (started_) {
+        object.text("run", run_word(run_.kind));
+    }
+    const std::pair<const char*, std::uint64_t> numbers[] = {
+        {"ok", counts_.ok},
+        {"previously_verified", counts_.previously_verified},
+        {"mismatch", counts_.mismatch},
+        {"damaged", counts_.damaged},
+        {"missing", counts_.missing},
+        {"error", counts_.error},
+        {"outside_signed_text", counts_.outside_signed_text},
+        {"added", counts_.added},
+        {"not_added", counts_.not_added},
+        {"not_listed", counts_.not_listed},
+        {"updated", counts_.updated},
+        {"missing_kept", counts_.missing_kept},
+        {"removed", counts_.removed},
+        {"problems", counts_.problems},
+    };
+    for (const auto& [key, value] : numbers) {
+        object.number(key, value);
+    }
+    if (!untrusted_.empty()) {
+        object.text("untrusted_file_system", untrusted_);
+    }
+    // Exit statuses are bytes to the shell: what it will see.
+    emit(object.number("exit_status", static_cast<std::uint64_t>(exit_status & 0xFF)));
+    platform::console_flush();
+}
+
+}  // namespace korvane::app
