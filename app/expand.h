@@ -47,7 +47,7 @@ struct run_settings {
     // configuration's "recordtimes" asks the same).
     bool record_times = false;
     bool json = false;  // results as JSON Lines on standard output
-    int jobs = 0;  // files in flight; 0 when the command line does not say
+    int jobs = 0;       // files in flight; 0 when the command line does not say
 };
 
 // Everything the expansion builds; lists are given back to the pool when this
