@@ -1,5 +1,6 @@
 # Installation: the program, the shared library with its soname, the public
-# headers, the man page, and a CMake package so that another project can write
+# headers, the man page, the shell completions, and a CMake package so that
+# another project can write
 #   find_package(korvane 3 REQUIRED)
 #   target_link_libraries(app PRIVATE korvane::korvane)
 include(GNUInstallDirs)
@@ -31,6 +32,21 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/korvane
 install(FILES ${PROJECT_SOURCE_DIR}/docs/korvane.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT runtime)
+
+# Shell completions where bash-completion, zsh and fish look for those a
+# package brings.
+if(NOT WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/completions/korvane.bash
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+            RENAME korvane
+            COMPONENT runtime)
+    install(FILES ${PROJECT_SOURCE_DIR}/completions/_korvane
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+            COMPONENT runtime)
+    install(FILES ${PROJECT_SOURCE_DIR}/completions/korvane.fish
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d
+            COMPONENT runtime)
+endif()
 
 install(EXPORT korvaneTargets
         NAMESPACE korvane::

@@ -35,7 +35,9 @@ if(NOT found_soname)
     message(FATAL_ERROR "libkorvane.so, .so.3 and .so.3.0.0 not installed under ${prefix}")
 endif()
 foreach(file bin/korvane share/man/man1/korvane.1 include/korvane/export.h
-             include/korvane/hasher.h include/korvane/version.h include/korvane/config.h)
+             include/korvane/hasher.h include/korvane/version.h include/korvane/config.h
+             share/bash-completion/completions/korvane share/zsh/vendor-completions/_korvane
+             share/fish/vendor_completions.d/korvane.fish)
     if(NOT EXISTS ${prefix}/${file})
         message(FATAL_ERROR "${file} not installed under ${prefix}")
     endif()
