@@ -47,7 +47,19 @@ struct run_settings {
     // configuration's "recordtimes" asks the same).
     bool record_times = false;
     bool json = false;  // results as JSON Lines on standard output
-    int jobs = 0;       // files in flight; 0 when the command line does not say
+    // The check flags scripts know from the GNU tools' -c: missing files
+    // neither said nor counted; nothing on standard output; improperly
+    // formatted lines fail the run; each such line said; records ended by
+    // NUL, names unescaped.
+    bool ignore_missing = false;
+    bool status_only = false;
+    bool strict = false;
+    bool warn = false;
+    bool zero = false;
+    // With any of the first four, an improperly formatted line is skipped and
+    // counted rather than ending the run.
+    bool check_flags() const { return ignore_missing || status_only || strict || warn; }
+    int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 
 // Everything the expansion builds; lists are given back to the pool when this

@@ -156,6 +156,11 @@ const option options[] = {
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-T", L"--record-times", nullptr, false, switch_on<&run_settings::record_times>},
     {nullptr, L"--json", nullptr, false, switch_on<&run_settings::json>},
+    {nullptr, L"--ignore-missing", nullptr, false, switch_on<&run_settings::ignore_missing>},
+    {nullptr, L"--status", nullptr, false, switch_on<&run_settings::status_only>},
+    {nullptr, L"--strict", nullptr, false, switch_on<&run_settings::strict>},
+    {L"-w", L"--warn", nullptr, false, switch_on<&run_settings::warn>},
+    {L"-z", L"--zero", nullptr, false, switch_on<&run_settings::zero>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -254,6 +259,7 @@ void print_usage() {
         L"    --audit            also report the files below the list's folder that it does "
         L"not name\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
+    print(L"    --ignore-missing   verification: leave out files that are missing\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
     print(L"    --json             print the results as JSON Lines, one object per line\n");
     print(
@@ -261,6 +267,8 @@ void print_usage() {
         L"database\n");
     print(L"    --prune            an update drops the entries of files that are gone\n");
     print(L"-q, --quiet            suppress non-error messages\n");
+    print(L"    --status           verification: print nothing, the exit status tells\n");
+    print(L"    --strict           verification: improperly formatted lines fail the run\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
     print(
         L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
@@ -271,12 +279,16 @@ void print_usage() {
     print(L"-u, --update[=FILE]    update the checksum file: add new files, hash changed\n");
     print(L"                       ones again, keep the entries of files gone\n");
     print(L"-V, --version          show version\n");
+    print(L"-w, --warn             verification: name each improperly formatted line\n");
     print(L"-x, --one-file-system  don't cross filesystem boundaries\n");
+    print(L"-z, --zero             end each result with NUL, names unescaped\n");
     print(L"\nExamples\n");
     print(L"  %s --audit photos.sfv       verify, and name the files the list lacks\n",
           {L"korvane"});
     print(L"  %s -u photos.sfv            add new files, hash changed ones again\n", {L"korvane"});
     print(L"  %s -u --prune backup.sha256 the same, and drop the entries of files gone\n",
+          {L"korvane"});
+    print(L"  %s --status --ignore-missing SHA256SUMS  check what is here, say nothing\n",
           {L"korvane"});
 }
 
@@ -335,8 +347,12 @@ int run(int argc, wchar_t** argv) {
     // the run has returned.
     early_hashing early;
     early.attach(state, settings, report);
+    std::wstring first_argument;  // what a list that matched nothing was called
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
-        ++settings.file_arguments;
+        end_records_with_nul(settings.zero);
+        if (settings.file_arguments++ == 0) {
+            first_argument = argument;
+        }
         if (settings.update && settings.has_checksum_file) {
             settings.update_files.push_back(
                 {argument, settings.recursive, settings.one_file_system});
@@ -347,6 +363,7 @@ int run(int argc, wchar_t** argv) {
     if (pass.finished) {
         return pass.status;
     }
+    end_records_with_nul(settings.zero);
 
     if (status result = settle_type_by_content(settings, report); result != status::ok) {
         report.program_ended(to_int(result));
@@ -390,6 +407,11 @@ int run(int argc, wchar_t** argv) {
         };
         exit_status = verification_run(settings, report, list, jobs, previously_verified, state,
                                        untrusted_file_system);
+    } else if (settings.check_flags() && !first_argument.empty()) {
+        // A script that asks for a check of a list that is not there must
+        // not read success in a usage text.
+        report.list_failed(list_step::open, first_argument.c_str(), status::file_not_found);
+        exit_status = to_int(status::file_not_found);
     } else {
         print_usage();
         return exit_status;

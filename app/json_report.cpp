@@ -441,10 +441,22 @@ void json_reporter::out_of_memory() {
     emit(json_object(L"error").text("error", L"out of memory"));
 }
 
-void json_reporter::summary(const verification_tally&, const wchar_t* untrusted_file_system) {
+void json_reporter::summary(const verification_tally& tally, const wchar_t* untrusted_file_system) {
+    counts_.improper_lines = static_cast<std::uint64_t>(tally.improper);
     if (untrusted_file_system != nullptr) {
         untrusted_ = untrusted_file_system;
     }
+}
+
+void json_reporter::improper_line(const wchar_t* list_path, std::uint64_t line) {
+    json_object object(L"improper_line");
+    emit(object.name("list", list_path).number("line", line));
+}
+
+void json_reporter::nothing_verified(const wchar_t* list_path) {
+    json_object object(L"refused");
+    object.text("run", L"verification").name("list", list_path);
+    emit(object.text("error", L"no file was verified"));
 }
 
 void json_reporter::program_ended(int exit_status) {
@@ -467,6 +479,7 @@ void json_reporter::program_ended(int exit_status) {
         {"missing_kept", counts_.missing_kept},
         {"removed", counts_.removed},
         {"problems", counts_.problems},
+        {"improper_lines", counts_.improper_lines},
     };
     for (const auto& [key, value] : numbers) {
         object.number(key, value);

@@ -50,6 +50,8 @@ class json_reporter final : public reporter {
     void path_too_long() override;
     void out_of_memory() override;
     void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override;
+    void improper_line(const wchar_t* list_path, std::uint64_t line) override;
+    void nothing_verified(const wchar_t* list_path) override;
     void program_ended(int exit_status) override;
 
   private:
@@ -69,6 +71,7 @@ class json_reporter final : public reporter {
         std::uint64_t missing_kept = 0;
         std::uint64_t removed = 0;
         std::uint64_t problems = 0;
+        std::uint64_t improper_lines = 0;
     };
 
     run_facts run_{run_kind::verification, nullptr, list_type::default_type};
@@ -94,8 +97,26 @@ class chosen_reporter final : public reporter {
     void file_progress(const wchar_t* path, int percent) override {
         pick().file_progress(path, percent);
     }
-    void file_hashed(const wchar_t* path) override { pick().file_hashed(path); }
-    void file_done(const file_outcome& outcome) override { pick().file_done(outcome); }
+    void file_hashed(const wchar_t* path) override {
+        if (settings_.ignore_missing) {
+            held_hashed_ = path;  // said with its outcome, unless that goes unsaid
+            return;
+        }
+        pick().file_hashed(path);
+    }
+    void file_done(const file_outcome& outcome) override {
+        const bool held = !held_hashed_.empty() && held_hashed_ == outcome.path;
+        held_hashed_.clear();
+        // --ignore-missing: a missing file is neither said nor counted.
+        if (settings_.ignore_missing && outcome.what == verdict::file_error &&
+            outcome.cause == status::file_not_found) {
+            return;
+        }
+        if (held) {
+            pick().file_hashed(outcome.path);
+        }
+        pick().file_done(outcome);
+    }
     void run_halted(const wchar_t* path, halt_reason why) override { pick().run_halted(path, why); }
     void walk_problem_met(const walk_problem& problem) override {
         pick().walk_problem_met(problem);
@@ -122,6 +143,10 @@ class chosen_reporter final : public reporter {
     void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override {
         pick().summary(tally, untrusted_file_system);
     }
+    void improper_line(const wchar_t* list_path, std::uint64_t line) override {
+        pick().improper_line(list_path, line);
+    }
+    void nothing_verified(const wchar_t* list_path) override { pick().nothing_verified(list_path); }
     void program_ended(int exit_status) override { pick().program_ended(exit_status); }
 
   private:
@@ -130,6 +155,7 @@ class chosen_reporter final : public reporter {
     const run_settings& settings_;
     reporter& console_;
     reporter& json_;
+    std::wstring held_hashed_;
 };
 
 }  // namespace korvane::app

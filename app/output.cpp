@@ -128,13 +128,46 @@ std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> ar
 }
 
 namespace {
+// -z: records on standard output end in NUL and show names as they are.
+bool nul_records = false;
+
 bool stdout_is_terminal() {
     static const bool terminal = platform::console_is_terminal(platform::console_stream::out);
     return terminal;
 }
 }  // namespace
 
+void end_records_with_nul(bool on) {
+    nul_records = on;
+}
+
 void print(const wchar_t* pattern, std::initializer_list<format_arg> args) {
+    if (nul_records) {
+        std::wstring record;
+        for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
+            record += *p;
+        }
+        // Names go out as they are: NUL is the one unit no name holds.
+        auto next = args.begin();
+        std::wstring out;
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (record[i] == L'%' && i + 1 < record.size()) {
+                const wchar_t kind = record[++i];
+                if (kind == L'%') {
+                    out += L'%';
+                } else if (next != args.end()) {
+                    append_arg(out, *next++, false);
+                }
+                continue;
+            }
+            out += record[i];
+        }
+        if (!out.empty() && out.back() == L'\n') {
+            out.back() = L'\0';
+        }
+        platform::console_write(platform::console_stream::out, out);
+        return;
+    }
     platform::console_write(platform::console_stream::out, format(pattern, args));
     if (stdout_is_terminal()) {
         platform::console_flush();

@@ -20,6 +20,9 @@ std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> ar
 // written at once on a terminal; progress lines are always written at once.
 void print(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
 void print_now(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+// From now on, each record print() writes ends in NUL rather than a line
+// feed, and names in it are written as they are, unescaped (-z).
+void end_records_with_nul(bool on);
 // Standard error.
 void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
 

@@ -53,7 +53,9 @@ void console_reporter::run_started(const run_facts& run) {
 }
 
 bool console_reporter::wants_progress() const {
-    return !settings_.quiet;
+    // Progress lines end in a carriage return, which NUL-ended records and a
+    // silent standard output have no room for.
+    return !settings_.quiet && !settings_.status_only && !settings_.zero;
 }
 
 void console_reporter::file_started(const wchar_t*) {
@@ -70,7 +72,14 @@ void console_reporter::file_progress(const wchar_t* path, int percent) {
 
 // A created entry's line ends there; a verified one's verdict overwrites it.
 void console_reporter::file_hashed(const wchar_t* path) {
-    if (settings_.quiet) {
+    if (settings_.quiet || settings_.status_only) {
+        return;
+    }
+    if (settings_.zero) {
+        // Records only: a created entry's line, no line a verdict overwrites.
+        if (run_.kind == run_kind::creation) {
+            print(L"%s: 100%% complete\n", {path});
+        }
         return;
     }
     const wchar_t* line =
@@ -97,11 +106,15 @@ void console_reporter::mismatch(const file_outcome& outcome) {
 }
 
 void console_reporter::file_done(const file_outcome& outcome) {
+    if (settings_.status_only) {
+        return;  // the exit status tells
+    }
     const wchar_t* path = outcome.path;
     switch (outcome.what) {
         case verdict::ok:
             if (!settings_.quiet) {
-                print(L"%s: Ok                   \n", {path});
+                // The blanks cover a progress line, which NUL-ended records lack.
+                print(settings_.zero ? L"%s: Ok\n" : L"%s: Ok                   \n", {path});
             }
             break;
         case verdict::previously_verified:
@@ -130,6 +143,9 @@ void console_reporter::file_done(const file_outcome& outcome) {
 
 // Shown also when quiet: an unlisted file fails the audit.
 void console_reporter::file_not_listed(const wchar_t* name) {
+    if (settings_.status_only) {
+        return;
+    }
     print(L"%s: Not in list\n", {name});
 }
 
@@ -141,6 +157,9 @@ void console_reporter::audit_refused(const wchar_t* list_path) {
 }
 
 void console_reporter::entry_updated(const wchar_t* name, update_verdict what) {
+    if (settings_.status_only) {
+        return;
+    }
     if (settings_.quiet && what != update_verdict::missing_kept) {
         return;
     }
@@ -240,8 +259,34 @@ void console_reporter::out_of_memory() {
     print_error(L"Out of memory\n");
 }
 
+void console_reporter::improper_line(const wchar_t* list_path, std::uint64_t line) {
+    std::wstring word = type_row(run_.type).word;
+    for (wchar_t& unit : word) {
+        unit = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+    }
+    if (line == 0) {
+        print_error(L"%s: improperly formatted %s checksum line\n", {list_path, word.c_str()});
+        return;
+    }
+    const std::wstring number = std::to_wstring(line);
+    print_error(L"%s: %s: improperly formatted %s checksum line\n",
+                {list_path, number.c_str(), word.c_str()});
+}
+
+void console_reporter::nothing_verified(const wchar_t* list_path) {
+    print_error(L"%s: no file was verified\n", {list_path});
+}
+
 void console_reporter::summary(const verification_tally& tally,
                                const wchar_t* untrusted_file_system) {
+    if (tally.improper > 0 && !settings_.status_only) {
+        print_error(tally.improper == 1 ? L"%s: WARNING: %d line is improperly formatted\n"
+                                        : L"%s: WARNING: %d lines are improperly formatted\n",
+                    {run_.list_path, tally.improper});
+    }
+    if (settings_.status_only) {
+        return;
+    }
     if (untrusted_file_system != nullptr) {
         // Otherwise the next run's full check would look like a lost tag.
         print(
@@ -267,7 +312,11 @@ void console_reporter::summary(const verification_tally& tally,
     if (tally.unlisted > 0) {
         print(L"%d files not in list\n", {tally.unlisted});
     }
-    if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0 && tally.unlisted == 0) {
+    const bool nothing_verified =
+        settings_.ignore_missing && tally.matched == 0 && tally.entries + tally.ignored > 0;
+    const bool improper_fails = settings_.strict && tally.improper > 0;
+    if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0 && tally.unlisted == 0 &&
+        !nothing_verified && !improper_fails) {
         print(L"All files Ok\n");
     }
 }

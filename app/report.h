@@ -103,6 +103,9 @@ struct verification_tally {
     int outside = 0;   // lines of a signed list outside its signed text
     int damaged = 0;   // mismatches whose size and time are as the list records them
     int unlisted = 0;  // files an audit found that the list does not name
+    int improper = 0;  // improperly formatted lines skipped (check flags)
+    int ignored = 0;   // missing files left unsaid (--ignore-missing)
+    int matched = 0;   // entries that verified, now or before
 };
 
 class reporter {
@@ -147,6 +150,14 @@ class reporter {
     // The end of a verification; `untrusted_file_system` names the file
     // system on which remembered verdicts were not trusted, or is null.
     virtual void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) = 0;
+    // A line of the list that is no entry, skipped (check flags): `line` from
+    // 1, or 0 when it cannot be told. Only with --warn.
+    virtual void improper_line(const wchar_t* list_path, std::uint64_t line) {
+        (void)list_path;
+        (void)line;
+    }
+    // --ignore-missing, and not one entry verified: the run fails.
+    virtual void nothing_verified(const wchar_t* list_path) { (void)list_path; }
     // The program is about to end with `exit_status`, after whatever run it
     // made (or none).
     virtual void program_ended(int exit_status) { (void)exit_status; }
@@ -190,6 +201,8 @@ class console_reporter final : public reporter {
     void path_too_long() override;
     void out_of_memory() override;
     void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override;
+    void improper_line(const wchar_t* list_path, std::uint64_t line) override;
+    void nothing_verified(const wchar_t* list_path) override;
 
   private:
     void mismatch(const file_outcome& outcome);

@@ -89,6 +89,8 @@ struct pending_entry {
     unsigned char digest[stored_digest_bytes];
     bool hashed;
     bool outside;        // a line outside the signed text: shown, never checked
+    bool improper;       // an improperly formatted line (check flags): said with --warn
+    std::uint64_t line;  // improper: its number
     file_record record;  // the file's size and time as the list records them
 };
 
@@ -160,7 +162,22 @@ struct reading_ahead {
             std::wmemcpy(line.path, name, std::wcslen(name) + 1);
             line.hashed = false;
             line.outside = true;
+            line.improper = false;
             ++queued;
+            return;
+        }
+        if (result == to_int(status::invalid_line) && settings.check_flags()) {
+            // As the GNU tools check: skipped and counted, the entries after
+            // it verified; with --warn said in its place among the entries.
+            ++tally.improper;
+            if (settings.warn) {
+                pending_entry& line = pending[queued % ring];
+                line.hashed = false;
+                line.outside = false;
+                line.improper = true;
+                line.line = list.lineNumber();
+                ++queued;
+            }
             return;
         }
         if (result <= 0) {
@@ -180,6 +197,7 @@ struct reading_ahead {
         // spares the file: a failed query (a negative status) is no yes.
         entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
         entry.outside = false;
+        entry.improper = false;
         ++tally.entries;
         if (entry.hashed) {
             jobs.submit(entry.path);
@@ -221,7 +239,13 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
 // themselves ends the run.
 [[nodiscard]] status report_entry(reporter& report, container& list, file_jobs& jobs,
                                   const pending_entry& entry, std::size_t digest_size,
-                                  verification_tally& tally) {
+                                  verification_tally& tally, const run_settings& settings) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
+    const bool ignore_missing = settings.ignore_missing;
+    if (entry.improper) {
+        report.improper_line(list_name, entry.line);
+        return status::ok;
+    }
     file_outcome outcome;
     outcome.path = entry.path;
     if (entry.outside) {
@@ -234,6 +258,7 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         outcome.what = verdict::previously_verified;
         report.file_done(outcome);
         remember_verdict(list, true);
+        ++tally.matched;
         return status::ok;
     }
     status result = status::ok;
@@ -241,7 +266,11 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         return status::unknown_error;
     }
     if (result != status::ok) {
-        if (result == status::file_not_found) {
+        if (result == status::file_not_found && ignore_missing) {
+            // Neither said (the reporter leaves it out) nor counted.
+            --tally.entries;
+            ++tally.ignored;
+        } else if (result == status::file_not_found) {
             ++tally.missing;
         } else {
             ++tally.errors;
@@ -254,6 +283,7 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
         outcome.what = verified ? verdict::ok : verdict::mismatch;
         tally.errors += verified ? 0 : 1;
+        tally.matched += verified ? 1 : 0;
         if (!verified) {
             diagnose(outcome, entry.record, jobs, tally);
         }
@@ -264,10 +294,18 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
     return status::ok;
 }
 
-int report_summary(reporter& report, const verification_tally& tally,
+int report_summary(reporter& report, const run_settings& settings, const verification_tally& tally,
                    const std::wstring& untrusted) {
     report.summary(tally, untrusted.empty() ? nullptr : untrusted.c_str());
-    if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0 || tally.unlisted > 0) {
+    // Every entry missing (or none verifying): a run that checked nothing
+    // must not pass for one that found every file intact.
+    const bool nothing_verified =
+        settings.ignore_missing && tally.matched == 0 && tally.entries + tally.ignored > 0;
+    if (nothing_verified) {
+        report.nothing_verified(settings.checksum_file.c_str());
+    }
+    if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0 || tally.unlisted > 0 ||
+        nothing_verified || (settings.strict && tally.improper > 0)) {
         return 1;
     }
     if (static_cast<bool>((*config::instance())["addtag"])) {
@@ -1059,7 +1097,7 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         }
         pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
         ++ahead.oldest;
-        result = report_entry(report, list, jobs, entry, digest_size, tally);
+        result = report_entry(report, list, jobs, entry, digest_size, tally, settings);
         if (result != status::ok) {
             return to_int(result);
         }
@@ -1091,7 +1129,7 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         // The verdicts stand; only the remembered marks could not be saved.
         report.list_failed(list_step::save, list_name, result);
     }
-    return report_summary(report, tally, untrusted);
+    return report_summary(report, settings, tally, untrusted);
 }
 
 }  // namespace korvane::app

@@ -5,9 +5,9 @@
 # elsewhere. A long option takes its value only after "=" (--create=FILE),
 # a short one also as the next word (-c FILE).
 
-_korvane_options='-a --all --doall --audit -c --create= -h --help -j --jobs= --json -p --parent=
-    --prune -q --quiet -r --recursive -t --type= -T --record-times -u --update --update=
-    -V --version -x --one-file-system'
+_korvane_options='-a --all --doall --audit -c --create= -h --help --ignore-missing -j --jobs= --json -p --parent=
+    --prune -q --quiet --status --strict -r --recursive -t --type= -T --record-times -u --update --update=
+    -V --version -w --warn -x --one-file-system -z --zero'
 _korvane_types='sfv md5 sha1 sha256 sha512'
 
 # Is $1 a name korvane takes as a checksum list? Extensions and bare names in

@@ -141,6 +141,16 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.record_times = true;
         } else if (name == L"--json") {
             s.json = true;
+        } else if (name == L"--ignore-missing") {
+            s.ignore_missing = true;
+        } else if (name == L"--status") {
+            s.status_only = true;
+        } else if (name == L"--strict") {
+            s.strict = true;
+        } else if (name == L"-w" || name == L"--warn") {
+            s.warn = true;
+        } else if (name == L"-z" || name == L"--zero") {
+            s.zero = true;
         } else if (name == L"-u" || name == L"--update") {
             // No value of its own, but an "=" part names the list.
             s.update = true;
@@ -183,7 +193,9 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.has_checksum_file == b.has_checksum_file && a.checksum_file == b.checksum_file &&
            a.audit == b.audit && a.update == b.update && a.prune == b.prune &&
            a.update_list_named == b.update_list_named && a.record_times == b.record_times &&
-           a.json == b.json;
+           a.json == b.json && a.ignore_missing == b.ignore_missing &&
+           a.status_only == b.status_only && a.strict == b.strict && a.warn == b.warn &&
+           a.zero == b.zero;
 }
 
 }  // namespace

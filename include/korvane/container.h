@@ -119,6 +119,10 @@ class KORVANE_API container {
     // Where the line of the entry getNextFile delivered last starts: the
     // handle dropEntry and replaceEntry take.
     [[nodiscard]] std::uint64_t entryPosition() const;
+    // The number (from 1) of the line getNextFile read last, the entry it
+    // delivered or the line it refused as improperly formatted; 0 when it
+    // cannot be told.
+    [[nodiscard]] std::uint64_t lineNumber();
     // `name` as getNextFile delivered it.
     [[nodiscard]] int dropEntry(std::uint64_t position, const wchar_t* name);
     [[nodiscard]] int replaceEntry(std::uint64_t position);

@@ -59,6 +59,10 @@ std::uint64_t container::entryPosition() const {
     return line_start;
 }
 
+std::uint64_t container::lineNumber() {
+    return file != nullptr ? file->line_number_at(line_start) : 0;
+}
+
 int container::dropEntry(std::uint64_t position, const wchar_t* name) {
     if (update == nullptr) {
         return to_int(status::file_not_open);

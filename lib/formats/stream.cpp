@@ -549,4 +549,35 @@ status checksum_stream::truncate_to(std::uint64_t size) {
     return written_status_of(file.truncate(size));
 }
 
+std::uint64_t checksum_stream::line_number_at(std::uint64_t position) {
+    if (opened_path.empty()) {
+        return 0;
+    }
+    if (position < counted_to || !counter.is_open()) {
+        (void)counter.close();
+        if (counter.open_existing(opened_path.c_str(), false) != 0) {
+            return 0;
+        }
+        counted_to = 0;
+        lines_before = 0;
+    }
+    if (counter.seek(counted_to) != 0) {
+        return 0;
+    }
+    char buffer[16384];
+    while (counted_to < position) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, position - counted_to));
+        const std::int64_t got = counter.read(buffer, want);
+        if (got <= 0) {
+            return 0;
+        }
+        const char* end = buffer + got;
+        lines_before +=
+            static_cast<std::uint64_t>(std::count(static_cast<const char*>(buffer), end, '\n'));
+        counted_to += static_cast<std::uint64_t>(got);
+    }
+    return lines_before + 1;
+}
+
 }  // namespace korvane::detail

@@ -81,6 +81,11 @@ class checksum_stream {
     void release_file();
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
+    // The number (from 1) of the line that starts at `position`, counted in
+    // the file on disk through a handle of its own; 0 when it cannot be read.
+    // Positions asked in increasing order are counted on from the last one,
+    // so that a run asking for many lines reads the file once more at most.
+    [[nodiscard]] std::uint64_t line_number_at(std::uint64_t position);
     // Starts a new file beside `target`; nothing reaches `target` before commit.
     // The temporary file itself is made only when the first bytes are written
     // out (an interrupted run before that leaves nothing behind); whether the
@@ -166,6 +171,9 @@ class checksum_stream {
     std::string out;               // pending writes
     std::uint64_t out_offset = 0;  // file position of out[0]
     bool writing = false;
+    platform::native_file counter;   // line_number_at's own reading
+    std::uint64_t counted_to = 0;    // the position it stands at
+    std::uint64_t lines_before = 0;  // the line feeds before it
 };
 
 }  // namespace korvane::detail

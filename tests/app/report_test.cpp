@@ -71,6 +71,8 @@ class recording_reporter final : public reporter {
     void entry_updated(const wchar_t*, update_verdict) override {}
     void update_refused(const wchar_t*, status) override {}
     void out_of_memory() override {}
+    void improper_line(const wchar_t*, std::uint64_t) override {}
+    void nothing_verified(const wchar_t*) override {}
     void summary(const verification_tally& tally, const wchar_t* untrusted) override {
         EXPECT_EQ(untrusted, nullptr);
         summaries.push_back(tally);

@@ -50,14 +50,16 @@ const std::string usage_text =
     "\n"
     "Options\n"
     "-a, --all              always verify all files\n"
-    "    --audit            also report the files below the list's folder that it does not "
-    "name\n"
+    "    --audit            also report the files below the list's folder that it does not name\n"
     "-c, --create=FILE      create the checksum file and write to FILE\n"
+    "    --ignore-missing   verification: leave out files that are missing\n"
     "-j, --jobs=N           hash up to N files at once (default: one per CPU)\n"
     "    --json             print the results as JSON Lines, one object per line\n"
     "-p, --parent=DIR       assume DIR is the root directory for all files in the database\n"
     "    --prune            an update drops the entries of files that are gone\n"
     "-q, --quiet            suppress non-error messages\n"
+    "    --status           verification: print nothing, the exit status tells\n"
+    "    --strict           verification: improperly formatted lines fail the run\n"
     "-r, --recursive        recursively add sub-directories\n"
     "-t, --type=TYPE        force checksum file of type TYPE (default based on file extension)\n"
     "                       TYPE is sfv, md5, sha1, sha256 or sha512\n"
@@ -66,12 +68,15 @@ const std::string usage_text =
     "-u, --update[=FILE]    update the checksum file: add new files, hash changed\n"
     "                       ones again, keep the entries of files gone\n"
     "-V, --version          show version\n"
+    "-w, --warn             verification: name each improperly formatted line\n"
     "-x, --one-file-system  don't cross filesystem boundaries\n"
+    "-z, --zero             end each result with NUL, names unescaped\n"
     "\n"
     "Examples\n"
     "  korvane --audit photos.sfv       verify, and name the files the list lacks\n"
     "  korvane -u photos.sfv            add new files, hash changed ones again\n"
-    "  korvane -u --prune backup.sha256 the same, and drop the entries of files gone\n";
+    "  korvane -u --prune backup.sha256 the same, and drop the entries of files gone\n"
+    "  korvane --status --ignore-missing SHA256SUMS  check what is here, say nothing\n";
 
 class Golden : public cli_test {
   protected:
