@@ -170,14 +170,20 @@ int digest_list::open(const wchar_t* path) {
         return opened;
     }
     bool signed_message = false;
+    bool signify = false;
     status result = holds_signed_message(*file, signed_message);
     if (result == status::ok) {
         result = file->seek(0);
+    }
+    if (result == status::ok) {
+        result = korvane::detail::skip_signify_lines(*file, signify);
     }
     if (result != status::ok) {
         file.reset();
         return to_int(result);
     }
+    // An update would break either signature.
+    holds_signature = signify;
     if (signed_message) {
         holds_signature = true;
         signed_state = korvane::detail::before_signed_text;
@@ -208,7 +214,7 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             continue;
         }
         if (part == korvane::detail::signed_part::framing ||
-            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L';') {
+            korvane::detail::is_blank_line(text, text_length) || text[0] == L';') {
             // Framing of a signed list, a line of blanks, or a comment.
             continue;
         }

@@ -6,7 +6,9 @@
 #include <cwchar>
 #include <string_view>
 
+#include "formats/base64.h"
 #include "formats/lines.h"
+#include "formats/stream.h"
 #include "platform/text.h"
 
 namespace korvane::detail {
@@ -90,6 +92,15 @@ int trimmed_length(const wchar_t* text, int length) {
         --length;
     }
     return length;
+}
+
+bool is_blank_line(const wchar_t* text, int length) {
+    for (int i = 0; i < length; ++i) {
+        if (!is_blank_or_tab(text[i]) && text[i] != L'\r' && text[i] != L'\0') {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ends_in_crc(const wchar_t* text, int length) {
@@ -176,6 +187,54 @@ signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length) {
             // does not vouch for; so is a second signed message.
             return signed_part::outside;
     }
+}
+
+namespace {
+
+// More than signify lets an untrusted comment hold.
+constexpr std::size_t line_capacity_bytes = 2048;
+
+// The physical line `row` holds, without its line end.
+std::string_view row_text(const raw_line& row) {
+    return std::string_view(row.bytes).substr(0, row.length);
+}
+
+// signify's signature line: the base64 of "Ed", an eight-byte key number and
+// a 64-byte signature, nothing else on the line.
+bool is_signify_signature(std::string_view text) {
+    constexpr std::size_t signature_bytes = 2 + 8 + 64;
+    constexpr std::size_t encoded = (signature_bytes + 2) / 3 * 4;
+    if (text.size() != encoded || text.back() != '=' || text[encoded - 2] == '=') {
+        return false;
+    }
+    unsigned char bytes[signature_bytes + 3];
+    const std::size_t decoded = base64_decode(text, bytes, sizeof bytes);
+    return decoded == signature_bytes && bytes[0] == 'E' && bytes[1] == 'd' &&
+           text.find_first_of(" \t") == std::string_view::npos;
+}
+
+}  // namespace
+
+status skip_signify_lines(checksum_stream& list, bool& found) {
+    constexpr std::string_view comment = "untrusted comment: ";
+    constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+    found = false;
+    raw_line first;
+    raw_line second;
+    status result = list.read_raw_line(first, line_capacity_bytes);
+    if (result == status::ok && first.found) {
+        result = list.read_raw_line(second, line_capacity_bytes);
+    }
+    if (result != status::ok) {
+        return result;
+    }
+    std::string_view head = row_text(first);
+    if (head.substr(0, byte_order_mark.size()) == byte_order_mark) {
+        head.remove_prefix(byte_order_mark.size());
+    }
+    found = first.has_end && second.has_end && first.length < line_capacity_bytes &&
+            head.substr(0, comment.size()) == comment && is_signify_signature(row_text(second));
+    return found ? status::ok : list.seek(0);
 }
 
 namespace {

@@ -5,7 +5,11 @@
 #ifndef KORVANE_FORMATS_LIST_LINES_H
 #define KORVANE_FORMATS_LIST_LINES_H
 
+#include "status.h"
+
 namespace korvane::detail {
+
+class checksum_stream;
 
 // Where a parsed digest line keeps its parts; the name may have been unescaped
 // in place, so it points into the caller's (changed) line.
@@ -29,6 +33,10 @@ bool ends_in_crc(const wchar_t* text, int length);
 
 // Length of `text` without the blanks, tabs and carriage returns at its end.
 int trimmed_length(const wchar_t* text, int length);
+
+// A line that holds no entry and is skipped: nothing but blanks, tabs,
+// carriage returns and NUL bytes (a list padded with zeros at its end).
+bool is_blank_line(const wchar_t* text, int length);
 
 // Where reading stands in a clear-signed message. A list read from its start
 // begins at plain_text, or at before_signed_text when it is known to hold a
@@ -54,6 +62,13 @@ enum class signed_part {
 // (a signed_state). A dash-escaped line ("- text") of the signed text is moved
 // past its escape.
 signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length);
+
+// A list signed with signify and the message embedded: its first line is
+// "untrusted comment: ..." and its second the signature in base64 (an
+// Ed25519 signature with its key number). When the list at `list` starts so,
+// reading is left after those two lines and `found` is true; otherwise it is
+// left at the start. The signature itself is not checked.
+[[nodiscard]] status skip_signify_lines(checksum_stream& list, bool& found);
 
 // The type a list's first entry line shows, by the content rules of the list
 // types (korvane/list_types.h): its number, or -1 when the line fits no type.

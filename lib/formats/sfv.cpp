@@ -226,7 +226,8 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         end = korvane::detail::trimmed_length(line, length);
         // '#' starts a comment for most tools, but a name may start with it too:
         // a line that ends in a checksum stays an entry.
-        if (end > 0 && (line[0] != L'#' || korvane::detail::ends_in_crc(line, end))) {
+        if (!korvane::detail::is_blank_line(line, end) &&
+            (line[0] != L'#' || korvane::detail::ends_in_crc(line, end))) {
             break;
         }
     }

@@ -18,6 +18,12 @@
 namespace korvane::testing {
 namespace {
 
+// A signature line as signify writes it: "Ed", a key number and a signature.
+const std::string signify_head =
+    "untrusted comment: verify with key.pub\n"
+    "RWQBAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4fICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj9AQUJD"
+    "REVGR0g=\n";
+
 // Digests of the empty input.
 const std::string d_md5 = "d41d8cd98f00b204e9800998ecf8427e";
 const std::string d_sha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
@@ -128,6 +134,30 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
          kind::md5,
          "-----BEGIN PGP SIGNED MESSAGE-----\n; note\nHash: SHA1\n\n" + d_md5 + "  a\n",
          {L"a"}},
+        {"lines of NUL and CR bytes",
+         kind::md5,
+         d_md5 + "  a\n" + std::string("\0\0\r\n\0", 5) + "\n" + d_md5 + "  b\n" +
+             std::string("\0\0\0", 3),
+         {L"a", L"b"}},
+        {"signify-signed list",
+         kind::sha256,
+         signify_head + "SHA256 (a) = " + d_sha256 + "\n" + d_sha256 + "  b\n",
+         {L"a", L"b"}},
+        {"signify lines, CR LF and a byte-order mark",
+         kind::sha512,
+         "\xEF\xBB\xBF" + signify_head.substr(0, 38) + "\r\n" + signify_head.substr(39, 100) +
+             "\r\n" + d_sha512 + "  a\r\n",
+         {L"a"}},
+        {"an untrusted comment anywhere else is no signify line",
+         kind::md5,
+         d_md5 + "  a\n" + signify_head,
+         {L"a"},
+         korvane_status::invalid_line},
+        {"an untrusted comment without its signature line",
+         kind::md5,
+         "untrusted comment: x\nRWQBAgME\n" + d_md5 + "  a\n",
+         {},
+         korvane_status::invalid_line},
         {"SHA-1 plain and BSD",
          kind::sha1,
          d_sha1 + "  a\nSHA1 (b) = " + d_sha1 + "\n",
@@ -292,6 +322,10 @@ TEST(SfvForms, ReadsTheFormsOtherToolsWrite) {
          {L"first"},
          {5}},
         {"short checksum keeps its reading", "old 1F\n", {L"old"}, {0x1F}},
+        {"lines of NUL and CR bytes",
+         "a 00000001\r\n" + std::string("\0\r\0\r\n\0\0", 7),
+         {L"a"},
+         {1}},
         {"tab before the checksum", "no\tspace\n", {}, {}, korvane_status::invalid_line},
     };
     temp_dir dir;
@@ -358,6 +392,9 @@ TEST(ListContent, TheFirstEntryLineNamesTheType) {
         {"comment inside the signed headers",
          "-----BEGIN PGP SIGNED MESSAGE-----\n; note\nHash: SHA1\n\n" + d_sha1 + "  a\n", 2},
         {"empty", "", -1},
+        {"NUL bytes before the first entry", std::string("\0\0\r\n", 4) + d_sha1 + "  a\n", 2},
+        {"signify-signed SHA-256", signify_head + d_sha256 + "  a\n", 3},
+        {"signify-signed BSD SHA-512", signify_head + "SHA512 (a) = " + d_sha512 + "\n", 4},
         {"prose", "Checksums for release 1.0\n" + d_md5 + "  a\n", -1,
          korvane_status::invalid_line},
         {"digest of no known length", "0123456789abcdef  a\n", -1, korvane_status::invalid_line},
