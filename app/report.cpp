@@ -128,6 +128,14 @@ void console_reporter::file_done(const file_outcome& outcome) {
     }
 }
 
+// On standard error, also when quiet: the verdict may not be what the list's
+// writer meant.
+void console_reporter::irregular_checksum(std::uint64_t line) {
+    const std::wstring number = std::to_wstring(line);
+    print_error(L"%s: line %s: checksum field is not 8 hexadecimal digits\n",
+                {run_.list_path != nullptr ? run_.list_path : L"", number.c_str()});
+}
+
 // Shown also when quiet: an unlisted file fails the audit.
 void console_reporter::file_not_listed(const wchar_t* name) {
     print(L"%s: Not in list\n", {name});

@@ -120,6 +120,11 @@ class reporter {
     virtual void file_progress(const wchar_t* path, int percent) = 0;
     virtual void file_hashed(const wchar_t* path) = 0;
     virtual void file_done(const file_outcome& outcome) = 0;
+    // The entry reported next stands on line `line` of the list, and its
+    // checksum field is not in its format's regular form (an SFV checksum
+    // that is not eight hexadecimal digits): read as ever, but perhaps not
+    // as its writer meant.
+    virtual void irregular_checksum(std::uint64_t line) = 0;
     virtual void run_halted(const wchar_t* path, halt_reason why) = 0;
     virtual void walk_problem_met(const walk_problem& problem) = 0;
     virtual void list_failed(list_step step, const wchar_t* list_path, status cause) = 0;
@@ -175,6 +180,7 @@ class console_reporter final : public reporter {
     void file_progress(const wchar_t* path, int percent) override;
     void file_hashed(const wchar_t* path) override;
     void file_done(const file_outcome& outcome) override;
+    void irregular_checksum(std::uint64_t line) override;
     void run_halted(const wchar_t* path, halt_reason why) override;
     void walk_problem_met(const walk_problem& problem) override;
     void list_failed(list_step step, const wchar_t* list_path, status cause) override;

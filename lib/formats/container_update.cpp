@@ -32,12 +32,14 @@ int container::beginUpdate() {
         update = std::make_unique<korvane::detail::list_update>();
         update->sfv = records != nullptr && records->sfv_comments;
         const std::uint64_t position = file->tell();
+        const std::uint64_t lines = file->lines_read();
         status result = file->seek(0);
         if (result == status::ok) {
             result = korvane::detail::ends_lines_with_lf(*file, update->lf);
         }
         if (result == status::ok) {
             result = file->seek(position);
+            file->restore_lines_read(lines);
         }
         if (result != status::ok) {
             update.reset();

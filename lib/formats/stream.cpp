@@ -221,6 +221,8 @@ void checksum_stream::discard() {
     out.clear();
     out_offset = 0;
     writing = false;
+    lines_ended = current_line = 0;
+    line_open = false;
 }
 
 status checksum_stream::close() {
@@ -358,12 +360,16 @@ status checksum_stream::read_line(wchar_t* buffer, int count, int& length) {
     }
     for (;;) {
         line_output line{buffer, 0, count - 1, false};
+        if (!line_open) {
+            current_line = lines_ended + 1;
+        }
         while (!take_line_bytes(in.data(), in_begin, in_end, at_end, line)) {
             status result = fill(2);
             if (result != status::ok) {
                 return result;
             }
         }
+        note_line_end(line.ended, line.got_any);
         buffer[line.length] = L'\0';
         if (!line.got_any || line.length > 0) {
             length = line.length;
@@ -396,6 +402,7 @@ status checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
         }
         total += piece.size();
         in_begin += piece.size();
+        note_line_end(line_ends, true);
         if (line_ends) {
             line.has_end = true;
             // CR of CR LF may sit in the previous chunk.
@@ -431,7 +438,20 @@ status checksum_stream::seek(std::uint64_t position) {
     in_offset = position;
     out_offset = position;
     at_end = false;
+    line_open = false;
+    if (position == 0) {
+        lines_ended = 0;
+    }
     return status::ok;
+}
+
+void checksum_stream::note_line_end(bool ended, bool took_bytes) {
+    if (ended) {
+        ++lines_ended;
+        line_open = false;
+    } else if (took_bytes) {
+        line_open = true;
+    }
 }
 
 status checksum_stream::peek(std::size_t count, std::string_view& bytes) {
@@ -466,6 +486,7 @@ status checksum_stream::copy_line(checksum_stream* to, bool& copied) {
             }
         }
         in_begin += piece.size();
+        note_line_end(line_ends, true);
         if (line_ends) {
             return status::ok;
         }

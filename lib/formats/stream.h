@@ -103,6 +103,14 @@ class checksum_stream {
     // Whether the line read_line gave last filled its room and goes on: the
     // next read_line (or copy_line) takes the rest of it.
     bool line_cut() const { return cut; }
+    // The number, from 1, of the physical line read_line gave last (of its
+    // first piece's line when it came in pieces); lines are counted from the
+    // last seek to 0.
+    std::uint64_t line_number() const { return current_line; }
+    // How many lines were read whole since the last seek to 0, and setting
+    // that back after a look elsewhere in the file.
+    std::uint64_t lines_read() const { return lines_ended; }
+    void restore_lines_read(std::uint64_t count) { lines_ended = count; }
     // Reads one whole physical line; `line.found` is false at the end.
     [[nodiscard]] status read_raw_line(raw_line& line, std::size_t keep);
     // The next `count` unread bytes or fewer at the end of the file, without
@@ -137,6 +145,9 @@ class checksum_stream {
     // What the signature line of the tag read holds after its prefix (the
     // signature and the folder code); empty when no tag was read.
     std::string tag_signature;
+    // The line of the entry delivered last when its checksum field is not in
+    // the format's regular form; 0 when it is.
+    std::uint64_t irregular_line = 0;
 
   private:
     [[nodiscard]] status open_again_for_rewrite(platform::native_file& writable);
@@ -146,6 +157,8 @@ class checksum_stream {
     // buffered when none is, filling an empty buffer first; empty at the end of
     // the file. They stay unread until in_begin moves past them.
     [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
+    // Counts a line whose end was taken; notes one begun but not ended.
+    void note_line_end(bool ended, bool took_bytes);
     // Makes the temporary file of a new list.
     [[nodiscard]] status create_temporary();
 
@@ -162,9 +175,12 @@ class checksum_stream {
     std::size_t in_end = 0;       // end of the valid bytes
     std::uint64_t in_offset = 0;  // file position of in[0]
     bool at_end = false;
-    bool cut = false;              // see line_cut
-    std::string out;               // pending writes
-    std::uint64_t out_offset = 0;  // file position of out[0]
+    bool cut = false;                // see line_cut
+    std::uint64_t lines_ended = 0;   // line ends taken since the last seek to 0
+    std::uint64_t current_line = 0;  // see line_number
+    bool line_open = false;          // a line was started and its end not taken yet
+    std::string out;                 // pending writes
+    std::uint64_t out_offset = 0;    // file position of out[0]
     bool writing = false;
 };
 

@@ -182,6 +182,25 @@ TEST_F(ForeignLists, SfvHashCommentsHashNamesAndStrayLineEnds) {
     EXPECT_EQ(again.out, "2 files checked\nAll files Ok\n");
 }
 
+// Zeros and carriage returns at a list's end, as some copies leave them, end
+// no run; a checksum that is not eight digits is read as ever, with a warning
+// that names its line, also in a quiet run.
+TEST_F(ForeignLists, SfvPaddingAndIrregularChecksums) {
+    dir.write("padded.sfv", "a.txt " + crc_abc + "\r\n" + std::string("\0\0\r\n\0\0", 6));
+    auto padded = korvane({"-q", "padded.sfv"});
+    EXPECT_EQ(padded.status, 0) << padded.out << padded.err;
+    EXPECT_EQ(padded.out, all_ok);
+    dir.write("odd.sfv", "; from elsewhere\n\na.txt 0" + crc_abc + "\na.txt " + crc_abc +
+                             "\na.txt " + crc_abc.substr(1) + "\n");
+    auto odd = korvane({"-q", "odd.sfv"});
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_EQ(odd.out, "a.txt: hash mismatch: 0" + crc_abc.substr(1) + " != " + crc_abc +
+                           "\n3 files checked\n1 errors detected\n");
+    EXPECT_EQ(odd.err,
+              "odd.sfv: line 3: checksum field is not 8 hexadecimal digits\n"
+              "odd.sfv: line 5: checksum field is not 8 hexadecimal digits\n");
+}
+
 TEST_F(ForeignLists, SfvMismatchShowsBothChecksumsAsTheListWritesThem) {
     dir.write("list.sfv", "a.txt 12345678\n");
     auto result = korvane({"-q", "list.sfv"});

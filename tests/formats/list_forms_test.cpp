@@ -346,6 +346,40 @@ TEST(SfvForms, ReadsTheFormsOtherToolsWrite) {
     }
 }
 
+// A checksum field of other than eight hexadecimal digits keeps its reading,
+// and the list tells on which physical line it stands: blank lines, comments,
+// a comment longer than the line buffer and a byte-order mark count as lines.
+TEST(SfvForms, IrregularChecksumFieldsAreNamedByLine) {
+    temp_dir dir;
+    auto path = dir.write("odd.sfv", "\xEF\xBB\xBF; head\r\n\r\nshort 1234567\r\n; " +
+                                         std::string(3000, 'x') +
+                                         "\nnine 123456789\n\n\nfine 0000ABCD \r\r\n"
+                                         "letters 12345G78\nlower 0000abcd\n0x 0x1234567\n");
+    sfv list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    std::vector<std::pair<std::wstring, std::uint64_t>> seen;
+    std::vector<std::uint32_t> crcs;
+    for (;;) {
+        wchar_t name[128];
+        std::uint32_t crc = 0;
+        std::uint64_t size = 0;
+        const int result = list.getNextFile(name, 128, &size, &crc);
+        if (result <= 0) {
+            EXPECT_EQ(result, 0);
+            break;
+        }
+        seen.emplace_back(name, list.irregularChecksumLine());
+        crcs.push_back(crc);
+    }
+    EXPECT_EQ(list.close(), 0);
+    const std::vector<std::pair<std::wstring, std::uint64_t>> expected = {
+        {L"short", 3}, {L"nine", 5}, {L"fine", 0}, {L"letters", 9}, {L"lower", 0}, {L"0x", 11}};
+    EXPECT_EQ(seen, expected);
+    const std::vector<std::uint32_t> values = {0x1234567, 0xFFFFFFFF, 0xABCD,
+                                               0x12345,   0xABCD,     0x1234567};
+    EXPECT_EQ(crcs, values);
+}
+
 TEST(SfvForms, NamesStartingWithHashAreQuotedAndReadBack) {
     temp_dir dir;
     sfv list;
