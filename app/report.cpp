@@ -168,6 +168,9 @@ void console_reporter::update_refused(const wchar_t* list_path, status why) {
         case status::outside_signed_text:
             print_error(L"%s: signed list, not updated\n", {list_path});
             break;
+        case status::utf16_list:
+            print_error(L"%s: UTF-16 list, not updated\n", {list_path});
+            break;
         case status::list_changed:
             print_error(L"%s: changed during the update, not written\n", {list_path});
             break;

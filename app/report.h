@@ -146,7 +146,8 @@ class reporter {
     // What an update did with a file (`name` as the list names it).
     virtual void entry_updated(const wchar_t* name, update_verdict what) = 0;
     // An update that writes nothing: a signed list (outside_signed_text), one
-    // changed meanwhile (list_changed), not one listed file found
+    // changed meanwhile (list_changed), a UTF-16 list (utf16_list), not one
+    // listed file found
     // (file_not_found), or the new list could not be written (its cause).
     virtual void update_refused(const wchar_t* list_path, status why) = 0;
     // The end of a verification; `untrusted_file_system` names the file

@@ -23,6 +23,11 @@ int container::beginUpdate() {
     if (holds_signature) {
         return to_int(status::outside_signed_text);
     }
+    if (file->utf16()) {
+        // Its lines are copied byte for byte, and every position is one of
+        // the UTF-8 text it is read as: refused rather than rewritten.
+        return to_int(status::utf16_list);
+    }
     // A list nobody may write is refused before anything is hashed for it;
     // the rewrite checks again.
     if (const status writable = file->check_rewritable(); writable != status::ok) {

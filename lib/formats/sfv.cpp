@@ -222,6 +222,10 @@ int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
         return opened;
     }
     readTag(settings);
+    if (file->utf16()) {
+        // A tag in UTF-8 would damage the list: none is trusted or written.
+        tag_disabled = true;
+    }
     status result = file->seek(0);
     if (result != status::ok) {
         file.reset();

@@ -123,6 +123,12 @@ class checksum_stream {
     // Copies the next `count` bytes to `to` in pieces.
     [[nodiscard]] status copy_bytes(checksum_stream& to, std::uint64_t count);
 
+    // Whether the list opened is UTF-16 text (it starts with a byte-order
+    // mark, FF FE or FE FF). Such a list is read as UTF-8: every read, peek
+    // and position is of the UTF-8 text, never of the file's bytes, so it is
+    // never written back.
+    bool utf16() const { return encoding != text_encoding::bytes; }
+
     // The position of the next byte read or written. Writing after reading
     // needs a seek first: the read buffer runs ahead of the file position.
     std::uint64_t tell() const;
@@ -157,6 +163,17 @@ class checksum_stream {
     // buffered when none is, filling an empty buffer first; empty at the end of
     // the file. They stay unread until in_begin moves past them.
     [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
+    enum class text_encoding { bytes, utf16_le, utf16_be };
+    // Reads the file's next bytes into `to`, transcoded to UTF-8 when the
+    // file is UTF-16: at most `room` bytes, 0 at its end, or minus an error
+    // number.
+    [[nodiscard]] std::int64_t read_text(char* to, std::size_t room);
+    // Notes the encoding a byte-order mark at the file's start names.
+    [[nodiscard]] status detect_encoding();
+    // Back to the start of a UTF-16 file, then past `position` bytes of its
+    // UTF-8 text.
+    [[nodiscard]] status seek_text(std::uint64_t position);
+
     // Counts a line whose end was taken; notes one begun but not ended.
     void note_line_end(bool ended, bool took_bytes);
     // Makes the temporary file of a new list.
@@ -175,12 +192,14 @@ class checksum_stream {
     std::size_t in_end = 0;       // end of the valid bytes
     std::uint64_t in_offset = 0;  // file position of in[0]
     bool at_end = false;
-    bool cut = false;                // see line_cut
-    std::uint64_t lines_ended = 0;   // line ends taken since the last seek to 0
-    std::uint64_t current_line = 0;  // see line_number
-    bool line_open = false;          // a line was started and its end not taken yet
-    std::string out;                 // pending writes
-    std::uint64_t out_offset = 0;    // file position of out[0]
+    bool cut = false;  // see line_cut
+    text_encoding encoding = text_encoding::bytes;
+    std::vector<unsigned char> units;  // UTF-16: bytes read, not yet transcoded
+    std::uint64_t lines_ended = 0;     // line ends taken since the last seek to 0
+    std::uint64_t current_line = 0;    // see line_number
+    bool line_open = false;            // a line was started and its end not taken yet
+    std::string out;                   // pending writes
+    std::uint64_t out_offset = 0;      // file position of out[0]
     bool writing = false;
 };
 

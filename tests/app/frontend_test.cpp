@@ -99,6 +99,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         {status::path_error, korvane_status::path_error},
         {status::outside_signed_text, korvane_status::outside_signed_text},
         {status::list_changed, korvane_status::list_changed},
+        {status::utf16_list, korvane_status::utf16_list},
     };
     std::set<std::wstring> messages;
     for (const auto& [code, exported] : table) {

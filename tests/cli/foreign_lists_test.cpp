@@ -14,6 +14,16 @@ const std::string sha512_abc =
     "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
     "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f";
 
+// ASCII `text` as UTF-16 LE with its byte-order mark.
+std::string utf16_le(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (char c : text) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
 class ForeignLists : public cli_test {
   protected:
     void SetUp() override { dir.write("a.txt", "abc"); }
@@ -36,6 +46,14 @@ TEST_F(ForeignLists, NamesWithoutAKnownExtensionAreJudgedByContent) {
         {"sums.txt", "\xEF\xBB\xBF" + sha256_abc + "  a.txt\n"},
         {"x.sha512sum", sha512_abc + "  a.txt\n"},
         {"SHA512.txt", "SHA512 (a.txt) = " + sha512_abc + "\n"},
+        {"signify.txt",
+         "untrusted comment: verify with "
+         "release."
+         "pub\nRWQBAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4fICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9"
+         "Pj9AQUJDREVGR0g=\nSHA256 (a.txt) = " +
+             sha256_abc + "\n"},
+        {"utf16.txt", utf16_le("; x\r\na.txt " + crc_abc + "\r\n")},
+        {"SHA1SUMS.utf16", utf16_le(sha1_abc + " *a.txt\r\n")},
         {"signed.asc", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" + sha256_abc +
                            "  a.txt\n-----BEGIN PGP SIGNATURE-----\n\nwsBzBAEBCAAnBQJ\n=AbCd\n"
                            "-----END PGP SIGNATURE-----\n"},
@@ -199,6 +217,28 @@ TEST_F(ForeignLists, SfvPaddingAndIrregularChecksums) {
     EXPECT_EQ(odd.err,
               "odd.sfv: line 3: checksum field is not 8 hexadecimal digits\n"
               "odd.sfv: line 5: checksum field is not 8 hexadecimal digits\n");
+}
+
+// A list saved as UTF-16 is verified with its names in UTF-8, and left as it
+// is: an update is refused, a verification writes no tag into it.
+TEST_F(ForeignLists, Utf16ListsAreReadNeverWritten) {
+    dir.write("\xC3\xA9.txt", "abc");
+    const std::string sfv = "\xFF\xFE" + std::string("\xE9\0.\0t\0x\0t\0 \0", 12);
+    std::string text = sfv;
+    for (char c : crc_abc + "\r\n") {
+        text += c;
+        text += '\0';
+    }
+    dir.write("list.sfv", text);
+    auto verified = korvane({"list.sfv"});
+    EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+    EXPECT_NE(verified.out.find("\xC3\xA9.txt: Ok"), std::string::npos) << verified.out;
+    EXPECT_EQ(read_file(dir / "list.sfv"), text);
+    dir.write("new.txt", "new");
+    auto updated = korvane({"-u", "list.sfv"});
+    EXPECT_NE(updated.status, 0);
+    EXPECT_EQ(updated.err, "list.sfv: UTF-16 list, not updated\n");
+    EXPECT_EQ(read_file(dir / "list.sfv"), text);
 }
 
 TEST_F(ForeignLists, SfvMismatchShowsBothChecksumsAsTheListWritesThem) {
