@@ -109,7 +109,7 @@ bool ends_in_crc(const wchar_t* text, int length) {
 }
 
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out) {
+                       digest_line& out, name_form& form) {
     const bool escaped = length > 0 && text[0] == L'\\';
     if (escaped) {
         ++text;
@@ -143,7 +143,12 @@ bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* b
         return false;
     }
     int name_start = digits + 1;
-    if (text[name_start] == L' ' || text[name_start] == L'*') {
+    const bool marker = text[name_start] == L' ' || text[name_start] == L'*';
+    if (form == name_form::undecided) {
+        // As md5sum decides: a name of one unit is never a marker.
+        form = marker && length - name_start > 1 ? name_form::marked : name_form::whole;
+    }
+    if (marker && form == name_form::marked) {
         ++name_start;
     }
     out.digest = text;
@@ -245,7 +250,8 @@ bool fits(const list_type& type, wchar_t* text, int length) {
         return ends_in_crc(text, length);
     }
     digest_line parsed;
-    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed);
+    name_form form = name_form::undecided;
+    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed, form);
 }
 
 }  // namespace

@@ -19,13 +19,21 @@ struct digest_line {
     int name_length = 0;
 };
 
+// How a digest list's plain lines separate digest and name, as its first such
+// line shows: with md5sum's mode marker (' ' or '*') after the blank or tab,
+// or without one (BSD `md5 -r`: "DIGEST NAME"), in which case every later
+// name is taken whole after the one blank, so that a name may start with a
+// blank or '*'.
+enum class name_form : int { undecided, marked, whole };
+
 // Parses one line of a digest list for a digest of `digest_size` bytes:
 //   DIGEST{space|tab}[ |*]NAME  or  ALG{blanks}(NAME) = DIGEST
 // either form may start with '\', whose name then holds \\, \n and \r escapes
 // (undone in place; any other escape makes the line invalid). `bsd_name` is
 // the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case.
+// `form` is the list's; the first plain line settles an undecided one.
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out);
+                       digest_line& out, name_form& form);
 
 // An SFV entry that a '#' does not make a comment: the line (without its
 // trailing blanks) ends in a space and eight hexadecimal digits.

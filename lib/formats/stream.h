@@ -151,6 +151,9 @@ class checksum_stream {
     // What the signature line of the tag read holds after its prefix (the
     // signature and the folder code); empty when no tag was read.
     std::string tag_signature;
+    // How a digest list's plain lines place their names (a name_form of
+    // list_lines.h), settled by the first.
+    int name_form = 0;
     // The line of the entry delivered last when its checksum field is not in
     // the format's regular form; 0 when it is.
     std::uint64_t irregular_line = 0;
