@@ -453,6 +453,14 @@ void json_reporter::improper_line(const wchar_t* list_path, std::uint64_t line) 
     emit(object.name("list", list_path).number("line", line));
 }
 
+void json_reporter::irregular_checksum(std::uint64_t line) {
+    json_object object(L"irregular_checksum");
+    if (run_.list_path != nullptr) {
+        object.name("list", run_.list_path);
+    }
+    emit(object.number("line", line));
+}
+
 void json_reporter::nothing_verified(const wchar_t* list_path) {
     json_object object(L"refused");
     object.text("run", L"verification").name("list", list_path);

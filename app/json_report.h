@@ -52,6 +52,7 @@ class json_reporter final : public reporter {
     void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override;
     void improper_line(const wchar_t* list_path, std::uint64_t line) override;
     void nothing_verified(const wchar_t* list_path) override;
+    void irregular_checksum(std::uint64_t line) override;
     void program_ended(int exit_status) override;
 
   private:
@@ -147,6 +148,7 @@ class chosen_reporter final : public reporter {
         pick().improper_line(list_path, line);
     }
     void nothing_verified(const wchar_t* list_path) override { pick().nothing_verified(list_path); }
+    void irregular_checksum(std::uint64_t line) override { pick().irregular_checksum(line); }
     void program_ended(int exit_status) override { pick().program_ended(exit_status); }
 
   private:

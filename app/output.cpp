@@ -207,6 +207,8 @@ const wchar_t* status_message(status code) {
             return L"Outside the signed text";
         case status::list_changed:
             return L"Changed during the update, not written";
+        case status::utf16_list:
+            return L"UTF-16 list";
         case status::unknown_error:
             break;
     }

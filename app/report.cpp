@@ -141,6 +141,14 @@ void console_reporter::file_done(const file_outcome& outcome) {
     }
 }
 
+// On standard error, also when quiet: the verdict may not be what the list's
+// writer meant.
+void console_reporter::irregular_checksum(std::uint64_t line) {
+    const std::wstring number = std::to_wstring(line);
+    print_error(L"%s: line %s: checksum field is not 8 hexadecimal digits\n",
+                {run_.list_path != nullptr ? run_.list_path : L"", number.c_str()});
+}
+
 // Shown also when quiet: an unlisted file fails the audit.
 void console_reporter::file_not_listed(const wchar_t* name) {
     if (settings_.status_only) {
@@ -178,6 +186,9 @@ void console_reporter::update_refused(const wchar_t* list_path, status why) {
     switch (why) {
         case status::outside_signed_text:
             print_error(L"%s: signed list, not updated\n", {list_path});
+            break;
+        case status::utf16_list:
+            print_error(L"%s: UTF-16 list, not updated\n", {list_path});
             break;
         case status::list_changed:
             print_error(L"%s: changed during the update, not written\n", {list_path});

@@ -123,6 +123,11 @@ class reporter {
     virtual void file_progress(const wchar_t* path, int percent) = 0;
     virtual void file_hashed(const wchar_t* path) = 0;
     virtual void file_done(const file_outcome& outcome) = 0;
+    // The entry reported next stands on line `line` of the list, and its
+    // checksum field is not in its format's regular form (an SFV checksum
+    // that is not eight hexadecimal digits): read as ever, but perhaps not
+    // as its writer meant.
+    virtual void irregular_checksum(std::uint64_t line) = 0;
     virtual void run_halted(const wchar_t* path, halt_reason why) = 0;
     virtual void walk_problem_met(const walk_problem& problem) = 0;
     virtual void list_failed(list_step step, const wchar_t* list_path, status cause) = 0;
@@ -144,7 +149,8 @@ class reporter {
     // What an update did with a file (`name` as the list names it).
     virtual void entry_updated(const wchar_t* name, update_verdict what) = 0;
     // An update that writes nothing: a signed list (outside_signed_text), one
-    // changed meanwhile (list_changed), not one listed file found
+    // changed meanwhile (list_changed), a UTF-16 list (utf16_list), not one
+    // listed file found
     // (file_not_found), or the new list could not be written (its cause).
     virtual void update_refused(const wchar_t* list_path, status why) = 0;
     // The end of a verification; `untrusted_file_system` names the file
@@ -189,6 +195,7 @@ class console_reporter final : public reporter {
     void file_progress(const wchar_t* path, int percent) override;
     void file_hashed(const wchar_t* path) override;
     void file_done(const file_outcome& outcome) override;
+    void irregular_checksum(std::uint64_t line) override;
     void run_halted(const wchar_t* path, halt_reason why) override;
     void walk_problem_met(const walk_problem& problem) override;
     void list_failed(list_step step, const wchar_t* list_path, status cause) override;

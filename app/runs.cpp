@@ -88,10 +88,11 @@ struct pending_entry {
     wchar_t path[path_buffer_units];
     unsigned char digest[stored_digest_bytes];
     bool hashed;
-    bool outside;        // a line outside the signed text: shown, never checked
-    bool improper;       // an improperly formatted line (check flags): said with --warn
-    std::uint64_t line;  // improper: its number
-    file_record record;  // the file's size and time as the list records them
+    bool outside;                  // a line outside the signed text: shown, never checked
+    bool improper;                 // an improperly formatted line (check flags): said with --warn
+    std::uint64_t line;            // improper: its number
+    file_record record;            // the file's size and time as the list records them
+    std::uint64_t irregular_line;  // see container::irregularChecksumLine
 };
 
 // What an audit gathers while the entries are read: the key of every name.
@@ -193,6 +194,7 @@ struct reading_ahead {
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
         entry.record = list.entryRecord();
+        entry.irregular_line = list.irregularChecksumLine();
         // Asked now, while the list stands at this entry. Only a plain yes
         // spares the file: a failed query (a negative status) is no yes.
         entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
@@ -253,6 +255,9 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         report.file_done(outcome);
         ++tally.outside;
         return status::ok;
+    }
+    if (entry.irregular_line != 0) {
+        report.irregular_checksum(entry.irregular_line);
     }
     if (!entry.hashed) {
         outcome.what = verdict::previously_verified;

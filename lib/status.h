@@ -23,6 +23,7 @@ enum class status : int {
     path_error = korvane_status::path_error,
     outside_signed_text = korvane_status::outside_signed_text,
     list_changed = korvane_status::list_changed,
+    utf16_list = korvane_status::utf16_list,
 };
 
 // The exported integer of a status.
@@ -33,7 +34,7 @@ enum class status : int {
 // The status an exported integer stands for; any value outside the table
 // (including the positive lengths some calls return) is an unknown error.
 [[nodiscard]] constexpr status from_int(int code) {
-    return code <= korvane_status::ok && code >= korvane_status::list_changed
+    return code <= korvane_status::ok && code >= korvane_status::utf16_list
                ? static_cast<status>(code)
                : status::unknown_error;
 }

@@ -86,6 +86,11 @@ class KORVANE_API container {
     // clock is none when nothing (or nothing unambiguous) was recorded.
     // Valid until the next getNextFile, open or close.
     [[nodiscard]] const file_record& entryRecord() const;
+    // The number (from 1) of the list's line that holds the entry getNextFile
+    // delivered last, when its checksum field is not in the form its format
+    // writes (an SFV checksum that is not eight hexadecimal digits): the
+    // entry is read as ever, and a caller may warn of the line. 0 otherwise.
+    [[nodiscard]] std::uint64_t irregularChecksumLine() const;
     // Whether any record of a file's size and time was read from the list so
     // far: a rewrite of a list that had them keeps writing them.
     [[nodiscard]] bool hasRecords() const;

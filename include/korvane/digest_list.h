@@ -35,9 +35,9 @@ class KORVANE_API digest_list : public container {
                               std::uint64_t writeTime);
     // Whether the next create writes each file's size and modification time
     // in a '#' record line before its entry: as `on` says, rather than as the
-    // configuration's "recordtimes" does. A list with records, other than an
-    // MD5 list, also writes its header lines with '#', which the sha*sum
-    // tools skip even when strict.
+    // configuration's "recordtimes" does. Every list but an MD5 list writes
+    // its header lines with '#', which the sha*sum tools skip even when
+    // strict.
     void writeRecords(bool on);
 
     static constexpr int max_digest_size = 64;

@@ -19,6 +19,8 @@ constexpr int path_error = -9;
 constexpr int outside_signed_text = -10;
 // A list that changed on disk while it was being updated: nothing was written.
 constexpr int list_changed = -11;
+// A UTF-16 list: read as text, but never rewritten.
+constexpr int utf16_list = -12;
 }  // namespace korvane_status
 
 // The one mapping from the C runtime's error number to a status code.

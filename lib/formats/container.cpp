@@ -211,6 +211,10 @@ const file_record& container::entryRecord() const {
     return records != nullptr ? records->current : nothing;
 }
 
+std::uint64_t container::irregularChecksumLine() const {
+    return file != nullptr ? file->irregular_line : 0;
+}
+
 bool container::hasRecords() const {
     return records != nullptr && records->any;
 }

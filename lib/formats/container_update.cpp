@@ -23,6 +23,11 @@ int container::beginUpdate() {
     if (holds_signature) {
         return to_int(status::outside_signed_text);
     }
+    if (file->utf16()) {
+        // Its lines are copied byte for byte, and every position is one of
+        // the UTF-8 text it is read as: refused rather than rewritten.
+        return to_int(status::utf16_list);
+    }
     // A list nobody may write is refused before anything is hashed for it;
     // the rewrite checks again.
     if (const status writable = file->check_rewritable(); writable != status::ok) {
@@ -32,12 +37,14 @@ int container::beginUpdate() {
         update = std::make_unique<korvane::detail::list_update>();
         update->sfv = records != nullptr && records->sfv_comments;
         const std::uint64_t position = file->tell();
+        const std::uint64_t lines = file->lines_read();
         status result = file->seek(0);
         if (result == status::ok) {
             result = korvane::detail::ends_lines_with_lf(*file, update->lf);
         }
         if (result == status::ok) {
             result = file->seek(position);
+            file->restore_lines_read(lines);
         }
         if (result != status::ok) {
             update.reset();
@@ -60,7 +67,7 @@ std::uint64_t container::entryPosition() const {
 }
 
 std::uint64_t container::lineNumber() {
-    return file != nullptr ? file->line_number_at(line_start) : 0;
+    return file != nullptr ? file->line_number() : 0;
 }
 
 int container::dropEntry(std::uint64_t position, const wchar_t* name) {

@@ -14,6 +14,11 @@ int container::detectFormat(const wchar_t* path, int* format) {
     if (result != korvane::status::ok) {
         return korvane::to_int(result);
     }
+    bool signify = false;
+    result = korvane::detail::skip_signify_lines(stream, signify);
+    if (result != korvane::status::ok) {
+        return korvane::to_int(result);
+    }
     wchar_t buffer[line_capacity];
     int signed_state = korvane::detail::plain_text;
     for (;;) {
@@ -28,7 +33,7 @@ int container::detectFormat(const wchar_t* path, int* format) {
                                      korvane::detail::signed_part::framing) {
             continue;
         }
-        if (korvane::detail::trimmed_length(text, length) == 0 || text[0] == L';' ||
+        if (korvane::detail::is_blank_line(text, length) || text[0] == L';' ||
             (text[0] == L'#' && !korvane::detail::ends_in_crc(text, length))) {
             continue;
         }

@@ -67,9 +67,9 @@ int digest_list::create(const wchar_t* path) {
         return status;
     }
     std::string header = korvane::detail::header_line(std::string("Korvane ") + g_version);
-    // An MD5 list keeps its ';' header; other lists with records are meant for
-    // strict checks, which take a '#' line for a comment and nothing else.
-    const char comment = records->writing && std::strcmp(bsd_name, "MD5") != 0 ? '#' : ';';
+    // An MD5 list keeps its ';' header; the SHA lists write '#', the one
+    // comment that sha*sum --strict -c takes.
+    const char comment = std::strcmp(bsd_name, "MD5") != 0 ? '#' : ';';
     header[0] = comment;
     status = writeHeader(header.c_str(), comment);
     if (status != 0) {
@@ -170,14 +170,20 @@ int digest_list::open(const wchar_t* path) {
         return opened;
     }
     bool signed_message = false;
+    bool signify = false;
     status result = holds_signed_message(*file, signed_message);
     if (result == status::ok) {
         result = file->seek(0);
+    }
+    if (result == status::ok) {
+        result = korvane::detail::skip_signify_lines(*file, signify);
     }
     if (result != status::ok) {
         file.reset();
         return to_int(result);
     }
+    // An update would break either signature.
+    holds_signature = signify;
     if (signed_message) {
         holds_signature = true;
         signed_state = korvane::detail::before_signed_text;
@@ -208,12 +214,14 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             continue;
         }
         if (part == korvane::detail::signed_part::framing ||
-            korvane::detail::trimmed_length(text, text_length) == 0 || text[0] == L';') {
+            korvane::detail::is_blank_line(text, text_length) || text[0] == L';') {
             // Framing of a signed list, a line of blanks, or a comment.
             continue;
         }
-        const bool parsed_ok =
-            korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed);
+        auto form = static_cast<korvane::detail::name_form>(file->name_form);
+        const bool parsed_ok = korvane::detail::parse_digest_line(text, text_length, digest_size,
+                                                                  bsd_name, parsed, form);
+        file->name_form = static_cast<int>(form);
         if (part == korvane::detail::signed_part::outside) {
             // Shown by the name it would have, or as it stands; never checked.
             if (!parsed_ok || deliverName(parsed.name, parsed.name_length, name, nameSize) != 0) {

@@ -6,7 +6,9 @@
 #include <cwchar>
 #include <string_view>
 
+#include "formats/base64.h"
 #include "formats/lines.h"
+#include "formats/stream.h"
 #include "platform/text.h"
 
 namespace korvane::detail {
@@ -92,13 +94,22 @@ int trimmed_length(const wchar_t* text, int length) {
     return length;
 }
 
+bool is_blank_line(const wchar_t* text, int length) {
+    for (int i = 0; i < length; ++i) {
+        if (!is_blank_or_tab(text[i]) && text[i] != L'\r' && text[i] != L'\0') {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ends_in_crc(const wchar_t* text, int length) {
     length = trimmed_length(text, length);
     return length >= 10 && text[length - 9] == L' ' && all_hex(text + length - 8, 8);
 }
 
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out) {
+                       digest_line& out, name_form& form) {
     const bool escaped = length > 0 && text[0] == L'\\';
     if (escaped) {
         ++text;
@@ -132,7 +143,12 @@ bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* b
         return false;
     }
     int name_start = digits + 1;
-    if (text[name_start] == L' ' || text[name_start] == L'*') {
+    const bool marker = text[name_start] == L' ' || text[name_start] == L'*';
+    if (form == name_form::undecided) {
+        // As md5sum decides: a name of one unit is never a marker.
+        form = marker && length - name_start > 1 ? name_form::marked : name_form::whole;
+    }
+    if (marker && form == name_form::marked) {
         ++name_start;
     }
     out.digest = text;
@@ -180,13 +196,62 @@ signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length) {
 
 namespace {
 
+// More than signify lets an untrusted comment hold.
+constexpr std::size_t line_capacity_bytes = 2048;
+
+// The physical line `row` holds, without its line end.
+std::string_view row_text(const raw_line& row) {
+    return std::string_view(row.bytes).substr(0, row.length);
+}
+
+// signify's signature line: the base64 of "Ed", an eight-byte key number and
+// a 64-byte signature, nothing else on the line.
+bool is_signify_signature(std::string_view text) {
+    constexpr std::size_t signature_bytes = 2 + 8 + 64;
+    constexpr std::size_t encoded = (signature_bytes + 2) / 3 * 4;
+    if (text.size() != encoded || text.back() != '=' || text[encoded - 2] == '=') {
+        return false;
+    }
+    unsigned char bytes[signature_bytes + 3];
+    const std::size_t decoded = base64_decode(text, bytes, sizeof bytes);
+    return decoded == signature_bytes && bytes[0] == 'E' && bytes[1] == 'd' &&
+           text.find_first_of(" \t") == std::string_view::npos;
+}
+
+}  // namespace
+
+status skip_signify_lines(checksum_stream& list, bool& found) {
+    constexpr std::string_view comment = "untrusted comment: ";
+    constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+    found = false;
+    raw_line first;
+    raw_line second;
+    status result = list.read_raw_line(first, line_capacity_bytes);
+    if (result == status::ok && first.found) {
+        result = list.read_raw_line(second, line_capacity_bytes);
+    }
+    if (result != status::ok) {
+        return result;
+    }
+    std::string_view head = row_text(first);
+    if (head.substr(0, byte_order_mark.size()) == byte_order_mark) {
+        head.remove_prefix(byte_order_mark.size());
+    }
+    found = first.has_end && second.has_end && first.length < line_capacity_bytes &&
+            head.substr(0, comment.size()) == comment && is_signify_signature(row_text(second));
+    return found ? status::ok : list.seek(0);
+}
+
+namespace {
+
 // Whether a line is an entry of the given type, by its content rule.
 bool fits(const list_type& type, wchar_t* text, int length) {
     if (type.form == list_type::line_form::crc) {
         return ends_in_crc(text, length);
     }
     digest_line parsed;
-    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed);
+    name_form form = name_form::undecided;
+    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed, form);
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 #ifndef KORVANE_FORMATS_LIST_LINES_H
 #define KORVANE_FORMATS_LIST_LINES_H
 
+#include "status.h"
+
 namespace korvane::detail {
+
+class checksum_stream;
 
 // Where a parsed digest line keeps its parts; the name may have been unescaped
 // in place, so it points into the caller's (changed) line.
@@ -15,13 +19,21 @@ struct digest_line {
     int name_length = 0;
 };
 
+// How a digest list's plain lines separate digest and name, as its first such
+// line shows: with md5sum's mode marker (' ' or '*') after the blank or tab,
+// or without one (BSD `md5 -r`: "DIGEST NAME"), in which case every later
+// name is taken whole after the one blank, so that a name may start with a
+// blank or '*'.
+enum class name_form : int { undecided, marked, whole };
+
 // Parses one line of a digest list for a digest of `digest_size` bytes:
 //   DIGEST{space|tab}[ |*]NAME  or  ALG{blanks}(NAME) = DIGEST
 // either form may start with '\', whose name then holds \\, \n and \r escapes
 // (undone in place; any other escape makes the line invalid). `bsd_name` is
 // the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case.
+// `form` is the list's; the first plain line settles an undecided one.
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out);
+                       digest_line& out, name_form& form);
 
 // An SFV entry that a '#' does not make a comment: the line (without its
 // trailing blanks) ends in a space and eight hexadecimal digits.
@@ -29,6 +41,10 @@ bool ends_in_crc(const wchar_t* text, int length);
 
 // Length of `text` without the blanks, tabs and carriage returns at its end.
 int trimmed_length(const wchar_t* text, int length);
+
+// A line that holds no entry and is skipped: nothing but blanks, tabs,
+// carriage returns and NUL bytes (a list padded with zeros at its end).
+bool is_blank_line(const wchar_t* text, int length);
 
 // Where reading stands in a clear-signed message. A list read from its start
 // begins at plain_text, or at before_signed_text when it is known to hold a
@@ -54,6 +70,13 @@ enum class signed_part {
 // (a signed_state). A dash-escaped line ("- text") of the signed text is moved
 // past its escape.
 signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length);
+
+// A list signed with signify and the message embedded: its first line is
+// "untrusted comment: ..." and its second the signature in base64 (an
+// Ed25519 signature with its key number). When the list at `list` starts so,
+// reading is left after those two lines and `found` is true; otherwise it is
+// left at the start. The signature itself is not checked.
+[[nodiscard]] status skip_signify_lines(checksum_stream& list, bool& found);
 
 // The type a list's first entry line shows, by the content rules of the list
 // types (korvane/list_types.h): its number, or -1 when the line fits no type.

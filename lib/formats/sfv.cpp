@@ -62,6 +62,21 @@ std::uint32_t parse_checksum(const wchar_t* text, const wchar_t* end) {
     return negative ? static_cast<std::uint32_t>(0U - result) : result;
 }
 
+// What every SFV writer puts after the name: eight hexadecimal digits. Other
+// fields are read as strtoul reads them, which may not be what the writer
+// meant, so they are worth a warning.
+bool is_regular_checksum(const wchar_t* text, int length) {
+    if (length != 8) {
+        return false;
+    }
+    for (int i = 0; i < length; ++i) {
+        if (!korvane::detail::is_hex_digit(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The name in line[0, end): the blanks before the checksum dropped, and the
 // quotes around a name that has them.
 void name_bounds(const wchar_t* line, int& start, int& end) {
@@ -207,6 +222,10 @@ int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
         return opened;
     }
     readTag(settings);
+    if (file->utf16()) {
+        // A tag in UTF-8 would damage the list: none is trusted or written.
+        tag_disabled = true;
+    }
     status result = file->seek(0);
     if (result != status::ok) {
         file.reset();
@@ -216,6 +235,9 @@ int sfv::open(const wchar_t* path, korvane::detail::settings_source& settings) {
 
 int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* hashBytes) {
     settleEntryRecord(nullptr, 0);
+    if (file != nullptr) {
+        file->irregular_line = 0;
+    }
     int length;
     int end;  // the line without the blanks and carriage returns after the checksum
     for (;;) {
@@ -226,7 +248,8 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
         end = korvane::detail::trimmed_length(line, length);
         // '#' starts a comment for most tools, but a name may start with it too:
         // a line that ends in a checksum stays an entry.
-        if (end > 0 && (line[0] != L'#' || korvane::detail::ends_in_crc(line, end))) {
+        if (!korvane::detail::is_blank_line(line, end) &&
+            (line[0] != L'#' || korvane::detail::ends_in_crc(line, end))) {
             break;
         }
     }
@@ -250,6 +273,9 @@ int sfv::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, void* has
     }
     if (hashBytes != nullptr) {
         std::memcpy(hashBytes, &value, sizeof value);
+    }
+    if (!is_regular_checksum(line + space + 1, end - space - 1)) {
+        file->irregular_line = file->line_number();
     }
     settleEntryRecord(line + name_start, name_end - name_start);
     if (update != nullptr) {

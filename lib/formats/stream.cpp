@@ -66,12 +66,156 @@ status checksum_stream::open_existing(const wchar_t* path, bool writable) {
     opened_path = path;
     stamped = file.stamp(opened_stamp) == 0;
     in.resize(read_chunk);
+    return detect_encoding();
+}
+
+status checksum_stream::detect_encoding() {
+    status result = fill(2);
+    if (result != status::ok || in_end - in_begin < 2) {
+        return result;
+    }
+    const auto first = static_cast<unsigned char>(in[in_begin]);
+    const auto second = static_cast<unsigned char>(in[in_begin + 1]);
+    if (first == 0xFF && second == 0xFE) {
+        encoding = text_encoding::utf16_le;
+    } else if (first == 0xFE && second == 0xFF) {
+        encoding = text_encoding::utf16_be;
+    } else {
+        return status::ok;
+    }
+    return seek_text(0);
+}
+
+namespace {
+
+// Appends the UTF-8 form of `code` (a Unicode scalar value) at `to`; returns
+// how many bytes it took.
+std::size_t append_utf8(char32_t code, char* to) {
+    if (code < 0x80) {
+        to[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        to[0] = static_cast<char>(0xC0 | (code >> 6));
+        to[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        to[0] = static_cast<char>(0xE0 | (code >> 12));
+        to[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        to[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    to[0] = static_cast<char>(0xF0 | (code >> 18));
+    to[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    to[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    to[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+constexpr char32_t replacement = 0xFFFD;
+
+// Transcodes the whole UTF-16 units of bytes[0, count) to UTF-8 at `to`, which
+// has room for three bytes per unit. A high surrogate at the end waits for its
+// partner unless the file `ended`; a surrogate without its partner becomes
+// U+FFFD. Returns the bytes written; `used` receives the input bytes taken.
+std::size_t transcode_utf16(const unsigned char* bytes, std::size_t count, bool big_endian,
+                            bool ended, char* to, std::size_t& used) {
+    auto unit = [&](std::size_t at) -> char32_t {
+        return big_endian ? static_cast<char32_t>(bytes[at] << 8 | bytes[at + 1])
+                          : static_cast<char32_t>(bytes[at + 1] << 8 | bytes[at]);
+    };
+    std::size_t out = 0;
+    used = 0;
+    while (used + 2 <= count) {
+        char32_t code = unit(used);
+        std::size_t take = 2;
+        if (code >= 0xD800 && code < 0xDC00) {
+            if (used + 4 > count && !ended) {
+                break;  // its partner comes with the next read
+            }
+            const char32_t low = used + 4 <= count ? unit(used + 2) : 0;
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                take = 4;
+            } else {
+                code = replacement;
+            }
+        } else if (code >= 0xDC00 && code < 0xE000) {
+            code = replacement;
+        }
+        out += append_utf8(code, to + out);
+        used += take;
+    }
+    if (ended && used < count) {
+        out += append_utf8(replacement, to + out);  // half a unit at the end
+        used = count;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::int64_t checksum_stream::read_text(char* to, std::size_t room) {
+    if (encoding == text_encoding::bytes) {
+        return file.read(to, room);
+    }
+    // Three UTF-8 bytes at most for each unit of two bytes.
+    const std::size_t want = std::max<std::size_t>(room / 3 * 2, 4);
+    for (;;) {
+        const std::size_t held = units.size();
+        bool ended = false;
+        if (held < want) {
+            units.resize(want);
+            const std::int64_t got = file.read(units.data() + held, want - held);
+            if (got < 0) {
+                units.resize(held);
+                return got;
+            }
+            units.resize(held + static_cast<std::size_t>(got));
+            ended = got == 0;
+        }
+        std::size_t used = 0;
+        const std::size_t made = transcode_utf16(
+            units.data(), units.size(), encoding == text_encoding::utf16_be, ended, to, used);
+        units.erase(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(used));
+        if (made > 0 || ended) {
+            return static_cast<std::int64_t>(made);
+        }
+    }
+}
+
+status checksum_stream::seek_text(std::uint64_t position) {
+    int error = file.seek(2);  // past the byte-order mark
+    if (error != 0) {
+        return status_of(error);
+    }
+    units.clear();
+    in_begin = in_end = 0;
+    in_offset = 0;
+    at_end = false;
+    while (position > 0) {
+        status result = fill(1);
+        if (result != status::ok) {
+            return result;
+        }
+        if (in_begin == in_end) {
+            return status::file_read_error;  // the file shrank meanwhile
+        }
+        const std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(position, in_end - in_begin));
+        in_begin += take;
+        position -= take;
+    }
     return status::ok;
 }
 
 status checksum_stream::open_again_for_rewrite(platform::native_file& writable) {
     if (!file.is_open() || opened_path.empty()) {
         return status::file_not_open;
+    }
+    if (utf16()) {
+        return status::utf16_list;  // positions are not the file's: nothing is written
     }
     int error = writable.open_for_rewrite(opened_path.c_str());
     if (error != 0) {
@@ -221,6 +365,10 @@ void checksum_stream::discard() {
     out.clear();
     out_offset = 0;
     writing = false;
+    lines_ended = current_line = 0;
+    line_open = false;
+    encoding = text_encoding::bytes;
+    units.clear();
 }
 
 status checksum_stream::close() {
@@ -244,7 +392,7 @@ status checksum_stream::fill(std::size_t want) {
         if (in.size() - in_end < read_chunk / 2) {
             in.resize(in.size() + read_chunk);
         }
-        std::int64_t got = file.read(in.data() + in_end, in.size() - in_end);
+        std::int64_t got = read_text(in.data() + in_end, in.size() - in_end);
         if (got < 0) {
             korvane::detail::note_failure(static_cast<int>(-got), false);
             return failure_status(static_cast<int>(-got), status::file_read_error);
@@ -358,12 +506,16 @@ status checksum_stream::read_line(wchar_t* buffer, int count, int& length) {
     }
     for (;;) {
         line_output line{buffer, 0, count - 1, false};
+        if (!line_open) {
+            current_line = lines_ended + 1;
+        }
         while (!take_line_bytes(in.data(), in_begin, in_end, at_end, line)) {
             status result = fill(2);
             if (result != status::ok) {
                 return result;
             }
         }
+        note_line_end(line.ended, line.got_any);
         buffer[line.length] = L'\0';
         if (!line.got_any || line.length > 0) {
             length = line.length;
@@ -396,6 +548,7 @@ status checksum_stream::read_raw_line(raw_line& line, std::size_t keep) {
         }
         total += piece.size();
         in_begin += piece.size();
+        note_line_end(line_ends, true);
         if (line_ends) {
             line.has_end = true;
             // CR of CR LF may sit in the previous chunk.
@@ -423,6 +576,13 @@ status checksum_stream::seek(std::uint64_t position) {
     if (result != status::ok) {
         return result;
     }
+    line_open = false;
+    if (position == 0) {
+        lines_ended = 0;
+    }
+    if (encoding != text_encoding::bytes) {
+        return seek_text(position);
+    }
     int error = file.seek(position);
     if (error != 0) {
         return status_of(error);
@@ -432,6 +592,15 @@ status checksum_stream::seek(std::uint64_t position) {
     out_offset = position;
     at_end = false;
     return status::ok;
+}
+
+void checksum_stream::note_line_end(bool ended, bool took_bytes) {
+    if (ended) {
+        ++lines_ended;
+        line_open = false;
+    } else if (took_bytes) {
+        line_open = true;
+    }
 }
 
 status checksum_stream::peek(std::size_t count, std::string_view& bytes) {
@@ -466,6 +635,7 @@ status checksum_stream::copy_line(checksum_stream* to, bool& copied) {
             }
         }
         in_begin += piece.size();
+        note_line_end(line_ends, true);
         if (line_ends) {
             return status::ok;
         }
@@ -547,37 +717,6 @@ status checksum_stream::truncate_here() {
 status checksum_stream::truncate_to(std::uint64_t size) {
     out.clear();
     return written_status_of(file.truncate(size));
-}
-
-std::uint64_t checksum_stream::line_number_at(std::uint64_t position) {
-    if (opened_path.empty()) {
-        return 0;
-    }
-    if (position < counted_to || !counter.is_open()) {
-        (void)counter.close();
-        if (counter.open_existing(opened_path.c_str(), false) != 0) {
-            return 0;
-        }
-        counted_to = 0;
-        lines_before = 0;
-    }
-    if (counter.seek(counted_to) != 0) {
-        return 0;
-    }
-    char buffer[16384];
-    while (counted_to < position) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, position - counted_to));
-        const std::int64_t got = counter.read(buffer, want);
-        if (got <= 0) {
-            return 0;
-        }
-        const char* end = buffer + got;
-        lines_before +=
-            static_cast<std::uint64_t>(std::count(static_cast<const char*>(buffer), end, '\n'));
-        counted_to += static_cast<std::uint64_t>(got);
-    }
-    return lines_before + 1;
 }
 
 }  // namespace korvane::detail

@@ -81,11 +81,6 @@ class checksum_stream {
     void release_file();
     // The path open_existing took.
     const std::wstring& path() const { return opened_path; }
-    // The number (from 1) of the line that starts at `position`, counted in
-    // the file on disk through a handle of its own; 0 when it cannot be read.
-    // Positions asked in increasing order are counted on from the last one,
-    // so that a run asking for many lines reads the file once more at most.
-    [[nodiscard]] std::uint64_t line_number_at(std::uint64_t position);
     // Starts a new file beside `target`; nothing reaches `target` before commit.
     // The temporary file itself is made only when the first bytes are written
     // out (an interrupted run before that leaves nothing behind); whether the
@@ -108,6 +103,14 @@ class checksum_stream {
     // Whether the line read_line gave last filled its room and goes on: the
     // next read_line (or copy_line) takes the rest of it.
     bool line_cut() const { return cut; }
+    // The number, from 1, of the physical line read_line gave last (of its
+    // first piece's line when it came in pieces); lines are counted from the
+    // last seek to 0.
+    std::uint64_t line_number() const { return current_line; }
+    // How many lines were read whole since the last seek to 0, and setting
+    // that back after a look elsewhere in the file.
+    std::uint64_t lines_read() const { return lines_ended; }
+    void restore_lines_read(std::uint64_t count) { lines_ended = count; }
     // Reads one whole physical line; `line.found` is false at the end.
     [[nodiscard]] status read_raw_line(raw_line& line, std::size_t keep);
     // The next `count` unread bytes or fewer at the end of the file, without
@@ -119,6 +122,12 @@ class checksum_stream {
     [[nodiscard]] status copy_line(checksum_stream* to, bool& copied);
     // Copies the next `count` bytes to `to` in pieces.
     [[nodiscard]] status copy_bytes(checksum_stream& to, std::uint64_t count);
+
+    // Whether the list opened is UTF-16 text (it starts with a byte-order
+    // mark, FF FE or FE FF). Such a list is read as UTF-8: every read, peek
+    // and position is of the UTF-8 text, never of the file's bytes, so it is
+    // never written back.
+    bool utf16() const { return encoding != text_encoding::bytes; }
 
     // The position of the next byte read or written. Writing after reading
     // needs a seek first: the read buffer runs ahead of the file position.
@@ -142,6 +151,12 @@ class checksum_stream {
     // What the signature line of the tag read holds after its prefix (the
     // signature and the folder code); empty when no tag was read.
     std::string tag_signature;
+    // How a digest list's plain lines place their names (a name_form of
+    // list_lines.h), settled by the first.
+    int name_form = 0;
+    // The line of the entry delivered last when its checksum field is not in
+    // the format's regular form; 0 when it is.
+    std::uint64_t irregular_line = 0;
 
   private:
     [[nodiscard]] status open_again_for_rewrite(platform::native_file& writable);
@@ -151,6 +166,19 @@ class checksum_stream {
     // buffered when none is, filling an empty buffer first; empty at the end of
     // the file. They stay unread until in_begin moves past them.
     [[nodiscard]] status next_piece(std::string_view& piece, bool& line_ends);
+    enum class text_encoding { bytes, utf16_le, utf16_be };
+    // Reads the file's next bytes into `to`, transcoded to UTF-8 when the
+    // file is UTF-16: at most `room` bytes, 0 at its end, or minus an error
+    // number.
+    [[nodiscard]] std::int64_t read_text(char* to, std::size_t room);
+    // Notes the encoding a byte-order mark at the file's start names.
+    [[nodiscard]] status detect_encoding();
+    // Back to the start of a UTF-16 file, then past `position` bytes of its
+    // UTF-8 text.
+    [[nodiscard]] status seek_text(std::uint64_t position);
+
+    // Counts a line whose end was taken; notes one begun but not ended.
+    void note_line_end(bool ended, bool took_bytes);
     // Makes the temporary file of a new list.
     [[nodiscard]] status create_temporary();
 
@@ -167,13 +195,15 @@ class checksum_stream {
     std::size_t in_end = 0;       // end of the valid bytes
     std::uint64_t in_offset = 0;  // file position of in[0]
     bool at_end = false;
-    bool cut = false;              // see line_cut
-    std::string out;               // pending writes
-    std::uint64_t out_offset = 0;  // file position of out[0]
+    bool cut = false;  // see line_cut
+    text_encoding encoding = text_encoding::bytes;
+    std::vector<unsigned char> units;  // UTF-16: bytes read, not yet transcoded
+    std::uint64_t lines_ended = 0;     // line ends taken since the last seek to 0
+    std::uint64_t current_line = 0;    // see line_number
+    bool line_open = false;            // a line was started and its end not taken yet
+    std::string out;                   // pending writes
+    std::uint64_t out_offset = 0;      // file position of out[0]
     bool writing = false;
-    platform::native_file counter;   // line_number_at's own reading
-    std::uint64_t counted_to = 0;    // the position it stands at
-    std::uint64_t lines_before = 0;  // the line feeds before it
 };
 
 }  // namespace korvane::detail

@@ -79,7 +79,8 @@ TEST(StatusMessage, CoversTheTableAndNothingElse) {
     EXPECT_STREQ(status_message(-9), L"Path error");
     EXPECT_STREQ(status_message(-10), L"Outside the signed text");
     EXPECT_STREQ(status_message(-11), L"Changed during the update, not written");
-    EXPECT_STREQ(status_message(-12), L"Unknown error");
+    EXPECT_STREQ(status_message(-12), L"UTF-16 list");
+    EXPECT_STREQ(status_message(-13), L"Unknown error");
     EXPECT_STREQ(status_message(1), L"Unknown error");
 }
 
@@ -99,6 +100,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         {status::path_error, korvane_status::path_error},
         {status::outside_signed_text, korvane_status::outside_signed_text},
         {status::list_changed, korvane_status::list_changed},
+        {status::utf16_list, korvane_status::utf16_list},
     };
     std::set<std::wstring> messages;
     for (const auto& [code, exported] : table) {
@@ -108,7 +110,7 @@ TEST(Status, EveryMemberRoundTripsThroughTheExportedNumber) {
         messages.insert(status_message(code));
     }
     EXPECT_EQ(messages.size(), std::size(table));  // no two statuses read alike
-    EXPECT_EQ(from_int(-12), status::unknown_error);
+    EXPECT_EQ(from_int(-13), status::unknown_error);
     EXPECT_EQ(from_int(1), status::unknown_error);
     EXPECT_EQ(from_errno(0), status::ok);
     EXPECT_EQ(status_from_errno(ENOENT), korvane_status::file_not_found);

@@ -58,6 +58,7 @@ class recording_reporter final : public reporter {
     void file_done(const file_outcome& o) override {
         outcomes.push_back({o.path, o.what, o.cause, hex(o.expected), hex(o.actual), o.size});
     }
+    void irregular_checksum(std::uint64_t) override {}
     void run_halted(const wchar_t*, halt_reason) override { ADD_FAILURE() << "halted"; }
     void walk_problem_met(const walk_problem& problem) override {
         problems.emplace_back(problem.what, problem.file_argument);

@@ -36,6 +36,7 @@ class walk_reporter : public reporter {
     void file_progress(const wchar_t*, int) override {}
     void file_hashed(const wchar_t*) override {}
     void file_done(const file_outcome&) override {}
+    void irregular_checksum(std::uint64_t) override {}
     void run_halted(const wchar_t*, halt_reason) override {}
     void walk_problem_met(const walk_problem& problem) override {
         problems.emplace_back(problem.what, problem.path);

@@ -116,6 +116,22 @@ TEST_F(Interop, RhashBsdAndContentTypedLists) {
     }
 }
 
+// A list whose first line has one blank between digest and name (BSD md5 -r)
+// keeps a leading blank or '*' in every later name, as md5sum reads it.
+TEST_F(Interop, OneBlankListsReadAsMd5sumReadsThem) {
+    if (!have("md5sum")) {
+        GTEST_SKIP() << "md5sum is not installed";
+    }
+    dir.write(" lead", "abc");
+    dir.write("*star", "abc");
+    dir.write("bsd.md5", md5_abc + " a.txt\n" + md5_abc + "  lead\n" + md5_abc + " *star\n");
+    auto theirs = run({"md5sum", "--quiet", "--strict", "-c", "bsd.md5"});
+    EXPECT_EQ(theirs.status, 0) << theirs.out << theirs.err;
+    auto ours = korvane({"-q", "bsd.md5"});
+    EXPECT_EQ(ours.status, 0) << ours.out;
+    EXPECT_EQ(ours.out, "3 files checked\nAll files Ok\n");
+}
+
 TEST_F(Interop, ShaListsBothWays) {
     for (const std::string bits : {"1", "256", "512"}) {
         const std::string tool = "sha" + bits + "sum";
@@ -124,8 +140,10 @@ TEST_F(Interop, ShaListsBothWays) {
         }
         const std::string ours = "ours.sha" + bits;
         ASSERT_EQ(korvane({"-q", "-c", ours, "a.txt", "with space.bin", "sub/c"}).status, 0);
-        auto tool_check = run({tool, "--quiet", "-c", ours});
+        // Strict: the header lines must be comments these tools know ('#').
+        auto tool_check = run({tool, "--quiet", "--strict", "-c", ours});
         EXPECT_EQ(tool_check.status, 0) << tool << tool_check.out << tool_check.err;
+        EXPECT_EQ(tool_check.err, "") << tool;
         auto rhash_check = run({"rhash", "--skip-ok", "-c", ours});
         EXPECT_EQ(rhash_check.status, 0) << tool << rhash_check.out << rhash_check.err;
 

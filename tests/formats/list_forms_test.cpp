@@ -18,6 +18,36 @@
 namespace korvane::testing {
 namespace {
 
+// A signature line as signify writes it: "Ed", a key number and a signature.
+const std::string signify_head =
+    "untrusted comment: verify with key.pub\n"
+    "RWQBAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4fICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj9AQUJD"
+    "REVGR0g=\n";
+
+// `text` as UTF-16 with its byte-order mark, as Windows PowerShell saves it.
+std::string utf16(const std::u16string& text, bool big_endian = false) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        const auto high = static_cast<char>(unit >> 8);
+        const auto low = static_cast<char>(unit & 0xFF);
+        out += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+std::u16string u16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// UTF-8 bytes as the lists deliver names: one unit per byte.
+std::wstring units(const std::string& bytes) {
+    std::wstring out;
+    for (char c : bytes) {
+        out += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
 // Digests of the empty input.
 const std::string d_md5 = "d41d8cd98f00b204e9800998ecf8427e";
 const std::string d_sha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
@@ -96,10 +126,21 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
         {"escaped name", kind::md5, "\\" + d_md5 + "  a\\\\b\\nc\\rd\n", {L"a\\b\nc\rd"}},
         {"escaped BSD line", kind::md5, "\\MD5 (new\\nline) = " + d_md5 + "\n", {L"new\nline"}},
         {"backslash without the escape mark stays", kind::md5, d_md5 + "  dir\\f\n", {L"dir\\f"}},
-        {"one blank, a tab, a tab and a marker",
+        // The first plain line tells whether a marker follows the blank, as
+        // md5sum reads it: without one (BSD md5 -r), names are taken whole.
+        {"one blank first: names whole, a tab",
          kind::md5,
-         d_md5 + " one\n" + d_md5 + "\ttab\n" + d_md5 + "\t*star\n",
-         {L"one", L"tab", L"star"}},
+         d_md5 + " one\n" + d_md5 + "\ttab\n" + d_md5 + "\t*star\n" + d_md5 + "  two\n" + d_md5 +
+             " *three\n",
+         {L"one", L"tab", L"*star", L" two", L"*three"}},
+        {"a marker first: markers throughout",
+         kind::md5,
+         d_md5 + " *one\n" + d_md5 + "\t*star\n" + d_md5 + "  two\n" + d_md5 + " three\n",
+         {L"one", L"star", L"two", L"three"}},
+        {"a name of one unit is no marker",
+         kind::sha1,
+         "SHA1 (bsd) = " + d_sha1 + "\n" + d_sha1 + " *\n" + d_sha1 + " *x\n",
+         {L"bsd", L"*", L"*x"}},
         {"byte-order mark", kind::md5, "\xEF\xBB\xBF" + d_md5 + " *bom\r\n", {L"bom"}},
         {"clear-signed list",
          kind::md5,
@@ -128,6 +169,48 @@ TEST(DigestListForms, ReadsTheFormsOtherToolsWrite) {
          kind::md5,
          "-----BEGIN PGP SIGNED MESSAGE-----\n; note\nHash: SHA1\n\n" + d_md5 + "  a\n",
          {L"a"}},
+        {"lines of NUL and CR bytes",
+         kind::md5,
+         d_md5 + "  a\n" + std::string("\0\0\r\n\0", 5) + "\n" + d_md5 + "  b\n" +
+             std::string("\0\0\0", 3),
+         {L"a", L"b"}},
+        {"signify-signed list",
+         kind::sha256,
+         signify_head + "SHA256 (a) = " + d_sha256 + "\n" + d_sha256 + "  b\n",
+         {L"a", L"b"}},
+        {"signify lines, CR LF and a byte-order mark",
+         kind::sha512,
+         "\xEF\xBB\xBF" + signify_head.substr(0, 38) + "\r\n" + signify_head.substr(39, 100) +
+             "\r\n" + d_sha512 + "  a\r\n",
+         {L"a"}},
+        {"an untrusted comment anywhere else is no signify line",
+         kind::md5,
+         d_md5 + "  a\n" + signify_head,
+         {L"a"},
+         korvane_status::invalid_line},
+        {"an untrusted comment without its signature line",
+         kind::md5,
+         "untrusted comment: x\nRWQBAgME\n" + d_md5 + "  a\n",
+         {},
+         korvane_status::invalid_line},
+        {"UTF-16 LE, names in UTF-8",
+         kind::md5,
+         utf16(u16(d_md5) + u"  \u00e9\U0001F600\r\n" + u16("MD5 (b) = " + d_md5) + u"\r\n"),
+         {units("\xC3\xA9\xF0\x9F\x98\x80"), L"b"}},
+        {"UTF-16 BE, a surrogate without its partner",
+         kind::sha1,
+         utf16(u"# c\n" + u16(d_sha1) + u" *x\xD800y\n" + u16(d_sha1) + u"  z\xDC00", true),
+         {units("x\xEF\xBF\xBDy"), units("z\xEF\xBF\xBD")}},
+        {"UTF-16, clear-signed",
+         kind::sha256,
+         utf16(u"-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n" + u16(d_sha256) + u"  a\n" +
+               u16(signature)),
+         {L"a"}},
+        {"UTF-16, a byte cut short at the end",
+         kind::md5,
+         utf16(u16(d_md5) + u"  a\n") + "\x41",
+         {L"a"},
+         korvane_status::invalid_line},
         {"SHA-1 plain and BSD",
          kind::sha1,
          d_sha1 + "  a\nSHA1 (b) = " + d_sha1 + "\n",
@@ -224,6 +307,45 @@ TEST(DigestListForms, LinesOutsideTheSignedTextAreNoEntries) {
     EXPECT_EQ(seen, expected);
 }
 
+// Many reads' worth of UTF-16, so that pairs of surrogates and line ends fall
+// on every boundary between reads; such a list is never written back: an
+// update is refused, and a verification leaves no tag.
+TEST(DigestListForms, Utf16ListsAreReadWholeAndNeverWritten) {
+    temp_dir dir;
+    std::u16string text;
+    const int count = 4000;
+    for (int i = 0; i < count; ++i) {
+        text += u16(d_md5) + u"  " + u16(std::to_string(i)) + u"\U0001F600\r\n";
+    }
+    for (bool big_endian : {false, true}) {
+        auto path = dir.write("big.md5", utf16(text, big_endian));
+        md5 list;
+        ASSERT_EQ(list.open(wide(path).c_str()), 0);
+        int end = 1;
+        auto entries = read_all(list, 16, end);
+        EXPECT_EQ(end, 0);
+        ASSERT_EQ(entries.size(), static_cast<std::size_t>(count));
+        for (int i = 0; i < count; i += 997) {
+            EXPECT_EQ(entries[static_cast<std::size_t>(i)].name,
+                      units(std::to_string(i) + "\xF0\x9F\x98\x80"));
+        }
+        EXPECT_EQ(list.close(), 0);
+        md5 again;
+        ASSERT_EQ(again.open(wide(path).c_str()), 0);
+        EXPECT_EQ(again.beginUpdate(), korvane_status::utf16_list);
+        EXPECT_EQ(again.close(), 0);
+    }
+    const std::string sfv_text = utf16(u"a 00000001\r\n");
+    auto path = dir.write("in.sfv", sfv_text);
+    sfv list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    int end = 1;
+    EXPECT_EQ(read_all(list, 4, end).size(), 1u);
+    EXPECT_EQ(list.setPreviouslyVerified(true), 0);
+    EXPECT_EQ(list.close(), 0);
+    EXPECT_EQ(read_file(path), sfv_text);
+}
+
 TEST(DigestListForms, ARejectedEscapedLineIsHandedBackAsWritten) {
     temp_dir dir;
     const std::string line = "\\" + d_md5 + "  a\\\\b\\q";
@@ -249,8 +371,10 @@ TEST(DigestListForms, WritesEveryTypeLikeTheMd5List) {
         ASSERT_EQ(list->addFile(L"c\\d", bytes.data()), 0);
         ASSERT_EQ(list->close(), 0);
         std::string text = read_file(target);
-        EXPECT_EQ(text.substr(0, 28), "; Generated by Korvane 3.00 ");
-        EXPECT_EQ(text.substr(text.find(";\r\n") + 3),
+        // md5sum reads a ';' line as a comment; sha*sum --strict takes only '#'.
+        const char comment = k == kind::md5 ? ';' : '#';
+        EXPECT_EQ(text.substr(0, 28), comment + std::string(" Generated by Korvane 3.00 "));
+        EXPECT_EQ(text.substr(text.find(std::string(1, comment) + "\r\n") + 3),
                   digest + " *a b\r\n" + digest + " *c\\d\r\n");
         auto again = make_list(k);
         ASSERT_EQ(again->open(wide(target).c_str()), 0);
@@ -292,6 +416,15 @@ TEST(SfvForms, ReadsTheFormsOtherToolsWrite) {
          {L"first"},
          {5}},
         {"short checksum keeps its reading", "old 1F\n", {L"old"}, {0x1F}},
+        {"UTF-16 LE",
+         utf16(u"; made on Windows\r\na\u00e9 00000001\r\nb 00000002\r\n"),
+         {units("a\xC3\xA9"), L"b"},
+         {1, 2}},
+        {"UTF-16 BE", utf16(u"c 00000003\n", true), {L"c"}, {3}},
+        {"lines of NUL and CR bytes",
+         "a 00000001\r\n" + std::string("\0\r\0\r\n\0\0", 7),
+         {L"a"},
+         {1}},
         {"tab before the checksum", "no\tspace\n", {}, {}, korvane_status::invalid_line},
     };
     temp_dir dir;
@@ -310,6 +443,40 @@ TEST(SfvForms, ReadsTheFormsOtherToolsWrite) {
             EXPECT_EQ(entries[i].crc, row.crcs[i]);
         }
     }
+}
+
+// A checksum field of other than eight hexadecimal digits keeps its reading,
+// and the list tells on which physical line it stands: blank lines, comments,
+// a comment longer than the line buffer and a byte-order mark count as lines.
+TEST(SfvForms, IrregularChecksumFieldsAreNamedByLine) {
+    temp_dir dir;
+    auto path = dir.write("odd.sfv", "\xEF\xBB\xBF; head\r\n\r\nshort 1234567\r\n; " +
+                                         std::string(3000, 'x') +
+                                         "\nnine 123456789\n\n\nfine 0000ABCD \r\r\n"
+                                         "letters 12345G78\nlower 0000abcd\n0x 0x1234567\n");
+    sfv list;
+    ASSERT_EQ(list.open(wide(path).c_str()), 0);
+    std::vector<std::pair<std::wstring, std::uint64_t>> seen;
+    std::vector<std::uint32_t> crcs;
+    for (;;) {
+        wchar_t name[128];
+        std::uint32_t crc = 0;
+        std::uint64_t size = 0;
+        const int result = list.getNextFile(name, 128, &size, &crc);
+        if (result <= 0) {
+            EXPECT_EQ(result, 0);
+            break;
+        }
+        seen.emplace_back(name, list.irregularChecksumLine());
+        crcs.push_back(crc);
+    }
+    EXPECT_EQ(list.close(), 0);
+    const std::vector<std::pair<std::wstring, std::uint64_t>> expected = {
+        {L"short", 3}, {L"nine", 5}, {L"fine", 0}, {L"letters", 9}, {L"lower", 0}, {L"0x", 11}};
+    EXPECT_EQ(seen, expected);
+    const std::vector<std::uint32_t> values = {0x1234567, 0xFFFFFFFF, 0xABCD,
+                                               0x12345,   0xABCD,     0x1234567};
+    EXPECT_EQ(crcs, values);
 }
 
 TEST(SfvForms, NamesStartingWithHashAreQuotedAndReadBack) {
@@ -358,6 +525,11 @@ TEST(ListContent, TheFirstEntryLineNamesTheType) {
         {"comment inside the signed headers",
          "-----BEGIN PGP SIGNED MESSAGE-----\n; note\nHash: SHA1\n\n" + d_sha1 + "  a\n", 2},
         {"empty", "", -1},
+        {"NUL bytes before the first entry", std::string("\0\0\r\n", 4) + d_sha1 + "  a\n", 2},
+        {"UTF-16 SFV", utf16(u"; x\r\na 0A1B2C3D\r\n"), 0},
+        {"UTF-16 BE SHA-512", utf16(u"\n" + u16(d_sha512) + u"  a\n", true), 4},
+        {"signify-signed SHA-256", signify_head + d_sha256 + "  a\n", 3},
+        {"signify-signed BSD SHA-512", signify_head + "SHA512 (a) = " + d_sha512 + "\n", 4},
         {"prose", "Checksums for release 1.0\n" + d_md5 + "  a\n", -1,
          korvane_status::invalid_line},
         {"digest of no known length", "0123456789abcdef  a\n", -1, korvane_status::invalid_line},
