@@ -15,6 +15,7 @@
 #include "expand.h"
 #include "jobs.h"
 #include "json_report.h"
+#include "name_list.h"
 #include "output.h"
 #include "platform/text.h"
 #include "report.h"
@@ -136,6 +137,24 @@ pass_result update_option(run_settings& settings, const wchar_t* value, const wc
     return {};
 }
 
+pass_result exclude_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    // Taken before the pass (collect_excludes), so that a pattern holds for
+    // the file arguments before it too; here it is only checked.
+    (void)settings;
+    return {};
+}
+
+pass_result files_from_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    settings.files_from.emplace_back(value);
+    return {};
+}
+
 // An option that only switches a setting on.
 template <bool run_settings::*setting>
 pass_result switch_on(run_settings& settings, const wchar_t*, const wchar_t*) {
@@ -156,6 +175,9 @@ const option options[] = {
     {L"-x", L"--one-file-system", nullptr, false, switch_on<&run_settings::one_file_system>},
     {L"-T", L"--record-times", nullptr, false, switch_on<&run_settings::record_times>},
     {nullptr, L"--json", nullptr, false, switch_on<&run_settings::json>},
+    {nullptr, L"--exclude", nullptr, true, exclude_option},
+    {nullptr, L"--files-from", nullptr, true, files_from_option},
+    {nullptr, L"--null", nullptr, false, switch_on<&run_settings::null_separated>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -215,8 +237,29 @@ status settle_type_by_content(run_settings& settings, reporter& report) {
     return status::ok;
 }
 
+void collect_excludes(cmdline& args, run_settings& settings) {
+    for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
+         token = args.get_next_arg(token)) {
+        const option* known = find_option(token->name);
+        if (known == nullptr || !known->takes_value) {
+            continue;
+        }
+        if (token->value == nullptr && is(token->name, known->short_name)) {
+            token = args.get_next_arg(token);  // the value of "-c LIST" is no option
+            if (token == nullptr) {
+                break;
+            }
+            continue;
+        }
+        if (is(token->name, L"--exclude") && token->value != nullptr && *token->value != L'\0') {
+            settings.excludes.add(token->value);
+        }
+    }
+}
+
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument) {
+    collect_excludes(args, settings);
     int index = 1;  // argv element of the current token
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token), ++index) {
@@ -346,6 +389,22 @@ int run(int argc, wchar_t** argv) {
     });
     if (pass.finished) {
         return pass.status;
+    }
+    if (!settings.files_from.empty()) {
+        // Names from a list go to the update (which expands its named files
+        // itself) or to a creation, after the file arguments' files.
+        if (!settings.has_target && !settings.update) {
+            print_usage();
+            return to_int(status::invalid_arguments);
+        }
+        if (!settings.update) {
+            const status read = read_name_lists(settings, state, report, [&](const wchar_t* name) {
+                return expand_argument(name, settings, state, report, true);
+            });
+            if (read != status::ok) {
+                return to_int(read);
+            }
+        }
     }
 
     if (status result = settle_type_by_content(settings, report); result != status::ok) {
