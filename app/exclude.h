@@ -27,6 +27,7 @@ class exclude_list {
     void add(std::wstring pattern) { patterns_.push_back(std::move(pattern)); }
     bool empty() const { return patterns_.empty(); }
     std::size_t size() const { return patterns_.size(); }
+    bool operator==(const exclude_list&) const = default;
 
     // A name the walk met below its folder.
     bool takes(std::wstring_view relative, bool is_folder) const;

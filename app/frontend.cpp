@@ -297,8 +297,13 @@ void print_usage() {
         L"    --audit            also report the files below the list's folder that it does "
         L"not name\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
+    print(
+        L"    --exclude=PATTERN  leave out names matching PATTERN (*, ?, **; ending in /: "
+        L"folders)\n");
+    print(L"    --files-from=FILE  also the files FILE names, one a line (- for standard input)\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
     print(L"    --json             print the results as JSON Lines, one object per line\n");
+    print(L"    --null             --files-from names end with a zero byte (find -print0)\n");
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
         L"database\n");

@@ -74,10 +74,25 @@ struct model_result {
     std::vector<std::size_t> file_arguments;  // argv indices
 };
 
+// The --exclude patterns, wherever they stand: only the value a short option
+// takes from the next element is no option.
+void model_excludes(const std::vector<token>& tokens, run_settings& s) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::wstring& name = tokens[i].name;
+        const bool short_with_value = name == L"-c" || name == L"-t" || name == L"-j" || name == L"-p";
+        if (short_with_value && !tokens[i].value) {
+            ++i;
+        } else if (name == L"--exclude" && tokens[i].value && !tokens[i].value->empty()) {
+            s.excludes.add(*tokens[i].value);
+        }
+    }
+}
+
 // The option table, applied token by token.
 model_result model(const std::vector<token>& tokens, const std::vector<std::wstring>& elements) {
     model_result out;
     run_settings& s = out.settings;
+    model_excludes(tokens, s);
     auto finish = [&](int status) {
         out.pass = {true, status};
         return out;
@@ -141,6 +156,16 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.record_times = true;
         } else if (name == L"--json") {
             s.json = true;
+        } else if (name == L"--null") {
+            s.null_separated = true;
+        } else if (name == L"--exclude" || name == L"--files-from") {
+            auto value = take(false);
+            if (!value || value->empty()) {
+                return finish(-8);
+            }
+            if (name == L"--files-from") {
+                s.files_from.push_back(*value);
+            }
         } else if (name == L"-u" || name == L"--update") {
             // No value of its own, but an "=" part names the list.
             s.update = true;
@@ -183,7 +208,8 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.has_checksum_file == b.has_checksum_file && a.checksum_file == b.checksum_file &&
            a.audit == b.audit && a.update == b.update && a.prune == b.prune &&
            a.update_list_named == b.update_list_named && a.record_times == b.record_times &&
-           a.json == b.json;
+           a.json == b.json && a.excludes == b.excludes && a.files_from == b.files_from &&
+           a.null_separated == b.null_separated;
 }
 
 }  // namespace
