@@ -367,6 +367,22 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
     return update_run(settings, report, list, jobs, add_entry, state);
 }
 
+// Names from a list go to the update (which expands its named files itself)
+// or to a creation, after the file arguments' files; 0 to go on, or the exit
+// status.
+int take_name_lists(run_settings& settings, expansion_state& state, reporter& report) {
+    if (settings.files_from.empty() || settings.update) {
+        return 0;
+    }
+    if (!settings.has_target) {
+        print_usage();
+        return to_int(status::invalid_arguments);
+    }
+    return to_int(read_name_lists(settings, state, report, [&](const wchar_t* name) {
+        return expand_argument(name, settings, state, report, true);
+    }));
+}
+
 }  // namespace
 
 int run(int argc, wchar_t** argv) {
@@ -395,21 +411,8 @@ int run(int argc, wchar_t** argv) {
     if (pass.finished) {
         return pass.status;
     }
-    if (!settings.files_from.empty()) {
-        // Names from a list go to the update (which expands its named files
-        // itself) or to a creation, after the file arguments' files.
-        if (!settings.has_target && !settings.update) {
-            print_usage();
-            return to_int(status::invalid_arguments);
-        }
-        if (!settings.update) {
-            const status read = read_name_lists(settings, state, report, [&](const wchar_t* name) {
-                return expand_argument(name, settings, state, report, true);
-            });
-            if (read != status::ok) {
-                return to_int(read);
-            }
-        }
+    if (const int listed = take_name_lists(settings, state, report); listed != 0) {
+        return listed;
     }
 
     if (status result = settle_type_by_content(settings, report); result != status::ok) {

@@ -43,6 +43,18 @@ int name_reader::fill() {
     return 0;
 }
 
+bool name_reader::take_run(bool& too_long) {
+    const char* start = piece.data() + at;
+    const void* found = std::memchr(start, separator, filled - at);
+    const auto run = static_cast<std::size_t>(
+        found != nullptr ? static_cast<const char*>(found) - start : filled - at);
+    const std::size_t room = name_byte_bound - bytes.size();
+    too_long = too_long || run > room;
+    bytes.append(start, run < room ? run : room);
+    at += run + (found != nullptr ? 1 : 0);
+    return found != nullptr;
+}
+
 int name_reader::next(std::wstring& name, bool& too_long) {
     bytes.clear();
     too_long = false;
@@ -58,20 +70,8 @@ int name_reader::next(std::wstring& name, bool& too_long) {
             }
             break;
         }
-        const char* start = piece.data() + at;
-        const void* found = std::memchr(start, separator, filled - at);
-        const auto run = static_cast<std::size_t>(
-            found != nullptr ? static_cast<const char*>(found) - start : filled - at);
-        const std::size_t room = name_byte_bound - bytes.size();
-        too_long = too_long || run > room;
-        bytes.append(start, run < room ? run : room);
-        at += run;
-        if (found != nullptr) {
-            ++at;
-            if (!bytes.empty() || too_long) {
-                break;
-            }
-            // An empty name: passed over.
+        if (take_run(too_long) && (!bytes.empty() || too_long)) {
+            break;  // an empty name is passed over
         }
     }
     if (!platform::name_from_bytes(bytes, name)) {

@@ -36,6 +36,9 @@ class name_reader {
 
   private:
     [[nodiscard]] int fill();
+    // Takes the name's bytes up to the separator or the end of the piece
+    // (beyond the bound only noted); true when the separator ended them.
+    bool take_run(bool& too_long);
 
     char separator;
     platform::file_handle file = platform::invalid_file;
