@@ -62,6 +62,7 @@ bool is_dot_name(const std::wstring& name) {
 // serves every directory in turn, and the name it gave last.
 struct walk_context {
     std::uint64_t root_device;
+    std::size_t root_length;  // of the walked folder's path, whose names the excludes see below it
     const run_settings& settings;
     expansion_state& state;
     reporter& report;
@@ -154,6 +155,25 @@ int make_scratch_file(const run_settings& settings, const platform::file_info& d
     return status::ok;
 }
 
+// Whether a file found would go into a list that cannot hold its name: an
+// SFV line ends at a line feed or a carriage return (a digest list escapes
+// both). Said when the file is found, so that nothing is hashed for a list
+// that will not be written.
+bool unstorable(const run_settings& settings, const wchar_t* path, std::size_t length) {
+    if ((!settings.has_target && !settings.update) ||
+        std::wcscmp(type_row(settings.type).word, L"sfv") != 0) {
+        return false;
+    }
+    const std::wstring_view name(path, length);
+    return name.find_first_of(L"\r\n") != std::wstring_view::npos;
+}
+
+[[nodiscard]] status refuse_unstorable(const wchar_t* path, expansion_state& state,
+                                       reporter& report) {
+    (void)problem_met(state, report, {walk_issue::unstorable_name, path});
+    return status::path_error;
+}
+
 // A regular file found goes to whoever takes the files.
 [[nodiscard]] status hand_over(path_record* record, expansion_state& state) {
     if (!state.file_added) {
@@ -203,7 +223,15 @@ int make_scratch_file(const run_settings& settings, const platform::file_info& d
         return path_too_long(walk.state, walk.report);
     }
     std::wmemcpy(buffer + directory_length + 1, name.c_str(), name.size() + 1);
+    const exclude_list& excludes = walk.settings.excludes;
+    const std::wstring_view below(buffer + walk.root_length + 1, length - walk.root_length - 1);
     if (walk.state.examine_later && walk.listing.regular()) {
+        if (!excludes.empty() && excludes.takes(below, false)) {
+            return status::ok;
+        }
+        if (unstorable(walk.settings, buffer, length)) {
+            return refuse_unstorable(buffer, walk.state, walk.report);
+        }
         return add_unexamined_file(buffer, length, walk.state, walk.report);
     }
 
@@ -216,10 +244,17 @@ int make_scratch_file(const run_settings& settings, const platform::file_info& d
         }
         return from_errno(error);
     }
+    if (!excludes.empty() && (info.is_directory || info.is_regular) &&
+        excludes.takes(below, info.is_directory)) {
+        return status::ok;  // an excluded folder is not entered
+    }
     if (info.is_directory) {
         return queue_subdirectory(directory, buffer, length, info, walk);
     }
     if (info.is_regular) {
+        if (unstorable(walk.settings, buffer, length)) {
+            return refuse_unstorable(buffer, walk.state, walk.report);
+        }
         return add_regular_file(buffer, length, info, walk.state, walk.report);
     }
     return status::ok;
@@ -279,7 +314,8 @@ int make_scratch_file(const run_settings& settings, const platform::file_info& d
                           reporter& report) {
     const std::size_t budget =
         state.listing_budget != 0 ? state.listing_budget : platform::sorted_listing::default_budget;
-    walk_context walk{start->device, settings, state, report, platform::sorted_listing(budget), {}};
+    walk_context walk{start->device, std::wcslen(start->text),         settings, state,
+                      report,        platform::sorted_listing(budget), {}};
     start->holds = 1;
     status result = status::ok;
     while (result == status::ok && state.directories.head != nullptr) {
@@ -369,11 +405,14 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
         return problem_met(state, report,
                            {walk_issue::stat_failed, path.c_str(), status::ok, true});
     }
-    if (skip_match(info, settings)) {
+    if (skip_match(info, settings) || settings.excludes.takes_named(path, info.is_directory)) {
         return status::ok;
     }
     if (path.size() >= path_buffer_units) {
         return path_too_long(state, report);
+    }
+    if (info.is_regular && unstorable(settings, path.c_str(), path.size())) {
+        return refuse_unstorable(path.c_str(), state, report);
     }
     if (info.is_regular && !info.owner_read) {
         return problem_met(state, report, {walk_issue::unreadable_file, path.c_str()});
@@ -486,13 +525,14 @@ status walk_folder(const std::wstring& folder, const run_settings& settings, exp
 }
 
 status expand_argument(const wchar_t* argument, run_settings& settings, expansion_state& state,
-                       reporter& report) {
+                       reporter& report, bool verbatim) {
     std::wstring pattern(argument);
     // "sub/" names the directory sub, as it does for every other tool.
     platform::strip_trailing_separators(pattern);
     const std::size_t directory_length = platform::directory_part_length(pattern);
     const std::wstring directory_part = pattern.substr(0, directory_length);
-    const bool has_wildcards = pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
+    const bool has_wildcards =
+        !verbatim && pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
 
     auto visit = [&](const std::wstring& name) {
         const bool dot_name = is_dot_name(name);
@@ -516,9 +556,14 @@ status expand_argument(const wchar_t* argument, run_settings& settings, expansio
                                         state, report, visit);
     } else {
         std::vector<std::wstring> names;  // one at most: the name looked up
-        // A failed search matches nothing, but a search cut short by memory
-        // would pass a partial set of files off as all of them.
-        if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
+        const bool has_wildcard_units =
+            pattern.find_first_of(L"*?", directory_length) != std::wstring::npos;
+        if (has_wildcard_units) {
+            // A listed name holding '*' or '?' is that name: looked at as it is.
+            names.push_back(pattern.substr(directory_length));
+        } else if (platform::find_matches(pattern.c_str(), names) == platform::error_no_memory) {
+            // A failed search matches nothing, but a search cut short by memory
+            // would pass a partial set of files off as all of them.
             return out_of_memory(report);
         }
         for (const std::wstring& name : names) {

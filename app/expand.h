@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "exclude.h"
 #include "paths.h"
 #include "status.h"
 
@@ -59,6 +60,13 @@ struct run_settings {
     // With any of the first four, an improperly formatted line is skipped and
     // counted rather than ending the run.
     bool check_flags() const { return ignore_missing || status_only || strict || warn; }
+    // --exclude: names a creation, an update and an audit pass over, wherever
+    // the option stands on the command line.
+    exclude_list excludes;
+    // --files-from: lists of names, read once the options are through; with
+    // --null, NUL-separated rather than one a line.
+    std::vector<std::wstring> files_from;
+    bool null_separated = false;
     int jobs = 0;  // files in flight; 0 when the command line does not say
 };
 
@@ -116,8 +124,10 @@ inline const list_type& type_row(int type) {
 
 // Expands one file argument, reporting what it passes over. Returns ok to go
 // on, or the status with which the program must end.
+// A name read from a list of names (`verbatim`) is a name: no wildcards.
 [[nodiscard]] status expand_argument(const wchar_t* argument, run_settings& settings,
-                                     expansion_state& state, reporter& report);
+                                     expansion_state& state, reporter& report,
+                                     bool verbatim = false);
 
 // Walks the folder `folder` and everything below it as a recursive creation
 // walk would, handing every regular file to `state.file_added`. Returns ok to

@@ -15,6 +15,7 @@
 #include "expand.h"
 #include "jobs.h"
 #include "json_report.h"
+#include "name_list.h"
 #include "output.h"
 #include "platform/text.h"
 #include "report.h"
@@ -136,6 +137,24 @@ pass_result update_option(run_settings& settings, const wchar_t* value, const wc
     return {};
 }
 
+pass_result exclude_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    // Taken before the pass (collect_excludes), so that a pattern holds for
+    // the file arguments before it too; here it is only checked.
+    (void)settings;
+    return {};
+}
+
+pass_result files_from_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    settings.files_from.emplace_back(value);
+    return {};
+}
+
 // An option that only switches a setting on.
 template <bool run_settings::*setting>
 pass_result switch_on(run_settings& settings, const wchar_t*, const wchar_t*) {
@@ -161,6 +180,9 @@ const option options[] = {
     {nullptr, L"--strict", nullptr, false, switch_on<&run_settings::strict>},
     {L"-w", L"--warn", nullptr, false, switch_on<&run_settings::warn>},
     {L"-z", L"--zero", nullptr, false, switch_on<&run_settings::zero>},
+    {nullptr, L"--exclude", nullptr, true, exclude_option},
+    {nullptr, L"--files-from", nullptr, true, files_from_option},
+    {nullptr, L"--null", nullptr, false, switch_on<&run_settings::null_separated>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -220,8 +242,29 @@ status settle_type_by_content(run_settings& settings, reporter& report) {
     return status::ok;
 }
 
+void collect_excludes(cmdline& args, run_settings& settings) {
+    for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
+         token = args.get_next_arg(token)) {
+        const option* known = find_option(token->name);
+        if (known == nullptr || !known->takes_value) {
+            continue;
+        }
+        if (token->value == nullptr && is(token->name, known->short_name)) {
+            token = args.get_next_arg(token);  // the value of "-c LIST" is no option
+            if (token == nullptr) {
+                break;
+            }
+            continue;
+        }
+        if (is(token->name, L"--exclude") && token->value != nullptr && *token->value != L'\0') {
+            settings.excludes.add(token->value);
+        }
+    }
+}
+
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument) {
+    collect_excludes(args, settings);
     int index = 1;  // argv element of the current token
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token), ++index) {
@@ -259,9 +302,14 @@ void print_usage() {
         L"    --audit            also report the files below the list's folder that it does "
         L"not name\n");
     print(L"-c, --create=FILE      create the checksum file and write to FILE\n");
+    print(
+        L"    --exclude=PATTERN  leave out names matching PATTERN (*, ?, **; ending in /: "
+        L"folders)\n");
+    print(L"    --files-from=FILE  also the files FILE names, one a line (- for standard input)\n");
     print(L"    --ignore-missing   verification: leave out files that are missing\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
     print(L"    --json             print the results as JSON Lines, one object per line\n");
+    print(L"    --null             --files-from names end with a zero byte (find -print0)\n");
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
         L"database\n");
@@ -331,6 +379,22 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
     return update_run(settings, report, list, jobs, add_entry, state);
 }
 
+// Names from a list go to the update (which expands its named files itself)
+// or to a creation, after the file arguments' files; 0 to go on, or the exit
+// status.
+int take_name_lists(run_settings& settings, expansion_state& state, reporter& report) {
+    if (settings.files_from.empty() || settings.update) {
+        return 0;
+    }
+    if (!settings.has_target) {
+        print_usage();
+        return to_int(status::invalid_arguments);
+    }
+    return to_int(read_name_lists(settings, state, report, [&](const wchar_t* name) {
+        return expand_argument(name, settings, state, report, true);
+    }));
+}
+
 }  // namespace
 
 int run(int argc, wchar_t** argv) {
@@ -364,6 +428,9 @@ int run(int argc, wchar_t** argv) {
         return pass.status;
     }
     end_records_with_nul(settings.zero);
+    if (const int listed = take_name_lists(settings, state, report); listed != 0) {
+        return listed;
+    }
 
     if (status result = settle_type_by_content(settings, report); result != status::ok) {
         report.program_ended(to_int(result));

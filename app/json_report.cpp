@@ -360,6 +360,15 @@ void json_reporter::walk_problem_met(const walk_problem& problem) {
         case walk_issue::unlistable_directory:
             kind = L"unlistable_directory";
             break;
+        case walk_issue::name_too_long:
+            kind = L"name_too_long";
+            break;
+        case walk_issue::unreadable_name_list:
+            kind = L"unreadable_name_list";
+            break;
+        case walk_issue::unstorable_name:
+            kind = L"unstorable_name";
+            break;
     }
     object.text("kind", kind).name("name", problem.path);
     object.boolean("argument", problem.file_argument);

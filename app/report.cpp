@@ -235,6 +235,16 @@ void console_reporter::walk_problem_met(const walk_problem& problem) {
             // Without a line end, as it has always been written.
             print_error(L"Error reading directory %s: %s", {path, status_message(problem.cause)});
             break;
+        case walk_issue::name_too_long:
+            print_error(L"Name too long, skipped: %s...\n", {path});
+            break;
+        case walk_issue::unreadable_name_list:
+            print_error(L"Error reading list of names %s: %s\n",
+                        {path, status_message(problem.cause)});
+            break;
+        case walk_issue::unstorable_name:
+            print_error(L"%s: cannot be stored in an SFV list (line break in the name)\n", {path});
+            break;
     }
 }
 

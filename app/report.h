@@ -77,6 +77,10 @@ enum class walk_issue {
     unreadable_file,       // no read permission: left out
     stat_failed,           // `cause` (a file argument's failure comes without one)
     unlistable_directory,  // `cause`; ends the walk
+    name_too_long,  // a name read from a list of names beyond the room for paths: passed over
+    unreadable_name_list,  // `cause`: a list of names (--files-from) could not be read; ends the
+                           // run
+    unstorable_name,       // a name the list being written cannot hold (a line break in SFV)
 };
 
 struct walk_problem {

@@ -11,6 +11,7 @@
 #include "entries.h"
 #include "jobs.h"
 #include "looks.h"
+#include "name_list.h"
 #include "output.h"
 #include "platform/fs.h"
 #include "report.h"
@@ -268,6 +269,9 @@ struct update_state {
             throw std::bad_alloc();
         }
         ++run.entries;
+        if (!run.settings.excludes.empty() && run.settings.excludes.takes_named(name, false)) {
+            continue;  // excluded: never added, and an entry of it kept as it stands
+        }
         if (run.named != nullptr && !run.named->holds(run.key)) {
             continue;  // not named on the command line: kept as it stands
         }
@@ -378,13 +382,18 @@ struct update_state {
         return status::ok;
     };
     run_settings expanding = settings;
+    // A name the argument gives whole (no wildcards expanded): an entry of it,
+    // or below it when walked, is judged although the expansion finds nothing.
+    auto note_named = [&](const std::wstring& argument, bool recursive) {
+        name_key(argument, scope.current_key, key);
+        if (!named.arguments.add(key) || (recursive && !named.folders.add(key))) {
+            throw std::bad_alloc();
+        }
+    };
     status result = status::ok;
     for (const run_settings::named_file& argument : settings.update_files) {
         if (argument.argument.find_first_of(L"*?") == std::wstring::npos) {
-            name_key(argument.argument, scope.current_key, key);
-            if (!named.arguments.add(key) || (argument.recursive && !named.folders.add(key))) {
-                throw std::bad_alloc();
-            }
+            note_named(argument.argument, argument.recursive);
         }
         expanding.recursive = argument.recursive;
         expanding.one_file_system = argument.one_file_system;
@@ -393,6 +402,15 @@ struct update_state {
             break;
         }
     }
+    if (result == status::ok) {
+        // Names from --files-from, with the -r and -x the command line ends with.
+        expanding.recursive = settings.recursive;
+        expanding.one_file_system = settings.one_file_system;
+        result = read_name_lists(settings, state, report, [&](const wchar_t* name) {
+            note_named(name, expanding.recursive);
+            return expand_argument(name, expanding, state, report, true);
+        });
+    }
     state.file_added = nullptr;
     return result;
 }
@@ -400,7 +418,8 @@ struct update_state {
 [[nodiscard]] status update(update_state& run, expansion_state& state) {
     named_files named;
     status result = open_for_update(run);
-    if (result == status::ok && !run.settings.update_files.empty()) {
+    if (result == status::ok &&
+        (!run.settings.update_files.empty() || !run.settings.files_from.empty())) {
         run.named = &named;
         result = expand_named(run.settings, run.scope, state, run.report, named);
     }

@@ -5,8 +5,9 @@
 # elsewhere. A long option takes its value only after "=" (--create=FILE),
 # a short one also as the next word (-c FILE).
 
-_korvane_options='-a --all --doall --audit -c --create= -h --help --ignore-missing -j --jobs= --json -p --parent=
-    --prune -q --quiet --status --strict -r --recursive -t --type= -T --record-times -u --update --update=
+_korvane_options='-a --all --doall --audit -c --create= --exclude= --files-from= -h --help
+    --ignore-missing -j --jobs= --json --null -p --parent= --prune -q --quiet --status --strict
+    -r --recursive -t --type= -T --record-times -u --update --update=
     -V --version -w --warn -x --one-file-system -z --zero'
 _korvane_types='sfv md5 sha1 sha256 sha512'
 
@@ -50,7 +51,8 @@ _korvane_value() {
         compopt -o filenames 2>/dev/null
         COMPREPLY+=($(compgen -d -- "$2"))
         ;;
-    -j | --jobs) ;; # a number: nothing to offer
+    --files-from) _korvane_files "$2" ;;
+    -j | --jobs | --exclude) ;; # a number, a pattern: nothing to offer
     *) return 1 ;;
     esac
     return 0
@@ -74,7 +76,7 @@ _korvane_list_named() {
             [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
             ((i++))
             ;;
-        --type | --jobs | --parent) [[ ${COMP_WORDS[i + 1]} == = ]] && ((i += 2)) ;;
+        --type | --jobs | --parent | --exclude | --files-from) [[ ${COMP_WORDS[i + 1]} == = ]] && ((i += 2)) ;;
         = | -*) ;;
         *) return 0 ;; # a file argument: the first one is the list
         esac

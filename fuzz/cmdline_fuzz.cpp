@@ -74,10 +74,26 @@ struct model_result {
     std::vector<std::size_t> file_arguments;  // argv indices
 };
 
+// The --exclude patterns, wherever they stand: only the value a short option
+// takes from the next element is no option.
+void model_excludes(const std::vector<token>& tokens, run_settings& s) {
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::wstring& name = tokens[i].name;
+        const bool short_with_value =
+            name == L"-c" || name == L"-t" || name == L"-j" || name == L"-p";
+        if (short_with_value && !tokens[i].value) {
+            ++i;
+        } else if (name == L"--exclude" && tokens[i].value && !tokens[i].value->empty()) {
+            s.excludes.add(*tokens[i].value);
+        }
+    }
+}
+
 // The option table, applied token by token.
 model_result model(const std::vector<token>& tokens, const std::vector<std::wstring>& elements) {
     model_result out;
     run_settings& s = out.settings;
+    model_excludes(tokens, s);
     auto finish = [&](int status) {
         out.pass = {true, status};
         return out;
@@ -151,6 +167,16 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.warn = true;
         } else if (name == L"-z" || name == L"--zero") {
             s.zero = true;
+        } else if (name == L"--null") {
+            s.null_separated = true;
+        } else if (name == L"--exclude" || name == L"--files-from") {
+            auto value = take(false);
+            if (!value || value->empty()) {
+                return finish(-8);
+            }
+            if (name == L"--files-from") {
+                s.files_from.push_back(*value);
+            }
         } else if (name == L"-u" || name == L"--update") {
             // No value of its own, but an "=" part names the list.
             s.update = true;
@@ -195,7 +221,8 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.update_list_named == b.update_list_named && a.record_times == b.record_times &&
            a.json == b.json && a.ignore_missing == b.ignore_missing &&
            a.status_only == b.status_only && a.strict == b.strict && a.warn == b.warn &&
-           a.zero == b.zero;
+           a.zero == b.zero && a.excludes == b.excludes && a.files_from == b.files_from &&
+           a.null_separated == b.null_separated;
 }
 
 }  // namespace

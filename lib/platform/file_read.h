@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace korvane::platform {
 
@@ -54,6 +56,20 @@ void advise_sequential(file_handle file);
 // number: the OS's on a failed read, EIO when the file ends early.
 [[nodiscard]] int read_exact(file_handle file, void* buffer, std::size_t length,
                              std::uint64_t offset);
+
+// A file read once from front to back, as a list of names is: one the user
+// named (a pipe or FIFO too, as `<(find ...)` gives), or standard input.
+// Returns 0, or the C runtime's error number (EISDIR for a folder).
+[[nodiscard]] int open_for_streaming(const wchar_t* path, file_handle& file);
+// Standard input, which close_file must not be given.
+file_handle standard_input();
+// Reads what comes next, up to `length` bytes; `got` is 0 at the end. Returns
+// 0, or the C runtime's error number.
+[[nodiscard]] int read_some(file_handle file, void* buffer, std::size_t length, std::size_t& got);
+// A name as a list of names holds it (the name's bytes on POSIX, UTF-8 on
+// Windows) in the units paths are made of. False when the bytes cannot be
+// such a name.
+[[nodiscard]] bool name_from_bytes(std::string_view bytes, std::wstring& out);
 
 }  // namespace korvane::platform
 

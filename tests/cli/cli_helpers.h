@@ -17,7 +17,9 @@ inline std::vector<std::string> entry_lines(const std::string& text) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!line.empty() && line[0] != ';') {
+        // Comments: ';' lines, and the "#" header lines of digest lists.
+        const bool header = line == "#" || line.rfind("# ", 0) == 0;
+        if (!line.empty() && line[0] != ';' && !header) {
             lines.push_back(line);
         }
     }

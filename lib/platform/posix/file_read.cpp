@@ -161,4 +161,53 @@ bool all_in_memory(file_handle file, std::uint64_t size) {
     return true;
 }
 
+int open_for_streaming(const wchar_t* path, file_handle& file) {
+    file = invalid_file;
+    std::string native;
+    if (int error = posix::to_native(path, native); error != 0) {
+        return error;
+    }
+    int fd;
+    do {
+        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return error;
+    }
+    file = handle(fd);
+    return 0;
+}
+
+file_handle standard_input() {
+    return handle(STDIN_FILENO);
+}
+
+int read_some(file_handle file, void* buffer, std::size_t length, std::size_t& got) {
+    got = 0;
+    for (;;) {
+        const ssize_t n = ::read(descriptor(file), buffer, length);
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return 0;
+        }
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+}
+
+bool name_from_bytes(std::string_view bytes, std::wstring& out) {
+    out.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    }
+    return true;
+}
+
 }  // namespace korvane::platform

@@ -113,4 +113,41 @@ int read_exact(file_handle file, void* buffer, std::size_t length, std::uint64_t
     return 0;
 }
 
+int open_for_streaming(const wchar_t* path, file_handle& file) {
+    file = invalid_file;
+    HANDLE h = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return win32::fail(::GetLastError());
+    }
+    file = static_cast<file_handle>(h);
+    return 0;
+}
+
+file_handle standard_input() {
+    HANDLE h = ::GetStdHandle(STD_INPUT_HANDLE);
+    return h == nullptr || h == INVALID_HANDLE_VALUE ? invalid_file : static_cast<file_handle>(h);
+}
+
+int read_some(file_handle file, void* buffer, std::size_t length, std::size_t& got) {
+    got = 0;
+    if (file == invalid_file) {
+        return EBADF;
+    }
+    DWORD part = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD done = 0;
+    if (!::ReadFile(native(file), buffer, part, &done, nullptr)) {
+        const DWORD error = ::GetLastError();
+        // The writing end of a pipe closed: the end of what it had to say.
+        return error == ERROR_BROKEN_PIPE ? 0 : win32::fail(error);
+    }
+    got = done;
+    return 0;
+}
+
+bool name_from_bytes(std::string_view bytes, std::wstring& out) {
+    out = win32::from_utf8(bytes);
+    return bytes.empty() || !out.empty();
+}
+
 }  // namespace korvane::platform
