@@ -395,6 +395,24 @@ int take_name_lists(run_settings& settings, expansion_state& state, reporter& re
     }));
 }
 
+int verification_mode(const run_settings& settings, reporter& report, container& list, sfv* tagged,
+                      expansion_state& state) {
+    // Built after the lists and the paths, so that it goes first: no worker
+    // touches a path once the run has returned.
+    file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
+    verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
+        // The list's own position moves only with each reported outcome,
+        // behind the entries read ahead.
+        return tagged == nullptr ? list.isPreviouslyVerified(path)
+                                 : tagged->isPreviouslyVerifiedAt(index, path);
+    };
+    untrusted_query untrusted_file_system = [&]() -> const wchar_t* {
+        return tagged == nullptr ? nullptr : tagged->untrustedFileSystem();
+    };
+    return verification_run(settings, report, list, jobs, previously_verified, state,
+                            untrusted_file_system);
+}
+
 }  // namespace
 
 int run(int argc, wchar_t** argv) {
@@ -460,20 +478,7 @@ int run(int argc, wchar_t** argv) {
         }
         exit_status = to_int(creation_run(settings, report, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {
-        // Built after the lists and the paths, so that it goes first: no worker
-        // touches a path once the run has returned.
-        file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
-        verified_query previously_verified = [&](std::int64_t index, const wchar_t* path) {
-            // The list's own position moves only with each reported outcome,
-            // behind the entries read ahead.
-            return tagged == nullptr ? list.isPreviouslyVerified(path)
-                                     : tagged->isPreviouslyVerifiedAt(index, path);
-        };
-        untrusted_query untrusted_file_system = [&]() -> const wchar_t* {
-            return tagged == nullptr ? nullptr : tagged->untrustedFileSystem();
-        };
-        exit_status = verification_run(settings, report, list, jobs, previously_verified, state,
-                                       untrusted_file_system);
+        exit_status = verification_mode(settings, report, list, tagged, state);
     } else if (settings.check_flags() && !first_argument.empty()) {
         // A script that asks for a check of a list that is not there must
         // not read success in a usage text.
