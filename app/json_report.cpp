@@ -108,9 +108,20 @@ std::size_t utf8_sequence(std::wstring_view text, std::size_t at) {
 
 // Appends `text` as the inside of a JSON string; false when some of it was
 // not valid text and was replaced.
+// Printable ASCII, which needs no escape and is valid text.
+bool plain(wchar_t unit) {
+    return unit >= 0x20 && unit < 0x7F && unit != L'"' && unit != L'\\';
+}
+
 bool append_text(std::wstring& out, std::wstring_view text) {
+    // Most names are plain ASCII: one append for the run of them.
+    std::size_t run = 0;
+    while (run < text.size() && plain(text[run])) {
+        ++run;
+    }
+    out.append(text.substr(0, run));
     bool whole = true;
-    for (std::size_t at = 0; at < text.size();) {
+    for (std::size_t at = run; at < text.size();) {
 #if defined(_WIN32)
         const auto unit = static_cast<std::uint32_t>(text[at]);
         const bool high = unit >= 0xD800 && unit <= 0xDBFF;
@@ -200,28 +211,25 @@ const wchar_t* run_word(run_kind kind) {
     return L"verification";
 }
 
-void emit(const json_object& object) {
+void emit(json_object& object) {
     platform::console_write(platform::console_stream::out, object.line());
 }
 
 }  // namespace
 
-json_object::json_object(const wchar_t* event) : out(L"{") {
-    text("event", event);
+json_object::json_object(std::wstring& buffer, const wchar_t* event) : out(buffer) {
+    out.clear();
+    out += L'{';
+    word(L"event", event);
 }
 
-void json_object::key(const char* name) {
-    if (out.size() > 1) {
-        out += L',';
-    }
-    out += L'"';
-    for (const char* c = name; *c != '\0'; ++c) {
-        out += static_cast<wchar_t>(*c);
-    }
+void json_object::key(const wchar_t* name) {
+    out += out.size() > 1 ? L",\"" : L"\"";
+    out += name;
     out += L"\":";
 }
 
-json_object& json_object::text(const char* name, std::wstring_view value) {
+json_object& json_object::text(const wchar_t* name, std::wstring_view value) {
     key(name);
     out += L'"';
     (void)append_text(out, value);
@@ -229,13 +237,13 @@ json_object& json_object::text(const char* name, std::wstring_view value) {
     return *this;
 }
 
-json_object& json_object::name(const char* name, std::wstring_view value) {
+json_object& json_object::name(const wchar_t* name, std::wstring_view value) {
     key(name);
     out += L'"';
     const bool whole = append_text(out, value);
     out += L'"';
     if (!whole) {
-        key((std::string(name) + "_bytes").c_str());
+        key((std::wstring(name) + L"_bytes").c_str());
         out += L'"';
         for (wchar_t unit : value) {
             const auto bits = static_cast<std::uint32_t>(unit);
@@ -251,102 +259,112 @@ json_object& json_object::name(const char* name, std::wstring_view value) {
     return *this;
 }
 
-json_object& json_object::number(const char* name, std::uint64_t value) {
+json_object& json_object::word(const wchar_t* name, std::wstring_view value) {
+    key(name);
+    out += L'"';
+    out += value;
+    out += L'"';
+    return *this;
+}
+
+json_object& json_object::number(const wchar_t* name, std::uint64_t value) {
     key(name);
     append_number(out, value);
     return *this;
 }
 
-json_object& json_object::boolean(const char* name, bool value) {
+json_object& json_object::boolean(const wchar_t* name, bool value) {
     key(name);
     out += value ? L"true" : L"false";
     return *this;
 }
 
-std::wstring json_object::line() const {
-    return out + L"}\n";
+const std::wstring& json_object::line() {
+    out += L"}\n";
+    return out;
 }
 
 void json_reporter::run_started(const run_facts& run) {
     run_ = run;
     started_ = true;
-    json_object object(L"start");
-    object.text("run", run_word(run.kind));
+    json_object object(line_, L"start");
+    object.word(L"run", run_word(run.kind));
     if (run.list_path != nullptr) {
-        object.name("list", run.list_path);
+        object.name(L"list", run.list_path);
     }
-    emit(object.text("type", type_row(run.type).word));
+    emit(object.text(L"type", type_row(run.type).word));
 }
 
 void json_reporter::file_done(const file_outcome& outcome) {
-    json_object object(L"file");
-    object.name("name", outcome.path);
+    json_object object(line_, L"file");
+    object.name(L"name", outcome.path);
     wchar_t digest[list_type::digest_text_room];
     const auto digests = [&] {
         type_row(run_.type).digest_text(outcome.expected.bytes, digest);
-        object.text("expected", digest);
+        object.word(L"expected", digest);
         type_row(run_.type).digest_text(outcome.actual.bytes, digest);
-        object.text("actual", digest).number("size", outcome.size);
+        object.word(L"actual", digest).number(L"size", outcome.size);
     };
     switch (outcome.what) {
         case verdict::ok:
             ++counts_.ok;
-            object.text("status", L"ok");
+            object.word(L"status", L"ok");
             digests();
             break;
         case verdict::previously_verified:
             ++counts_.previously_verified;
-            object.text("status", L"previously_verified");
+            object.word(L"status", L"previously_verified");
             break;
         case verdict::mismatch:
             ++counts_.mismatch;
-            object.text("status", L"mismatch");
+            object.word(L"status", L"mismatch");
             digests();
             if (outcome.diagnosis == mismatch_cause::damaged) {
                 ++counts_.damaged;
-                object.text("diagnosis", L"damaged");
+                object.word(L"diagnosis", L"damaged");
             } else if (outcome.diagnosis == mismatch_cause::changed) {
-                object.text("diagnosis", L"changed").text("modified", utc_text(outcome.write_time));
+                object.word(L"diagnosis", L"changed")
+                    .text(L"modified", utc_text(outcome.write_time));
             }
             break;
         case verdict::file_error:
             if (outcome.cause == status::file_not_found) {
                 ++counts_.missing;
-                object.text("status", L"missing");
+                object.word(L"status", L"missing");
             } else {
                 ++counts_.error;
-                object.text("status", L"error").text("error", status_message(outcome.cause));
+                object.word(L"status", L"error").text(L"error", status_message(outcome.cause));
             }
             break;
         case verdict::outside_signed_text:
             ++counts_.outside_signed_text;
-            object.text("status", L"outside_signed_text");
+            object.word(L"status", L"outside_signed_text");
             break;
         case verdict::added:
             ++counts_.added;
             type_row(run_.type).digest_text(outcome.actual.bytes, digest);
-            object.text("status", L"added").text("actual", digest).number("size", outcome.size);
+            object.word(L"status", L"added").word(L"actual", digest).number(L"size", outcome.size);
             break;
         case verdict::not_added:
             ++counts_.not_added;
-            object.text("status", L"not_added").text("error", failure_message(outcome.cause));
+            object.word(L"status", L"not_added").text(L"error", failure_message(outcome.cause));
             break;
     }
     emit(object);
 }
 
 void json_reporter::run_halted(const wchar_t* path, halt_reason why) {
-    json_object object(L"halted");
-    object.name("name", path);
+    json_object object(line_, L"halted");
+    object.name(L"name", path);
     const wchar_t* reason = why == halt_reason::no_workers      ? L"no_workers"
                             : why == halt_reason::out_of_memory ? L"out_of_memory"
                                                                 : L"out_of_descriptors";
-    emit(object.text("reason", reason));
+    emit(object.word(L"reason", reason));
 }
 
 void json_reporter::walk_problem_met(const walk_problem& problem) {
     ++counts_.problems;
-    json_object object(L"problem");
+    json_object object(line_, L"problem");
     const wchar_t* kind = L"directory_loop";
     switch (problem.what) {
         case walk_issue::directory_loop:
@@ -370,84 +388,84 @@ void json_reporter::walk_problem_met(const walk_problem& problem) {
             kind = L"unstorable_name";
             break;
     }
-    object.text("kind", kind).name("name", problem.path);
-    object.boolean("argument", problem.file_argument);
+    object.word(L"kind", kind).name(L"name", problem.path);
+    object.boolean(L"argument", problem.file_argument);
     if (problem.cause != status::ok) {
-        object.text("error", status_message(problem.cause));
+        object.text(L"error", status_message(problem.cause));
     }
     emit(object);
 }
 
 void json_reporter::list_failed(list_step step, const wchar_t* list_path, status cause) {
     const wchar_t* words[] = {L"create", L"open", L"read", L"save"};
-    json_object object(L"list_error");
-    object.text("step", words[static_cast<int>(step)]).name("list", list_path);
-    emit(object.text("error", failure_message(cause)));
+    json_object object(line_, L"list_error");
+    object.word(L"step", words[static_cast<int>(step)]).name(L"list", list_path);
+    emit(object.text(L"error", failure_message(cause)));
 }
 
 void json_reporter::scratch_failed(const wchar_t* place, status cause, int error_number) {
-    json_object object(L"scratch_error");
-    object.name("place", place);
-    emit(object.text("error", write_failure_message(error_number, cause)));
+    json_object object(line_, L"scratch_error");
+    object.name(L"place", place);
+    emit(object.text(L"error", write_failure_message(error_number, cause)));
 }
 
 void json_reporter::file_not_listed(const wchar_t* name) {
     ++counts_.not_listed;
-    json_object object(L"file");
-    emit(object.name("name", name).text("status", L"not_listed"));
+    json_object object(line_, L"file");
+    emit(object.name(L"name", name).word(L"status", L"not_listed"));
 }
 
 void json_reporter::audit_refused(const wchar_t* list_path) {
-    json_object object(L"refused");
-    object.text("run", L"audit").name("list", list_path);
-    emit(object.text("error", L"not one listed file is where its names resolve"));
+    json_object object(line_, L"refused");
+    object.text(L"run", L"audit").name(L"list", list_path);
+    emit(object.text(L"error", L"not one listed file is where its names resolve"));
 }
 
 void json_reporter::entry_updated(const wchar_t* name, update_verdict what) {
-    json_object object(L"file");
-    object.name("name", name);
+    json_object object(line_, L"file");
+    object.name(L"name", name);
     switch (what) {
         case update_verdict::added:
             ++counts_.added;
-            object.text("status", L"added");
+            object.word(L"status", L"added");
             break;
         case update_verdict::updated:
             ++counts_.updated;
-            object.text("status", L"updated");
+            object.word(L"status", L"updated");
             break;
         case update_verdict::missing_kept:
             ++counts_.missing_kept;
-            object.text("status", L"missing_kept");
+            object.word(L"status", L"missing_kept");
             break;
         case update_verdict::removed:
             ++counts_.removed;
-            object.text("status", L"removed");
+            object.word(L"status", L"removed");
             break;
     }
     emit(object);
 }
 
 void json_reporter::update_refused(const wchar_t* list_path, status why) {
-    json_object object(L"refused");
-    object.text("run", L"update").name("list", list_path);
+    json_object object(line_, L"refused");
+    object.text(L"run", L"update").name(L"list", list_path);
     const wchar_t* error = why == status::file_not_found
                                ? L"not one listed file is where its names resolve"
                                : failure_message(why);
-    emit(object.text("error", error));
+    emit(object.text(L"error", error));
 }
 
 void json_reporter::unknown_list_format(const wchar_t* list_path) {
-    json_object object(L"list_error");
-    object.text("step", L"open").name("list", list_path);
-    emit(object.text("error", L"unknown checksum list format"));
+    json_object object(line_, L"list_error");
+    object.word(L"step", L"open").name(L"list", list_path);
+    emit(object.text(L"error", L"unknown checksum list format"));
 }
 
 void json_reporter::path_too_long() {
-    emit(json_object(L"error").text("error", L"path too long"));
+    emit(json_object(line_, L"error").text(L"error", L"path too long"));
 }
 
 void json_reporter::out_of_memory() {
-    emit(json_object(L"error").text("error", L"out of memory"));
+    emit(json_object(line_, L"error").text(L"error", L"out of memory"));
 }
 
 void json_reporter::summary(const verification_tally& tally, const wchar_t* untrusted_file_system) {
@@ -458,54 +476,54 @@ void json_reporter::summary(const verification_tally& tally, const wchar_t* untr
 }
 
 void json_reporter::improper_line(const wchar_t* list_path, std::uint64_t line) {
-    json_object object(L"improper_line");
-    emit(object.name("list", list_path).number("line", line));
+    json_object object(line_, L"improper_line");
+    emit(object.name(L"list", list_path).number(L"line", line));
 }
 
 void json_reporter::irregular_checksum(std::uint64_t line) {
-    json_object object(L"irregular_checksum");
+    json_object object(line_, L"irregular_checksum");
     if (run_.list_path != nullptr) {
-        object.name("list", run_.list_path);
+        object.name(L"list", run_.list_path);
     }
-    emit(object.number("line", line));
+    emit(object.number(L"line", line));
 }
 
 void json_reporter::nothing_verified(const wchar_t* list_path) {
-    json_object object(L"refused");
-    object.text("run", L"verification").name("list", list_path);
-    emit(object.text("error", L"no file was verified"));
+    json_object object(line_, L"refused");
+    object.text(L"run", L"verification").name(L"list", list_path);
+    emit(object.text(L"error", L"no file was verified"));
 }
 
 void json_reporter::program_ended(int exit_status) {
-    json_object object(L"summary");
+    json_object object(line_, L"summary");
     if (started_) {
-        object.text("run", run_word(run_.kind));
+        object.word(L"run", run_word(run_.kind));
     }
-    const std::pair<const char*, std::uint64_t> numbers[] = {
-        {"ok", counts_.ok},
-        {"previously_verified", counts_.previously_verified},
-        {"mismatch", counts_.mismatch},
-        {"damaged", counts_.damaged},
-        {"missing", counts_.missing},
-        {"error", counts_.error},
-        {"outside_signed_text", counts_.outside_signed_text},
-        {"added", counts_.added},
-        {"not_added", counts_.not_added},
-        {"not_listed", counts_.not_listed},
-        {"updated", counts_.updated},
-        {"missing_kept", counts_.missing_kept},
-        {"removed", counts_.removed},
-        {"problems", counts_.problems},
-        {"improper_lines", counts_.improper_lines},
+    const std::pair<const wchar_t*, std::uint64_t> numbers[] = {
+        {L"ok", counts_.ok},
+        {L"previously_verified", counts_.previously_verified},
+        {L"mismatch", counts_.mismatch},
+        {L"damaged", counts_.damaged},
+        {L"missing", counts_.missing},
+        {L"error", counts_.error},
+        {L"outside_signed_text", counts_.outside_signed_text},
+        {L"added", counts_.added},
+        {L"not_added", counts_.not_added},
+        {L"not_listed", counts_.not_listed},
+        {L"updated", counts_.updated},
+        {L"missing_kept", counts_.missing_kept},
+        {L"removed", counts_.removed},
+        {L"problems", counts_.problems},
+        {L"improper_lines", counts_.improper_lines},
     };
     for (const auto& [key, value] : numbers) {
         object.number(key, value);
     }
     if (!untrusted_.empty()) {
-        object.text("untrusted_file_system", untrusted_);
+        object.text(L"untrusted_file_system", untrusted_);
     }
     // Exit statuses are bytes to the shell: what it will see.
-    emit(object.number("exit_status", static_cast<std::uint64_t>(exit_status & 0xFF)));
+    emit(object.number(L"exit_status", static_cast<std::uint64_t>(exit_status & 0xFF)));
     platform::console_flush();
 }
 

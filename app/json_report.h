@@ -13,21 +13,25 @@ namespace korvane::app {
 // One JSON object being written: members in the order added.
 class json_object {
   public:
-    explicit json_object(const wchar_t* event);
-    json_object& text(const char* key, std::wstring_view value);
+    // Written into `buffer`, whose room the next object takes over.
+    json_object(std::wstring& buffer, const wchar_t* event);
+    json_object& text(const wchar_t* key, std::wstring_view value);
+    // A value known to be printable ASCII without quotes or backslashes (a
+    // status word, a digest): taken as it is.
+    json_object& word(const wchar_t* key, std::wstring_view value);
     // A name or path: as UTF-8 text, and where its units are not valid text
     // (POSIX names that are not UTF-8, lone UTF-16 surrogates on Windows) its
     // raw units in hexadecimal too, under `key` + "_bytes".
-    json_object& name(const char* key, std::wstring_view value);
-    json_object& number(const char* key, std::uint64_t value);
-    json_object& boolean(const char* key, bool value);
+    json_object& name(const wchar_t* key, std::wstring_view value);
+    json_object& number(const wchar_t* key, std::uint64_t value);
+    json_object& boolean(const wchar_t* key, bool value);
     // The line, closed and ended with a line feed, as the console layer
-    // takes text (on POSIX one unit per byte of UTF-8).
-    std::wstring line() const;
+    // takes text (on POSIX one unit per byte of UTF-8). Once only.
+    const std::wstring& line();
 
   private:
-    void key(const char* name);
-    std::wstring out;
+    void key(const wchar_t* name);
+    std::wstring& out;
 };
 
 class json_reporter final : public reporter {
@@ -75,6 +79,7 @@ class json_reporter final : public reporter {
         std::uint64_t improper_lines = 0;
     };
 
+    std::wstring line_;  // the line being written, its room kept from line to line
     run_facts run_{run_kind::verification, nullptr, list_type::default_type};
     bool started_ = false;
     std::wstring untrusted_;
