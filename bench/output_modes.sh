@@ -3,7 +3,8 @@
 # 20,000 files of 4 KiB of bench/compare.sh's small set, with the console's
 # lines, with --json and with --status, every job's output going to a file.
 # Medians of $KORVANE_BENCH_RUNS (default 5) runs after an untimed warm-up,
-# the runs going round the jobs in turn; the ratios are to the console's.
+# the runs going round the jobs in turn; the ratios are to the console's, of
+# wall time and of processor time (less disturbed by other work).
 #
 #   bench/output_modes.sh [KORVANE_BINARY]
 set -euo pipefail
@@ -35,24 +36,30 @@ command_of() {  # JOB
         create-json) echo "$k --json -r -c $l/new.sha256 . > $l/o" ;;
     esac
 }
-declare -A times=() us=()
+declare -A times=() us=() cpus=() cpu=()
 for round in $(seq 0 "$runs"); do
     for job in "${jobs[@]}"; do
         run_once "$(command_of "$job")"
         [ "$round" -eq 0 ] && continue
         times[$job]+="$run_us "
+        cpus[$job]+="$run_cpu "
     done
 done
 for job in "${jobs[@]}"; do
     # shellcheck disable=SC2086  # the samples are words
     us[$job]=$(median ${times[$job]})
+    # shellcheck disable=SC2086
+    cpu[$job]=$(median ${cpus[$job]})
 done
 calc() { awk "BEGIN { $1 }"; }
 printf '\n## Output forms: 20,000 files of 4 KiB, median of %d runs, warm cache\n\n' "$runs"
-echo "| job | seconds | against the console |"
-echo "|---|---:|---:|"
+echo "| job | seconds | against the console | CPU seconds | against the console |"
+echo "|---|---:|---:|---:|---:|"
 for job in "${jobs[@]}"; do
     base=${us[${job%-*}-console]}
-    printf '| %s | %s | %s |\n' "$job" "$(calc "printf \"%.3f\", ${us[$job]} / 1e6")" \
-        "$(calc "printf \"%.3f\", ${us[$job]} / $base")"
+    cpu_base=${cpu[${job%-*}-console]}
+    printf '| %s | %s | %s | %s | %s |\n' "$job" "$(calc "printf \"%.3f\", ${us[$job]} / 1e6")" \
+        "$(calc "printf \"%.3f\", ${us[$job]} / $base")" \
+        "$(calc "printf \"%.3f\", ${cpu[$job]} / 1e6")" \
+        "$(calc "printf \"%.3f\", ${cpu[$job]} / $cpu_base")"
 done
