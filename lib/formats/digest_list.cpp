@@ -11,6 +11,7 @@
 #include "formats/list_lines.h"
 #include "formats/records.h"
 #include "formats/settings.h"
+#include "formats/spool.h"
 #include "formats/stream.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -89,15 +90,47 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes) {
 
 namespace {
 
-void entry_line(const file_entry& entry, int, std::string& out) {
-    out += entry.hash_text;
-    out += " *";
-    out += entry.name;
+bool has_line_break(const char* name) {
+    return std::strpbrk(name, "\r\n") != nullptr;
 }
 
-// The record line first, so that it stands right before its entry.
+// A name with a line break goes in the escaped form md5sum and the sha*sum
+// tools write and read: the line starts with a backslash, and the name holds
+// "\\" for a backslash, "\n" for a line feed and "\r" for a carriage return.
+// Any other name is written as it is (a backslash too, which they read back
+// literally from a line that does not start with one).
+void entry_line(const file_entry& entry, int, std::string& out) {
+    const bool escaped = has_line_break(entry.name);
+    if (escaped) {
+        out += '\\';
+    }
+    out += entry.hash_text;
+    out += " *";
+    if (!escaped) {
+        out += entry.name;
+        return;
+    }
+    for (const char* c = entry.name; *c != '\0'; ++c) {
+        switch (*c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += *c;
+        }
+    }
+}
+
+// The record line first, so that it stands right before its entry; none for
+// a name in the escaped form, which a record line cannot hold.
 void recorded_entry_lines(const file_entry& entry, int stream, std::string& out) {
-    if (entry.time != 0) {
+    if (entry.time != 0 && !has_line_break(entry.name)) {
         korvane::detail::append_digest_record(out, entry.name, entry.size, entry.time);
         out += "\r\n";
     }
@@ -117,6 +150,9 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
                                   korvane::platform::hex_case::lower);
     text[2 * digest_size] = '\0';
     const bool with_record = writesRecords();
+    if (entries != nullptr) {
+        entries->escape_line_breaks(true);
+    }
     return spoolEntry(name, text, size, writeTime,
                       with_record ? &recorded_entry_lines : &entry_line);
 }

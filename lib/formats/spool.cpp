@@ -140,7 +140,7 @@ status entry_spool::convert_name(const wchar_t* name) {
     if (!korvane::platform::narrow(name, name_bytes)) {
         return status::unknown_error;
     }
-    return is_line_safe(name_bytes.c_str()) ? status::ok : status::path_error;
+    return escapes || is_line_safe(name_bytes.c_str()) ? status::ok : status::path_error;
 }
 
 status entry_spool::add(const wchar_t* name, const char* hash_text, std::uint64_t size,

@@ -78,6 +78,10 @@ class entry_spool {
                                       std::uint64_t size, std::uint64_t time,
                                       line_formatter formatter, std::string* out, int count);
     void drop();
+    // Whether the format writes a name with a line break in an escaped form
+    // (digest lists: a leading backslash, "\n" and "\r"); otherwise such a
+    // name cannot go into the list.
+    void escape_line_breaks(bool on) { escapes = on; }
 
   private:
     // The name as the bytes the list holds; ok, or the status close is to
@@ -94,6 +98,7 @@ class entry_spool {
     std::string name_bytes;
     std::string lines[max_streams];
     const char* line_end = "\r\n";
+    bool escapes = false;
 };
 
 }  // namespace korvane::detail

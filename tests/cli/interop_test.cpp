@@ -95,6 +95,22 @@ TEST_F(Interop, EscapedNamesBothWays) {
         ASSERT_EQ(korvane({"-q", "-c", ours, "a.txt", "back\\slash"}).status, 0);
         auto theirs_check = run({tool, "--quiet", "-c", ours});
         EXPECT_EQ(theirs_check.status, 0) << tool << theirs_check.out << theirs_check.err;
+
+        // A name with a line break goes in their escaped form (no record line
+        // for it with -T), which they and korvane read back.
+        dir.write("both\\and\r\nbreaks", "z");
+        const std::string escaped = tool == "md5sum" ? "escaped.md5" : "escaped.sha256";
+        auto made_ours = korvane({"-q", "-T", "-c", escaped, "a.txt", "new\nline", "back\\slash",
+                                  "both\\and\r\nbreaks"});
+        ASSERT_EQ(made_ours.status, 0) << made_ours.out << made_ours.err;
+        const std::string list = read_file(dir / escaped);
+        EXPECT_NE(list.find(" *new\\nline\r\n"), std::string::npos) << list;
+        EXPECT_NE(list.find(" *both\\\\and\\r\\nbreaks\r\n"), std::string::npos) << list;
+        EXPECT_EQ(list.find("#= new"), std::string::npos) << list;
+        theirs_check = run({tool, "--quiet", "-c", escaped});
+        EXPECT_EQ(theirs_check.status, 0) << tool << theirs_check.out << theirs_check.err;
+        auto ours_again = korvane({"-q", escaped});
+        EXPECT_EQ(ours_again.out, "4 files checked\nAll files Ok\n") << tool << ours_again.err;
     }
 }
 
