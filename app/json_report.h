@@ -123,6 +123,15 @@ class chosen_reporter final : public reporter {
         }
         pick().file_done(outcome);
     }
+    bool wants_frequent_progress() const override {
+        return settings_.json ? json_.wants_frequent_progress()
+                              : console_.wants_frequent_progress();
+    }
+    void file_measured(std::uint64_t size) override { pick().file_measured(size); }
+    void files_counted(std::uint64_t files, std::uint64_t bytes, bool bytes_known) override {
+        pick().files_counted(files, bytes, bytes_known);
+    }
+    void files_all_counted() override { pick().files_all_counted(); }
     void run_halted(const wchar_t* path, halt_reason why) override { pick().run_halted(path, why); }
     void walk_problem_met(const walk_problem& problem) override {
         pick().walk_problem_met(problem);

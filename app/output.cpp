@@ -137,6 +137,60 @@ bool stdout_is_terminal() {
 }
 }  // namespace
 
+namespace {
+
+constexpr const wchar_t* erase_line = L"\r\x1b[K";
+
+// The progress line: its text, whether it stands on the screen now, and
+// whether the last text written left its line open (then the line waits).
+struct status_line_state {
+    std::wstring text;
+    bool shown = false;
+    bool line_open = false;
+};
+status_line_state status_line;
+
+bool status_line_shown() {
+    return status_line.shown;
+}
+
+void write_out(std::wstring_view text) {
+    platform::console_write(platform::console_stream::out, text);
+    if (!text.empty()) {
+        status_line.line_open = text.back() != L'\n';
+    }
+}
+
+// Drawn over the old one: the text, then the rest of the line erased, so
+// that nothing blinks.
+void redraw_status_line() {
+    if (status_line.line_open || status_line.text.empty()) {
+        return;
+    }
+    std::wstring out = L"\r";
+    out += status_line.text;
+    out += L"\x1b[K";
+    platform::console_write(platform::console_stream::out, out);
+    platform::console_flush();
+    status_line.shown = true;
+}
+
+void write_around_status_line(const std::wstring& text) {
+    std::wstring out = erase_line;
+    out += text;
+    if (!text.empty()) {
+        status_line.line_open = text.back() != L'\n';
+    }
+    if (!status_line.line_open) {
+        out += status_line.text;
+    }
+    platform::console_write(platform::console_stream::out, out);
+    platform::console_flush();
+    status_line.shown = !status_line.line_open;
+}
+
+}  // namespace
+
 void end_records_with_nul(bool on) {
     nul_records = on;
 }
@@ -168,19 +222,53 @@ void print(const wchar_t* pattern, std::initializer_list<format_arg> args) {
         platform::console_write(platform::console_stream::out, out);
         return;
     }
-    platform::console_write(platform::console_stream::out, format(pattern, args));
+    if (status_line_shown()) {
+        write_around_status_line(format(pattern, args));
+        return;
+    }
+    write_out(format(pattern, args));
     if (stdout_is_terminal()) {
         platform::console_flush();
     }
 }
 
 void print_now(const wchar_t* pattern, std::initializer_list<format_arg> args) {
-    platform::console_write(platform::console_stream::out, format(pattern, args));
+    if (status_line_shown()) {
+        write_around_status_line(format(pattern, args));
+        return;
+    }
+    write_out(format(pattern, args));
     platform::console_flush();
 }
 
 void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args) {
-    platform::console_write(platform::console_stream::err, format(pattern, args));
+    const std::wstring text = format(pattern, args);
+    const bool shown = status_line_shown();
+    if (shown) {
+        platform::console_write(platform::console_stream::out, erase_line);
+    }
+    platform::console_write(platform::console_stream::err, text);  // flushes the erasing first
+    if (!text.empty()) {
+        status_line.line_open = text.back() != L'\n';
+    }
+    if (shown) {
+        status_line.shown = false;
+        redraw_status_line();
+    }
+}
+
+void show_status_line(const std::wstring& text) {
+    status_line.text = text;
+    redraw_status_line();
+}
+
+void clear_status_line() {
+    if (status_line.shown) {
+        platform::console_write(platform::console_stream::out, erase_line);
+        platform::console_flush();
+    }
+    status_line.shown = false;
+    status_line.text.clear();
 }
 
 const wchar_t* status_message(status code) {

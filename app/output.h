@@ -23,6 +23,14 @@ void print_now(const wchar_t* pattern, std::initializer_list<format_arg> args = 
 // From now on, each record print() writes ends in NUL rather than a line
 // feed, and names in it are written as they are, unescaped (-z).
 void end_records_with_nul(bool on);
+// The progress line kept at the bottom of a terminal (the console reporter
+// decides whether there is one). While it is shown, every line print(),
+// print_now() and print_error() write is preceded by erasing it and followed
+// by drawing it again, in one write, so that result lines scroll above it and
+// no piece of it stays behind. A text that leaves its line open (no line
+// feed at its end) hides it until a line is ended.
+void show_status_line(const std::wstring& text);
+void clear_status_line();
 // Standard error.
 void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
 

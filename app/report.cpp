@@ -1,10 +1,13 @@
 #include "report.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "output.h"
 #include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/env.h"
 #include "platform/text.h"
 
 namespace korvane::app {
@@ -48,8 +51,60 @@ std::wstring local_time_text(std::uint64_t ticks) {
 
 }  // namespace
 
+namespace {
+
+std::uint64_t steady_ms() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// Redraws a second apart at most ten times: the line costs a run of small
+// files a clock reading per file and a few writes a second.
+constexpr std::uint64_t line_interval_ms = 100;
+
+}  // namespace
+
+bool console_reporter::line_wanted(run_kind kind) const {
+    if (kind == run_kind::update || settings_.quiet || settings_.status_only || settings_.zero ||
+        settings_.json) {
+        return false;
+    }
+    const auto off = platform::get_environment("KORVANE_PROGRESS_LINE");
+    if (off && *off == "0") {
+        return false;
+    }
+    return platform::console_can_erase_line(platform::console_stream::out);
+}
+
 void console_reporter::run_started(const run_facts& run) {
     run_ = run;
+    line_on_ = line_wanted(run.kind);
+    started_ms_ = steady_ms();
+    if (run.kind == run_kind::creation) {
+        meter_.all_counted();  // the walk is done before the run reports
+    }
+}
+
+void console_reporter::refresh_line() {
+    const std::uint64_t now = steady_ms() - started_ms_;
+    // Nothing for a run over in a blink; then ten times a second at most.
+    if (now < line_interval_ms || (drawn_ && now - drawn_ms_ < line_interval_ms)) {
+        return;
+    }
+    drawn_ = true;
+    drawn_ms_ = now;
+    int columns = platform::console_columns(platform::console_stream::out);
+    columns = columns > 0 ? columns : 80;
+    progress_figures figures = meter_.figures(now);
+    figures.current = current_.empty() ? nullptr : current_.c_str();
+    // One column to spare: a character in the last column leaves some
+    // terminals waiting to wrap.
+    show_status_line(progress_text(figures, static_cast<std::size_t>(columns - 1)));
+}
+
+void console_reporter::program_ended(int) {
+    clear_status_line();
 }
 
 bool console_reporter::wants_progress() const {
@@ -58,12 +113,21 @@ bool console_reporter::wants_progress() const {
     return !settings_.quiet && !settings_.status_only && !settings_.zero;
 }
 
-void console_reporter::file_started(const wchar_t*) {
+void console_reporter::file_started(const wchar_t* path) {
     progress_shown_ = false;
+    if (line_on_) {
+        current_ = path;
+        meter_.file_started();
+    }
 }
 
 void console_reporter::file_progress(const wchar_t* path, int percent) {
     if (settings_.quiet) {
+        return;
+    }
+    if (line_on_) {
+        meter_.file_progress(percent);  // shown in the progress line, not a line of its own
+        refresh_line();
         return;
     }
     print_now(L"%s: %d%% complete\r", {path, percent});
@@ -81,6 +145,9 @@ void console_reporter::file_hashed(const wchar_t* path) {
             print(L"%s: 100%% complete\n", {path});
         }
         return;
+    }
+    if (line_on_ && run_.kind != run_kind::creation) {
+        return;  // the verdict follows at once; the progress line said the rest
     }
     const wchar_t* line =
         run_.kind == run_kind::creation ? L"%s: 100%% complete\n" : L"%s: 100%% complete\r";
@@ -109,6 +176,17 @@ void console_reporter::file_done(const file_outcome& outcome) {
     if (settings_.status_only) {
         return;  // the exit status tells
     }
+    show_outcome(outcome);
+    if (line_on_) {
+        const bool hashed = outcome.what == verdict::ok || outcome.what == verdict::mismatch ||
+                            outcome.what == verdict::added;
+        meter_.file_done(hashed ? outcome.size : 0);
+        current_.clear();
+        refresh_line();
+    }
+}
+
+void console_reporter::show_outcome(const file_outcome& outcome) {
     const wchar_t* path = outcome.path;
     switch (outcome.what) {
         case verdict::ok:
@@ -300,6 +378,7 @@ void console_reporter::nothing_verified(const wchar_t* list_path) {
 
 void console_reporter::summary(const verification_tally& tally,
                                const wchar_t* untrusted_file_system) {
+    clear_status_line();
     if (tally.improper > 0 && !settings_.status_only) {
         print_error(tally.improper == 1 ? L"%s: WARNING: %d line is improperly formatted\n"
                                         : L"%s: WARNING: %d lines are improperly formatted\n",

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "expand.h"
+#include "progress.h"
 #include "status.h"
 
 namespace korvane::app {
@@ -127,6 +128,19 @@ class reporter {
     virtual void file_progress(const wchar_t* path, int percent) = 0;
     virtual void file_hashed(const wchar_t* path) = 0;
     virtual void file_done(const file_outcome& outcome) = 0;
+    // For a progress line of the whole run: whether progress of the oldest
+    // file is wanted every 100 ms from the start (with its size, told once
+    // the wait goes on); every file the run will report, counted as the run
+    // learns of it, with its size where the list records one; and the end of
+    // the counting.
+    virtual bool wants_frequent_progress() const { return false; }
+    virtual void file_measured(std::uint64_t size) { (void)size; }
+    virtual void files_counted(std::uint64_t files, std::uint64_t bytes, bool bytes_known) {
+        (void)files;
+        (void)bytes;
+        (void)bytes_known;
+    }
+    virtual void files_all_counted() {}
     // The entry reported next stands on line `line` of the list, and its
     // checksum field is not in its format's regular form (an SFV checksum
     // that is not eight hexadecimal digits): read as ever, but perhaps not
@@ -199,6 +213,12 @@ class console_reporter final : public reporter {
     void file_progress(const wchar_t* path, int percent) override;
     void file_hashed(const wchar_t* path) override;
     void file_done(const file_outcome& outcome) override;
+    bool wants_frequent_progress() const override { return line_on_; }
+    void file_measured(std::uint64_t size) override { meter_.file_measured(size); }
+    void files_counted(std::uint64_t files, std::uint64_t bytes, bool bytes_known) override {
+        meter_.files_counted(files, bytes, bytes_known);
+    }
+    void files_all_counted() override { meter_.all_counted(); }
     void irregular_checksum(std::uint64_t line) override;
     void run_halted(const wchar_t* path, halt_reason why) override;
     void walk_problem_met(const walk_problem& problem) override;
@@ -214,13 +234,27 @@ class console_reporter final : public reporter {
     void summary(const verification_tally& tally, const wchar_t* untrusted_file_system) override;
     void improper_line(const wchar_t* list_path, std::uint64_t line) override;
     void nothing_verified(const wchar_t* list_path) override;
+    void program_ended(int exit_status) override;
 
   private:
     void mismatch(const file_outcome& outcome);
+    void show_outcome(const file_outcome& outcome);
+    // The progress line of a creation or verification on a terminal that can
+    // erase a line, unless quiet, silent or NUL-ended, or turned off with
+    // KORVANE_PROGRESS_LINE=0.
+    bool line_wanted(run_kind kind) const;
+    // Draws the line anew, at most every 100 ms.
+    void refresh_line();
 
     const run_settings& settings_;
     run_facts run_{run_kind::verification, nullptr, list_type::default_type};
     bool progress_shown_ = false;  // for the file in hand: its lines go out at once
+    bool line_on_ = false;         // the progress line is kept at the bottom
+    progress_meter meter_;
+    std::wstring current_;          // the file waited for
+    std::uint64_t started_ms_ = 0;  // when the run started, on the steady clock
+    std::uint64_t drawn_ms_ = 0;    // when the line was drawn last, from the start
+    bool drawn_ = false;
 };
 
 }  // namespace korvane::app

@@ -26,6 +26,15 @@ namespace platform = korvane::platform;
 
 namespace {
 
+// The size of a file that is taking a while, for the progress line's bytes;
+// the worker has it open already, so a look at it costs no seek.
+void tell_size(const wchar_t* path, reporter& report) {
+    platform::file_info info;
+    if (platform::get_file_info(path, info) == 0 && info.is_regular) {
+        report.file_measured(info.size);
+    }
+}
+
 // Waits for the oldest file in flight, reporting its percentage when the
 // reporter wants it. The first wait is long so that quick files show only
 // their final line.
@@ -38,10 +47,18 @@ void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
         }
         return;
     }
+    // A progress line of the whole run shows the file from the start; lines
+    // of their own only for a file that takes a while.
+    const bool frequent = report.wants_frequent_progress();
     int shown = -1;
-    int timeout_ms = 3000;
+    int timeout_ms = frequent ? 100 : 3000;
+    bool measured = false;
     while (!jobs.wait_oldest(timeout_ms)) {
-        timeout_ms = 500;
+        timeout_ms = frequent ? 100 : 500;
+        if (frequent && !measured) {
+            measured = true;
+            tell_size(path, report);
+        }
         int percent = jobs.oldest_percent();
         if (percent != shown) {
             report.file_progress(path, percent);
@@ -115,6 +132,7 @@ struct audit_gathering {
 
 struct reading_ahead {
     audit_gathering* audit = nullptr;
+    reporter* report = nullptr;  // told of every entry read, for the progress line
     const run_settings& settings;
     container& list;
     file_jobs& jobs;
@@ -150,6 +168,9 @@ struct reading_ahead {
         while (!list_ended && queued - oldest < ring) {
             read_entry(tally);
         }
+        if (list_ended) {
+            report->files_all_counted();
+        }
         jobs.publish();
     }
 
@@ -164,6 +185,7 @@ struct reading_ahead {
             line.hashed = false;
             line.outside = true;
             line.improper = false;
+            report->files_counted(1, 0, true);
             ++queued;
             return;
         }
@@ -204,6 +226,10 @@ struct reading_ahead {
         if (entry.hashed) {
             jobs.submit(entry.path);
         }
+        // A file spared or without a record of its size: nothing, or an
+        // unknown number of bytes to read.
+        report->files_counted(1, entry.hashed ? entry.record.size : 0,
+                              !entry.hashed || entry.record.clock != record_clock::none);
         ++queued;
     }
 };
@@ -622,8 +648,9 @@ struct early_hashing::state {
     std::size_t digest_size = 0;
     std::unique_ptr<file_jobs> jobs;
     std::unique_ptr<creation_feed> feed;
-    bool held = false;     // a file failed: nothing after it is hashed
-    bool stopped = false;  // no hashing starts any more: a file waits unhashed before it
+    bool held = false;          // a file failed: nothing after it is hashed
+    bool stopped = false;       // no hashing starts any more: a file waits unhashed before it
+    std::uint64_t offered = 0;  // files the walk found, for the progress line's total
     status failure = status::ok;
 
     state() = default;
@@ -781,6 +808,7 @@ struct early_hashing::state {
     }
 
     [[nodiscard]] status offer(const run_settings& settings, path_record* file) {
+        ++offered;
         const status result = take(settings, file);
         tell_walk();
         return result;
@@ -1029,6 +1057,7 @@ status creation_run(const run_settings& settings, reporter& report, container& l
     }
     const wchar_t* target_path = settings.creation_target.c_str();
     report.run_started({run_kind::creation, target_path, settings.type});
+    report.files_counted(found.offered, 0, false);  // the walk knows no sizes
 
     forget_failure_cause();
     status result = from_int(list.create(target_path));
@@ -1086,6 +1115,7 @@ int verification_run(const run_settings& settings, reporter& report, container& 
     verification_tally tally;
     const std::size_t digest_size = digest_size_for(settings.type);
     reading_ahead ahead(settings, list, jobs, previously_verified, buffer, prefix);
+    ahead.report = &report;
     std::unique_ptr<audit_gathering> audit;
     if (settings.audit) {
         result = start_audit(settings, report, audit);

@@ -1,8 +1,11 @@
 #include "platform/console.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace korvane::platform {
@@ -77,6 +80,27 @@ void console_flush() {
 
 bool console_is_terminal(console_stream stream) {
     return ::isatty(stream == console_stream::out ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+namespace {
+int descriptor_of(console_stream stream) {
+    return stream == console_stream::out ? STDOUT_FILENO : STDERR_FILENO;
+}
+}  // namespace
+
+bool console_can_erase_line(console_stream stream) {
+    // A terminal that calls itself dumb knows no escape sequences.
+    const char* term = std::getenv("TERM");
+    return ::isatty(descriptor_of(stream)) == 1 && term != nullptr && *term != '\0' &&
+           std::strcmp(term, "dumb") != 0;
+}
+
+int console_columns(console_stream stream) {
+    winsize size{};
+    if (::ioctl(descriptor_of(stream), TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
 }
 
 }  // namespace korvane::platform

@@ -104,4 +104,30 @@ bool console_is_terminal(console_stream stream) {
     return is_console(std_handle(stream));
 }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+bool console_can_erase_line(console_stream stream) {
+    // Windows 10 consoles understand ANSI sequences once asked to; older
+    // ones refuse the mode, and would show the sequence as text.
+    HANDLE h = std_handle(stream);
+    DWORD mode = 0;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || ::GetConsoleMode(h, &mode) == 0) {
+        return false;
+    }
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+        return true;
+    }
+    return ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int console_columns(console_stream stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(std_handle(stream), &info) == 0) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 }  // namespace korvane::platform
