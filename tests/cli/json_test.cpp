@@ -167,6 +167,32 @@ TEST_F(Json, EveryNameComesThroughWhole) {
     EXPECT_EQ(named["name"], "bad\xEF\xBF\xBDname");
 }
 
+// Lines of the list that are not as they should be: named by their number.
+TEST_F(Json, ImproperLinesAndIrregularChecksumsAreNamedByLine) {
+    dir.write("a", "abc");
+    dir.write("list.md5", md5_abc + "  a\nnot a checksum line\n");
+    auto r = korvane({"--json", "--warn", "list.md5"});
+    std::vector<json> events = objects(r);
+    bool named = false;
+    for (const json& event : events) {
+        named = named || (event["event"] == "improper_line" && event["line"] == 2);
+    }
+    EXPECT_TRUE(named) << r.out;
+    EXPECT_EQ(events.back()["improper_lines"], 1);
+    EXPECT_EQ(events.back()["exit_status"], 0);
+
+    // An SFV checksum field of nine digits keeps its reading and is named.
+    dir.write("list.sfv", "a 0" + crc_abc + "\r\n");
+    r = korvane({"--json", "list.sfv"});
+    events = objects(r);
+    named = false;
+    for (const json& event : events) {
+        named = named || (event["event"] == "irregular_checksum" && event["line"] == 1);
+    }
+    EXPECT_TRUE(named) << r.out;
+    EXPECT_EQ(file(events, "a")["status"], "ok") << r.out;
+}
+
 TEST_F(Json, ProblemsAndRefusalsAreEventsToo) {
     KORVANE_SKIP_ON_WINDOWS("permission bits");
     dir.write("photos/a", "abc");
