@@ -6,6 +6,7 @@
 
 #include "platform/fileops.h"
 #include "platform/interrupt.h"
+#include "platform/text.h"
 
 namespace korvane::detail {
 
@@ -115,6 +116,19 @@ std::size_t append_utf8(char32_t code, char* to) {
 
 constexpr char32_t replacement = 0xFFFD;
 
+// A code point as the parsers above take a list's text: UTF-8 where names
+// are bytes (POSIX); on Windows, where every byte of a list is the code unit
+// of its value, the one byte of a code point up to U+00FF and '?' for any
+// other, which no file name there holds.
+std::size_t append_text_unit(char32_t code, char* to) {
+    if constexpr (korvane::platform::wide_units_are_utf16) {
+        *to = code <= 0xFF ? static_cast<char>(code) : '?';
+        return 1;
+    } else {
+        return append_utf8(code, to);
+    }
+}
+
 // Transcodes the whole UTF-16 units of bytes[0, count) to UTF-8 at `to`, which
 // has room for three bytes per unit. A high surrogate at the end waits for its
 // partner unless the file `ended`; a surrogate without its partner becomes
@@ -144,11 +158,11 @@ std::size_t transcode_utf16(const unsigned char* bytes, std::size_t count, bool 
         } else if (code >= 0xDC00 && code < 0xE000) {
             code = replacement;
         }
-        out += append_utf8(code, to + out);
+        out += append_text_unit(code, to + out);
         used += take;
     }
     if (ended && used < count) {
-        out += append_utf8(replacement, to + out);  // half a unit at the end
+        out += append_text_unit(replacement, to + out);  // half a unit at the end
         used = count;
     }
     return out;
