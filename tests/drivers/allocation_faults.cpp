@@ -34,11 +34,12 @@ int korvane_main(int argc, wchar_t** argv) {
 
 namespace {
 
-void set_switch(const char* spec) {
-    const long from = std::strtol(spec + (spec[0] == 'w' || spec[0] == 's' ? 1 : 0), nullptr, 10);
-    if (spec[0] == 'w') {
+void set_switch(const char* setting) {
+    const long from =
+        std::strtol(setting + (setting[0] == 'w' || setting[0] == 's' ? 1 : 0), nullptr, 10);
+    if (setting[0] == 'w') {
         korvane::platform::inject_write_faults(from);
-    } else if (spec[0] == 's') {
+    } else if (setting[0] == 's') {
         korvane::platform::inject_write_faults(from, ENOSPC);
     } else {
         korvane::platform::inject_allocation_faults(from);
@@ -51,11 +52,11 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         return 2;
     }
-    const char* spec = argv[1];
-    if (spec[0] == 'h') {
+    const char* setting = argv[1];
+    if (setting[0] == 'h') {
         report_opened = true;
-        ++spec;
+        ++setting;
     }
-    set_switch(spec);
+    set_switch(setting);
     return korvane::platform::run_entry(argc - 1, argv + 1, &korvane_main);
 }
