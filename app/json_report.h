@@ -103,26 +103,8 @@ class chosen_reporter final : public reporter {
     void file_progress(const wchar_t* path, int percent) override {
         pick().file_progress(path, percent);
     }
-    void file_hashed(const wchar_t* path) override {
-        if (settings_.ignore_missing) {
-            held_hashed_ = path;  // said with its outcome, unless that goes unsaid
-            return;
-        }
-        pick().file_hashed(path);
-    }
-    void file_done(const file_outcome& outcome) override {
-        const bool held = !held_hashed_.empty() && held_hashed_ == outcome.path;
-        held_hashed_.clear();
-        // --ignore-missing: a missing file is neither said nor counted.
-        if (settings_.ignore_missing && outcome.what == verdict::file_error &&
-            outcome.cause == status::file_not_found) {
-            return;
-        }
-        if (held) {
-            pick().file_hashed(outcome.path);
-        }
-        pick().file_done(outcome);
-    }
+    void file_hashed(const wchar_t* path) override { pick().file_hashed(path); }
+    void file_done(const file_outcome& outcome) override { pick().file_done(outcome); }
     bool wants_frequent_progress() const override {
         return settings_.json ? json_.wants_frequent_progress()
                               : console_.wants_frequent_progress();
@@ -171,7 +153,6 @@ class chosen_reporter final : public reporter {
     const run_settings& settings_;
     reporter& console_;
     reporter& json_;
-    std::wstring held_hashed_;
 };
 
 }  // namespace korvane::app

@@ -111,8 +111,7 @@ file_look& look_ahead::oldest() {
     const std::size_t at = head % slots.size();
     if (threads.empty()) {
         if (done[at].load(std::memory_order_relaxed) == 0) {
-            slots[at].error = platform::get_file_info(slots[at].path.c_str(), slots[at].info);
-            done[at].store(1, std::memory_order_relaxed);
+            answer(head);
         }
         return slots[at];
     }

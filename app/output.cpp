@@ -95,14 +95,19 @@ void append_arg(std::wstring& out, const format_arg& arg, bool escaped) {
 
 }  // namespace
 
-std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> args) {
-    // A line that shows a name with control characters starts with a
-    // backslash and shows every text in it escaped, so that it can neither
-    // forge nor hide output and still reads back unambiguously.
+namespace {
+
+// The text of `pattern` with its arguments; with `may_escape`, a line that
+// shows a name with control characters starts with a backslash and shows
+// every text in it escaped, so that it can neither forge nor hide output and
+// still reads back unambiguously.
+std::wstring format_text(const wchar_t* pattern, std::initializer_list<format_arg> args,
+                         bool may_escape) {
     bool escaped = false;
     for (const format_arg& arg : args) {
         const auto* text = std::get_if<const wchar_t*>(&arg);
-        escaped = escaped || (text != nullptr && *text != nullptr && needs_escape(*text));
+        escaped =
+            escaped || (may_escape && text != nullptr && *text != nullptr && needs_escape(*text));
     }
     std::wstring out;
     if (escaped) {
@@ -125,6 +130,12 @@ std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> ar
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::wstring format(const wchar_t* pattern, std::initializer_list<format_arg> args) {
+    return format_text(pattern, args, true);
 }
 
 namespace {
@@ -197,25 +208,8 @@ void end_records_with_nul(bool on) {
 
 void print(const wchar_t* pattern, std::initializer_list<format_arg> args) {
     if (nul_records) {
-        std::wstring record;
-        for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
-            record += *p;
-        }
         // Names go out as they are: NUL is the one unit no name holds.
-        auto next = args.begin();
-        std::wstring out;
-        for (std::size_t i = 0; i < record.size(); ++i) {
-            if (record[i] == L'%' && i + 1 < record.size()) {
-                const wchar_t kind = record[++i];
-                if (kind == L'%') {
-                    out += L'%';
-                } else if (next != args.end()) {
-                    append_arg(out, *next++, false);
-                }
-                continue;
-            }
-            out += record[i];
-        }
+        std::wstring out = format_text(pattern, args, false);
         if (!out.empty() && out.back() == L'\n') {
             out.back() = L'\0';
         }

@@ -412,11 +412,8 @@ void console_reporter::summary(const verification_tally& tally,
     if (tally.unlisted > 0) {
         print(L"%d files not in list\n", {tally.unlisted});
     }
-    const bool nothing_verified =
-        settings_.ignore_missing && tally.matched == 0 && tally.entries + tally.ignored > 0;
-    const bool improper_fails = settings_.strict && tally.improper > 0;
     if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0 && tally.unlisted == 0 &&
-        !nothing_verified && !improper_fails) {
+        !tally.nothing_verified && !tally.improper_fails) {
         print(L"All files Ok\n");
     }
 }

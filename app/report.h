@@ -111,6 +111,10 @@ struct verification_tally {
     int improper = 0;  // improperly formatted lines skipped (check flags)
     int ignored = 0;   // missing files left unsaid (--ignore-missing)
     int matched = 0;   // entries that verified, now or before
+    // --ignore-missing, and not one entry verified: the run fails.
+    bool nothing_verified = false;
+    // --strict, and improperly formatted lines met: the run fails.
+    bool improper_fails = false;
 };
 
 class reporter {

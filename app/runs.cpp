@@ -38,11 +38,18 @@ void tell_size(const wchar_t* path, reporter& report) {
 // Waits for the oldest file in flight, reporting its percentage when the
 // reporter wants it. The first wait is long so that quick files show only
 // their final line.
-void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
+// Whether the oldest file, done, is one whose outcome the run says: not one
+// left out (its caller's to tell), nor a missing one the run leaves unsaid.
+bool outcome_said(const file_jobs& jobs, bool say_missing) {
+    return jobs.oldest_left_out() == file_jobs::left_out::none &&
+           (say_missing || from_int(jobs.oldest_status()) != status::file_not_found);
+}
+
+void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report, bool say_missing) {
     report.file_started(path);
     if (!report.wants_progress()) {
         jobs.wait_oldest(-1);
-        if (jobs.oldest_left_out() == file_jobs::left_out::none) {
+        if (outcome_said(jobs, say_missing)) {
             report.file_hashed(path);
         }
         return;
@@ -65,7 +72,7 @@ void wait_for_file(file_jobs& jobs, const wchar_t* path, reporter& report) {
             shown = percent;
         }
     }
-    if (jobs.oldest_left_out() == file_jobs::left_out::none) {
+    if (outcome_said(jobs, say_missing)) {
         report.file_hashed(path);  // a file left out was never hashed
     }
 }
@@ -293,12 +300,12 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         return status::ok;
     }
     status result = status::ok;
-    if (!finish_oldest(jobs, entry.path, report, result)) {
+    // --ignore-missing: a missing file is neither said nor counted.
+    if (!finish_oldest(jobs, entry.path, report, result, true, !ignore_missing)) {
         return status::unknown_error;
     }
     if (result != status::ok) {
         if (result == status::file_not_found && ignore_missing) {
-            // Neither said (the reporter leaves it out) nor counted.
             --tally.entries;
             ++tally.ignored;
         } else if (result == status::file_not_found) {
@@ -325,18 +332,19 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
     return status::ok;
 }
 
-int report_summary(reporter& report, const run_settings& settings, const verification_tally& tally,
+int report_summary(reporter& report, const run_settings& settings, verification_tally& tally,
                    const std::wstring& untrusted) {
-    report.summary(tally, untrusted.empty() ? nullptr : untrusted.c_str());
     // Every entry missing (or none verifying): a run that checked nothing
     // must not pass for one that found every file intact.
-    const bool nothing_verified =
+    tally.nothing_verified =
         settings.ignore_missing && tally.matched == 0 && tally.entries + tally.ignored > 0;
-    if (nothing_verified) {
+    tally.improper_fails = settings.strict && tally.improper > 0;
+    report.summary(tally, untrusted.empty() ? nullptr : untrusted.c_str());
+    if (tally.nothing_verified) {
         report.nothing_verified(settings.checksum_file.c_str());
     }
     if (tally.errors > 0 || tally.missing > 0 || tally.outside > 0 || tally.unlisted > 0 ||
-        nothing_verified || (settings.strict && tally.improper > 0)) {
+        tally.nothing_verified || tally.improper_fails) {
         return 1;
     }
     if (static_cast<bool>((*config::instance())["addtag"])) {
@@ -393,14 +401,23 @@ int report_summary(reporter& report, const run_settings& settings, const verific
 
 }  // namespace
 
+void report_left_out(reporter& report, const wchar_t* path, file_jobs::left_out why) {
+    if (why == file_jobs::left_out::unreadable) {
+        report.walk_problem_met({walk_issue::unreadable_file, path});
+    } else if (why == file_jobs::left_out::vanished) {
+        report.walk_problem_met(
+            {walk_issue::stat_failed, path, from_errno(platform::error_not_found)});
+    }
+}
+
 bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report, status& file_status,
-                   bool progress) {
+                   bool progress, bool say_missing) {
     if (!jobs.usable()) {
         report.run_halted(path, halt_reason::no_workers);
         return false;
     }
     if (progress) {
-        wait_for_file(jobs, path, report);
+        wait_for_file(jobs, path, report, say_missing);
     } else {
         (void)jobs.wait_oldest(-1);
     }
@@ -410,8 +427,8 @@ bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report, statu
         return false;
     }
     file_status = from_int(jobs.oldest_status());
-    if (file_status != status::ok && jobs.oldest_left_out() == file_jobs::left_out::none) {
-        report_file_error(report, path, file_status);  // a file left out is its caller's to tell
+    if (file_status != status::ok && outcome_said(jobs, say_missing)) {
+        report_file_error(report, path, file_status);
     }
     return true;
 }
@@ -585,14 +602,8 @@ struct found_file {
 // it of the files it looks at; the list's own target goes quietly. Nothing
 // for a file a look made here refused already.
 void tell_left_out(reporter& report, const path_record& file, file_jobs::left_out why) {
-    if (file.look == examination::refused) {
-        return;
-    }
-    if (why == file_jobs::left_out::unreadable) {
-        report.walk_problem_met({walk_issue::unreadable_file, file.text});
-    } else if (why == file_jobs::left_out::vanished) {
-        report.walk_problem_met(
-            {walk_issue::stat_failed, file.text, from_errno(platform::error_not_found)});
+    if (file.look != examination::refused) {
+        report_left_out(report, file.text, why);
     }
 }
 

@@ -54,13 +54,20 @@ class early_hashing {
     std::unique_ptr<state> self;
 };
 
+// Says why the workers left a file out rather than hashed it, as the walk
+// says it of the files it looks at itself (unreadable, or gone since the
+// listing); nothing for the list's own file, which goes quietly.
+void report_left_out(reporter& report, const wchar_t* path, file_jobs::left_out why);
+
 // The oldest file in flight, hashed: waits for it and gives its status in
-// `file_status`, having reported a failure other than a file left out (and,
-// with `progress`, how far the hashing got). False when no worker could
-// start, or the process ran out of descriptors or memory with nothing else in
-// flight, which ends the run (also reported).
+// `file_status`, having reported a failure other than a file left out or
+// (without `say_missing`) a missing file, and with `progress` how far the
+// hashing got. False when no worker could start, or the process ran out of
+// descriptors or memory with nothing else in flight, which ends the run (also
+// reported).
 [[nodiscard]] bool finish_oldest(file_jobs& jobs, const wchar_t* path, reporter& report,
-                                 status& file_status, bool progress = true);
+                                 status& file_status, bool progress = true,
+                                 bool say_missing = true);
 
 // Returns ok, or the status the program ends with (after reporting why). The
 // files are those `early` took, hashed early when its work holds for

@@ -78,7 +78,6 @@ class hash_queue {
   private:
     [[nodiscard]] status finish_oldest();
     [[nodiscard]] status enter(const to_hash& file);
-    void tell_left_out(const to_hash& file, file_jobs::left_out why);
 
     file_jobs& jobs;
     reporter& report;
@@ -89,17 +88,6 @@ class hash_queue {
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
 };
-
-// A file the workers left out is said of as the walk says it of the files it
-// looks at itself.
-void hash_queue::tell_left_out(const to_hash& file, file_jobs::left_out why) {
-    if (why == file_jobs::left_out::unreadable) {
-        report.walk_problem_met({walk_issue::unreadable_file, file.path.c_str()});
-    } else if (why == file_jobs::left_out::vanished) {
-        report.walk_problem_met(
-            {walk_issue::stat_failed, file.path.c_str(), from_errno(platform::error_not_found)});
-    }
-}
 
 status hash_queue::enter(const to_hash& file) {
     if (file.replaces && list.replaceEntry(file.position) != 0) {
@@ -127,7 +115,7 @@ status hash_queue::finish_oldest() {
     }
     status result = status::ok;
     if (const file_jobs::left_out why = jobs.oldest_left_out(); why != file_jobs::left_out::none) {
-        tell_left_out(file, why);
+        report_left_out(report, file.path.c_str(), why);
     } else if (hashed != status::ok) {
         ++failed;  // reported by finish_oldest
     } else {

@@ -54,3 +54,31 @@ run_once() {  # COMMAND
 
 # The median of the numbers given.
 median() { printf '%s\n' "$@" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+
+# Times every job of the array `jobs` (its command from `command_of JOB`): one
+# untimed warm-up round, then $runs rounds, the rounds going round the jobs in
+# turn so that load from elsewhere falls on all alike. Sets the associative
+# arrays us, cpu and peak to each job's medians (microseconds of wall time and
+# of processor time, KiB). A failing job stops the script (run_once).
+measure_jobs() {
+    declare -gA us=() cpu=() peak=()
+    local -A times=() cpus=() peaks=()
+    local round job
+    for round in $(seq 0 "$runs"); do
+        for job in "${jobs[@]}"; do
+            run_once "$(command_of "$job")"
+            [ "$round" -eq 0 ] && continue
+            times[$job]+="$run_us "
+            cpus[$job]+="$run_cpu "
+            peaks[$job]+="$run_peak "
+        done
+    done
+    for job in "${jobs[@]}"; do
+        # shellcheck disable=SC2086  # the samples are words
+        us[$job]=$(median ${times[$job]})
+        # shellcheck disable=SC2086
+        cpu[$job]=$(median ${cpus[$job]})
+        # shellcheck disable=SC2086
+        peak[$job]=$(median ${peaks[$job]})
+    done
+}

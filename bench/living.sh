@@ -86,23 +86,9 @@ command_of() {  # JOB
     esac
 }
 
-declare -A times=() peaks=() us=() peak=()
-for round in $(seq 0 "$runs"); do  # round 0 is the warm-up
-    for job in "${jobs[@]}"; do
-        run_once "$(command_of "$job")"
-        # run_once stops at a failed job: an audit that found a file the
-        # list does not name fails.
-        [ "$round" -eq 0 ] && continue
-        times[$job]+="$run_us "
-        peaks[$job]+="$run_peak "
-    done
-done
-for job in "${jobs[@]}"; do
-    # shellcheck disable=SC2086  # the samples are words
-    us[$job]=$(median ${times[$job]})
-    # shellcheck disable=SC2086
-    peak[$job]=$(median ${peaks[$job]})
-done
+# run_once stops at a failed job: an audit that found a file the list does
+# not name fails.
+measure_jobs
 
 calc() { awk "BEGIN { $1 }"; }
 printf '\n## A living collection: %d files, median of %d runs, warm cache\n\n' "$n" "$runs"

@@ -36,21 +36,7 @@ command_of() {  # JOB
         create-json) echo "$k --json -r -c $l/new.sha256 . > $l/o" ;;
     esac
 }
-declare -A times=() us=() cpus=() cpu=()
-for round in $(seq 0 "$runs"); do
-    for job in "${jobs[@]}"; do
-        run_once "$(command_of "$job")"
-        [ "$round" -eq 0 ] && continue
-        times[$job]+="$run_us "
-        cpus[$job]+="$run_cpu "
-    done
-done
-for job in "${jobs[@]}"; do
-    # shellcheck disable=SC2086  # the samples are words
-    us[$job]=$(median ${times[$job]})
-    # shellcheck disable=SC2086
-    cpu[$job]=$(median ${cpus[$job]})
-done
+measure_jobs
 calc() { awk "BEGIN { $1 }"; }
 printf '\n## Output forms: 20,000 files of 4 KiB, median of %d runs, warm cache\n\n' "$runs"
 echo "| job | seconds | against the console | CPU seconds | against the console |"
