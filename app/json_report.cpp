@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "output.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
 
@@ -160,42 +161,20 @@ bool append_text(std::wstring& out, std::wstring_view text) {
 
 // "YYYY-MM-DDTHH:MM:SSZ" of 100-ns ticks since 1601-01-01 UTC.
 std::wstring utc_text(std::uint64_t ticks) {
-    const std::uint64_t seconds = ticks / 10000000;
-    // Days since 1601-01-01, a Monday of the 400-year cycle's first year.
-    std::uint64_t days = seconds / 86400;
-    const std::uint64_t of_day = seconds % 86400;
-    std::uint64_t year = 1601 + days / 146097 * 400;
-    days %= 146097;
-    // Whole centuries, then four-year groups and years, each capped at the
-    // last one of its kind, which holds the leap day.
-    std::uint64_t part = std::min<std::uint64_t>(days / 36524, 3);
-    year += part * 100;
-    days -= part * 36524;
-    part = days / 1461;
-    year += part * 4;
-    days -= part * 1461;
-    part = std::min<std::uint64_t>(days / 365, 3);
-    year += part;
-    days -= part * 365;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int lengths[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    int month = 0;
-    while (days >= static_cast<std::uint64_t>(lengths[month])) {
-        days -= static_cast<std::uint64_t>(lengths[month++]);
-    }
+    const platform::calendar_time when = platform::utc_time_of(ticks);
     std::wstring text;
-    const auto two = [&text](std::uint64_t value, wchar_t after) {
+    const auto two = [&text](int value, wchar_t after) {
         text += static_cast<wchar_t>(L'0' + value / 10 % 10);
         text += static_cast<wchar_t>(L'0' + value % 10);
         text += after;
     };
-    append_number(text, year);
+    append_number(text, static_cast<std::uint64_t>(when.year));
     text += L'-';
-    two(static_cast<std::uint64_t>(month) + 1, L'-');
-    two(days + 1, L'T');
-    two(of_day / 3600, L':');
-    two(of_day / 60 % 60, L':');
-    two(of_day % 60, L'Z');
+    two(when.month, L'-');
+    two(when.day, L'T');
+    two(when.hour, L':');
+    two(when.minute, L':');
+    two(when.second, L'Z');
     return text;
 }
 

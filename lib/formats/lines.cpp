@@ -34,34 +34,6 @@ void put_two_digits(char* at, int value) {
 
 }  // namespace
 
-platform::calendar_time utc_from_ticks(std::uint64_t ticks) {
-    // Seconds relative to 1970, negative before it (time 0 is 1601-01-01).
-    std::int64_t seconds =
-        static_cast<std::int64_t>(ticks / 10000000ULL) - static_cast<std::int64_t>(11644473600LL);
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Civil date from a day count (proleptic Gregorian calendar).
-    std::int64_t z = days + 719468;
-    std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    std::int64_t doe = z - era * 146097;
-    std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    std::int64_t mp = (5 * doy + 2) / 153;
-    std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    return {static_cast<int>(year),
-            static_cast<int>(month),
-            static_cast<int>(day),
-            static_cast<int>(rest / 3600),
-            static_cast<int>(rest / 60 % 60),
-            static_cast<int>(rest % 60)};
-}
-
 bool ticks_from_calendar(const platform::calendar_time& when, std::uint64_t& ticks) {
     static constexpr int month_days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (when.year % 4 == 0 && when.year % 100 != 0) || when.year % 400 == 0;
@@ -72,7 +44,7 @@ bool ticks_from_calendar(const platform::calendar_time& when, std::uint64_t& tic
         return false;
     }
     // Days from a civil date (proleptic Gregorian calendar), the inverse of
-    // utc_from_ticks.
+    // platform::utc_time_of.
     const std::int64_t year = when.year - (when.month <= 2 ? 1 : 0);
     const std::int64_t era = year / 400;
     const std::int64_t yoe = year - era * 400;
@@ -120,7 +92,7 @@ void append_file_time(std::string& out, std::uint64_t ticks) {
     thread_local std::string cached_text;
     const std::uint64_t second = ticks / 10000000ULL;
     if (second != cached_second) {
-        const platform::calendar_time when = utc_from_ticks(ticks);
+        const platform::calendar_time when = platform::utc_time_of(ticks);
         cached_text.clear();
         append_time(cached_text, when, '.');
         cached_text += ' ';

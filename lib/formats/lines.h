@@ -15,9 +15,6 @@ namespace korvane::detail {
 // `pad`); a wider number is written whole.
 void append_number(std::string& out, std::uint64_t value, int width = 0, char pad = ' ');
 
-// The UTC calendar time of 100-ns ticks since 1601-01-01.
-platform::calendar_time utc_from_ticks(std::uint64_t ticks);
-
 // The 100-ns ticks since 1601-01-01 of a calendar time read without a zone;
 // false for a date that does not exist or lies before 1601 or after 9999.
 bool ticks_from_calendar(const platform::calendar_time& when, std::uint64_t& ticks);

@@ -154,7 +154,7 @@ bool sfv_writer_clock(const wchar_t* text, int length, record_clock& clock) {
 
 void append_digest_record(std::string& out, const char* name, std::uint64_t size,
                           std::uint64_t ticks) {
-    const platform::calendar_time when = utc_from_ticks(ticks);
+    const platform::calendar_time when = platform::utc_time_of(ticks);
     out += "#= ";
     out += name;
     out += ' ';

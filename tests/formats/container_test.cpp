@@ -227,7 +227,7 @@ TEST(Base64, EncodesAndDecodesLikeTheStandard) {
 
 TEST(Calendar, UtcDatesFromTicks) {
     auto at = [](std::uint64_t unix_seconds) {
-        return detail::utc_from_ticks((unix_seconds + 11644473600ULL) * 10000000ULL);
+        return platform::utc_time_of((unix_seconds + 11644473600ULL) * 10000000ULL);
     };
     auto t = at(0);
     EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
@@ -235,7 +235,7 @@ TEST(Calendar, UtcDatesFromTicks) {
     t = at(951825599);  // 2000-02-29 11:59:59
     EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
               (std::vector<int>{2000, 2, 29, 11, 59, 59}));
-    t = detail::utc_from_ticks(0);
+    t = platform::utc_time_of(0);
     EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour}),
               (std::vector<int>{1601, 1, 1, 0}));
 }
