@@ -161,21 +161,7 @@ bool append_text(std::wstring& out, std::wstring_view text) {
 
 // "YYYY-MM-DDTHH:MM:SSZ" of 100-ns ticks since 1601-01-01 UTC.
 std::wstring utc_text(std::uint64_t ticks) {
-    const platform::calendar_time when = platform::utc_time_of(ticks);
-    std::wstring text;
-    const auto two = [&text](int value, wchar_t after) {
-        text += static_cast<wchar_t>(L'0' + value / 10 % 10);
-        text += static_cast<wchar_t>(L'0' + value % 10);
-        text += after;
-    };
-    append_number(text, static_cast<std::uint64_t>(when.year));
-    text += L'-';
-    two(when.month, L'-');
-    two(when.day, L'T');
-    two(when.hour, L':');
-    two(when.minute, L':');
-    two(when.second, L'Z');
-    return text;
+    return calendar_text(platform::utc_time_of(ticks), L'T', L"Z");
 }
 
 const wchar_t* run_word(run_kind kind) {

@@ -265,6 +265,24 @@ void clear_status_line() {
     status_line.text.clear();
 }
 
+std::wstring calendar_text(const platform::calendar_time& when, wchar_t between,
+                           const wchar_t* after) {
+    std::wstring text = std::to_wstring(when.year);
+    const auto two_digits = [&text](int value, wchar_t next) {
+        text += static_cast<wchar_t>(L'0' + value / 10 % 10);
+        text += static_cast<wchar_t>(L'0' + value % 10);
+        text += next;
+    };
+    text += L'-';
+    two_digits(when.month, L'-');
+    two_digits(when.day, between);
+    two_digits(when.hour, L':');
+    two_digits(when.minute, L':');
+    text += static_cast<wchar_t>(L'0' + when.second / 10 % 10);
+    text += static_cast<wchar_t>(L'0' + when.second % 10);
+    return text + after;
+}
+
 const wchar_t* status_message(status code) {
     switch (code) {
         case status::ok:

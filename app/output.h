@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "platform/clock.h"
 #include "status.h"
 
 namespace korvane::app {
@@ -33,6 +34,11 @@ void show_status_line(const std::wstring& text);
 void clear_status_line();
 // Standard error.
 void print_error(const wchar_t* pattern, std::initializer_list<format_arg> args = {});
+
+// "YYYY-MM-DD" `between` "HH:MM:SS" `after`: a calendar time as messages
+// and the JSON output write it.
+std::wstring calendar_text(const platform::calendar_time& when, wchar_t between,
+                           const wchar_t* after);
 
 // The text of a status, and of a status as the library exports it.
 const wchar_t* status_message(status code);

@@ -32,21 +32,7 @@ std::wstring local_time_text(std::uint64_t ticks) {
     if (!platform::local_time_of(ticks, when)) {
         return L"at an unknown time";
     }
-    std::wstring text;
-    const auto two_digits = [&text](int value, wchar_t after) {
-        text += static_cast<wchar_t>(L'0' + value / 10 % 10);
-        text += static_cast<wchar_t>(L'0' + value % 10);
-        if (after != L'\0') {
-            text += after;
-        }
-    };
-    text = format(L"%d-", {when.year});
-    two_digits(when.month, L'-');
-    two_digits(when.day, L' ');
-    two_digits(when.hour, L':');
-    two_digits(when.minute, L':');
-    two_digits(when.second, L'\0');
-    return text;
+    return calendar_text(when, L' ', L"");
 }
 
 }  // namespace
