@@ -41,6 +41,7 @@ missing=()
 command -v cmake >/dev/null || missing+=(cmake)
 command -v clang++ >/dev/null || missing+=(clang)
 if command -v dpkg-query >/dev/null; then
+    have_pkg libxxhash-dev || missing+=(libxxhash-dev)
     have_pkg libclang-rt-14-dev || have_pkg libclang-rt-dev || missing+=(libclang-rt-14-dev)
 fi
 if [ ${#missing[@]} -gt 0 ]; then

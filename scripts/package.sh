@@ -22,7 +22,7 @@ if have_pkg korvane || [ -e /usr/bin/korvane ]; then
     exit 1
 fi
 missing=()
-for pkg in cmake g++ dpkg-dev file binutils lintian bash-completion; do
+for pkg in cmake g++ libxxhash-dev dpkg-dev file binutils lintian bash-completion; do
     have_pkg "$pkg" || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -11,7 +11,7 @@ start=$(date +%s)
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
-for pkg in cmake g++-mingw-w64-x86-64-posix wine wine64 googletest; do
+for pkg in cmake g++-mingw-w64-x86-64-posix libxxhash-dev wine wine64 googletest; do
     have_pkg "$pkg" || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then

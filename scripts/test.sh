@@ -10,7 +10,7 @@ preset=${1:-release}
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
-for pkg in cmake g++ libgtest-dev cksfv rhash bindfs fuse3 nlohmann-json3-dev zsh fish tmux; do
+for pkg in cmake g++ libgtest-dev libxxhash-dev cksfv rhash b3sum xxhash bindfs fuse3 nlohmann-json3-dev zsh fish tmux; do
     have_pkg "$pkg" || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then
