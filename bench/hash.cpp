@@ -1,4 +1,5 @@
-// Throughput of every CRC-32 path and of MD5 on cache-resident buffers: 4 KiB
+// Throughput of every CRC-32 path, of MD5 and of every BLAKE3 path on
+// cache-resident buffers: 4 KiB
 // (a small file, hashed in one piece), 64 KiB, and 4 MiB (the main loops
 // alone: the ceiling for large files). The reader hands large files to the
 // processor in chunks of reader::chunk_size (256 KiB) filled by read().
@@ -14,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <korvane/blake3.h>
 #include <korvane/hasher.h>
 
+#include "hash/blake3_paths.h"
 #include "hash/crc32_paths.h"
 
 namespace {
@@ -85,6 +88,24 @@ void md5(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+void blake3_path(benchmark::State& state, korvane::blake3::path p) {
+    if (!korvane::blake3::path_supported(p)) {
+        state.SkipWithError("path not supported on this CPU");
+        return;
+    }
+    const auto buf = random_buffer(static_cast<std::size_t>(state.range(0)));
+    korvane::blake3::force_path(p);
+    blake3hasher h;
+    for (auto _ : state) {
+        h.init();
+        h.update(buf.data(), static_cast<std::uint32_t>(buf.size()));
+        h.finalize();
+        benchmark::DoNotOptimize(h.hash());
+    }
+    korvane::blake3::reset_path();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
 #define KORVANE_SIZES Arg(4 << 10)->Arg(64 << 10)->Arg(4 << 20)
 
 BENCHMARK_CAPTURE(crc_path, reference, korvane::crc32::path::reference)->KORVANE_SIZES;
@@ -95,8 +116,12 @@ BENCHMARK_CAPTURE(crc_path, vpclmul512, korvane::crc32::path::vpclmul512)->KORVA
 BENCHMARK(crc_auto)->KORVANE_SIZES;
 BENCHMARK(crc_small_file)->Arg(1)->Arg(9)->Arg(64)->Arg(300);
 BENCHMARK(md5)->KORVANE_SIZES;
+BENCHMARK_CAPTURE(blake3_path, portable, korvane::blake3::path::portable)->KORVANE_SIZES;
+BENCHMARK_CAPTURE(blake3_path, sse41, korvane::blake3::path::sse41)->KORVANE_SIZES;
+BENCHMARK_CAPTURE(blake3_path, avx2, korvane::blake3::path::avx2)->KORVANE_SIZES;
+BENCHMARK_CAPTURE(blake3_path, avx512, korvane::blake3::path::avx512)->KORVANE_SIZES;
 
-// `bench_hash --md5-file=PATH` (or --crc-file=PATH) hashes one file the way a
+// `bench_hash --md5-file=PATH` (or --crc-file=PATH, --blake3-file=PATH) hashes one file the way a
 // checksum run would (4 MiB reads, one hasher) and prints the digest and the
 // throughput, for comparison with other tools on the same cached file.
 int hash_file(const char* path, hasher& h) {
@@ -135,6 +160,11 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strncmp(argv[1], crc_flag, std::strlen(crc_flag)) == 0) {
         crc h;
         return hash_file(argv[1] + std::strlen(crc_flag), h);
+    }
+    constexpr const char* blake3_flag = "--blake3-file=";
+    if (argc == 2 && std::strncmp(argv[1], blake3_flag, std::strlen(blake3_flag)) == 0) {
+        blake3hasher h;
+        return hash_file(argv[1] + std::strlen(blake3_flag), h);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

@@ -45,6 +45,10 @@ class KORVANE_API digest_list : public container {
   protected:
     int digest_size;
     const char* bsd_name;
+    // Lines as b3sum writes and reads them: the digest, two blanks and the
+    // name, escaped only for a backslash or a line feed; LF line ends, and no
+    // header, comment or record line, which b3sum -c takes for malformed.
+    bool b3sum_lines = false;
     // Where reading stands in a clear-signed list.
     int signed_state;
 };
@@ -65,6 +69,14 @@ class KORVANE_API sha512 : public digest_list {
   public:
     sha512();
     ~sha512() override;
+};
+
+// BLAKE3 (32-byte digests) in b3sum's lines; reads "BLAKE3 (name) = ..."
+// and "BLAKE3-256 (name) = ..." as well.
+class KORVANE_API blake3_list : public digest_list {
+  public:
+    blake3_list();
+    ~blake3_list() override;
 };
 
 #endif

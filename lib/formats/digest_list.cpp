@@ -37,6 +37,10 @@ sha256::sha256() : digest_list(32, "SHA256") {}
 sha256::~sha256() = default;
 sha512::sha512() : digest_list(64, "SHA512") {}
 sha512::~sha512() = default;
+blake3_list::blake3_list() : digest_list(32, "BLAKE3") {
+    b3sum_lines = true;
+}
+blake3_list::~blake3_list() = default;
 
 void digest_list::writeRecords(bool on) {
     if (records == nullptr) {
@@ -58,6 +62,7 @@ int digest_list::create(const wchar_t* path) {
     records->writing = records->write >= 0
                            ? records->write == 1
                            : korvane::detail::store_settings().current().write_records;
+    records->writing = records->writing && !b3sum_lines;
     int status = createStream(path);
     if (status != 0) {
         return status;
@@ -66,6 +71,10 @@ int digest_list::create(const wchar_t* path) {
     if (status != 0) {
         file.reset();
         return status;
+    }
+    if (b3sum_lines) {
+        entries->end_lines_with_lf(true);
+        return 0;
     }
     std::string header = korvane::detail::header_line(std::string("Korvane ") + g_version);
     // An MD5 list keeps its ';' header; the SHA lists write '#', the one
@@ -127,6 +136,27 @@ void entry_line(const file_entry& entry, int, std::string& out) {
     }
 }
 
+// b3sum's line: a name holding a backslash or a line feed makes the line
+// start with a backslash and holds "\\" and "\n" for them; a carriage
+// return stays as it is, since b3sum reads no escape for it.
+void b3sum_entry_line(const file_entry& entry, int, std::string& out) {
+    const bool escaped = std::strpbrk(entry.name, "\\\n") != nullptr;
+    if (escaped) {
+        out += '\\';
+    }
+    out += entry.hash_text;
+    out += "  ";
+    for (const char* c = entry.name; *c != '\0'; ++c) {
+        if (escaped && *c == '\\') {
+            out += "\\\\";
+        } else if (*c == '\n') {
+            out += "\\n";
+        } else {
+            out += *c;
+        }
+    }
+}
+
 // The record line first, so that it stands right before its entry; none for
 // a name in the escaped form, which a record line cannot hold.
 void recorded_entry_lines(const file_entry& entry, int stream, std::string& out) {
@@ -153,8 +183,10 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
     if (entries != nullptr) {
         entries->escape_line_breaks(true);
     }
-    return spoolEntry(name, text, size, writeTime,
-                      with_record ? &recorded_entry_lines : &entry_line);
+    const entry_formatter format = b3sum_lines   ? &b3sum_entry_line
+                                   : with_record ? &recorded_entry_lines
+                                                 : &entry_line;
+    return spoolEntry(name, text, size, writeTime, format);
 }
 
 int digest_list::close() {

@@ -85,6 +85,20 @@ bool unescape(wchar_t* name, int& length) {
     return true;
 }
 
+// Where a BSD line's algorithm ends: after its name, and after a hyphen and
+// the digest's length in bits when the line gives one ("BLAKE3-256").
+int end_of_bsd_name(const wchar_t* text, int length, int bsd_length, int digest_size) {
+    if (bsd_length >= length || text[bsd_length] != L'-') {
+        return bsd_length;
+    }
+    int bits = 0;
+    int at = bsd_length + 1;
+    for (; at < length && at < bsd_length + 5 && text[at] >= L'0' && text[at] <= L'9'; ++at) {
+        bits = bits * 10 + static_cast<int>(text[at] - L'0');
+    }
+    return at > bsd_length + 1 && bits == 8 * digest_size ? at : bsd_length;
+}
+
 }  // namespace
 
 int trimmed_length(const wchar_t* text, int length) {
@@ -120,7 +134,7 @@ bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* b
     if (starts_with_ignoring_case(text, length, bsd_name)) {
         // ALG (NAME) = DIGEST; rhash pads the algorithm's name with blanks. The
         // digest is taken from the end, so a name may hold ") = " itself.
-        int open = bsd_length;
+        int open = end_of_bsd_name(text, length, bsd_length, digest_size);
         while (open < length && is_blank_or_tab(text[open])) {
             ++open;
         }

@@ -27,10 +27,11 @@ struct digest_line {
 enum class name_form : int { undecided, marked, whole };
 
 // Parses one line of a digest list for a digest of `digest_size` bytes:
-//   DIGEST{space|tab}[ |*]NAME  or  ALG{blanks}(NAME) = DIGEST
+//   DIGEST{space|tab}[ |*]NAME  or  ALG[-BITS]{blanks}(NAME) = DIGEST
 // either form may start with '\', whose name then holds \\, \n and \r escapes
 // (undone in place; any other escape makes the line invalid). `bsd_name` is
-// the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case.
+// the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case;
+// BITS, when there, is the digest's length in bits ("BLAKE3-256").
 // `form` is the list's; the first plain line settles an undecided one.
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
                        digest_line& out, name_form& form);

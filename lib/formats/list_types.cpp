@@ -78,6 +78,17 @@ constexpr list_type types[] = {
      .algorithm = algorithm::sha512,
      .make_list_of = make<sha512>,
      .carries_tag = false},
+    // b3sum's lines (digest_list::b3sum_lines); a plain line is SHA-256's
+    // to content typing, the BSD tag or the list's name gives BLAKE3.
+    {.word = L"blake3",
+     .extensions = {L".b3", L".blake3"},
+     .bare_names = {L"B3SUMS", L"BLAKE3SUMS"},
+     .digest_size = 32,
+     .bsd_name = "BLAKE3",
+     .form = form::digest,
+     .algorithm = algorithm::blake3,
+     .make_list_of = make<blake3_list>,
+     .carries_tag = false},
 };
 
 constexpr int type_count = static_cast<int>(sizeof types / sizeof types[0]);

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include <korvane/blake3.h>
 #include <korvane/sha.h>
 
 namespace korvane::detail {
@@ -27,6 +28,8 @@ owned_hasher make_hasher(file_jobs::algorithm kind) noexcept {
             return make<sha256hasher>();
         case algorithm::sha512:
             return make<sha512hasher>();
+        case algorithm::blake3:
+            return make<blake3hasher>();
         case algorithm::crc32:
             break;
     }
@@ -44,6 +47,8 @@ int digest_size_of(file_jobs::algorithm kind) noexcept {
             return 32;
         case algorithm::sha512:
             return 64;
+        case algorithm::blake3:
+            return 32;
         case algorithm::crc32:
             break;
     }

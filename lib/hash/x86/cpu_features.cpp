@@ -44,6 +44,7 @@ cpu_support detect() {
     const bool pclmulqdq = bit(l1.ecx, 1);
     s.pclmul = sse41 && pclmulqdq;
     const bool ssse3 = bit(l1.ecx, 9);
+    s.sse41 = ssse3 && sse41;
 
     const regs l0 = cpuid(0, 0);
     // The SHA extensions use XMM registers only, so they need no OS check.

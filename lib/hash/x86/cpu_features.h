@@ -6,6 +6,7 @@ namespace korvane::hash_detail::x86 {
 
 struct cpu_support {
     bool pclmul = false;         // PCLMULQDQ and SSE4.1
+    bool sse41 = false;          // SSSE3 and SSE4.1
     bool vpclmul256 = false;     // plus VPCLMULQDQ, AVX2, and the OS saves YMM state
     bool vpclmul512 = false;     // plus AVX-512 F/VL/BW, and the OS saves ZMM and mask state
     bool sha_ni = false;         // SHA extensions, SSSE3 and SSE4.1

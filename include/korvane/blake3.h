@@ -1,0 +1,42 @@
+// The BLAKE3 hasher, in its default hash mode with the 32-byte digest. It
+// takes its pieces like the other hashers: init, any number of updates of
+// any size, finalize, then the digest through hash().
+#ifndef KORVANE_BLAKE3_H
+#define KORVANE_BLAKE3_H
+
+#include <cstdint>
+
+#include <korvane/export.h>
+#include <korvane/hasher.h>
+
+class KORVANE_API blake3hasher : public hasher {
+  public:
+    blake3hasher() = default;
+    blake3hasher(const blake3hasher&) = default;
+    blake3hasher& operator=(const blake3hasher&) = default;
+    virtual ~blake3hasher();
+
+    void init() override;
+    void update(const unsigned char* data, std::uint32_t length) override;
+    void finalize() override;
+    const void* hash() const override;
+    int hash_size() const override;
+
+  private:
+    void fold_held();
+    void push(const unsigned char* cv, std::uint64_t total);
+    void fold_run(const unsigned char*& data, std::uint64_t& length);
+
+    // Whole chunks folded into the stack so far; the chunk being filled
+    // waits in `held` until more input shows it is not the last one.
+    std::uint64_t chunks = 0;
+    std::uint32_t held_bytes = 0;
+    std::uint32_t depth = 0;  // entries on the stack
+    unsigned char held[1024] = {};
+    // The chaining values of the complete subtrees still waiting for their
+    // right neighbours, largest first: one per set bit of `chunks`.
+    unsigned char stack[54][32] = {};
+    unsigned char digest[32] = {};
+};
+
+#endif

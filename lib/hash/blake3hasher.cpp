@@ -1,0 +1,194 @@
+// The BLAKE3 hasher: the tree over the chunks, built from whole subtrees.
+//
+// Input arrives in pieces of any size. Whole chunks are compressed straight
+// from the caller's memory, a power-of-two run at a time whose first chunk
+// number is a multiple of its length: such a run is a complete subtree, so
+// its chunks and then its parent levels go through the wide path together
+// and only the subtree's one chaining value joins the stack. The last chunk
+// (and a partial one) waits in `held`: only the end of the input shows
+// which node is the root, and the root's compression takes its own flag.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <korvane/blake3.h>
+
+#include "hash/blake3_paths.h"
+#include "hash/load.h"
+
+namespace {
+
+namespace b3 = korvane::blake3;
+using korvane::hash_detail::store_le32;
+
+// Chunks in the largest run compressed together: 64 KiB of input.
+constexpr std::size_t max_run = 64;
+
+void store_cv(unsigned char* bytes, const std::uint32_t* words) {
+    for (int i = 0; i < 8; ++i) {
+        store_le32(bytes + 4 * i, words[i]);
+    }
+}
+
+// The parent of two chaining values (64 bytes, left then right).
+void parent_of(const unsigned char* pair, unsigned char* out, std::uint32_t flags) {
+    std::uint32_t cv[8];
+    std::memcpy(cv, b3::iv, sizeof cv);
+    b3::compress(cv, pair, b3::block_bytes, 0, b3::parent | flags);
+    store_cv(out, cv);
+}
+
+// The chaining value of the complete subtree of `n` (a power of two up to
+// max_run) whole chunks at `data`, the first one numbered `counter`.
+void subtree(const unsigned char* data, std::size_t n, std::uint64_t counter, unsigned char* out) {
+    unsigned char a[max_run * b3::cv_bytes];
+    unsigned char b[max_run * b3::cv_bytes / 2];
+    b3::hash_many({data, n, b3::chunk_bytes, b3::chunk_blocks, counter, true, 0, b3::chunk_start,
+                   b3::chunk_end},
+                  n == 1 ? out : a);
+    unsigned char* from = a;
+    unsigned char* to = b;
+    for (; n > 1; n /= 2) {
+        unsigned char* dest = n == 2 ? out : to;
+        b3::hash_many({from, n / 2, b3::block_bytes, 1, 0, false, b3::parent, 0, 0}, dest);
+        unsigned char* swap = from;
+        from = to;
+        to = swap;
+    }
+}
+
+// The last node's input: the chaining value it starts from and its last
+// block, compressed with the root flag or, below a parent, without it.
+struct node {
+    std::uint32_t cv[8];
+    unsigned char block[b3::block_bytes];
+    std::uint32_t length;
+    std::uint64_t counter;
+    std::uint32_t flags;
+};
+
+// The last chunk (`length` bytes, at most one chunk, perhaps none): all its
+// blocks but the last compressed, the last one left to the caller.
+node last_chunk(const unsigned char* data, std::size_t length, std::uint64_t counter) {
+    node n{};
+    std::memcpy(n.cv, b3::iv, sizeof n.cv);
+    n.counter = counter;
+    n.flags = b3::chunk_start;
+    while (length > b3::block_bytes) {
+        b3::compress(n.cv, data, b3::block_bytes, counter, n.flags);
+        n.flags = 0;
+        data += b3::block_bytes;
+        length -= b3::block_bytes;
+    }
+    std::memcpy(n.block, data, length);
+    n.length = static_cast<std::uint32_t>(length);
+    n.flags |= b3::chunk_end;
+    return n;
+}
+
+void finish(node& n, std::uint32_t extra) {
+    b3::compress(n.cv, n.block, n.length, n.counter, n.flags | extra);
+}
+
+}  // namespace
+
+blake3hasher::~blake3hasher() = default;
+
+void blake3hasher::init() {
+    chunks = 0;
+    held_bytes = 0;
+    depth = 0;
+}
+
+// Adds the chaining value of a subtree that brings the chunk count to
+// `total` (shifted right by the subtree's height): every complete pair on
+// the stack merges at once, which is safe because more input follows.
+void blake3hasher::push(const unsigned char* cv, std::uint64_t total) {
+    unsigned char pair[b3::block_bytes];
+    std::memcpy(pair + b3::cv_bytes, cv, b3::cv_bytes);
+    while ((total & 1) == 0) {
+        std::memcpy(pair, stack[--depth], b3::cv_bytes);
+        parent_of(pair, pair + b3::cv_bytes, 0);
+        total >>= 1;
+    }
+    std::memcpy(stack[depth++], pair + b3::cv_bytes, b3::cv_bytes);
+}
+
+// Compresses the held chunk, which more input has just shown not to be
+// the last.
+void blake3hasher::fold_held() {
+    unsigned char cv[b3::cv_bytes];
+    subtree(held, 1, chunks, cv);
+    ++chunks;
+    push(cv, chunks);
+    held_bytes = 0;
+}
+
+// Compresses the whole chunks of `data`, leaving at least one byte.
+void blake3hasher::fold_run(const unsigned char*& data, std::uint64_t& length) {
+    while (length > b3::chunk_bytes) {
+        std::uint64_t n = std::bit_floor((length - 1) / b3::chunk_bytes);
+        n = n < max_run ? n : max_run;
+        while (chunks % n != 0) {
+            n /= 2;
+        }
+        unsigned char cv[b3::cv_bytes];
+        subtree(data, static_cast<std::size_t>(n), chunks, cv);
+        chunks += n;
+        push(cv, chunks >> std::countr_zero(n));
+        data += n * b3::chunk_bytes;
+        length -= n * b3::chunk_bytes;
+    }
+}
+
+void blake3hasher::update(const unsigned char* data, std::uint32_t length) {
+    if (length == 0) {
+        return;  // data may be null
+    }
+    std::uint64_t left = length;
+    if (held_bytes == b3::chunk_bytes) {
+        fold_held();
+    }
+    if (held_bytes != 0) {
+        const std::uint64_t room = b3::chunk_bytes - held_bytes;
+        const std::size_t take = static_cast<std::size_t>(left < room ? left : room);
+        std::memcpy(held + held_bytes, data, take);
+        held_bytes += static_cast<std::uint32_t>(take);
+        data += take;
+        left -= take;
+        if (left == 0) {
+            return;
+        }
+        fold_held();
+    }
+    fold_run(data, left);
+    std::memcpy(held, data, static_cast<std::size_t>(left));
+    held_bytes = static_cast<std::uint32_t>(left);
+}
+
+void blake3hasher::finalize() {
+    node last = last_chunk(held, held_bytes, chunks);
+    finish(last, depth == 0 ? b3::root : 0);
+    unsigned char pair[b3::block_bytes];
+    store_cv(pair + b3::cv_bytes, last.cv);
+    while (depth > 0) {
+        --depth;
+        std::memcpy(pair, stack[depth], b3::cv_bytes);
+        parent_of(pair, pair + b3::cv_bytes, depth == 0 ? b3::root : 0);
+    }
+    std::memcpy(digest, pair + b3::cv_bytes, sizeof digest);
+    // Nothing of the message stays behind in the object.
+    std::memset(held, 0, sizeof held);
+    std::memset(stack, 0, sizeof stack);
+    init();
+}
+
+const void* blake3hasher::hash() const {
+    return digest;
+}
+
+int blake3hasher::hash_size() const {
+    return 32;
+}
