@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
-# One core's BLAKE3 throughput on a large cached file: korvane's hasher (the
-# automatic path, and each path forced) beside `b3sum --num-threads 1`.
+# One core's BLAKE3 throughput on a large cached file: korvane's hasher and
+# korvane itself with one worker beside `b3sum --num-threads 1`.
 #
-#   bench/blake3_speed.sh [BENCH_HASH_BINARY] [SIZE_MIB]      (default: 1024)
+#   bench/blake3_speed.sh [BENCH_HASH_BINARY] [KORVANE_BINARY] [SIZE_MIB]
 #
+# (defaults: build/bench/bin/bench_hash, build/release/bin/korvane, 1024.)
 # The file is SIZE_MIB MiB of random bytes in a private temporary folder,
 # read once before timing so that every job finds it in the page cache.
-# bench_hash --blake3-file reads it in 4 MiB pieces into one hasher, as a
-# checksum run does. $KORVANE_BENCH_RUNS (default 5) runs of each job after
-# an untimed warm-up round, the runs going round the jobs in turn; printed:
-# the median seconds of wall time and of processor time, MB/s (10^6 bytes
-# per wall second) and each job's throughput against b3sum's, all from this
-# one run of the script.
+# The jobs:
+#
+#   b3sum          b3sum --num-threads 1 FILE   (maps the file)
+#   hasher         bench_hash --blake3-file=FILE  (read() in 256 KiB pieces,
+#                  the reader's chunk size, into one blake3hasher)
+#   korvane        korvane -q -j 1 -c LIST.b3 FILE
+#
+# $KORVANE_BENCH_RUNS (default 5) runs of each job after an untimed warm-up
+# round, the runs going round the jobs in turn; printed: the median seconds
+# of wall time and of processor time (user and system), MB/s (10^6 bytes per
+# wall second) and each job's throughput against b3sum's, by wall time and
+# by processor time, all from this one run of the script. On a machine
+# shared with other work the processor time is the steadier figure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bench=$(realpath "${1:-$here/build/bench/bin/bench_hash}")
-size_mib=${2:-1024}
+binary=$(realpath "${2:-$here/build/release/bin/korvane}")
+size_mib=${3:-1024}
 runs=${KORVANE_BENCH_RUNS:-5}
 
 command -v b3sum >/dev/null || { echo "missing: b3sum" >&2; exit 1; }
 [ -x "$bench" ] || { echo "no bench_hash at $bench (cmake --preset bench)" >&2; exit 1; }
+[ -x "$binary" ] || { echo "no korvane at $binary" >&2; exit 1; }
 
 # shellcheck source=bench/common.sh
 source "$here/bench/common.sh"
@@ -33,19 +43,23 @@ want=$(b3sum --num-threads 1 --no-names "$file")
 got=$("$bench" --blake3-file="$file" | head -n 1 | cut -d' ' -f1)
 [ "$want" = "$got" ] || { echo "digests differ: b3sum $want, korvane $got" >&2; exit 1; }
 
-jobs=(b3sum korvane)
+jobs=(b3sum hasher korvane)
 command_of() {
     case $1 in
         b3sum) echo "b3sum --num-threads 1 '$file'" ;;
-        korvane) echo "'$bench' --blake3-file='$file'" ;;
+        hasher) echo "'$bench' --blake3-file='$file'" ;;
+        korvane) echo "rm -f '$work/list.b3' && '$binary' -q -j 1 -c '$work/list.b3' '$file'" ;;
     esac
 }
 measure_jobs
 
 bytes=$((size_mib << 20))
 printf '\n%d MiB file, median of %d runs, one thread\n' "$size_mib" "$runs"
-printf '%-10s %9s %9s %9s %10s\n' job wall-s cpu-s MB/s 'vs b3sum'
+printf '%-10s %9s %9s %9s %9s %9s\n' job wall-s cpu-s MB/s 'x wall' 'x cpu'
 for job in "${jobs[@]}"; do
-    awk -v j="$job" -v w="${us[$job]}" -v c="${cpu[$job]}" -v b="$bytes" -v base="${us[b3sum]}" \
-        'BEGIN { printf "%-10s %9.3f %9.3f %9.1f %10.2f\n", j, w / 1e6, c / 1e6, b / w, base / w }'
+    awk -v j="$job" -v w="${us[$job]}" -v c="${cpu[$job]}" -v b="$bytes" \
+        -v bw="${us[b3sum]}" -v bc="${cpu[b3sum]}" \
+        'BEGIN { printf "%-10s %9.3f %9.3f %9.1f %9.2f %9.2f\n", j, w / 1e6, c / 1e6, b / w,
+                 bw / w, bc / c }'
 done
+printf '(x: throughput against b3sum by wall time and by processor time)\n'
