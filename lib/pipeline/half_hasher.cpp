@@ -17,9 +17,9 @@ namespace korvane::detail {
 
 namespace {
 
-// A CRC file at least this large, alone in flight while a core is free, is
-// hashed as two halves on two threads; below it the hand-over would cost more
-// than the second core gains.
+// A CRC or BLAKE3 file at least this large, alone in flight while a core is
+// free, is hashed as two halves on two threads; below it the hand-over would
+// cost more than the second core gains.
 constexpr std::uint64_t split_threshold = 8u << 20;
 
 }  // namespace
@@ -32,9 +32,25 @@ half_hasher::~half_hasher() {
     }
 }
 
+bool half_hasher::splits(file_jobs::algorithm kind) {
+    return kind == file_jobs::algorithm::crc32 || kind == file_jobs::algorithm::blake3;
+}
+
 bool half_hasher::ready() {
     if (handle != nullptr) {
         return true;
+    }
+    if (!back) {
+        back = kind == file_jobs::algorithm::blake3
+                   ? owned_hasher(new (std::nothrow) blake3::range,
+                                  [](hasher* made) { delete static_cast<blake3::range*>(made); })
+                   : make_hasher(kind);
+    }
+    if (kind == file_jobs::algorithm::blake3 && !front_run) {
+        front_run.reset(new (std::nothrow) blake3::range);
+    }
+    if (!back || (kind == file_jobs::algorithm::blake3 && !front_run)) {
+        return false;
     }
     buffer = allocate_aligned(reader::chunk_size);
     if (!buffer) {
@@ -42,6 +58,17 @@ bool half_hasher::ready() {
     }
     handle = platform::thread_create(&entry, this);
     return handle != nullptr;
+}
+
+std::uint64_t half_hasher::middle_of(std::uint64_t size) {
+    return (size / 2) & ~std::uint64_t{reader::chunk_size - 1};
+}
+
+hasher& half_hasher::front(hasher& own) {
+    if (front_run) {
+        return *front_run;
+    }
+    return own;
 }
 
 void half_hasher::start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_) {
@@ -55,15 +82,28 @@ void half_hasher::start(platform::file_handle file_, std::uint64_t offset_, std:
     platform::wake_word(phase);
 }
 
-int half_hasher::finish(bool cancel, std::uint32_t& value) {
+int half_hasher::finish(bool cancel) {
     if (cancel) {
         cancelled.store(1);
     }
     for (std::uint32_t now = phase.load(); now == working; now = phase.load()) {
         platform::wait_on_word(phase, now);
     }
-    value = result;
     return error;
+}
+
+void half_hasher::join(hasher& front_half, std::uint64_t size, unsigned char* digest) {
+    if (front_run) {
+        front_run->join(*static_cast<blake3::range*>(back.get()));
+        std::memcpy(digest, front_run->hash(), blake3::cv_bytes);
+        return;
+    }
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
+    std::memcpy(&first, front_half.hash(), sizeof first);
+    std::memcpy(&second, back->hash(), sizeof second);
+    const std::uint32_t whole = korvane::crc32::combine(first, second, size - middle_of(size));
+    std::memcpy(digest, &whole, sizeof whole);
 }
 
 void half_hasher::run() {
@@ -83,8 +123,13 @@ void half_hasher::run() {
 }
 
 int half_hasher::hash_half() {
-    crc half;
-    half.init();
+    hasher& half = *back;
+    if (front_run) {
+        // The back half's chunks are numbered on from the front half's.
+        static_cast<blake3::range&>(half).start(offset / blake3::chunk_bytes);
+    } else {
+        half.init();
+    }
     for (std::uint64_t done_bytes = 0; done_bytes < length;) {
         if (cancelled.load(std::memory_order_relaxed) != 0 ||
             owner_stopping.load(std::memory_order_relaxed) != 0) {
@@ -100,16 +145,14 @@ int half_hasher::hash_half() {
         hashed.store(done_bytes, std::memory_order_relaxed);
     }
     half.finalize();
-    std::memcpy(&result, half.hash(), sizeof result);
     return 0;
 }
 
 // --- The worker's side of the split ------------------------------------------
 
 bool worker::worth_splitting(const job& work, bool needs_disk) {
-    // Only the worker's own CRC hasher: the halves are CRC values, and a
-    // caller's hasher sees every byte in order.
-    if (owner.kind != jobs_state::algorithm::crc32 || work.with != nullptr ||
+    // Only the worker's own hasher: a caller's sees every byte in order.
+    if (!half_hasher::splits(owner.kind) || work.with != nullptr ||
         work.size < split_threshold || owner.cpus < 2 || !owner.nothing_waiting()) {
         return false;
     }
@@ -120,30 +163,27 @@ bool worker::worth_splitting(const job& work, bool needs_disk) {
         return false;  // two places read at once would make the heads jump
     }
     if (!other_half) {
-        other_half.reset(new (std::nothrow) half_hasher(owner.stopping));
+        other_half.reset(new (std::nothrow) half_hasher(owner.stopping, owner.kind));
     }
     return other_half && other_half->ready();
 }
 
 void worker::hash_split(job& work, platform::file_handle file) {
     const std::uint64_t size = work.size;
-    // Halves on chunk boundaries keep every read aligned.
-    const std::uint64_t middle = (size / 2) & ~std::uint64_t{reader::chunk_size - 1};
+    const std::uint64_t middle = half_hasher::middle_of(size);
     other_half->start(file, middle, size - middle);
-    active->init();
+    hasher& front = other_half->front(*active);
+    active = &front;
+    front.init();
     const int failed = hash_range(work, file, middle, other_half.get());
-    std::uint32_t back = 0;
-    const int other_failed = other_half->finish(failed != 0, back);
+    const int other_failed = other_half->finish(failed != 0);
     close(file);
     if (failed != 0 || other_failed != 0) {
         work.status = korvane::from_errno(failed != 0 ? failed : other_failed);
         return;
     }
-    active->finalize();
-    std::uint32_t front = 0;
-    std::memcpy(&front, active->hash(), sizeof front);
-    const std::uint32_t whole = korvane::crc32::combine(front, back, size - middle);
-    std::memcpy(work.digest, &whole, sizeof whole);
+    front.finalize();
+    other_half->join(front, size, work.digest);
     work.percent.store(100, std::memory_order_relaxed);
 }
 

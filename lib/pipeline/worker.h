@@ -78,7 +78,7 @@ class worker {
 
     void hash_one(job& work);
     // Hashes an open file with `active`: 0, the error number of its failure,
-    // or (for a large CRC file split in two) a mark that the split has
+    // or (for a large CRC or BLAKE3 file split in two) a mark that the split has
     // reported the outcome and closed the file.
     [[nodiscard]] int hash_whole(job& work, platform::file_handle file);
     // Hashes the first `end` bytes of the file; the progress shown also counts
@@ -90,11 +90,11 @@ class worker {
     [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size,
                                  bool exclusive);
 
-    // The split of a large CRC file (half_hasher.cpp). A large CRC file is
-    // split when nothing else waits for the cores; never on a disk that seeks.
+    // The split of a large CRC or BLAKE3 file (half_hasher.cpp), made when
+    // nothing else waits for the cores; never on a disk that seeks.
     bool worth_splitting(const job& work, bool needs_disk);
     // Hashes the front half here and the back half on the other thread, then
-    // puts the two CRC values together; closes the file.
+    // puts the two together; closes the file.
     void hash_split(job& work, platform::file_handle file);
 
     const bool wants_hasher;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hash/hashers.h"
 #include "hash/md5_lanes.h"
 #include "platform/fs.h"
 #include "support/temp_dir.h"
@@ -36,6 +37,16 @@ std::string md5_of(const std::string& bytes) {
                      static_cast<std::uint32_t>(bytes.size()));
     reference.finalize();
     return std::string(static_cast<const char*>(reference.hash()), 16);
+}
+
+// The digest of `bytes` by the library's one hasher of `kind`, fed whole.
+std::string digest_by(file_jobs::algorithm kind, const std::string& bytes) {
+    const korvane::owned_hasher h = korvane::detail::make_hasher(kind);
+    h->init();
+    h->update(reinterpret_cast<const unsigned char*>(bytes.data()),
+              static_cast<std::uint32_t>(bytes.size()));
+    h->finalize();
+    return std::string(static_cast<const char*>(h->hash()), static_cast<std::size_t>(h->hash_size()));
 }
 
 struct expected_result {
@@ -224,43 +235,51 @@ TEST_P(FileJobs, AWaitWithATimeLimitReturnsOnlyOnceTheOldestIsDone) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4), crc_of(bytes));
 }
 
-TEST_P(FileJobs, ALargeCrcFileAloneGivesTheSameDigestHoweverItIsShared) {
-    // Alone in flight with a core to spare, a large CRC file is hashed in two
-    // halves at once: sizes at and around that threshold, halves that end
-    // inside a chunk, and progress that only ever rises to 100.
+TEST_P(FileJobs, ALargeFileAloneGivesTheSameDigestHoweverItIsShared) {
+    // Alone in flight with a core to spare, a large CRC or BLAKE3 file is
+    // hashed in two halves at once: sizes at and around that threshold,
+    // halves that end inside a chunk (and BLAKE3 runs of whole chunks whose
+    // subtrees meet at the middle at every height), and progress that only
+    // ever rises to 100.
     const std::uint32_t chunk = reader::chunk_size;
     const std::size_t threshold = 8u << 20;
-    for (std::size_t size : {threshold - 1, threshold, threshold + 1, threshold + 3 * chunk + 7,
-                             3 * threshold + chunk / 2}) {
-        const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
-        dir.write("large", bytes);
-        const std::wstring path = (dir / "large").wstring();
-        file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
-        jobs.submit(path.c_str());
-        jobs.publish();
-        int shown = 0;
-        while (!jobs.wait_oldest(1)) {
-            const int percent = jobs.oldest_percent();
-            EXPECT_GE(percent, shown);
-            EXPECT_LE(percent, 100);
-            shown = percent;
+    for (const auto kind : {file_jobs::algorithm::crc32, file_jobs::algorithm::blake3}) {
+        for (std::size_t size : {threshold - 1, threshold, threshold + 1, threshold + 1024,
+                                 threshold + 3 * chunk + 7, 3 * threshold + chunk / 2,
+                                 5 * threshold - 1}) {
+            const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
+            dir.write("large", bytes);
+            const std::wstring path = (dir / "large").wstring();
+            file_jobs jobs(GetParam(), kind);
+            jobs.submit(path.c_str());
+            jobs.publish();
+            int shown = 0;
+            while (!jobs.wait_oldest(1)) {
+                const int percent = jobs.oldest_percent();
+                EXPECT_GE(percent, shown);
+                EXPECT_LE(percent, 100);
+                shown = percent;
+            }
+            EXPECT_EQ(jobs.oldest_status(), 0) << size;
+            EXPECT_EQ(jobs.oldest_percent(), 100);
+            const std::string want = digest_by(kind, bytes);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), want.size()),
+                      want)
+                << size;
         }
-        EXPECT_EQ(jobs.oldest_status(), 0) << size;
-        EXPECT_EQ(jobs.oldest_percent(), 100);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 4),
-                  crc_of(bytes))
-            << size;
     }
 
     // Going away while both halves are being read ends both threads.
     dir.write("larger", random_bytes(64u << 20, 4));
     const std::wstring larger = (dir / "larger").wstring();
-    for (int waits = 0; waits < 3; ++waits) {
-        file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
-        jobs.submit(larger.c_str());
-        jobs.publish();
-        for (int i = 0; i < waits; ++i) {
-            (void)jobs.wait_oldest(1);
+    for (const auto kind : {file_jobs::algorithm::crc32, file_jobs::algorithm::blake3}) {
+        for (int waits = 0; waits < 3; ++waits) {
+            file_jobs jobs(GetParam(), kind);
+            jobs.submit(larger.c_str());
+            jobs.publish();
+            for (int i = 0; i < waits; ++i) {
+                (void)jobs.wait_oldest(1);
+            }
         }
     }
 }
