@@ -39,14 +39,14 @@ class range final : public hasher {
     void fold_whole(const unsigned char*& data, std::uint64_t& length);
     void fold_held();
 
-    struct subtree {
+    struct entry {
         unsigned char cv[32];
         std::uint64_t size;  // chunks
     };
     // Complete subtrees, left to right. A pair merges only when another
     // subtree follows it, so the last node standing is still free to be
     // the root.
-    subtree stack[65] = {};
+    entry stack[65] = {};
     std::uint32_t depth = 0;
     std::uint64_t next = 0;  // the chunk after the last one taken
     std::uint32_t held_bytes = 0;

@@ -16,48 +16,15 @@
 #include <korvane/blake3.h>
 
 #include "hash/blake3_paths.h"
-#include "hash/load.h"
+#include "hash/blake3_tree.h"
 
 namespace {
 
 namespace b3 = korvane::blake3;
-using korvane::hash_detail::store_le32;
-
-// Chunks in the largest run compressed together: 64 KiB of input.
-constexpr std::size_t max_run = 64;
-
-void store_cv(unsigned char* bytes, const std::uint32_t* words) {
-    for (int i = 0; i < 8; ++i) {
-        store_le32(bytes + 4 * i, words[i]);
-    }
-}
-
-// The parent of two chaining values (64 bytes, left then right).
-void parent_of(const unsigned char* pair, unsigned char* out, std::uint32_t flags) {
-    std::uint32_t cv[8];
-    std::memcpy(cv, b3::iv, sizeof cv);
-    b3::compress(cv, pair, b3::block_bytes, 0, b3::parent | flags);
-    store_cv(out, cv);
-}
-
-// The chaining value of the complete subtree of `n` (a power of two up to
-// max_run) whole chunks at `data`, the first one numbered `counter`.
-void subtree(const unsigned char* data, std::size_t n, std::uint64_t counter, unsigned char* out) {
-    unsigned char a[max_run * b3::cv_bytes];
-    unsigned char b[max_run * b3::cv_bytes / 2];
-    b3::hash_many({data, n, b3::chunk_bytes, b3::chunk_blocks, counter, true, 0, b3::chunk_start,
-                   b3::chunk_end},
-                  n == 1 ? out : a);
-    unsigned char* from = a;
-    unsigned char* to = b;
-    for (; n > 1; n /= 2) {
-        unsigned char* dest = n == 2 ? out : to;
-        b3::hash_many({from, n / 2, b3::block_bytes, 1, 0, false, b3::parent, 0, 0}, dest);
-        unsigned char* swap = from;
-        from = to;
-        to = swap;
-    }
-}
+using korvane::blake3::parent_of;
+using korvane::blake3::store_cv;
+using korvane::blake3::subtree;
+constexpr std::size_t max_run = korvane::blake3::widest_subtree;
 
 // The last node's input: the chaining value it starts from and its last
 // block, compressed with the root flag or, below a parent, without it.

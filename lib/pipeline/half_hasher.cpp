@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "hash/blake3_paths.h"
 #include "hash/crc32_paths.h"
 #include "pipeline/worker.h"
 #include "platform/threading.h"
@@ -152,8 +153,8 @@ int half_hasher::hash_half() {
 
 bool worker::worth_splitting(const job& work, bool needs_disk) {
     // Only the worker's own hasher: a caller's sees every byte in order.
-    if (!half_hasher::splits(owner.kind) || work.with != nullptr ||
-        work.size < split_threshold || owner.cpus < 2 || !owner.nothing_waiting()) {
+    if (!half_hasher::splits(owner.kind) || work.with != nullptr || work.size < split_threshold ||
+        owner.cpus < 2 || !owner.nothing_waiting()) {
         return false;
     }
     if (owner.busy_workers.load() > 1) {

@@ -24,8 +24,8 @@ class half_hasher {
     static bool splits(file_jobs::algorithm kind);
 
     // The thread stops at its next chunk once `stopping` is set.
-    half_hasher(const std::atomic<std::uint32_t>& stopping, file_jobs::algorithm kind)
-        : owner_stopping(stopping), kind(kind) {}
+    half_hasher(const std::atomic<std::uint32_t>& stopping, file_jobs::algorithm hashed_with)
+        : owner_stopping(stopping), kind(hashed_with) {}
     ~half_hasher();
     half_hasher(const half_hasher&) = delete;
     half_hasher& operator=(const half_hasher&) = delete;

@@ -85,8 +85,7 @@ TEST(Blake3Range, TheMiddleOfALargeFileAtEveryHeight) {
                              (std::size_t{12} << 20) + (256 << 10) + 5}) {
         const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
         const std::size_t front = (size / 2) & ~std::size_t{(256 << 10) - 1};
-        EXPECT_EQ(split_digest(bytes, front / chunk, 256 * 1024, 256 * 1024),
-                  whole_digest(bytes))
+        EXPECT_EQ(split_digest(bytes, front / chunk, 256 * 1024, 256 * 1024), whole_digest(bytes))
             << size;
     }
 }

@@ -46,7 +46,8 @@ std::string digest_by(file_jobs::algorithm kind, const std::string& bytes) {
     h->update(reinterpret_cast<const unsigned char*>(bytes.data()),
               static_cast<std::uint32_t>(bytes.size()));
     h->finalize();
-    return std::string(static_cast<const char*>(h->hash()), static_cast<std::size_t>(h->hash_size()));
+    return std::string(static_cast<const char*>(h->hash()),
+                       static_cast<std::size_t>(h->hash_size()));
 }
 
 struct expected_result {
@@ -244,9 +245,9 @@ TEST_P(FileJobs, ALargeFileAloneGivesTheSameDigestHoweverItIsShared) {
     const std::uint32_t chunk = reader::chunk_size;
     const std::size_t threshold = 8u << 20;
     for (const auto kind : {file_jobs::algorithm::crc32, file_jobs::algorithm::blake3}) {
-        for (std::size_t size : {threshold - 1, threshold, threshold + 1, threshold + 1024,
-                                 threshold + 3 * chunk + 7, 3 * threshold + chunk / 2,
-                                 5 * threshold - 1}) {
+        for (std::size_t size :
+             {threshold - 1, threshold, threshold + 1, threshold + 1024, threshold + 3 * chunk + 7,
+              3 * threshold + chunk / 2, 5 * threshold - 1}) {
             const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
             dir.write("large", bytes);
             const std::wstring path = (dir / "large").wstring();
