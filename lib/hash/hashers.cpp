@@ -3,6 +3,7 @@
 #include <new>
 
 #include <korvane/sha.h>
+#include <korvane/xxhash_family.h>
 
 namespace korvane::detail {
 
@@ -27,6 +28,12 @@ owned_hasher make_hasher(file_jobs::algorithm kind) noexcept {
             return make<sha256hasher>();
         case algorithm::sha512:
             return make<sha512hasher>();
+        case algorithm::xxh64:
+            return make<xxh64hasher>();
+        case algorithm::xxh3:
+            return make<xxh3hasher>();
+        case algorithm::xxh128:
+            return make<xxh128hasher>();
         case algorithm::crc32:
             break;
     }
@@ -44,6 +51,11 @@ int digest_size_of(file_jobs::algorithm kind) noexcept {
             return 32;
         case algorithm::sha512:
             return 64;
+        case algorithm::xxh64:
+        case algorithm::xxh3:
+            return 8;
+        case algorithm::xxh128:
+            return 16;
         case algorithm::crc32:
             break;
     }
