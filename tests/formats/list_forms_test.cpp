@@ -539,7 +539,15 @@ TEST(ListContent, TheFirstEntryLineNamesTheType) {
         {"signify-signed BSD SHA-512", signify_head + "SHA512 (a) = " + d_sha512 + "\n", 4},
         {"prose", "Checksums for release 1.0\n" + d_md5 + "  a\n", -1,
          korvane_status::invalid_line},
-        {"digest of no known length", "0123456789abcdef  a\n", -1, korvane_status::invalid_line},
+        {"digest of no known length", "0123456789abcd  a\n", -1, korvane_status::invalid_line},
+        // Where digests are equally long, the BSD tag or XXH3_ tells; a plain
+        // line is the older type's.
+        {"16 plain digits: XXH64", "0123456789abcdef  a\n", 5},
+        {"BSD XXH64", "XXH64 (a) = 0123456789abcdef\n", 5},
+        {"BSD XXH3", "# c\nXXH3 (a) = 0123456789abcdef\n", 6},
+        {"XXH3_ and escaped", "\\XXH3_0123456789abcdef  a\\nb\n", 6},
+        {"BSD XXH128", "XXH128 (a) = " + d_md5 + "\n", 7},
+        {"XXH64_ read as the prefixed form too", "XXH64_0123456789abcdef  a\n", 5},
     };
     temp_dir dir;
     for (const detect_row& row : rows) {
