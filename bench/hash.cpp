@@ -1,6 +1,6 @@
-// Throughput of every CRC-32 path and of MD5 on cache-resident buffers: 4 KiB
-// (a small file, hashed in one piece), 64 KiB, and 4 MiB (the main loops
-// alone: the ceiling for large files). The reader hands large files to the
+// Throughput of every CRC-32 path, of MD5 and of the xxHash hashers on
+// cache-resident buffers: 4 KiB (a small file, hashed in one piece), 64 KiB,
+// and 4 MiB (the main loops alone: the ceiling for large files). The reader hands large files to the
 // processor in chunks of reader::chunk_size (256 KiB) filled by read().
 
 #include <benchmark/benchmark.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <korvane/hasher.h>
+#include <korvane/xxhash_family.h>
 
 #include "hash/crc32_paths.h"
 
@@ -85,6 +86,21 @@ void md5(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+// The xxHash hashers over the same buffers: the ceiling of an XXH3 or XXH128
+// list's large files, far above what the reader brings.
+template <class kind>
+void xxhash(benchmark::State& state) {
+    const auto buf = random_buffer(static_cast<std::size_t>(state.range(0)));
+    kind h;
+    h.init();
+    for (auto _ : state) {
+        h.update(buf.data(), static_cast<std::uint32_t>(buf.size()));
+        benchmark::DoNotOptimize(h.hash());
+    }
+    h.finalize();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
 #define KORVANE_SIZES Arg(4 << 10)->Arg(64 << 10)->Arg(4 << 20)
 
 BENCHMARK_CAPTURE(crc_path, reference, korvane::crc32::path::reference)->KORVANE_SIZES;
@@ -95,6 +111,9 @@ BENCHMARK_CAPTURE(crc_path, vpclmul512, korvane::crc32::path::vpclmul512)->KORVA
 BENCHMARK(crc_auto)->KORVANE_SIZES;
 BENCHMARK(crc_small_file)->Arg(1)->Arg(9)->Arg(64)->Arg(300);
 BENCHMARK(md5)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh64hasher)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh3hasher)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh128hasher)->KORVANE_SIZES;
 
 // `bench_hash --md5-file=PATH` (or --crc-file=PATH) hashes one file the way a
 // checksum run would (4 MiB reads, one hasher) and prints the digest and the
