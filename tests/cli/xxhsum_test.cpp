@@ -66,13 +66,14 @@ class Xxhsum : public cli_test {
     const std::string all_ok = std::to_string(names.size()) + " files checked\nAll files Ok\n";
 };
 
-// Every list korvane writes of these types: BSD lines alone, ended by a line
-// feed, which xxhsum checks strictly without a word; korvane reads it back by
-// its name and by its content.
+// Every list korvane writes of these types, made (records asked for, and
+// left out) or updated: BSD lines alone, ended by a line feed, which xxhsum
+// checks strictly without a word; korvane reads it back by its name and by
+// its content.
 TEST_F(Xxhsum, OurListsPassTheStrictCheckWithoutAWord) {
     for (const kind& k : kinds) {
         const std::string ours = "ours." + k.word;
-        const cli_result made = korvane({"-q", "-r", "-c", ours, "n"});
+        const cli_result made = korvane({"-q", "-T", "-r", "-c", ours, "n"});
         ASSERT_EQ(made.status, 0) << made.out << made.err;
         const std::string list = read_file(dir / ours);
         EXPECT_EQ(list.find("\r\n"), std::string::npos) << list;
@@ -86,6 +87,14 @@ TEST_F(Xxhsum, OurListsPassTheStrictCheckWithoutAWord) {
         std::filesystem::copy_file(dir / ours, dir / "ours.xxhsum",
                                    std::filesystem::copy_options::overwrite_existing);
         expect_all_ok({"-q", "ours.xxhsum"}, k.word + " as .xxhsum");
+
+        dir.write("late/" + k.word, "late");
+        const cli_result updated = korvane({"-q", "-u", ours, "late/" + k.word});
+        ASSERT_EQ(updated.status, 0) << updated.out << updated.err;
+        const cli_result again = run({"xxhsum", "--strict", "--quiet", "-c", ours});
+        EXPECT_EQ(again.status, 0) << k.word << again.out << again.err;
+        EXPECT_EQ(again.out + again.err, "") << k.word;
+        EXPECT_EQ(lines_of(read_file(dir / ours)).size(), names.size() + 1) << k.word;
     }
 }
 
