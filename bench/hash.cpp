@@ -1,7 +1,8 @@
 // Throughput of every CRC-32 path, of MD5 and of the xxHash hashers on
 // cache-resident buffers: 4 KiB (a small file, hashed in one piece), 64 KiB,
-// and 4 MiB (the main loops alone: the ceiling for large files). The reader hands large files to the
-// processor in chunks of reader::chunk_size (256 KiB) filled by read().
+// and 4 MiB (the main loops alone: the ceiling for large files). The reader
+// hands large files to the processor in chunks of reader::chunk_size (256 KiB)
+// filled by read().
 
 #include <benchmark/benchmark.h>
 
