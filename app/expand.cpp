@@ -155,22 +155,20 @@ int make_scratch_file(const run_settings& settings, const platform::file_info& d
     return status::ok;
 }
 
-// Whether a file found would go into a list that cannot hold its name: an
-// SFV line ends at a line feed or a carriage return (a digest list escapes
-// both). Said when the file is found, so that nothing is hashed for a list
-// that will not be written.
+// Whether a file found would go into a list that cannot hold its name (an
+// SFV or xxhsum line ends at a line break; a digest list escapes it). Said
+// when the file is found, so that nothing is hashed for a list that will not
+// be written.
 bool unstorable(const run_settings& settings, const wchar_t* path, std::size_t length) {
-    if ((!settings.has_target && !settings.update) ||
-        std::wcscmp(type_row(settings.type).word, L"sfv") != 0) {
-        return false;
-    }
-    const std::wstring_view name(path, length);
-    return name.find_first_of(L"\r\n") != std::wstring_view::npos;
+    return (settings.has_target || settings.update) &&
+           !type_row(settings.type).can_hold_name(path, length);
 }
 
-[[nodiscard]] status refuse_unstorable(const wchar_t* path, expansion_state& state,
-                                       reporter& report) {
-    (void)problem_met(state, report, {walk_issue::unstorable_name, path});
+[[nodiscard]] status refuse_unstorable(const wchar_t* path, const run_settings& settings,
+                                       expansion_state& state, reporter& report) {
+    walk_problem problem{walk_issue::unstorable_name, path};
+    problem.list_type = settings.type;
+    (void)problem_met(state, report, problem);
     return status::path_error;
 }
 
@@ -230,7 +228,7 @@ bool unstorable(const run_settings& settings, const wchar_t* path, std::size_t l
             return status::ok;
         }
         if (unstorable(walk.settings, buffer, length)) {
-            return refuse_unstorable(buffer, walk.state, walk.report);
+            return refuse_unstorable(buffer, walk.settings, walk.state, walk.report);
         }
         return add_unexamined_file(buffer, length, walk.state, walk.report);
     }
@@ -253,7 +251,7 @@ bool unstorable(const run_settings& settings, const wchar_t* path, std::size_t l
     }
     if (info.is_regular) {
         if (unstorable(walk.settings, buffer, length)) {
-            return refuse_unstorable(buffer, walk.state, walk.report);
+            return refuse_unstorable(buffer, walk.settings, walk.state, walk.report);
         }
         return add_regular_file(buffer, length, info, walk.state, walk.report);
     }
@@ -367,6 +365,20 @@ int type_from_name(const wchar_t* name) {
     return find_type(bare, [](const list_type& row) { return std::span(row.bare_names); });
 }
 
+std::vector<int> types_alike(int type) {
+    std::vector<int> alike;
+    const list_type& row = type_row(type);
+    for (int other = 0; other < list_type::count(); ++other) {
+        const list_type& candidate = type_row(other);
+        if (other != type && row.form != list_type::line_form::crc &&
+            candidate.form != list_type::line_form::crc &&
+            candidate.digest_size == row.digest_size) {
+            alike.push_back(other);
+        }
+    }
+    return alike;
+}
+
 int type_from_word(const wchar_t* word) {
     return find_type(word, [](const list_type& row) { return std::span(&row.word, 1); });
 }
@@ -412,7 +424,7 @@ bool skip_match(const platform::file_info& info, const run_settings& settings) {
         return path_too_long(state, report);
     }
     if (info.is_regular && unstorable(settings, path.c_str(), path.size())) {
-        return refuse_unstorable(path.c_str(), state, report);
+        return refuse_unstorable(path.c_str(), settings, state, report);
     }
     if (info.is_regular && !info.owner_read) {
         return problem_met(state, report, {walk_issue::unreadable_file, path.c_str()});

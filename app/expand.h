@@ -26,6 +26,7 @@ struct run_settings {
     std::wstring parent;
     int type = list_type::default_type;  // a row of the list types
     bool type_forced = false;
+    bool type_from_content = false;  // guessed from the list's first entry line
     bool recursive = false;
     bool quiet = false;
     bool doall = false;
@@ -121,6 +122,12 @@ int type_from_word(const wchar_t* word);
 inline const list_type& type_row(int type) {
     return *list_type::at(type);
 }
+
+// The other types whose plain lines look like `type`'s (digests of the same
+// length, told apart only by a BSD tag, a prefix or the list's name), in the
+// order of the rows: what to try when a guess from the content verified
+// nothing. Empty for SFV and for a length no other type has.
+std::vector<int> types_alike(int type);
 
 // Expands one file argument, reporting what it passes over. Returns ok to go
 // on, or the status with which the program must end.

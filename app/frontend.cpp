@@ -238,6 +238,7 @@ status settle_type_by_content(run_settings& settings, reporter& report) {
     // entry stays an SFV list, as before.
     if (result == status::ok && format >= 0) {
         settings.type = format;
+        settings.type_from_content = true;
     }
     return status::ok;
 }

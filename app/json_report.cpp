@@ -438,6 +438,10 @@ void json_reporter::summary(const verification_tally& tally, const wchar_t* untr
     if (untrusted_file_system != nullptr) {
         untrusted_ = untrusted_file_system;
     }
+    for (const int type : types_to_try(run_, tally)) {
+        try_types_ += try_types_.empty() ? L"" : L" ";
+        try_types_ += type_row(type).word;
+    }
 }
 
 void json_reporter::improper_line(const wchar_t* list_path, std::uint64_t line) {
@@ -486,6 +490,10 @@ void json_reporter::program_ended(int exit_status) {
     }
     if (!untrusted_.empty()) {
         object.text(L"untrusted_file_system", untrusted_);
+    }
+    if (!try_types_.empty()) {
+        // The type guessed from the list's lines verified nothing.
+        object.word(L"try_types", try_types_);
     }
     // Exit statuses are bytes to the shell: what it will see.
     emit(object.number(L"exit_status", static_cast<std::uint64_t>(exit_status & 0xFF)));

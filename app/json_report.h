@@ -83,6 +83,7 @@ class json_reporter final : public reporter {
     run_facts run_{run_kind::verification, nullptr, list_type::default_type};
     bool started_ = false;
     std::wstring untrusted_;
+    std::wstring try_types_;  // the -t words to try, blank-separated; empty for none
     counts counts_;
 };
 

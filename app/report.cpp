@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <korvane/list_types.h>
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -279,6 +281,29 @@ void console_reporter::run_halted(const wchar_t* path, halt_reason why) {
     print(L"Error processing file %s: %s\n", {path, reason});
 }
 
+namespace {
+
+// A list type as the messages name it: "SFV", "XXH3".
+std::wstring upper_word(int type) {
+    const list_type* row = list_type::at(type);
+    std::wstring word = row != nullptr ? row->word : L"";
+    for (wchar_t& c : word) {
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return word;
+}
+
+}  // namespace
+
+std::vector<int> types_to_try(const run_facts& run, const verification_tally& tally) {
+    if (!run.type_from_content || tally.matched != 0 || tally.mismatches == 0) {
+        return {};
+    }
+    return types_alike(run.type);
+}
+
 void console_reporter::walk_problem_met(const walk_problem& problem) {
     const wchar_t* path = problem.path;
     switch (problem.what) {
@@ -307,7 +332,8 @@ void console_reporter::walk_problem_met(const walk_problem& problem) {
                         {path, status_message(problem.cause)});
             break;
         case walk_issue::unstorable_name:
-            print_error(L"%s: cannot be stored in an SFV list (line break in the name)\n", {path});
+            print_error(L"%s: cannot be stored in an %s list (line break in the name)\n",
+                        {path, upper_word(problem.list_type).c_str()});
             break;
     }
 }
@@ -401,6 +427,21 @@ void console_reporter::summary(const verification_tally& tally,
     if (tally.errors == 0 && tally.missing == 0 && tally.outside == 0 && tally.unlisted == 0 &&
         !tally.nothing_verified && !tally.improper_fails) {
         print(L"All files Ok\n");
+    }
+    suggest_types(tally);
+}
+
+// Lines of equally long digests that only a tag or the list's name tells
+// apart: a guess that verified nothing may be the wrong type.
+void console_reporter::suggest_types(const verification_tally& tally) {
+    std::wstring options;
+    for (const int type : types_to_try(run_, tally)) {
+        options += options.empty() ? L"-t " : L" or -t ";
+        options += type_row(type).word;
+    }
+    if (!options.empty()) {
+        print(L"No file matched as %s, the type guessed from the list's lines: try %s\n",
+              {upper_word(run_.type).c_str(), options.c_str()});
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "expand.h"
 #include "progress.h"
@@ -21,7 +22,8 @@ enum class run_kind { creation, verification, update };
 struct run_facts {
     run_kind kind;
     const wchar_t* list_path;
-    int type;  // the row of the table of list types
+    int type;                        // the row of the table of list types
+    bool type_from_content = false;  // guessed from the list's lines, not given by -t or a name
 };
 
 // A digest as bytes; how it is written is the reporter's business.
@@ -89,6 +91,7 @@ struct walk_problem {
     const wchar_t* path;
     status cause = status::ok;
     bool file_argument = false;  // named on the command line rather than found by the walk
+    int list_type = 0;           // unstorable_name: the row of the list being written
 };
 
 // The step at which the list itself failed. The cause the library kept for
@@ -105,17 +108,22 @@ struct verification_tally {
     int entries = 0;
     int errors = 0;
     int missing = 0;
-    int outside = 0;   // lines of a signed list outside its signed text
-    int damaged = 0;   // mismatches whose size and time are as the list records them
-    int unlisted = 0;  // files an audit found that the list does not name
-    int improper = 0;  // improperly formatted lines skipped (check flags)
-    int ignored = 0;   // missing files left unsaid (--ignore-missing)
-    int matched = 0;   // entries that verified, now or before
+    int outside = 0;     // lines of a signed list outside its signed text
+    int damaged = 0;     // mismatches whose size and time are as the list records them
+    int unlisted = 0;    // files an audit found that the list does not name
+    int improper = 0;    // improperly formatted lines skipped (check flags)
+    int ignored = 0;     // missing files left unsaid (--ignore-missing)
+    int matched = 0;     // entries that verified, now or before
+    int mismatches = 0;  // entries hashed whose digests differ
     // --ignore-missing, and not one entry verified: the run fails.
     bool nothing_verified = false;
     // --strict, and improperly formatted lines met: the run fails.
     bool improper_fails = false;
 };
+
+// The types to try when the type guessed from a list's content left every
+// entry that was compared mismatching; empty otherwise.
+std::vector<int> types_to_try(const run_facts& run, const verification_tally& tally);
 
 class reporter {
   public:
@@ -243,6 +251,7 @@ class console_reporter final : public reporter {
   private:
     void mismatch(const file_outcome& outcome);
     void show_outcome(const file_outcome& outcome);
+    void suggest_types(const verification_tally& tally);
     // The progress line of a creation or verification on a terminal that can
     // erase a line, unless quiet, silent or NUL-ended, or turned off with
     // KORVANE_PROGRESS_LINE=0.

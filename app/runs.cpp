@@ -321,6 +321,7 @@ void diagnose(file_outcome& outcome, const file_record& record, const file_jobs&
         const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
         outcome.what = verified ? verdict::ok : verdict::mismatch;
         tally.errors += verified ? 0 : 1;
+        tally.mismatches += verified ? 0 : 1;
         tally.matched += verified ? 1 : 0;
         if (!verified) {
             diagnose(outcome, entry.record, jobs, tally);
@@ -1106,7 +1107,8 @@ int verification_run(const run_settings& settings, reporter& report, container& 
                      file_jobs& jobs, const verified_query& previously_verified,
                      expansion_state& state, const untrusted_query& untrusted_file_system) {
     const wchar_t* list_name = settings.checksum_file.c_str();
-    report.run_started({run_kind::verification, list_name, settings.type});
+    report.run_started(
+        {run_kind::verification, list_name, settings.type, settings.type_from_content});
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
     status result = start_with_parent(settings, report, buffer, prefix);

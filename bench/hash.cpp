@@ -1,8 +1,8 @@
-// Throughput of every CRC-32 path, of MD5 and of every BLAKE3 path on
-// cache-resident buffers: 4 KiB
-// (a small file, hashed in one piece), 64 KiB, and 4 MiB (the main loops
-// alone: the ceiling for large files). The reader hands large files to the
-// processor in chunks of reader::chunk_size (256 KiB) filled by read().
+// Throughput of every CRC-32 path, of MD5, of every BLAKE3 path and of the
+// xxHash hashers on cache-resident buffers: 4 KiB (a small file, hashed in
+// one piece), 64 KiB, and 4 MiB (the main loops alone: the ceiling for large
+// files). The reader hands large files to the processor in chunks of
+// reader::chunk_size (256 KiB) filled by read().
 
 #include <benchmark/benchmark.h>
 
@@ -17,6 +17,7 @@
 
 #include <korvane/blake3.h>
 #include <korvane/hasher.h>
+#include <korvane/xxhash_family.h>
 
 #include "hash/blake3_paths.h"
 #include "hash/crc32_paths.h"
@@ -106,6 +107,21 @@ void blake3_path(benchmark::State& state, korvane::blake3::path p) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+// The xxHash hashers over the same buffers: the ceiling of an XXH3 or XXH128
+// list's large files, far above what the reader brings.
+template <class kind>
+void xxhash(benchmark::State& state) {
+    const auto buf = random_buffer(static_cast<std::size_t>(state.range(0)));
+    kind h;
+    h.init();
+    for (auto _ : state) {
+        h.update(buf.data(), static_cast<std::uint32_t>(buf.size()));
+        benchmark::DoNotOptimize(h.hash());
+    }
+    h.finalize();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
 #define KORVANE_SIZES Arg(4 << 10)->Arg(64 << 10)->Arg(4 << 20)
 
 BENCHMARK_CAPTURE(crc_path, reference, korvane::crc32::path::reference)->KORVANE_SIZES;
@@ -120,6 +136,9 @@ BENCHMARK_CAPTURE(blake3_path, portable, korvane::blake3::path::portable)->KORVA
 BENCHMARK_CAPTURE(blake3_path, sse41, korvane::blake3::path::sse41)->KORVANE_SIZES;
 BENCHMARK_CAPTURE(blake3_path, avx2, korvane::blake3::path::avx2)->KORVANE_SIZES;
 BENCHMARK_CAPTURE(blake3_path, avx512, korvane::blake3::path::avx512)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh64hasher)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh3hasher)->KORVANE_SIZES;
+BENCHMARK_TEMPLATE(xxhash, xxh128hasher)->KORVANE_SIZES;
 
 // `bench_hash --md5-file=PATH` (or --crc-file=PATH, --blake3-file=PATH) hashes one file the way a
 // checksum run would (4 MiB reads, one hasher) and prints the digest and the

@@ -9,7 +9,7 @@ _korvane_options='-a --all --doall --audit -c --create= --exclude= --files-from=
     --ignore-missing -j --jobs= --json --null -p --parent= --prune -q --quiet --status --strict
     -r --recursive -t --type= -T --record-times -u --update --update=
     -V --version -w --warn -x --one-file-system -z --zero'
-_korvane_types='sfv md5 sha1 sha256 sha512 blake3'
+_korvane_types='sfv md5 sha1 sha256 sha512 blake3 xxh64 xxh3 xxh128'
 
 # Is $1 a name korvane takes as a checksum list? Extensions and bare names in
 # any letter case, as korvane reads them.
@@ -17,8 +17,8 @@ _korvane_is_list() {
     local name=${1##*/}
     case ${name,,} in
     *.sfv | *.md5 | *.md5sum | *.sha1 | *.sha1sum | *.sha256 | *.sha256sum | *.sha512 | \
-        *.sha512sum | *.b3 | *.blake3 | md5sums | sha1sums | sha256sums | sha512sums | \
-        b3sums | blake3sums)
+        *.sha512sum | *.b3 | *.blake3 | *.xxh64 | *.xxh3 | *.xxh128 | *.xxhsum | md5sums | \
+        sha1sums | sha256sums | sha512sums | b3sums | blake3sums)
         return 0
         ;;
     esac

@@ -9,7 +9,7 @@ function __korvane_lists
     for candidate in $token*
         if test -d $candidate
             echo $candidate/
-        else if string match -qri -- '(\.(sfv|md5|md5sum|sha1|sha1sum|sha256|sha256sum|sha512|sha512sum|b3|blake3)|(^|/)(md5|sha1|sha256|sha512|b3|blake3)sums)$' $candidate
+        else if string match -qri -- '(\.(sfv|md5|md5sum|sha1|sha1sum|sha256|sha256sum|sha512|sha512sum|b3|blake3|xxh64|xxh3|xxh128|xxhsum)|(^|/)(md5|sha1|sha256|sha512|b3|blake3)sums)$' $candidate
             echo $candidate
         end
     end
@@ -60,7 +60,7 @@ complete -c korvane -l null -d '--files-from names end with a zero byte'
 complete -c korvane -l prune -d 'An update drops the entries of files that are gone'
 complete -c korvane -s q -l quiet -d 'Suppress non-error messages'
 complete -c korvane -s r -l recursive -d 'Walk the folders named'
-complete -c korvane -s t -l type -x -a 'sfv md5 sha1 sha256 sha512 blake3' -d 'Type of the checksum list'
+complete -c korvane -s t -l type -x -a 'sfv md5 sha1 sha256 sha512 blake3 xxh64 xxh3 xxh128' -d 'Type of the checksum list'
 complete -c korvane -s T -l record-times -d 'Record size and time in MD5 and SHA lists'
 complete -c korvane -s u -l update -d 'Update the checksum list'
 complete -c korvane -s x -l one-file-system -d 'Do not cross file system boundaries'

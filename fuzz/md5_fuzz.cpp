@@ -1,5 +1,5 @@
 // The digest-list reader driven like a verification run, as an MD5 list, or
-// as the SHA list its content shows. Properties: a delivered entry came from a
+// as the SHA or xxHash list its content shows. Properties: a delivered entry came from a
 // line that is no comment and fits the caller's room; reading never changes
 // the file; a list read as the type its content detection names does not stop
 // at its first entry line; every entry delivered whose name can be
@@ -10,6 +10,7 @@
 // Input: 1 control byte, then the MD5 file. Control bit 7 gives a name buffer
 // of 3 + (bits 0-6) units instead of a roomy one.
 #include <korvane/digest_list.h>
+#include <korvane/list_types.h>
 #include <korvane/md5.h>
 #include <korvane/status.h>
 
@@ -37,7 +38,7 @@ struct entry {
     digest_bytes digest;
 };
 
-// MD5 unless the content names a SHA type.
+// MD5 unless the content names a SHA or xxHash type.
 std::unique_ptr<digest_list> make_list(int type) {
     switch (type) {
         case 2:
@@ -47,8 +48,13 @@ std::unique_ptr<digest_list> make_list(int type) {
         case 4:
             return std::make_unique<sha512>();
         default:
-            return std::make_unique<md5>();
+            break;
     }
+    const list_type* row = list_type::at(type);
+    if (type > 4 && row != nullptr && row->form != list_type::line_form::crc) {
+        return std::make_unique<digest_list>(row->digest_size, row->bsd_name);
+    }
+    return std::make_unique<md5>();
 }
 
 void check_round_trip(const std::vector<entry>& entries, int type) {

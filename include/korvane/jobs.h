@@ -16,7 +16,7 @@ struct jobs_state;
 
 class KORVANE_API file_jobs {
   public:
-    enum class algorithm { crc32, md5, sha1, sha256, sha512, blake3 };
+    enum class algorithm { crc32, md5, sha1, sha256, sha512, blake3, xxh64, xxh3, xxh128 };
 
     // Why a file was left out rather than hashed: the list being written
     // (status -5), a file its owner may not read (-5), or one gone since its

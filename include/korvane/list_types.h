@@ -6,6 +6,7 @@
 #ifndef KORVANE_LIST_TYPES_H
 #define KORVANE_LIST_TYPES_H
 
+#include <cstddef>
 #include <memory>
 
 #include <korvane/export.h>
@@ -16,13 +17,18 @@ class container;
 
 struct KORVANE_API list_type {
     // How a type's entry lines look. Content typing (container::detectFormat)
-    // tries the forms in this order, and within a form the rows in the order
-    // of the table: a CRC line is the loosest rule (any line that ends in
-    // eight digits), and of two types whose digests are equally long the
-    // older one takes a plain line, the newer one only its BSD lines.
+    // tries digest, then xxhsum, then crc, and within a form the rows in the
+    // order of the table: a CRC line is the loosest rule (any line that ends
+    // in eight digits), and of two types whose digests are equally long the
+    // older one takes a plain line, the newer one only its BSD lines (or its
+    // prefixed ones).
     enum class line_form {
         digest,  // "DIGEST *NAME" or "ALG (NAME) = DIGEST": the bytes in lower-case digits
         crc,     // "NAME CRC": the 32-bit value in eight upper-case digits
+        // As digest, and also "ALG_DIGEST  NAME" (newer xxhsum's XXH3); written
+        // as "ALG (NAME) = DIGEST" alone, lines ending in a line feed, no header,
+        // comment or record line and no escape: what every xxhsum reads.
+        xxhsum,
     };
     using list_maker = std::unique_ptr<container> (*)(const list_type& type) noexcept;
 
@@ -49,6 +55,10 @@ struct KORVANE_API list_type {
 
     // A new, empty list object of this type; null when memory is short.
     std::unique_ptr<container> make_list() const noexcept;
+    // Whether a list of this type can hold the name of `length` units: a
+    // digest list escapes line breaks; an SFV line ends at a line feed or a
+    // carriage return, an xxhsum line at a line feed.
+    bool can_hold_name(const wchar_t* name, std::size_t length) const noexcept;
     // A new hasher of this type's algorithm; null when memory is short.
     korvane::owned_hasher make_hasher() const noexcept;
     // The text of `digest` (digest_size bytes) as this type's lists write

@@ -59,10 +59,12 @@ int digest_list::create(const wchar_t* path) {
     if (records == nullptr) {
         return to_int(status::unknown_error);
     }
-    records->writing = records->write >= 0
-                           ? records->write == 1
-                           : korvane::detail::store_settings().current().write_records;
-    records->writing = records->writing && !b3sum_lines;
+    // b3sum and xxhsum take no line but their entries, and xxhsum reads no
+    // line that ends in CR LF.
+    const bool bare = b3sum_lines || korvane::detail::written_as_xxhsum(bsd_name);
+    records->writing = !bare && (records->write >= 0
+                                     ? records->write == 1
+                                     : korvane::detail::store_settings().current().write_records);
     int status = createStream(path);
     if (status != 0) {
         return status;
@@ -72,7 +74,7 @@ int digest_list::create(const wchar_t* path) {
         file.reset();
         return status;
     }
-    if (b3sum_lines) {
+    if (bare) {
         entries->end_lines_with_lf(true);
         return 0;
     }
@@ -157,6 +159,18 @@ void b3sum_entry_line(const file_entry& entry, int, std::string& out) {
     }
 }
 
+// xxhsum's BSD line, which every xxhsum reads and which says its algorithm:
+// the hash text is the algorithm, a blank and the digest. The name goes as it
+// is: no xxhsum line holds a line break, so such a name never comes here.
+void xxhsum_line(const file_entry& entry, int, std::string& out) {
+    const char* blank = std::strchr(entry.hash_text, ' ');
+    out.append(entry.hash_text, static_cast<std::size_t>(blank - entry.hash_text));
+    out += " (";
+    out += entry.name;
+    out += ") = ";
+    out += blank + 1;
+}
+
 // The record line first, so that it stands right before its entry; none for
 // a name in the escaped form, which a record line cannot hold.
 void recorded_entry_lines(const file_entry& entry, int stream, std::string& out) {
@@ -174,18 +188,30 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
     if (name == nullptr || hashBytes == nullptr) {
         return to_int(status::invalid_arguments);
     }
-    char text[2 * max_digest_size + 1];
-    korvane::platform::encode_hex(static_cast<const unsigned char*>(hashBytes),
-                                  static_cast<std::size_t>(digest_size), text,
-                                  korvane::platform::hex_case::lower);
-    text[2 * digest_size] = '\0';
-    const bool with_record = writesRecords();
-    if (entries != nullptr) {
-        entries->escape_line_breaks(true);
+    const bool xxhsum = korvane::detail::written_as_xxhsum(bsd_name);
+    // Room for the algorithm's name too (a row's, 14 characters at most),
+    // which an xxhsum line begins with.
+    char text[2 * max_digest_size + 16];
+    char* digest_text = text;
+    if (xxhsum) {
+        const std::size_t name_length = std::strlen(bsd_name);
+        std::memcpy(text, bsd_name, name_length);
+        text[name_length] = ' ';
+        digest_text += name_length + 1;
     }
-    const entry_formatter format = b3sum_lines   ? &b3sum_entry_line
-                                   : with_record ? &recorded_entry_lines
-                                                 : &entry_line;
+    korvane::platform::encode_hex(static_cast<const unsigned char*>(hashBytes),
+                                  static_cast<std::size_t>(digest_size), digest_text,
+                                  korvane::platform::hex_case::lower);
+    digest_text[2 * digest_size] = '\0';
+    if (entries != nullptr) {
+        entries->escape_line_breaks(!xxhsum);
+    }
+    if (xxhsum) {
+        return spoolEntry(name, text, 0, 0, &xxhsum_line);
+    }
+    const entry_formatter format = b3sum_lines      ? &b3sum_entry_line
+                                   : writesRecords() ? &recorded_entry_lines
+                                                     : &entry_line;
     return spoolEntry(name, text, size, writeTime, format);
 }
 
@@ -287,8 +313,9 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             continue;
         }
         auto form = static_cast<korvane::detail::name_form>(file->name_form);
-        const bool parsed_ok = korvane::detail::parse_digest_line(text, text_length, digest_size,
-                                                                  bsd_name, parsed, form);
+        const bool parsed_ok =
+            korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed,
+                                               form, korvane::detail::written_as_xxhsum(bsd_name));
         file->name_form = static_cast<int>(form);
         if (part == korvane::detail::signed_part::outside) {
             // Shown by the name it would have, or as it stands; never checked.

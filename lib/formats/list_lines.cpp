@@ -122,37 +122,33 @@ bool ends_in_crc(const wchar_t* text, int length) {
     return length >= 10 && text[length - 9] == L' ' && all_hex(text + length - 8, 8);
 }
 
-bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out, name_form& form) {
-    const bool escaped = length > 0 && text[0] == L'\\';
-    if (escaped) {
-        ++text;
-        --length;
+namespace {
+
+// ALG (NAME) = DIGEST, `text` starting after ALG; rhash pads the algorithm's
+// name with blanks. The digest is taken from the end, so a name may hold
+// ") = " itself.
+bool parse_bsd_rest(wchar_t* text, int length, int digits, bool escaped, digest_line& out) {
+    int open = 0;
+    while (open < length && is_blank_or_tab(text[open])) {
+        ++open;
     }
-    const int digits = 2 * digest_size;
-    const int bsd_length = static_cast<int>(std::strlen(bsd_name));
-    if (starts_with_ignoring_case(text, length, bsd_name)) {
-        // ALG (NAME) = DIGEST; rhash pads the algorithm's name with blanks. The
-        // digest is taken from the end, so a name may hold ") = " itself.
-        int open = end_of_bsd_name(text, length, bsd_length, digest_size);
-        while (open < length && is_blank_or_tab(text[open])) {
-            ++open;
-        }
-        int end = trimmed_length(text, length);
-        int digest_start = end - digits;
-        int name_end = digest_start - 4;
-        if (open < length && text[open] == L'(' && name_end >= open + 1 &&
-            std::wmemcmp(text + name_end, L") = ", 4) == 0 &&
-            all_hex(text + digest_start, digits)) {
-            out.digest = text + digest_start;
-            out.name = text + open + 1;
-            out.name_length = name_end - open - 1;
-            return !escaped || unescape(out.name, out.name_length);
-        }
-        return false;
+    int end = trimmed_length(text, length);
+    int digest_start = end - digits;
+    int name_end = digest_start - 4;
+    if (open < length && text[open] == L'(' && name_end >= open + 1 &&
+        std::wmemcmp(text + name_end, L") = ", 4) == 0 && all_hex(text + digest_start, digits)) {
+        out.digest = text + digest_start;
+        out.name = text + open + 1;
+        out.name_length = name_end - open - 1;
+        return !escaped || unescape(out.name, out.name_length);
     }
-    // DIGEST, one blank or tab, then md5sum's mode marker (' ' or '*') if there
-    // is one, then the name.
+    return false;
+}
+
+// DIGEST, one blank or tab, then md5sum's mode marker (' ' or '*') if there
+// is one, then the name.
+bool parse_plain(wchar_t* text, int length, int digits, bool escaped, digest_line& out,
+                 name_form& form) {
     if (length < digits + 2 || !is_blank_or_tab(text[digits]) || !all_hex(text, digits)) {
         return false;
     }
@@ -169,6 +165,40 @@ bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* b
     out.name = text + name_start;
     out.name_length = length - name_start;
     return !escaped || unescape(out.name, out.name_length);
+}
+
+}  // namespace
+
+bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
+                       digest_line& out, name_form& form, bool prefixed) {
+    const bool escaped = length > 0 && text[0] == L'\\';
+    if (escaped) {
+        ++text;
+        --length;
+    }
+    const int digits = 2 * digest_size;
+    const int bsd_length = static_cast<int>(std::strlen(bsd_name));
+    if (!starts_with_ignoring_case(text, length, bsd_name)) {
+        return parse_plain(text, length, digits, escaped, out, form);
+    }
+    if (prefixed && length > bsd_length && text[bsd_length] == L'_') {
+        // ALG_DIGEST  NAME
+        return parse_plain(text + bsd_length + 1, length - bsd_length - 1, digits, escaped, out,
+                           form);
+    }
+    const int open = end_of_bsd_name(text, length, bsd_length, digest_size);
+    return parse_bsd_rest(text + open, length - open, digits, escaped, out);
+}
+
+bool written_as_xxhsum(const char* bsd_name) {
+    for (int index = 0; index < list_type::count(); ++index) {
+        const list_type& type = *list_type::at(index);
+        if (type.form == list_type::line_form::xxhsum &&
+            std::strcmp(type.bsd_name, bsd_name) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 signed_part unwrap_signed_line(int& state, wchar_t*& text, int& length) {
@@ -265,7 +295,8 @@ bool fits(const list_type& type, wchar_t* text, int length) {
     }
     digest_line parsed;
     name_form form = name_form::undecided;
-    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed, form);
+    return parse_digest_line(text, length, type.digest_size, type.bsd_name, parsed, form,
+                             type.form == list_type::line_form::xxhsum);
 }
 
 }  // namespace
@@ -273,7 +304,7 @@ bool fits(const list_type& type, wchar_t* text, int length) {
 int type_of_line(wchar_t* text, int length) {
     // The forms in the order line_form gives, the rows in table order.
     for (const list_type::line_form form :
-         {list_type::line_form::digest, list_type::line_form::crc}) {
+         {list_type::line_form::digest, list_type::line_form::xxhsum, list_type::line_form::crc}) {
         for (int index = 0; index < list_type::count(); ++index) {
             const list_type& type = *list_type::at(index);
             if (type.form == form && fits(type, text, length)) {

@@ -33,8 +33,13 @@ enum class name_form : int { undecided, marked, whole };
 // the algorithm's name in BSD lines ("MD5"), compared ignoring ASCII case;
 // BITS, when there, is the digest's length in bits ("BLAKE3-256").
 // `form` is the list's; the first plain line settles an undecided one.
+// `prefixed` also takes "ALG_DIGEST NAME" as a plain line (newer xxhsum).
 bool parse_digest_line(wchar_t* text, int length, int digest_size, const char* bsd_name,
-                       digest_line& out, name_form& form);
+                       digest_line& out, name_form& form, bool prefixed = false);
+
+// Whether the digest list whose BSD name is `bsd_name` is written and read as
+// xxhsum's (list_type::line_form::xxhsum), by the row of that name.
+bool written_as_xxhsum(const char* bsd_name);
 
 // An SFV entry that a '#' does not make a comment: the line (without its
 // trailing blanks) ends in a space and eight hexadecimal digits.

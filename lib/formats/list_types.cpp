@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "hash/hashers.h"
 #include "platform/text.h"
@@ -21,7 +22,7 @@ std::unique_ptr<container> make(const list_type&) noexcept {
 
 // A digest list told its digest length and BSD name by its row: a new digest
 // type needs no class of its own.
-[[maybe_unused]] std::unique_ptr<container> make_digest_list(const list_type& type) noexcept {
+std::unique_ptr<container> make_digest_list(const list_type& type) noexcept {
     return std::unique_ptr<container>(new (std::nothrow)
                                           digest_list(type.digest_size, type.bsd_name));
 }
@@ -89,23 +90,61 @@ constexpr list_type types[] = {
      .algorithm = algorithm::blake3,
      .make_list_of = make<blake3_list>,
      .carries_tag = false},
+    {.word = L"xxh64",
+     .extensions = {L".xxh64"},
+     .bare_names = {},
+     .digest_size = 8,
+     .bsd_name = "XXH64",
+     .form = form::xxhsum,
+     .algorithm = algorithm::xxh64,
+     .make_list_of = make_digest_list,
+     .carries_tag = false},
+    {.word = L"xxh3",
+     .extensions = {L".xxh3"},
+     .bare_names = {},
+     .digest_size = 8,
+     .bsd_name = "XXH3",
+     .form = form::xxhsum,
+     .algorithm = algorithm::xxh3,
+     .make_list_of = make_digest_list,
+     .carries_tag = false},
+    {.word = L"xxh128",
+     .extensions = {L".xxh128"},
+     .bare_names = {},
+     .digest_size = 16,
+     .bsd_name = "XXH128",
+     .form = form::xxhsum,
+     .algorithm = algorithm::xxh128,
+     .make_list_of = make_digest_list,
+     .carries_tag = false},
 };
 
+constexpr int max_bsd_name = 14;
+
 constexpr int type_count = static_cast<int>(sizeof types / sizeof types[0]);
+
+constexpr int text_length(const char* text) {
+    int length = 0;
+    while (text[length] != '\0') {
+        ++length;
+    }
+    return length;
+}
 
 constexpr bool rows_fit() {
     for (const list_type& type : types) {
         if (type.digest_size < 1 || type.digest_size > file_jobs::digest_room ||
             type.digest_size > digest_list::max_digest_size || type.word == nullptr ||
             type.bsd_name == nullptr || (type.form == form::crc && type.digest_size != 4) ||
-            (type.form == form::digest && type.bsd_name[0] == '\0')) {
+            (type.form != form::crc && type.bsd_name[0] == '\0') ||
+            text_length(type.bsd_name) > max_bsd_name) {
             return false;
         }
     }
     return true;
 }
-// A digest row needs its BSD name: an empty one would take every line for a
-// BSD line.
+// A digest or xxhsum row needs its BSD name: an empty one would take every line for a
+// BSD line. An xxhsum line's text starts with it (digest_list::addFile).
 static_assert(rows_fit(), "a list type's digest must fit the results and the lists");
 
 }  // namespace
@@ -120,6 +159,14 @@ const list_type* list_type::at(int index) noexcept {
 
 std::unique_ptr<container> list_type::make_list() const noexcept {
     return make_list_of(*this);
+}
+
+bool list_type::can_hold_name(const wchar_t* name, std::size_t length) const noexcept {
+    if (form == line_form::digest) {
+        return true;
+    }
+    const std::wstring_view text(name, length);
+    return text.find_first_of(form == line_form::crc ? L"\r\n" : L"\n") == std::wstring_view::npos;
 }
 
 korvane::owned_hasher list_type::make_hasher() const noexcept {

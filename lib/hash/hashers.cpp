@@ -4,6 +4,7 @@
 
 #include <korvane/blake3.h>
 #include <korvane/sha.h>
+#include <korvane/xxhash_family.h>
 
 namespace korvane::detail {
 
@@ -30,6 +31,12 @@ owned_hasher make_hasher(file_jobs::algorithm kind) noexcept {
             return make<sha512hasher>();
         case algorithm::blake3:
             return make<blake3hasher>();
+        case algorithm::xxh64:
+            return make<xxh64hasher>();
+        case algorithm::xxh3:
+            return make<xxh3hasher>();
+        case algorithm::xxh128:
+            return make<xxh128hasher>();
         case algorithm::crc32:
             break;
     }
@@ -49,6 +56,11 @@ int digest_size_of(file_jobs::algorithm kind) noexcept {
             return 64;
         case algorithm::blake3:
             return 32;
+        case algorithm::xxh64:
+        case algorithm::xxh3:
+            return 8;
+        case algorithm::xxh128:
+            return 16;
         case algorithm::crc32:
             break;
     }

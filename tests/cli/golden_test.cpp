@@ -65,7 +65,7 @@ const std::string usage_text =
     "    --strict           verification: improperly formatted lines fail the run\n"
     "-r, --recursive        recursively add sub-directories\n"
     "-t, --type=TYPE        force checksum file of type TYPE (default based on file extension)\n"
-    "                       TYPE is sfv, md5, sha1, sha256, sha512 or blake3\n"
+    "                       TYPE is sfv, md5, sha1, sha256, sha512, blake3, xxh64, xxh3 or xxh128\n"
     "-T, --record-times     record each file's size and modification time in MD5 and\n"
     "                       SHA lists too (SFV lists always do)\n"
     "-u, --update[=FILE]    update the checksum file: add new files, hash changed\n"

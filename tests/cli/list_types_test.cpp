@@ -65,15 +65,26 @@ class ListTypeRows : public cli_test, public ::testing::WithParamInterface<int> 
     std::string word() const { return narrow(row().word); }
 
     // The type a plain line of this type's lists is taken for: the oldest of
-    // the form with digests of the same length. A newer type's lists are
-    // known by their content only from BSD lines.
-    int by_content() const {
+    // the digest lines (md5sum's or xxhsum's) with digests of the same
+    // length. A newer type's lists are known by their content only from BSD
+    // lines.
+    int plain_by_content() const {
+        const auto digest_lines = [](const list_type& type) {
+            return type.form != list_type::line_form::crc;
+        };
         for (int type = 0;; ++type) {
             const list_type& older = *list_type::at(type);
-            if (older.form == row().form && older.digest_size == row().digest_size) {
+            if ((older.form == row().form || (digest_lines(older) && digest_lines(row()))) &&
+                older.digest_size == row().digest_size) {
                 return type;
             }
         }
+    }
+
+    // The type our own lists of this type are taken for by their content:
+    // xxhsum's are written in BSD lines, which say their type.
+    int by_content() const {
+        return row().form == list_type::line_form::xxhsum ? GetParam() : plain_by_content();
     }
 
     // The type container::detectFormat finds in a list of the folder.
@@ -109,7 +120,7 @@ class ListTypeRows : public cli_test, public ::testing::WithParamInterface<int> 
         const cli_result theirs_check = run({"sh", "-c", check + " " + ours});
         EXPECT_EQ(theirs_check.status, 0) << theirs_check.out << theirs_check.err;
         ASSERT_EQ(run({"sh", "-c", make + " a.txt 'with space.bin' sub/c > theirs.txt"}).status, 0);
-        if (by_content() == GetParam() || make.find("--tag") != std::string::npos ||
+        if (plain_by_content() == GetParam() || make.find("--tag") != std::string::npos ||
             make.find("--bsd") != std::string::npos) {
             expect_verifies({}, "theirs.txt");
         }
@@ -200,6 +211,13 @@ TEST_P(ListTypeRows, TheOtherToolsReadOursAndWeReadTheirs) {
         any = true;
         round_trip(word() + "sum --quiet -c", word() + "sum", ours);
         round_trip(word() + "sum --quiet -c", word() + "sum --tag", ours);
+    }
+    // Debian's xxhsum 0.8.1 takes -H1 for XXH64, -H2 for XXH128, -H3 for XXH3.
+    if (row().form == list_type::line_form::xxhsum && have("xxhsum")) {
+        any = true;
+        const std::string bits = word() == "xxh64" ? "1" : word() == "xxh128" ? "2" : "3";
+        round_trip("xxhsum --quiet --strict -c", "xxhsum -H" + bits, ours);
+        round_trip("xxhsum --quiet --strict -c", "xxhsum --tag -H" + bits, ours);
     }
     if (row().form == list_type::line_form::crc && have("cksfv")) {
         any = true;

@@ -22,19 +22,19 @@ expect() {
 usage=$("$korvane" --help) || { echo "korvane --help failed"; exit 1; }
 # "-a, --all   ..." and "    --audit   ...": the options as the usage lists them.
 options=$(grep -oE '^(-[A-Za-z], | +)--[a-z-]+' <<<"$usage" | tr -d ',' | tr ' ' '\n' | grep .)
-# "TYPE is sfv, md5, sha1, sha256, sha512 or blake3"
+# "TYPE is sfv, md5, sha1, sha256, ... or xxh128"
 types=$(sed -n 's/.*TYPE is //p' <<<"$usage" | sed 's/,//g; s/ or / /' | tr ' ' '\n' | grep .)
-[[ $(wc -l <<<"$options") -ge 20 && $(wc -l <<<"$types") -ge 6 ]] ||
+[[ $(wc -l <<<"$options") -ge 20 && $(wc -l <<<"$types") -ge 9 ]] ||
     { echo "usage text not understood: $options / $types"; exit 1; }
 
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 touch a.sfv B.MD5 c.sha256sum d.Sha1 e.MD5SUM SHA512SUMS md5sums 'my list.sfv' notes.txt a.sfv.txt \
-    f.B3 g.blake3 B3SUMS blake3sums
+    f.B3 g.blake3 B3SUMS blake3sums h.XXH3 i.xxhsum
 mkdir sub
-lists=$'a.sfv\nB.MD5\nc.sha256sum\nd.Sha1\ne.MD5SUM\nSHA512SUMS\nmd5sums\nmy list.sfv\nsub\nf.B3\ng.blake3\nB3SUMS\nblake3sums'
-files=$'a.sfv\nB.MD5\nc.sha256sum\nd.Sha1\ne.MD5SUM\nSHA512SUMS\nmd5sums\nmy list.sfv\nnotes.txt\na.sfv.txt\nsub\nf.B3\ng.blake3\nB3SUMS\nblake3sums'
+lists=$'a.sfv\nB.MD5\nc.sha256sum\nd.Sha1\ne.MD5SUM\nSHA512SUMS\nmd5sums\nmy list.sfv\nsub\nf.B3\ng.blake3\nB3SUMS\nblake3sums\nh.XXH3\ni.xxhsum'
+files=$'a.sfv\nB.MD5\nc.sha256sum\nd.Sha1\ne.MD5SUM\nSHA512SUMS\nmd5sums\nmy list.sfv\nnotes.txt\na.sfv.txt\nsub\nf.B3\ng.blake3\nB3SUMS\nblake3sums\nh.XXH3\ni.xxhsum'
 
 test_bash() {
     # shellcheck source=/dev/null

@@ -539,7 +539,20 @@ TEST(ListContent, TheFirstEntryLineNamesTheType) {
         {"signify-signed BSD SHA-512", signify_head + "SHA512 (a) = " + d_sha512 + "\n", 4},
         {"prose", "Checksums for release 1.0\n" + d_md5 + "  a\n", -1,
          korvane_status::invalid_line},
-        {"digest of no known length", "0123456789abcdef  a\n", -1, korvane_status::invalid_line},
+        {"digest of no known length", "0123456789abcd  a\n", -1, korvane_status::invalid_line},
+        // Where digests are equally long, the BSD tag or XXH3_ tells; a plain
+        // line is the older type's.
+        {"16 plain digits: XXH64", "0123456789abcdef  a\n", 6},
+        {"BSD XXH64", "XXH64 (a) = 0123456789abcdef\n", 6},
+        {"BSD XXH3", "# c\nXXH3 (a) = 0123456789abcdef\n", 7},
+        {"XXH3_ and escaped", "\\XXH3_0123456789abcdef  a\\nb\n", 7},
+        {"BSD XXH128", "XXH128 (a) = " + d_md5 + "\n", 8},
+        {"XXH64_ read as the prefixed form too", "XXH64_0123456789abcdef  a\n", 6},
+        {"64 plain digits: SHA-256", d_sha256 + "  a\n", 3},
+        {"BSD BLAKE3", "BLAKE3 (a) = " + d_sha256 + "\n", 5},
+        {"BSD BLAKE3-256", "BLAKE3-256 (a) = " + d_sha256 + "\n", 5},
+        {"BLAKE3 with a length that is not its own", "BLAKE3-512 (a) = " + d_sha256 + "\n", -1,
+         korvane_status::invalid_line},
     };
     temp_dir dir;
     for (const detect_row& row : rows) {

@@ -85,10 +85,12 @@ TEST(HashText, FourConcurrentCallersGetFourBuffers) {
 TEST(MadeHashers, EveryAlgorithmMakesItsOwnKind) {
     using algorithm = file_jobs::algorithm;
     const algorithm kinds[] = {algorithm::crc32,  algorithm::md5,    algorithm::sha1,
-                               algorithm::sha256, algorithm::sha512, algorithm::blake3};
+                               algorithm::sha256, algorithm::sha512, algorithm::blake3,
+                               algorithm::xxh64,  algorithm::xxh3,   algorithm::xxh128};
     const char* abc_prefixes[] = {"c2412435",         "900150983cd24fb0", "a9993e364706816a",
-                                  "ba7816bf8f01cfea", "ddaf35a193617aba", "6437b3ac38465133"};
-    for (int i = 0; i < 6; ++i) {
+                                  "ba7816bf8f01cfea", "ddaf35a193617aba", "6437b3ac38465133",
+                                  "44bc2cf5ad770999", "78af5f94892f3950", "06b05ab6733a6185"};
+    for (int i = 0; i < 9; ++i) {
         auto made = korvane::detail::make_hasher(kinds[i]);
         ASSERT_TRUE(made);
         EXPECT_EQ(made->hash_size(), korvane::detail::digest_size_of(kinds[i]));
