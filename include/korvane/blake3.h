@@ -9,6 +9,10 @@
 #include <korvane/export.h>
 #include <korvane/hasher.h>
 
+namespace korvane::blake3 {
+struct tree_access;
+}
+
 class KORVANE_API blake3hasher : public hasher {
   public:
     blake3hasher() = default;
@@ -23,6 +27,11 @@ class KORVANE_API blake3hasher : public hasher {
     int hash_size() const override;
 
   private:
+    friend struct korvane::blake3::tree_access;
+
+    // The last node compressed, then the stack joined onto it; the root
+    // flag on the topmost compression only `as_root`.
+    void close_tree(bool as_root);
     void fold_held();
     void push(const unsigned char* cv, std::uint64_t total);
     void fold_run(const unsigned char*& data, std::uint64_t& length);

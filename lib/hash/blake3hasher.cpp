@@ -16,6 +16,7 @@
 #include <korvane/blake3.h>
 
 #include "hash/blake3_paths.h"
+#include "hash/blake3_tree.h"
 #include "hash/load.h"
 
 namespace {
@@ -108,7 +109,7 @@ void blake3hasher::init() {
 void blake3hasher::push(const unsigned char* cv, std::uint64_t total) {
     unsigned char pair[b3::block_bytes];
     std::memcpy(pair + b3::cv_bytes, cv, b3::cv_bytes);
-    while ((total & 1) == 0) {
+    while ((total & 1) == 0 && depth > 0) {
         std::memcpy(pair, stack[--depth], b3::cv_bytes);
         parent_of(pair, pair + b3::cv_bytes, 0);
         total >>= 1;
@@ -168,21 +169,25 @@ void blake3hasher::update(const unsigned char* data, std::uint32_t length) {
     held_bytes = static_cast<std::uint32_t>(left);
 }
 
-void blake3hasher::finalize() {
+void blake3hasher::close_tree(bool as_root) {
     node last = last_chunk(held, held_bytes, chunks);
-    finish(last, depth == 0 ? b3::root : 0);
+    finish(last, depth == 0 && as_root ? b3::root : 0);
     unsigned char pair[b3::block_bytes];
     store_cv(pair + b3::cv_bytes, last.cv);
     while (depth > 0) {
         --depth;
         std::memcpy(pair, stack[depth], b3::cv_bytes);
-        parent_of(pair, pair + b3::cv_bytes, depth == 0 ? b3::root : 0);
+        parent_of(pair, pair + b3::cv_bytes, depth == 0 && as_root ? b3::root : 0);
     }
     std::memcpy(digest, pair + b3::cv_bytes, sizeof digest);
     // Nothing of the message stays behind in the object.
     std::memset(held, 0, sizeof held);
     std::memset(stack, 0, sizeof stack);
     init();
+}
+
+void blake3hasher::finalize() {
+    close_tree(true);
 }
 
 const void* blake3hasher::hash() const {
@@ -192,3 +197,47 @@ const void* blake3hasher::hash() const {
 int blake3hasher::hash_size() const {
     return 32;
 }
+
+// ---- The split of one input over two threads ----
+
+namespace korvane::blake3 {
+
+void tree_access::start_at(blake3hasher& h, std::uint64_t first_chunk) {
+    h.init();
+    h.chunks = first_chunk;
+}
+
+void tree_access::finish_subtree(blake3hasher& h, unsigned char* cv) {
+    h.close_tree(false);
+    std::memcpy(cv, h.digest, cv_bytes);
+}
+
+void join(const unsigned char* left, const unsigned char* right, bool as_root, unsigned char* out) {
+    unsigned char pair[block_bytes];
+    std::memcpy(pair, left, cv_bytes);
+    std::memcpy(pair + cv_bytes, right, cv_bytes);
+    parent_of(pair, out, as_root ? root : 0);
+}
+
+split_plan plan_split(std::uint64_t size) {
+    const std::uint64_t total = (size + chunk_bytes - 1) / chunk_bytes;
+    const std::uint64_t left = std::bit_floor(total - 1);  // the root's left child
+    const std::uint64_t right = total - left;
+    if (right > left / 2) {
+        return {left * chunk_bytes, size};  // the children
+    }
+    return {left / 2 * chunk_bytes, left * chunk_bytes};  // the left child's halves
+}
+
+void join_split(const unsigned char* front, const unsigned char* back, const unsigned char* tail,
+                unsigned char* digest) {
+    if (tail == nullptr) {
+        join(front, back, true, digest);
+        return;
+    }
+    unsigned char left[cv_bytes];
+    join(front, back, false, left);
+    join(left, tail, true, digest);
+}
+
+}  // namespace korvane::blake3

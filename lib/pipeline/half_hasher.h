@@ -1,6 +1,7 @@
-// The split of a large CRC file: the back half is read and hashed on a thread
-// of its own while the worker does the front half. CRC-32 values of two pieces
-// combine, so a large file alone keeps two cores busy.
+// The split of a large CRC or BLAKE3 file: the back half is read and hashed
+// on a thread of its own while the worker does the front half. CRC-32 values
+// of two pieces combine, and so do BLAKE3's subtrees, so a large file alone
+// keeps two cores busy.
 #ifndef KORVANE_PIPELINE_HALF_HASHER_H
 #define KORVANE_PIPELINE_HALF_HASHER_H
 
@@ -9,6 +10,8 @@
 
 #include "pipeline/engine.h"
 #include "platform/file_read.h"
+
+class hasher;
 
 namespace korvane::detail {
 
@@ -24,8 +27,11 @@ class half_hasher {
     // be had (the file is then hashed in one piece).
     [[nodiscard]] bool ready();
 
-    // Hashes `length` bytes of `file` from `offset` on.
-    void start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_);
+    // Hashes `length` bytes of `file` from `offset` on: their CRC-32, or with
+    // `tree` the chaining value of the BLAKE3 subtree they are (`offset` a
+    // multiple of the chunk).
+    void start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_,
+               bool tree_ = false);
 
     // Bytes hashed so far, for the progress of the file.
     std::uint64_t bytes_hashed() const { return hashed.load(std::memory_order_relaxed); }
@@ -34,6 +40,8 @@ class half_hasher {
     // CRC-32 in `value` is that of the half). With `cancel`, the thread stops
     // at its next chunk. After this the file is the caller's again.
     [[nodiscard]] int finish(bool cancel, std::uint32_t& value);
+    // As finish, for a BLAKE3 half: its chaining value, 32 bytes, in `cv`.
+    [[nodiscard]] int finish(bool cancel, unsigned char* cv);
 
   private:
     static constexpr std::uint32_t idle = 0, working = 1, done = 2, quit = 3;
@@ -41,6 +49,7 @@ class half_hasher {
     static void entry(void* self) { static_cast<half_hasher*>(self)->run(); }
     void run();
     [[nodiscard]] int hash_half();
+    [[nodiscard]] int read_into(hasher& half);
 
     const std::atomic<std::uint32_t>& owner_stopping;
     aligned_buffer buffer;
@@ -52,8 +61,9 @@ class half_hasher {
     platform::file_handle file = platform::invalid_file;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    bool tree = false;
     int error = 0;
-    std::uint32_t result = 0;
+    unsigned char result[32] = {};  // the CRC-32 in its first four bytes
 };
 
 }  // namespace korvane::detail
