@@ -214,13 +214,13 @@ TEST(Blake3, ManyInputsAtGuardPages) {
 // whole runs up to past the largest subtree it compresses at once; every
 // path against the portable one.
 TEST(Blake3, EveryLengthAndAlignmentAgainstPortable) {
-    const std::string data = korvane::testing::random_bytes(140 * 1024 + 64, 13);
+    const std::string data = korvane::testing::random_bytes(300 * 1024 + 64, 13);
     const auto* base = reinterpret_cast<const unsigned char*>(data.data());
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 4096; ++n) {
         lengths.push_back(n);
     }
-    for (std::size_t chunks = 5; chunks <= 140; ++chunks) {
+    for (std::size_t chunks = 5; chunks <= 300; ++chunks) {
         lengths.push_back(chunks * 1024 - 1);
         lengths.push_back(chunks * 1024);
         lengths.push_back(chunks * 1024 + 1);
