@@ -9,6 +9,10 @@
 #include <korvane/export.h>
 #include <korvane/hasher.h>
 
+namespace korvane::blake3 {
+struct tree_access;
+}
+
 class KORVANE_API blake3hasher : public hasher {
   public:
     blake3hasher() = default;
@@ -23,18 +27,30 @@ class KORVANE_API blake3hasher : public hasher {
     int hash_size() const override;
 
   private:
-    void fold_held();
+    friend struct korvane::blake3::tree_access;
+
+    // The last node compressed, then the stack joined onto it; the root
+    // flag on the topmost compression only `as_root`.
+    void close_tree(bool as_root);
     void push(const unsigned char* cv, std::uint64_t total);
+    void settle_pending();
+    void add_run(const unsigned char* data, std::uint64_t n);
     void fold_run(const unsigned char*& data, std::uint64_t& length);
 
-    // Whole chunks folded into the stack so far; the chunk being filled
-    // waits in `held` until more input shows it is not the last one.
+    // Whole chunks compressed so far. The input's first chunk waits in
+    // `held` as bytes until more input shows it is not the only one (then
+    // the root); a partial chunk waits there too. The last run of whole
+    // chunks waits as its chaining value in `pending` until more input shows
+    // it is not the root's only child.
     std::uint64_t chunks = 0;
+    std::uint64_t pending_chunks = 0;  // 0: nothing waits
     std::uint32_t held_bytes = 0;
     std::uint32_t depth = 0;  // entries on the stack
     unsigned char held[1024] = {};
+    unsigned char pending[32] = {};
     // The chaining values of the complete subtrees still waiting for their
-    // right neighbours, largest first: one per set bit of `chunks`.
+    // right neighbours, largest first: one per set bit of the chunks before
+    // the pending run.
     unsigned char stack[54][32] = {};
     unsigned char digest[32] = {};
 };

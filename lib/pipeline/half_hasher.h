@@ -1,61 +1,47 @@
 // The split of a large CRC or BLAKE3 file: the back half is read and hashed
 // on a thread of its own while the worker does the front half. CRC-32 values
-// of two pieces combine, and BLAKE3's tree lets the subtrees of two runs of
-// chunks join, so a large file alone keeps two cores busy.
+// of two pieces combine, and so do BLAKE3's subtrees, so a large file alone
+// keeps two cores busy.
 #ifndef KORVANE_PIPELINE_HALF_HASHER_H
 #define KORVANE_PIPELINE_HALF_HASHER_H
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
-#include <korvane/jobs.h>
-
-#include "hash/blake3_range.h"
-#include "hash/hashers.h"
 #include "pipeline/engine.h"
 #include "platform/file_read.h"
+
+class hasher;
 
 namespace korvane::detail {
 
 class half_hasher {
   public:
-    // Whether files of `kind` can be split at all.
-    static bool splits(file_jobs::algorithm kind);
-
     // The thread stops at its next chunk once `stopping` is set.
-    half_hasher(const std::atomic<std::uint32_t>& stopping, file_jobs::algorithm hashed_with)
-        : owner_stopping(stopping), kind(hashed_with) {}
+    explicit half_hasher(const std::atomic<std::uint32_t>& stopping) : owner_stopping(stopping) {}
     ~half_hasher();
     half_hasher(const half_hasher&) = delete;
     half_hasher& operator=(const half_hasher&) = delete;
 
-    // Makes the thread, its buffer and hashers on first use; false when any
-    // cannot be had (the file is then hashed in one piece).
+    // Makes the thread and its buffer on first use; false when either cannot
+    // be had (the file is then hashed in one piece).
     [[nodiscard]] bool ready();
 
-    // Where the front half of a file of `size` bytes ends: on a chunk
-    // boundary, which keeps every read aligned and BLAKE3's runs whole.
-    static std::uint64_t middle_of(std::uint64_t size);
-
-    // The hasher for the front half: the worker's own for CRC, a run of
-    // chunks from the first for BLAKE3.
-    hasher& front(hasher& own);
-
-    // Hashes `length` bytes of `file` from `offset` on.
-    void start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_);
+    // Hashes `length` bytes of `file` from `offset` on: their CRC-32, or with
+    // `tree` the chaining value of the BLAKE3 subtree they are (`offset` a
+    // multiple of the chunk).
+    void start(platform::file_handle file_, std::uint64_t offset_, std::uint64_t length_,
+               bool tree_ = false);
 
     // Bytes hashed so far, for the progress of the file.
     std::uint64_t bytes_hashed() const { return hashed.load(std::memory_order_relaxed); }
 
     // Waits until the half is done and gives its error number (0 when the
-    // half was hashed). With `cancel`, the thread stops at its next chunk.
-    // After this the file is the caller's again.
-    [[nodiscard]] int finish(bool cancel);
-
-    // The digest of the whole file of `size` bytes, from the finalized front
-    // (the hasher front() gave) and the back half, to `digest`.
-    void join(hasher& front_half, std::uint64_t size, unsigned char* digest);
+    // CRC-32 in `value` is that of the half). With `cancel`, the thread stops
+    // at its next chunk. After this the file is the caller's again.
+    [[nodiscard]] int finish(bool cancel, std::uint32_t& value);
+    // As finish, for a BLAKE3 half: its chaining value, 32 bytes, in `cv`.
+    [[nodiscard]] int finish(bool cancel, unsigned char* cv);
 
   private:
     static constexpr std::uint32_t idle = 0, working = 1, done = 2, quit = 3;
@@ -63,13 +49,10 @@ class half_hasher {
     static void entry(void* self) { static_cast<half_hasher*>(self)->run(); }
     void run();
     [[nodiscard]] int hash_half();
+    [[nodiscard]] int read_into(hasher& half);
 
     const std::atomic<std::uint32_t>& owner_stopping;
-    const file_jobs::algorithm kind;
     aligned_buffer buffer;
-    // The back half's hasher, and BLAKE3's front run.
-    owned_hasher back{nullptr, nullptr};
-    std::unique_ptr<blake3::range> front_run;
     void* handle = nullptr;
     std::atomic<std::uint32_t> phase{idle};
     std::atomic<std::uint32_t> cancelled{0};
@@ -78,7 +61,9 @@ class half_hasher {
     platform::file_handle file = platform::invalid_file;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    bool tree = false;
     int error = 0;
+    unsigned char result[32] = {};  // the CRC-32 in its first four bytes
 };
 
 }  // namespace korvane::detail

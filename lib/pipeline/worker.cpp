@@ -213,12 +213,12 @@ int worker::hash_whole(job& work, platform::file_handle file) {
     return failed;
 }
 
-int worker::hash_range(job& work, platform::file_handle file, std::uint64_t end,
+int worker::hash_range(job& work, platform::file_handle file, byte_range range,
                        const half_hasher* back_half) {
-    std::uint64_t offset = 0;
-    while (offset < end) {
-        auto length =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(end - offset, reader::chunk_size));
+    std::uint64_t offset = range.begin;
+    while (offset < range.end) {
+        auto length = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(range.end - offset, reader::chunk_size));
         if (read_at(file, buffer.get(), length, offset) != 0) {
             // Shrunk, vanished or unreadable: the caller sees a read error.
             return reader::io_error;
@@ -226,7 +226,7 @@ int worker::hash_range(job& work, platform::file_handle file, std::uint64_t end,
         active->update(buffer.get(), length);
         offset += length;
         const std::uint64_t other = back_half != nullptr ? back_half->bytes_hashed() : 0;
-        set_progress(work, offset + other, work.size);
+        set_progress(work, range.before + offset - range.begin + other, work.size);
         if (owner.stopped()) {
             return reader::io_error;  // nobody will look at this result
         }

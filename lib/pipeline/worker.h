@@ -15,6 +15,8 @@
 #include "pipeline/engine.h"
 #include "platform/file_read.h"
 
+class blake3hasher;
+
 namespace korvane::detail {
 
 class half_hasher;
@@ -84,18 +86,35 @@ class worker {
     // Hashes the first `end` bytes of the file; the progress shown also counts
     // what `back_half` has hashed of the rest.
     [[nodiscard]] int hash_range(job& work, platform::file_handle file, std::uint64_t end,
+                                 const half_hasher* back_half) {
+        return hash_range(work, file, {0, end, 0}, back_half);
+    }
+    // Bytes [begin, end) of a file, `before` bytes of it hashed here already.
+    struct byte_range {
+        std::uint64_t begin;
+        std::uint64_t end;
+        std::uint64_t before;
+    };
+    [[nodiscard]] int hash_range(job& work, platform::file_handle file, byte_range range,
                                  const half_hasher* back_half);
     bool reader_ready();
     // `exclusive`: the file needs the disk's turn (disk_rule.h).
     [[nodiscard]] int hash_large(job& work, platform::file_handle file, std::uint64_t size,
                                  bool exclusive);
 
-    // The split of a large CRC or BLAKE3 file (half_hasher.cpp), made when
-    // nothing else waits for the cores; never on a disk that seeks.
+    // The split of a large CRC or BLAKE3 file (half_hasher.cpp). Such a file
+    // is split when nothing else waits for the cores; never on a disk that
+    // seeks.
     bool worth_splitting(const job& work, bool needs_disk);
     // Hashes the front half here and the back half on the other thread, then
-    // puts the two together; closes the file.
+    // puts the two CRC values together; closes the file.
     void hash_split(job& work, platform::file_handle file);
+    // BLAKE3's split (blake3_tree.h): the front and the tail here, the back
+    // on the other thread, then the chaining values joined; closes the file.
+    void hash_split_tree(job& work, platform::file_handle file);
+    // The subtree of bytes `range` into `cv`, with `h`: 0 or an error number.
+    [[nodiscard]] int hash_subtree(job& work, platform::file_handle file, byte_range range,
+                                   blake3hasher& h, unsigned char* cv);
 
     const bool wants_hasher;
     owned_hasher own;

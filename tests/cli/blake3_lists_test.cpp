@@ -83,6 +83,28 @@ TEST_F(Blake3Lists, NoRecordLineEvenWhenAsked) {
     EXPECT_EQ(run({"b3sum", "-c", "B3SUMS"}).err, "");
 }
 
+// An update adds its entries in the same lines and line ends.
+TEST_F(Blake3Lists, AnUpdatedListStaysWhatB3sumWrites) {
+    ASSERT_EQ(korvane({"-q", "-c", "list.b3", "a.txt", "back\\slash"}).status, 0);
+    dir.write("late\nname", "n");
+    const cli_result updated = korvane({"-q", "-u", "list.b3"});
+    ASSERT_EQ(updated.status, 0) << updated.out << updated.err;
+    std::vector<std::string> all = names;
+    all.push_back("late\nname");
+    const std::string theirs = b3sum_of(all);
+    const std::string list = read_file(dir / "list.b3");
+    std::size_t lines = 0;
+    for (std::size_t at = 0, end; (end = list.find('\n', at)) != std::string::npos; at = end + 1) {
+        ++lines;
+        EXPECT_NE(theirs.find(list.substr(at, end + 1 - at)), std::string::npos)
+            << list.substr(at, end - at);
+    }
+    EXPECT_EQ(lines, all.size());
+    const cli_result check = run({"b3sum", "-c", "list.b3"});
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_EQ(check.err, "");
+}
+
 TEST_F(Blake3Lists, TheirsVerifyByEveryNameAndByType) {
     const std::string theirs = b3sum_of(names);
     for (const std::string list : {"theirs.b3", "x.blake3", "B3SUMS", "blake3sums"}) {

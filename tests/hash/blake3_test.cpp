@@ -2,7 +2,8 @@
 // function against the portable one for chunks and parents at every count a
 // width splits differently and at guard pages, the hasher on every length up
 // to four chunks at every start alignment, runs of chunks that cross the
-// hasher's subtree sizes, and pieces of any size.
+// hasher's subtree sizes, pieces of any size, and the split of one input
+// over two threads.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <korvane/blake3.h>
 
 #include "hash/blake3_paths.h"
+#include "hash/blake3_tree.h"
 #include "support/guarded.h"
 #include "support/temp_dir.h"
 
@@ -212,13 +214,13 @@ TEST(Blake3, ManyInputsAtGuardPages) {
 // whole runs up to past the largest subtree it compresses at once; every
 // path against the portable one.
 TEST(Blake3, EveryLengthAndAlignmentAgainstPortable) {
-    const std::string data = korvane::testing::random_bytes(140 * 1024 + 64, 13);
+    const std::string data = korvane::testing::random_bytes(300 * 1024 + 64, 13);
     const auto* base = reinterpret_cast<const unsigned char*>(data.data());
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 4096; ++n) {
         lengths.push_back(n);
     }
-    for (std::size_t chunks = 5; chunks <= 140; ++chunks) {
+    for (std::size_t chunks = 5; chunks <= 300; ++chunks) {
         lengths.push_back(chunks * 1024 - 1);
         lengths.push_back(chunks * 1024);
         lengths.push_back(chunks * 1024 + 1);
@@ -269,6 +271,49 @@ TEST(Blake3, ForcingAndNames) {
 #if defined(KORVANE_PORTABLE)
     EXPECT_EQ(supported_paths(), std::vector<path>{path::portable});
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+// The split over two threads, done here in one: every plan joins to the
+// one-thread digest, at and around every chunk count where the root's
+// children change and the plan's choice flips.
+TEST(Blake3Split, EveryPlanJoinsToTheWholeDigest) {
+    namespace b3 = korvane::blake3;
+    const std::string data = korvane::testing::random_bytes(70 * 1024 + 1, 15);
+    const auto* base = reinterpret_cast<const unsigned char*>(data.data());
+    const auto cv_of = [&](std::uint64_t begin, std::uint64_t end, unsigned char* cv) {
+        blake3hasher h;
+        b3::tree_access::start_at(h, begin / 1024);
+        h.update(base + begin, static_cast<std::uint32_t>(end - begin));
+        b3::tree_access::finish_subtree(h, cv);
+    };
+    for (std::uint64_t chunks = 2; chunks <= 70; ++chunks) {
+        for (std::uint64_t size : {chunks * 1024 - 1023, chunks * 1024 - 1, chunks * 1024}) {
+            const b3::split_plan plan = b3::plan_split(size);
+            ASSERT_GT(plan.middle, 0u);
+            ASSERT_LT(plan.middle, plan.back_end);
+            ASSERT_LE(plan.back_end, size);
+            ASSERT_EQ(plan.middle % 1024, 0u);
+            ASSERT_EQ(plan.back_end % 1024 == 0 || plan.back_end == size, true);
+            // Neither part more than two thirds of the work, give or take a chunk.
+            const std::uint64_t here = plan.middle + (size - plan.back_end);
+            EXPECT_LE(3 * here, 2 * size + 3 * 1024) << size;
+            EXPECT_LE(3 * (plan.back_end - plan.middle), 2 * size + 3 * 1024) << size;
+
+            unsigned char front[32], back[32], tail[32], digest[32];
+            cv_of(0, plan.middle, front);
+            cv_of(plan.middle, plan.back_end, back);
+            const bool has_tail = plan.back_end < size;
+            if (has_tail) {
+                cv_of(plan.back_end, size, tail);
+            }
+            b3::join_split(front, back, has_tail ? tail : nullptr, digest);
+            ASSERT_EQ(hex(digest, 32), digest_of(base, size)) << "size " << size;
+        }
+    }
 }
 
 }  // namespace

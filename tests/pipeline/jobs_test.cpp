@@ -2,6 +2,7 @@
 // first, and a clean stop with files still queued or being read.
 #include <gtest/gtest.h>
 
+#include <korvane/blake3.h>
 #include <korvane/hasher.h>
 #include <korvane/jobs.h>
 #include <korvane/reader.h>
@@ -238,10 +239,8 @@ TEST_P(FileJobs, AWaitWithATimeLimitReturnsOnlyOnceTheOldestIsDone) {
 
 TEST_P(FileJobs, ALargeFileAloneGivesTheSameDigestHoweverItIsShared) {
     // Alone in flight with a core to spare, a large CRC or BLAKE3 file is
-    // hashed in two halves at once: sizes at and around that threshold,
-    // halves that end inside a chunk (and BLAKE3 runs of whole chunks whose
-    // subtrees meet at the middle at every height), and progress that only
-    // ever rises to 100.
+    // hashed in two parts at once: sizes at and around that threshold, parts
+    // that end inside a chunk, and progress that only ever rises to 100.
     const std::uint32_t chunk = reader::chunk_size;
     const std::size_t threshold = 8u << 20;
     for (const auto kind : {file_jobs::algorithm::crc32, file_jobs::algorithm::blake3}) {
@@ -282,6 +281,37 @@ TEST_P(FileJobs, ALargeFileAloneGivesTheSameDigestHoweverItIsShared) {
                 (void)jobs.wait_oldest(1);
             }
         }
+    }
+}
+
+TEST_P(FileJobs, ALargeBlake3FileAloneGivesTheOneThreadDigest) {
+    // Split over two threads along BLAKE3's tree: sizes where the root's
+    // children are the two parts (8 MiB, 12 MiB and a byte, 16 MiB less a
+    // chunk and a byte), where the left child's halves are and the right
+    // child follows in the worker (8 MiB and a byte: a one-byte tail; 12 MiB:
+    // a tail as large as either half), and one just below the threshold.
+    const std::size_t mib = 1u << 20;
+    for (std::size_t size :
+         {8 * mib - 1, 8 * mib, 8 * mib + 1, 12 * mib, 12 * mib + 1, 16 * mib - 1023}) {
+        const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
+        dir.write("large", bytes);
+        const std::wstring path = (dir / "large").wstring();
+        file_jobs jobs(GetParam(), file_jobs::algorithm::blake3);
+        jobs.submit(path.c_str());
+        jobs.publish();
+        while (!jobs.wait_oldest(1)) {
+            EXPECT_LE(jobs.oldest_percent(), 100);
+        }
+        blake3hasher reference;
+        reference.init();
+        reference.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+                         static_cast<std::uint32_t>(bytes.size()));
+        reference.finalize();
+        EXPECT_EQ(jobs.oldest_status(), 0) << size;
+        EXPECT_EQ(jobs.oldest_percent(), 100);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), 32),
+                  std::string(static_cast<const char*>(reference.hash()), 32))
+            << size;
     }
 }
 
