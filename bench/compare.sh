@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Times korvane against cksfv, rhash, md5sum and sha256sum on generated, cached
+# Times korvane against cksfv, rhash, md5sum, sha256sum and hashdeep on generated, cached
 # data and prints medians and ratios. Every figure is measured in this one run,
 # so the ratios hold even on a busy machine.
 #
@@ -27,7 +27,7 @@ job_counts=${KORVANE_BENCH_JOBS:-1 2}
 sets=${KORVANE_BENCH_SETS:-big small mixed}
 reference=${KORVANE_REFERENCE:+$(realpath "$KORVANE_REFERENCE")}
 
-for tool in cksfv rhash md5sum sha256sum; do
+for tool in cksfv rhash md5sum sha256sum hashdeep; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install $tool)" >&2; exit 1; }
 done
 [ -x "$korvane" ] || { echo "no korvane binary at $korvane" >&2; exit 1; }
@@ -135,6 +135,13 @@ for set in $sets; do
     measure "$set/rhash-sha256-verify" "rhash --skip-ok -c '$work/r.sha256'"
     measure "$set/sha256sum-sha256-create" "$list | xargs -0 sha256sum > '$work/s.sha256'"
     measure "$set/sha256sum-sha256-verify" "sha256sum --quiet -c '$work/s.sha256'"
+    # hashdeep on both cores; its verification is the audit of the folder against its list.
+    measure "$set/hashdeep-sha256-create" "hashdeep -c sha256 -j 2 -r $set > '$work/h.txt'"
+    measure "$set/hashdeep-sha256-verify" "hashdeep -c sha256 -j 2 -r -a -k '$work/h.txt' $set"
+    if [ -n "$reference" ]; then
+        measure "$set/ref-sha256-create" "'$reference' -q -r -c '$work/k.sha256' $set"
+        measure "$set/ref-sha256-verify" "'$reference' -q '$work/k.sha256'"
+    fi
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.2f", b / a; else print "-" }'; }
@@ -184,12 +191,15 @@ for set in $sets; do
 done
 
 printf '\nSHA-256: median seconds of %d runs, and korvane time / faster peer time\n' "$runs"
-printf '%-8s %-14s %9s %9s %9s %14s\n' set job korvane rhash sha256sum 'korvane/peer'
+printf '%-8s %-14s %9s %9s %9s %9s %14s %9s\n' set job korvane rhash sha256sum hashdeep \
+    'korvane/peer' reference
 for set in $sets; do
     for job in sha256-create sha256-verify; do
         k=${result[$set/korvane-$job]}
-        fastest=$(min "${result[$set/rhash-$job]}" "${result[$set/sha256sum-$job]}")
-        printf '%-8s %-14s %9s %9s %9s %14s\n' "$set" "$job" "$k" "${result[$set/rhash-$job]}" \
-            "${result[$set/sha256sum-$job]}" "$(ratio "$fastest" "$k")"
+        fastest=$(min "${result[$set/rhash-$job]}" "${result[$set/sha256sum-$job]}" \
+            "${result[$set/hashdeep-$job]}")
+        printf '%-8s %-14s %9s %9s %9s %9s %14s %9s\n' "$set" "$job" "$k" \
+            "${result[$set/rhash-$job]}" "${result[$set/sha256sum-$job]}" \
+            "${result[$set/hashdeep-$job]}" "$(ratio "$fastest" "$k")" "${result[$set/ref-$job]:--}"
     done
 done

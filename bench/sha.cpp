@@ -1,5 +1,6 @@
-// Throughput of every SHA path, one stream on a cache-resident buffer, and a
-// fixed workload for instruction counts under callgrind.
+// Throughput of every SHA path, one stream on a cache-resident buffer, the
+// paired SHA-1/SHA-256 lanes (two whole messages at once), and a fixed
+// workload for instruction counts under callgrind.
 //
 //   bench_sha                            Google Benchmark runs of every path
 //   bench_sha --work=ALG:PATH:BUFFERS    hashes BUFFERS times 64 KiB on one
@@ -20,6 +21,7 @@
 
 #include <korvane/sha.h>
 
+#include "hash/sha_lanes.h"
 #include "hash/sha_paths.h"
 
 namespace {
@@ -91,6 +93,35 @@ void sha_message(benchmark::State& state, sha::algorithm a) {
     }
 }
 
+// Two messages of the benchmark's size at once through the lanes, as the
+// workers hash two small files; bytes counted are both messages'.
+void sha_lanes(benchmark::State& state, sha::algorithm a, korvane::shamb::path p) {
+    if (!korvane::shamb::path_supported(a, p)) {
+        state.SkipWithError("path not supported on this CPU");
+        return;
+    }
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const auto buf = random_buffer(2 * size);
+    korvane::shamb::sha_lanes lanes(a, p);
+    unsigned char digest[32];
+    for (auto _ : state) {
+        const unsigned char* data[2] = {buf.data(), buf.data() + size};
+        for (int l = 0; l < 2; ++l) {
+            lanes.attach();
+        }
+        lanes.run(data, size / 64);
+        for (int l = 0; l < 2; ++l) {
+            lanes.finish(l, data[l] + size / 64 * 64, size % 64);
+        }
+        lanes.flush();
+        for (int l = 0; l < 2; ++l) {
+            lanes.take(l, digest);
+        }
+        benchmark::DoNotOptimize(digest);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 2);
+}
+
 #define KORVANE_SIZES Arg(4 << 10)->Arg(64 << 10)->Arg(4 << 20)
 
 BENCHMARK_CAPTURE(sha_path, sha1_portable, sha::algorithm::sha1, sha::path::portable)
@@ -104,6 +135,14 @@ BENCHMARK_CAPTURE(sha_path, sha512_portable, sha::algorithm::sha512, sha::path::
 BENCHMARK_CAPTURE(sha_path, sha512_avx2, sha::algorithm::sha512, sha::path::avx2)->KORVANE_SIZES;
 BENCHMARK_CAPTURE(sha_path, sha512_avx512, sha::algorithm::sha512, sha::path::avx512)
     ->KORVANE_SIZES;
+BENCHMARK_CAPTURE(sha_lanes, sha1_single, sha::algorithm::sha1, korvane::shamb::path::single)
+    ->Arg(4 << 10);
+BENCHMARK_CAPTURE(sha_lanes, sha1_shani, sha::algorithm::sha1, korvane::shamb::path::shani)
+    ->Arg(4 << 10);
+BENCHMARK_CAPTURE(sha_lanes, sha256_single, sha::algorithm::sha256, korvane::shamb::path::single)
+    ->Arg(4 << 10);
+BENCHMARK_CAPTURE(sha_lanes, sha256_shani, sha::algorithm::sha256, korvane::shamb::path::shani)
+    ->Arg(4 << 10);
 BENCHMARK_CAPTURE(sha_message, sha1, sha::algorithm::sha1)->Arg(64 << 10);
 BENCHMARK_CAPTURE(sha_message, sha256, sha::algorithm::sha256)->Arg(64 << 10);
 BENCHMARK_CAPTURE(sha_message, sha512, sha::algorithm::sha512)->Arg(64 << 10);

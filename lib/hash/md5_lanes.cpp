@@ -206,7 +206,7 @@ std::uint32_t md5_lanes::ready() const {
     return mask;
 }
 
-bool md5_lanes::take(int lane, unsigned char digest[16]) {
+bool md5_lanes::take(int lane, unsigned char* digest) {
     if (lane < 0 || lane >= lanes_ || stage_[lane] != stage::ready) {
         return false;
     }

@@ -39,6 +39,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hash/stream_lanes.h"
+
 namespace korvane::md5mb {
 
 inline constexpr int max_lanes = 16;
@@ -73,18 +75,19 @@ bool force_path(path p);
 // Returns new objects to the automatic choice.
 void reset_path();
 
-class md5_lanes {
+class md5_lanes final : public hash_detail::stream_lanes {
   public:
     md5_lanes();
     // An unsupported `p` gives the single-stream path rather than a fault.
     explicit md5_lanes(path p);
 
     path used_path() const { return path_; }
-    int lanes() const { return lanes_; }
+    int lanes() const override { return lanes_; }
+    int digest_size() const override { return 16; }
 
     // Starts a stream on a free lane and returns the lane, or -1 when every
     // lane is busy (open, finishing, or holding a digest not yet taken).
-    int attach();
+    int attach() override;
 
     // Hashes `blocks` 64-byte blocks from data[lane] for every open lane with
     // a non-null pointer, and the final blocks of every finishing lane.
@@ -92,28 +95,25 @@ class md5_lanes {
     // otherwise; pointers of lanes that are not open are ignored. Returns the
     // lanes whose digest is ready (bit i: lane i), including earlier ones not
     // yet taken.
-    std::uint32_t run(const unsigned char* const data[], std::size_t blocks);
+    std::uint32_t run(const unsigned char* const data[], std::size_t blocks) override;
 
     // Ends the stream on `lane` with its last `length` bytes. Any length is
     // accepted; whole blocks in it are hashed at once on the single-stream
     // transform, so callers should pass fewer than 64 bytes.
-    void finish(int lane, const unsigned char* tail, std::size_t length);
-
-    // Hashes the final blocks of every finishing lane; returns ready().
-    std::uint32_t flush() { return run(nullptr, 0); }
+    void finish(int lane, const unsigned char* tail, std::size_t length) override;
 
     // Lanes whose digest is ready.
-    std::uint32_t ready() const;
+    std::uint32_t ready() const override;
 
     // Copies the digest of `lane` and frees it; false (nothing copied) if
     // the digest is not ready.
-    bool take(int lane, unsigned char digest[16]);
+    bool take(int lane, unsigned char* digest) override;
 
     // Frees `lane` whatever its stage.
-    void release(int lane);
+    void release(int lane) override;
 
     // Number of lanes attach() can still hand out.
-    int free_lanes() const;
+    int free_lanes() const override;
 
   private:
     enum class stage : unsigned char { free, open, finishing, ready };

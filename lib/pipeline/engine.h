@@ -2,7 +2,7 @@
 // handed in by one owner, worker threads that take them in order, and the
 // bookkeeping they share (how many are awake, how many files are open, whose
 // turn it is on a disk that seeks). How a worker hashes one file lives in
-// worker.cpp, the MD5 lanes in lane_feed.cpp, the split of a large CRC file in
+// worker.cpp, the MD5 and SHA lanes in lane_feed.cpp, the split of a large CRC file in
 // half_hasher.cpp and the disk rule in disk_rule.cpp.
 #ifndef KORVANE_PIPELINE_ENGINE_H
 #define KORVANE_PIPELINE_ENGINE_H

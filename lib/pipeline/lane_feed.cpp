@@ -3,7 +3,10 @@
 #include <korvane/reader.h>
 
 #include <algorithm>
+#include <utility>
 
+#include "hash/md5_lanes.h"
+#include "hash/sha_lanes.h"
 #include "pipeline/worker.h"
 #include "platform/cpu.h"
 
@@ -13,14 +16,33 @@ namespace korvane::detail {
 
 namespace {
 
-// Bytes of each file read per turn when files go through the MD5 lanes: the
+// Bytes of each file read per turn when files go through the lanes: the
 // pieces of all lanes stay in the CPU caches together.
 constexpr std::uint32_t lane_piece = 64 * 1024;
 
 }  // namespace
 
-lane_feed::lane_feed(worker& owner_worker)
-    : hashing(owner_worker), owner(owner_worker.owner), lane_count(lanes.lanes()) {}
+std::unique_ptr<hash_detail::stream_lanes> lane_feed::lanes_for(jobs_state::algorithm kind) {
+    using algorithm = jobs_state::algorithm;
+    if (kind == algorithm::md5 && korvane::md5mb::active_path() != korvane::md5mb::path::single) {
+        return std::make_unique<korvane::md5mb::md5_lanes>();
+    }
+    if (kind != algorithm::sha1 && kind != algorithm::sha256) {
+        return nullptr;
+    }
+    const sha::algorithm a =
+        kind == algorithm::sha1 ? sha::algorithm::sha1 : sha::algorithm::sha256;
+    if (shamb::active_path(a) == shamb::path::single) {
+        return nullptr;
+    }
+    return std::make_unique<shamb::sha_lanes>(a);
+}
+
+lane_feed::lane_feed(worker& owner_worker, std::unique_ptr<hash_detail::stream_lanes> multi)
+    : hashing(owner_worker),
+      owner(owner_worker.owner),
+      lanes(std::move(multi)),
+      lane_count(std::min(lanes->lanes(), max_lanes)) {}
 
 bool lane_feed::run() {
     pieces = allocate_aligned(std::size_t{lane_piece} * lane_count);
@@ -95,7 +117,7 @@ int lane_feed::try_admit(std::uint64_t sequence) {
     // single-stream transform.
     const bool large_alone =
         work.size > reader::chunk_size && active == 0 && owner.nothing_waiting();
-    const int lane = large_alone ? -1 : lanes.attach();
+    const int lane = large_alone ? -1 : lanes->attach();
     if (lane < 0) {
         const int shortage = hashing.hash_alone(work, file);
         if (shortage == 0) {
@@ -117,7 +139,7 @@ int lane_feed::try_admit(std::uint64_t sequence) {
 // the disk.
 void lane_feed::drop_streams() {
     for (int i = 0; i < active; ++i) {
-        lanes.release(streams[i].lane);
+        lanes->release(streams[i].lane);
         hashing.close(streams[i].file);
         release_disk(streams[i]);
     }
@@ -130,7 +152,7 @@ void lane_feed::drop_streams() {
 void lane_feed::step() {
     refill();
 
-    const unsigned char* data[korvane::md5mb::max_lanes] = {};
+    const unsigned char* data[max_lanes] = {};
     const std::size_t blocks = gather(data);
     if (blocks == 0 && !any_finishing()) {
         // Every file here waits for the disk that another large file has.
@@ -139,7 +161,7 @@ void lane_feed::step() {
         owner.step_back();
         return;
     }
-    std::uint32_t ready = blocks != 0 ? lanes.run(data, blocks) : lanes.flush();
+    std::uint32_t ready = blocks != 0 ? lanes->run(data, blocks) : lanes->flush();
 
     advance(data, blocks);
     if (ready == 0) {
@@ -169,7 +191,7 @@ void lane_feed::refill() {
         }
         if (failed != 0) {
             owner.slot(s.sequence).status = korvane::from_errno(reader::io_error);
-            lanes.release(s.lane);
+            lanes->release(s.lane);
             end_stream(i);
             continue;
         }
@@ -186,7 +208,7 @@ void lane_feed::take_piece(stream& s, std::uint32_t length) {
     if (s.read == s.size) {
         s.tail = length - s.filled;
         if (s.filled == 0) {
-            lanes.finish(s.lane, s.buffer, s.tail);
+            lanes->finish(s.lane, s.buffer, s.tail);
             s.finishing = true;
         }
     }
@@ -232,7 +254,7 @@ void lane_feed::advance(const unsigned char* const* data, std::size_t blocks) {
         s.hashed += blocks * 64;
         worker::set_progress(owner.slot(s.sequence), s.hashed, s.size);
         if (s.used == s.filled && s.read == s.size) {
-            lanes.finish(s.lane, s.buffer + s.filled, s.tail);
+            lanes->finish(s.lane, s.buffer + s.filled, s.tail);
             s.finishing = true;
         }
     }
@@ -247,7 +269,7 @@ void lane_feed::hand_out(std::uint32_t ready) {
             continue;
         }
         jobs_state::job& work = owner.slot(s.sequence);
-        lanes.take(s.lane, work.digest);
+        lanes->take(s.lane, work.digest);
         work.percent.store(100, std::memory_order_relaxed);
         end_stream(i);
     }

@@ -1,13 +1,16 @@
-// The MD5-lane feeding: an MD5 worker on a CPU with the multi-buffer
-// transform puts several files through its lanes together, one per lane, a
-// piece of each at a time. A large file alone goes the single-stream way with
-// the reader beside it (worker::hash_alone): one lane of many would be slower.
+// The lane feeding: a worker with a multi-stream hasher (the MD5 lanes on a
+// CPU with the multi-buffer transform, the paired SHA-1/SHA-256 lanes on one
+// with the SHA extensions) puts several files through its lanes together, one
+// per lane, a piece of each at a time. A large file alone goes the
+// single-stream way with the reader beside it (worker::hash_alone): one lane
+// of many would be slower.
 #ifndef KORVANE_PIPELINE_LANE_FEED_H
 #define KORVANE_PIPELINE_LANE_FEED_H
 
 #include <cstdint>
+#include <memory>
 
-#include "hash/md5_lanes.h"
+#include "hash/stream_lanes.h"
 #include "pipeline/engine.h"
 #include "platform/file_read.h"
 
@@ -17,7 +20,11 @@ class worker;
 
 class lane_feed {
   public:
-    explicit lane_feed(worker& owner_worker);
+    // The lanes of the worker's algorithm on this CPU, or null when files
+    // go one at a time (no multi-stream path, or one forced off).
+    static std::unique_ptr<hash_detail::stream_lanes> lanes_for(jobs_state::algorithm kind);
+
+    lane_feed(worker& owner_worker, std::unique_ptr<hash_detail::stream_lanes> multi);
     lane_feed(const lane_feed&) = delete;
     lane_feed& operator=(const lane_feed&) = delete;
 
@@ -59,10 +66,12 @@ class lane_feed {
 
     worker& hashing;
     jobs_state& owner;
-    korvane::md5mb::md5_lanes lanes;
+    static constexpr int max_lanes = 16;
+
+    std::unique_ptr<hash_detail::stream_lanes> lanes;
     const int lane_count;
     aligned_buffer pieces;
-    stream streams[korvane::md5mb::max_lanes];
+    stream streams[max_lanes];
     int active = 0;
     // A file claimed for the lanes that waits for descriptors or memory.
     bool deferred = false;

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <thread>
 
-#include "hash/md5_lanes.h"
 #include "pipeline/half_hasher.h"
 #include "pipeline/lane_feed.h"
 #include "platform/cpu.h"
@@ -53,9 +52,9 @@ void worker::join() {
 
 void worker::run() {
     owner.on_cpu.fetch_add(1);
-    if (owner.kind == jobs_state::algorithm::md5 && wants_hasher &&
-        korvane::md5mb::active_path() != korvane::md5mb::path::single) {
-        lane_feed feed(*this);
+    auto multi = wants_hasher ? lane_feed::lanes_for(owner.kind) : nullptr;
+    if (multi) {
+        lane_feed feed(*this, std::move(multi));
         if (!feed.run()) {
             hash_each_alone();  // no room for the pieces: one file at a time still works
         }

@@ -1,8 +1,9 @@
 // One worker of the engine: its own hasher, its own buffer for files of one
 // chunk or less, and (once a larger file comes) its own reader thread, so that
 // reading and hashing of a large file overlap as with one file in flight. MD5
-// workers on a CPU with wide lanes hash several files at once instead
-// (lane_feed). Everything a worker needs is made once, never per file.
+// workers on a CPU with wide lanes, and SHA-1/SHA-256 workers on one with the
+// SHA extensions, hash several files at once instead (lane_feed). Everything
+// a worker needs is made once, never per file.
 #ifndef KORVANE_PIPELINE_WORKER_H
 #define KORVANE_PIPELINE_WORKER_H
 

@@ -326,6 +326,7 @@ TEST_P(CrcPath, ReadsNothingBeyondEitherEnd) {
 // ---- a build of the portable paths alone ----
 
 #include "hash/md5_lanes.h"
+#include "hash/sha_lanes.h"
 #include "hash/sha_paths.h"
 
 namespace {
@@ -350,6 +351,10 @@ TEST(PortableBuild, OffersOnlyThePortablePaths) {
     EXPECT_EQ(korvane::md5mb::best_path(), korvane::md5mb::path::single);
     EXPECT_FALSE(korvane::md5mb::path_supported(korvane::md5mb::path::avx2));
     EXPECT_FALSE(korvane::md5mb::path_supported(korvane::md5mb::path::avx512));
+    for (auto a : {korvane::sha::algorithm::sha1, korvane::sha::algorithm::sha256}) {
+        EXPECT_EQ(korvane::shamb::best_path(a), korvane::shamb::path::single);
+        EXPECT_FALSE(korvane::shamb::path_supported(a, korvane::shamb::path::shani));
+    }
 #endif
 }
 

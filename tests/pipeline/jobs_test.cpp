@@ -6,14 +6,17 @@
 #include <korvane/hasher.h>
 #include <korvane/jobs.h>
 #include <korvane/reader.h>
+#include <korvane/sha.h>
 #include <korvane/status.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hash/hashers.h"
 #include "hash/md5_lanes.h"
+#include "hash/sha_lanes.h"
 #include "platform/fs.h"
 #include "support/temp_dir.h"
 
@@ -40,15 +43,25 @@ std::string md5_of(const std::string& bytes) {
     return std::string(static_cast<const char*>(reference.hash()), 16);
 }
 
-// The digest of `bytes` by the library's one hasher of `kind`, fed whole.
+// The digest of `bytes` by `h`, fed whole.
+std::string digest_with(hasher& h, const std::string& bytes) {
+    h.init();
+    h.update(reinterpret_cast<const unsigned char*>(bytes.data()),
+             static_cast<std::uint32_t>(bytes.size()));
+    h.finalize();
+    return std::string(static_cast<const char*>(h.hash()), static_cast<std::size_t>(h.hash_size()));
+}
+
+// The digest of `bytes` by the library's one hasher of `kind`.
 std::string digest_by(file_jobs::algorithm kind, const std::string& bytes) {
     const korvane::owned_hasher h = korvane::detail::make_hasher(kind);
-    h->init();
-    h->update(reinterpret_cast<const unsigned char*>(bytes.data()),
-              static_cast<std::uint32_t>(bytes.size()));
-    h->finalize();
-    return std::string(static_cast<const char*>(h->hash()),
-                       static_cast<std::size_t>(h->hash_size()));
+    return digest_with(*h, bytes);
+}
+
+template <typename H>
+std::string digest_of(const std::string& bytes) {
+    H reference;
+    return digest_with(reference, bytes);
 }
 
 struct expected_result {
@@ -59,7 +72,7 @@ struct expected_result {
 
 // Hands every file in, in as many rounds as the queue needs, and checks each
 // result at its place.
-void run_in_order(file_jobs& jobs, const std::vector<expected_result>& files, bool md5) {
+void run_in_order(file_jobs& jobs, const std::vector<expected_result>& files) {
     std::size_t queued = 0;
     for (std::size_t oldest = 0; oldest < files.size(); ++oldest) {
         while (queued < files.size() && jobs.has_room()) {
@@ -70,7 +83,7 @@ void run_in_order(file_jobs& jobs, const std::vector<expected_result>& files, bo
         const expected_result& want = files[oldest];
         EXPECT_EQ(jobs.oldest_status(), want.status) << "file " << oldest;
         if (want.status == 0) {
-            const std::size_t size = md5 ? 16 : 4;
+            const std::size_t size = want.digest.size();
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(jobs.oldest_digest()), size),
                       want.digest)
                 << "file " << oldest;
@@ -96,6 +109,8 @@ TEST_P(FileJobs, ResultsComeInTheOrderHandedInWithTheirOwnDigests) {
                                             chunk + 1, 3 * chunk, 7,    0,         5 * chunk + 3};
     std::vector<expected_result> crc_files;
     std::vector<expected_result> md5_files;
+    std::vector<expected_result> sha1_files;
+    std::vector<expected_result> sha256_files;
     for (int round = 0; round < 30; ++round) {
         for (std::size_t i = 0; i < sizes.size(); ++i) {
             const std::size_t size = round % 3 == 0 ? sizes[i] : sizes[i] % 5000;
@@ -106,11 +121,13 @@ TEST_P(FileJobs, ResultsComeInTheOrderHandedInWithTheirOwnDigests) {
             dir.write(name, bytes);
             crc_files.push_back({path, 0, crc_of(bytes)});
             md5_files.push_back({path, 0, md5_of(bytes)});
+            sha1_files.push_back({path, 0, digest_of<sha1hasher>(bytes)});
+            sha256_files.push_back({path, 0, digest_of<sha256hasher>(bytes)});
         }
     }
     file_jobs crc_jobs(GetParam(), file_jobs::algorithm::crc32);
     ASSERT_TRUE(crc_jobs.usable());
-    run_in_order(crc_jobs, crc_files, false);
+    run_in_order(crc_jobs, crc_files);
     // MD5 files go through the lanes of every width this CPU has, and the
     // single-stream way.
     namespace md5mb = korvane::md5mb;
@@ -119,8 +136,24 @@ TEST_P(FileJobs, ResultsComeInTheOrderHandedInWithTheirOwnDigests) {
             continue;
         }
         file_jobs md5_jobs(GetParam(), file_jobs::algorithm::md5);
-        run_in_order(md5_jobs, md5_files, true);
+        run_in_order(md5_jobs, md5_files);
         md5mb::reset_path();
+    }
+    // SHA-1 and SHA-256 files in pairs through the interleaved lanes, and
+    // one at a time.
+    namespace sha = korvane::sha;
+    const std::pair<file_jobs::algorithm, sha::algorithm> kinds[] = {
+        {file_jobs::algorithm::sha1, sha::algorithm::sha1},
+        {file_jobs::algorithm::sha256, sha::algorithm::sha256}};
+    for (const auto& [kind, a] : kinds) {
+        for (korvane::shamb::path p : {korvane::shamb::path::single, korvane::shamb::path::shani}) {
+            if (!korvane::shamb::force_path(a, p)) {
+                continue;
+            }
+            file_jobs jobs(GetParam(), kind);
+            run_in_order(jobs, kind == file_jobs::algorithm::sha1 ? sha1_files : sha256_files);
+            korvane::shamb::reset_path(a);
+        }
     }
 }
 
@@ -141,7 +174,7 @@ TEST_P(FileJobs, AFailureStaysAtItsPlaceAndTheFilesAroundItAreHashed) {
         }
     }
     file_jobs jobs(GetParam(), file_jobs::algorithm::crc32);
-    run_in_order(jobs, files, false);
+    run_in_order(jobs, files);
 }
 
 // What a creation's workers leave out, and why, each at its place among

@@ -10,6 +10,11 @@ namespace korvane::sha::x86 {
 
 void sha1_blocks_shani(std::uint32_t* state, const unsigned char* data, std::size_t blocks);
 void sha256_blocks_shani(std::uint32_t* state, const unsigned char* data, std::size_t blocks);
+// Two streams of `blocks` blocks each, their rounds interleaved.
+void sha1_blocks_shani_x2(std::uint32_t* state_a, const unsigned char* a, std::uint32_t* state_b,
+                          const unsigned char* b, std::size_t blocks);
+void sha256_blocks_shani_x2(std::uint32_t* state_a, const unsigned char* a, std::uint32_t* state_b,
+                            const unsigned char* b, std::size_t blocks);
 void sha512_blocks_avx2(std::uint64_t* state, const unsigned char* data, std::size_t blocks);
 void sha512_blocks_avx512(std::uint64_t* state, const unsigned char* data, std::size_t blocks);
 
