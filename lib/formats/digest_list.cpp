@@ -62,9 +62,9 @@ int digest_list::create(const wchar_t* path) {
     // b3sum and xxhsum take no line but their entries, and xxhsum reads no
     // line that ends in CR LF.
     const bool bare = b3sum_lines || korvane::detail::written_as_xxhsum(bsd_name);
-    records->writing = !bare && (records->write >= 0
-                                     ? records->write == 1
-                                     : korvane::detail::store_settings().current().write_records);
+    records->writing =
+        !bare && (records->write >= 0 ? records->write == 1
+                                      : korvane::detail::store_settings().current().write_records);
     int status = createStream(path);
     if (status != 0) {
         return status;
@@ -209,7 +209,7 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
     if (xxhsum) {
         return spoolEntry(name, text, 0, 0, &xxhsum_line);
     }
-    const entry_formatter format = b3sum_lines      ? &b3sum_entry_line
+    const entry_formatter format = b3sum_lines       ? &b3sum_entry_line
                                    : writesRecords() ? &recorded_entry_lines
                                                      : &entry_line;
     return spoolEntry(name, text, size, writeTime, format);
