@@ -64,14 +64,7 @@ struct ops {
 #include "hash/x86/blake3_wide.h"
 
 KORVANE_B3_TARGET std::size_t run(const many_job& job, unsigned char* out) {
-    std::size_t done = hash_groups<ops>(job, out);
-    // Two or three inputs left (the runs of a small file): one group with
-    // lanes to spare still beats compressing them one at a time.
-    if (job.count - done >= 2) {
-        hash_group<ops>(job, done, out, static_cast<int>(job.count - done));
-        done = job.count;
-    }
-    return done;
+    return hash_groups<ops>(job, out);
 }
 
 }  // namespace

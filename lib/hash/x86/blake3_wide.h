@@ -66,20 +66,17 @@ KORVANE_B3_INLINE void compress_lanes(typename O::v* h, const typename O::v* m, 
     }
 }
 
-// Inputs first .. first + used - 1 of `job` (`used` at most `lanes`); lanes
-// beyond `used` compress the first input again, and their values are dropped.
+// Inputs first .. first + lanes - 1 of `job`.
 template <class O>
-KORVANE_B3_INLINE void hash_group(const many_job& job, std::size_t first, unsigned char* out,
-                                  int used = O::lanes) {
+KORVANE_B3_INLINE void hash_group(const many_job& job, std::size_t first, unsigned char* out) {
     using v = typename O::v;
     constexpr int w = O::lanes;
     const unsigned char* inputs[w];
     alignas(64) std::uint32_t lo[w];
     alignas(64) std::uint32_t hi[w];
     for (int i = 0; i < w; ++i) {
-        const std::size_t input = first + static_cast<std::size_t>(i < used ? i : 0);
-        inputs[i] = job.data + input * job.stride;
-        const std::uint64_t c = job.counter + (job.increment ? input : 0);
+        inputs[i] = job.data + (first + i) * job.stride;
+        const std::uint64_t c = job.counter + (job.increment ? first + i : 0);
         lo[i] = static_cast<std::uint32_t>(c);
         hi[i] = static_cast<std::uint32_t>(c >> 32);
     }
@@ -102,7 +99,7 @@ KORVANE_B3_INLINE void hash_group(const many_job& job, std::size_t first, unsign
         O::store(words[k], h[k]);
     }
     // x86-64 is little-endian: the words' bytes are the chaining values'.
-    for (int i = 0; i < used; ++i) {
+    for (int i = 0; i < w; ++i) {
         for (int k = 0; k < 8; ++k) {
             std::memcpy(out + (first + i) * cv_bytes + 4 * k, &words[k][i], 4);
         }
