@@ -1,13 +1,8 @@
-// The multi-lane MD5 object and the choice of its width.
-//
-// A run splits into at most three stretches with a fixed set of busy lanes:
-// finishing lanes have one or two padding blocks, open lanes the caller's
-// common count. Each stretch is one call of the transform with a lane mask,
-// so a lane that ends early simply drops out of the mask.
+// The multi-lane MD5 object and the choice of its width. The lanes' stages,
+// the stretches of a run and the padding are the shared lane_books.
 
 #include "hash/md5_lanes.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "hash/cpu_paths.h"
@@ -96,76 +91,29 @@ void reset_path() {
 md5_lanes::md5_lanes() : md5_lanes(active_path()) {}
 
 md5_lanes::md5_lanes(path p)
-    : state_{},
-      final_{},
-      length_{},
-      final_blocks_{},
-      stage_{},
-      path_(path_supported(p) ? p : path::single),
-      lanes_(lane_count(path_)) {
-    std::fill(std::begin(stage_), std::end(stage_), stage::free);
-}
+    : state_{}, path_(path_supported(p) ? p : path::single), books_(lane_count(path_)) {}
 
 int md5_lanes::attach() {
-    for (int l = 0; l < lanes_; ++l) {
-        if (stage_[l] == stage::free) {
-            for (int w = 0; w < 4; ++w) {
-                state_[w][l] = initial_state[w];
-            }
-            length_[l] = 0;
-            final_blocks_[l] = 0;
-            stage_[l] = stage::open;
-            return l;
+    const int l = books_.open_free();
+    if (l >= 0) {
+        for (int w = 0; w < 4; ++w) {
+            state_[w][l] = initial_state[w];
         }
     }
-    return -1;
+    return l;
 }
 
 std::uint32_t md5_lanes::run(const unsigned char* const data[], std::size_t blocks) {
-    const unsigned char* p[max_lanes] = {};
-    std::size_t left[max_lanes] = {};
-    for (int l = 0; l < lanes_; ++l) {
-        if (stage_[l] == stage::finishing) {
-            p[l] = final_[l];
-            left[l] = final_blocks_[l];
-        } else if (stage_[l] == stage::open && data != nullptr && data[l] != nullptr &&
-                   blocks != 0) {
-            p[l] = data[l];
-            left[l] = blocks;
-            length_[l] += static_cast<std::uint64_t>(blocks) * 64;
-        }
-    }
     const transform_fn transform = lookup::of_supported(path_);
-    for (;;) {
-        std::uint32_t mask = 0;
-        std::size_t stretch = 0;
-        for (int l = 0; l < lanes_; ++l) {
-            if (left[l] != 0) {
-                mask |= 1u << l;
-                stretch = stretch == 0 ? left[l] : std::min(stretch, left[l]);
-            }
-        }
-        if (mask == 0) {
-            break;
-        }
-        transform(state_, p, mask, stretch);
-        for (int l = 0; l < lanes_; ++l) {
-            if (left[l] != 0) {
-                left[l] -= stretch;
-                p[l] += 64 * stretch;
-            }
-        }
-    }
-    for (int l = 0; l < lanes_; ++l) {
-        if (stage_[l] == stage::finishing) {
-            stage_[l] = stage::ready;
-        }
-    }
-    return ready();
+    return books_.run(
+        data, blocks,
+        [this, transform](const unsigned char* const* p, std::uint32_t mask, std::size_t stretch) {
+            transform(state_, p, mask, stretch);
+        });
 }
 
 void md5_lanes::finish(int lane, const unsigned char* tail, std::size_t length) {
-    if (lane < 0 || lane >= lanes_ || stage_[lane] != stage::open) {
+    if (!books_.is_open(lane)) {
         return;
     }
     if (length >= 64) {
@@ -175,56 +123,34 @@ void md5_lanes::finish(int lane, const unsigned char* tail, std::size_t length) 
         for (int w = 0; w < 4; ++w) {
             state_[w][lane] = s[w];
         }
-        length_[lane] += static_cast<std::uint64_t>(whole) * 64;
+        books_.count_hashed(lane, static_cast<std::uint64_t>(whole) * 64);
         tail += whole * 64;
         length -= whole * 64;
     }
-    // The tail, the 0x80 marker, zeros up to 8 bytes before a block end, and
-    // the length in bits, little-endian: one block if the tail leaves room
-    // for marker and length (at most 55 bytes), two otherwise.
-    unsigned char* out = final_[lane];
-    const std::size_t total = length <= 55 ? 64 : 128;
-    std::memset(out, 0, total);
-    if (length != 0) {
-        std::memcpy(out, tail, length);
-    }
-    out[length] = 0x80;
-    const std::uint64_t bits = (length_[lane] + length) << 3;
-    store_le32(out + total - 8, static_cast<std::uint32_t>(bits));
-    store_le32(out + total - 4, static_cast<std::uint32_t>(bits >> 32));
-    final_blocks_[lane] = static_cast<unsigned char>(total / 64);
-    stage_[lane] = stage::finishing;
+    books_.pad(lane, tail, length, false);
 }
 
 std::uint32_t md5_lanes::ready() const {
-    std::uint32_t mask = 0;
-    for (int l = 0; l < lanes_; ++l) {
-        if (stage_[l] == stage::ready) {
-            mask |= 1u << l;
-        }
-    }
-    return mask;
+    return books_.ready();
 }
 
 bool md5_lanes::take(int lane, unsigned char* digest) {
-    if (lane < 0 || lane >= lanes_ || stage_[lane] != stage::ready) {
+    if (!books_.is_ready(lane)) {
         return false;
     }
     for (int w = 0; w < 4; ++w) {
         store_le32(digest + 4 * w, state_[w][lane]);
     }
-    stage_[lane] = stage::free;
+    books_.release(lane);
     return true;
 }
 
 void md5_lanes::release(int lane) {
-    if (lane >= 0 && lane < lanes_) {
-        stage_[lane] = stage::free;
-    }
+    books_.release(lane);
 }
 
 int md5_lanes::free_lanes() const {
-    return static_cast<int>(std::count(stage_, stage_ + lanes_, stage::free));
+    return books_.free_lanes();
 }
 
 }  // namespace korvane::md5mb

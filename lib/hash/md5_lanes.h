@@ -39,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hash/lane_books.h"
 #include "hash/stream_lanes.h"
 
 namespace korvane::md5mb {
@@ -82,7 +83,7 @@ class md5_lanes final : public hash_detail::stream_lanes {
     explicit md5_lanes(path p);
 
     path used_path() const { return path_; }
-    int lanes() const override { return lanes_; }
+    int lanes() const override { return books_.lanes(); }
     int digest_size() const override { return 16; }
 
     // Starts a stream on a free lane and returns the lane, or -1 when every
@@ -116,15 +117,9 @@ class md5_lanes final : public hash_detail::stream_lanes {
     int free_lanes() const override;
 
   private:
-    enum class stage : unsigned char { free, open, finishing, ready };
-
     alignas(64) std::uint32_t state_[4][max_lanes];
-    alignas(64) unsigned char final_[max_lanes][128];
-    std::uint64_t length_[max_lanes];
-    unsigned char final_blocks_[max_lanes];
-    stage stage_[max_lanes];
     path path_;
-    int lanes_;
+    hash_detail::lane_books<max_lanes> books_;
 };
 
 }  // namespace korvane::md5mb

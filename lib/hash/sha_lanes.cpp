@@ -1,12 +1,11 @@
 // The paired SHA-1/SHA-256 lanes and the choice of their path.
 //
-// A run splits into stretches with a fixed set of busy lanes, as with the MD5
-// lanes: both lanes busy go through the pair function, one alone through the
+// A run splits into stretches with a fixed set of busy lanes (lane_books):
+// both lanes busy go through the pair function, one alone through the
 // single-stream block function the hashers use.
 
 #include "hash/sha_lanes.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "hash/cpu_paths.h"
@@ -120,30 +119,20 @@ sha_lanes::sha_lanes(sha::algorithm a) : sha_lanes(a, shamb::active_path(a)) {}
 
 sha_lanes::sha_lanes(sha::algorithm a, path p)
     : state_{},
-      final_{},
-      length_{},
-      final_blocks_{},
-      stage_{},
+      books_(max_lanes),
       algorithm_(a == sha::algorithm::sha1 ? a : sha::algorithm::sha256),
       path_(shamb::path_supported(algorithm_, p) ? p : path::single),
       words_(algorithm_ == sha::algorithm::sha1 ? 5 : 8),
       pair_(algorithm_ == sha::algorithm::sha1 ? sha1_lookup::of(path_) : sha256_lookup::of(path_)),
-      one_(algorithm_ == sha::algorithm::sha1 ? sha::sha1_blocks : sha::sha256_blocks) {
-    std::fill(std::begin(stage_), std::end(stage_), stage::free);
-}
+      one_(algorithm_ == sha::algorithm::sha1 ? sha::sha1_blocks : sha::sha256_blocks) {}
 
 int sha_lanes::attach() {
-    for (int l = 0; l < max_lanes; ++l) {
-        if (stage_[l] == stage::free) {
-            const std::uint32_t* initial = words_ == 5 ? sha::sha1_initial : sha::sha256_initial;
-            std::memcpy(state_[l], initial, sizeof(std::uint32_t) * static_cast<unsigned>(words_));
-            length_[l] = 0;
-            final_blocks_[l] = 0;
-            stage_[l] = stage::open;
-            return l;
-        }
+    const int l = books_.open_free();
+    if (l >= 0) {
+        const std::uint32_t* initial = words_ == 5 ? sha::sha1_initial : sha::sha256_initial;
+        std::memcpy(state_[l], initial, sizeof(std::uint32_t) * static_cast<unsigned>(words_));
     }
-    return -1;
+    return l;
 }
 
 // `count` blocks of every lane in `mask`.
@@ -157,100 +146,46 @@ void sha_lanes::blocks(const unsigned char* const* p, std::uint32_t mask, std::s
 }
 
 std::uint32_t sha_lanes::run(const unsigned char* const data[], std::size_t count) {
-    const unsigned char* p[max_lanes] = {};
-    std::size_t left[max_lanes] = {};
-    for (int l = 0; l < max_lanes; ++l) {
-        if (stage_[l] == stage::finishing) {
-            p[l] = final_[l];
-            left[l] = final_blocks_[l];
-        } else if (stage_[l] == stage::open && data != nullptr && data[l] != nullptr &&
-                   count != 0) {
-            p[l] = data[l];
-            left[l] = count;
-            length_[l] += static_cast<std::uint64_t>(count) * 64;
-        }
-    }
-    for (;;) {
-        std::uint32_t mask = 0;
-        std::size_t stretch = 0;
-        for (int l = 0; l < max_lanes; ++l) {
-            if (left[l] != 0) {
-                mask |= 1u << l;
-                stretch = stretch == 0 ? left[l] : std::min(stretch, left[l]);
-            }
-        }
-        if (mask == 0) {
-            break;
-        }
-        blocks(p, mask, stretch);
-        for (int l = 0; l < max_lanes; ++l) {
-            if (left[l] != 0) {
-                left[l] -= stretch;
-                p[l] += 64 * stretch;
-            }
-        }
-    }
-    for (auto& s : stage_) {
-        s = s == stage::finishing ? stage::ready : s;
-    }
-    return ready();
+    return books_.run(data, count,
+                      [this](const unsigned char* const* p, std::uint32_t mask,
+                             std::size_t stretch) { blocks(p, mask, stretch); });
 }
 
 void sha_lanes::finish(int lane, const unsigned char* tail, std::size_t length) {
-    if (lane < 0 || lane >= max_lanes || stage_[lane] != stage::open) {
+    if (!books_.is_open(lane)) {
         return;
     }
     if (length >= 64) {
         const std::size_t whole = length / 64;
         one_(state_[lane], tail, whole);
-        length_[lane] += static_cast<std::uint64_t>(whole) * 64;
+        books_.count_hashed(lane, static_cast<std::uint64_t>(whole) * 64);
         tail += whole * 64;
         length -= whole * 64;
     }
-    // The tail, the 0x80 marker, zeros, and the length in bits, big-endian:
-    // one block if the tail leaves room for marker and length (at most 55
-    // bytes), two otherwise.
-    unsigned char* out = final_[lane];
-    const std::size_t total = length <= 55 ? 64 : 128;
-    std::memset(out, 0, total);
-    if (length != 0) {
-        std::memcpy(out, tail, length);
-    }
-    out[length] = 0x80;
-    hash_detail::store_be64(out + total - 8, (length_[lane] + length) << 3);
-    final_blocks_[lane] = static_cast<unsigned char>(total / 64);
-    stage_[lane] = stage::finishing;
+    books_.pad(lane, tail, length, true);
 }
 
 std::uint32_t sha_lanes::ready() const {
-    std::uint32_t mask = 0;
-    for (int l = 0; l < max_lanes; ++l) {
-        if (stage_[l] == stage::ready) {
-            mask |= 1u << l;
-        }
-    }
-    return mask;
+    return books_.ready();
 }
 
 bool sha_lanes::take(int lane, unsigned char* digest) {
-    if (lane < 0 || lane >= max_lanes || stage_[lane] != stage::ready) {
+    if (!books_.is_ready(lane)) {
         return false;
     }
     for (int w = 0; w < words_; ++w) {
         hash_detail::store_be32(digest + 4 * w, state_[lane][w]);
     }
-    stage_[lane] = stage::free;
+    books_.release(lane);
     return true;
 }
 
 void sha_lanes::release(int lane) {
-    if (lane >= 0 && lane < max_lanes) {
-        stage_[lane] = stage::free;
-    }
+    books_.release(lane);
 }
 
 int sha_lanes::free_lanes() const {
-    return static_cast<int>(std::count(stage_, stage_ + max_lanes, stage::free));
+    return books_.free_lanes();
 }
 
 }  // namespace korvane::shamb

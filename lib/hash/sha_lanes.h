@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hash/lane_books.h"
 #include "hash/sha_paths.h"
 #include "hash/stream_lanes.h"
 
@@ -68,17 +69,13 @@ class sha_lanes final : public hash_detail::stream_lanes {
     int free_lanes() const override;
 
   private:
-    enum class stage : unsigned char { free, open, finishing, ready };
     using pair_fn = void (*)(std::uint32_t*, const unsigned char*, std::uint32_t*,
                              const unsigned char*, std::size_t);
 
     void blocks(const unsigned char* const* p, std::uint32_t mask, std::size_t count);
 
     std::uint32_t state_[max_lanes][8];
-    unsigned char final_[max_lanes][128];
-    std::uint64_t length_[max_lanes];
-    unsigned char final_blocks_[max_lanes];
-    stage stage_[max_lanes];
+    hash_detail::lane_books<max_lanes> books_;
     sha::algorithm algorithm_;
     path path_;
     int words_;
