@@ -45,10 +45,13 @@ class KORVANE_API digest_list : public container {
   protected:
     int digest_size;
     const char* bsd_name;
-    // Lines as b3sum writes and reads them: the digest, two blanks and the
-    // name, escaped only for a backslash or a line feed; LF line ends, and no
-    // header, comment or record line, which b3sum -c takes for malformed.
-    bool b3sum_lines = false;
+    // Whose lines the list is written in. korvane's: a header, records on
+    // request. Another tool's, with LF line ends and no header, comment or
+    // record line, which that tool would take for malformed: b3sum's (the
+    // digest, two blanks and the name, escaped only for a backslash or a line
+    // feed) or xxhsum's (BSD lines; also read in its other forms).
+    enum class line_style : unsigned char { korvane, b3sum, xxhsum };
+    line_style lines;
     // Where reading stands in a clear-signed list.
     int signed_state;
 };

@@ -25,6 +25,8 @@ digest_list::digest_list(int size, const char* algorithm)
                   : size > max_digest_size ? max_digest_size
                                            : size),
       bsd_name(algorithm != nullptr ? algorithm : ""),
+      lines(korvane::detail::written_as_xxhsum(bsd_name) ? line_style::xxhsum
+                                                         : line_style::korvane),
       signed_state(korvane::detail::plain_text) {}
 
 digest_list::~digest_list() = default;
@@ -38,7 +40,7 @@ sha256::~sha256() = default;
 sha512::sha512() : digest_list(64, "SHA512") {}
 sha512::~sha512() = default;
 blake3_list::blake3_list() : digest_list(32, "BLAKE3") {
-    b3sum_lines = true;
+    lines = line_style::b3sum;
 }
 blake3_list::~blake3_list() = default;
 
@@ -61,7 +63,7 @@ int digest_list::create(const wchar_t* path) {
     }
     // b3sum and xxhsum take no line but their entries, and xxhsum reads no
     // line that ends in CR LF.
-    const bool bare = b3sum_lines || korvane::detail::written_as_xxhsum(bsd_name);
+    const bool bare = lines != line_style::korvane;
     records->writing =
         !bare && (records->write >= 0 ? records->write == 1
                                       : korvane::detail::store_settings().current().write_records);
@@ -188,7 +190,7 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
     if (name == nullptr || hashBytes == nullptr) {
         return to_int(status::invalid_arguments);
     }
-    const bool xxhsum = korvane::detail::written_as_xxhsum(bsd_name);
+    const bool xxhsum = lines == line_style::xxhsum;
     // Room for the algorithm's name too (a row's, 14 characters at most),
     // which an xxhsum line begins with.
     char text[2 * max_digest_size + 16];
@@ -209,9 +211,9 @@ int digest_list::addFile(const wchar_t* name, const void* hashBytes, std::uint64
     if (xxhsum) {
         return spoolEntry(name, text, 0, 0, &xxhsum_line);
     }
-    const entry_formatter format = b3sum_lines       ? &b3sum_entry_line
-                                   : writesRecords() ? &recorded_entry_lines
-                                                     : &entry_line;
+    const entry_formatter format = lines == line_style::b3sum ? &b3sum_entry_line
+                                   : writesRecords()          ? &recorded_entry_lines
+                                                              : &entry_line;
     return spoolEntry(name, text, size, writeTime, format);
 }
 
@@ -313,9 +315,8 @@ int digest_list::getNextFile(wchar_t* name, int nameSize, std::uint64_t* size, v
             continue;
         }
         auto form = static_cast<korvane::detail::name_form>(file->name_form);
-        const bool parsed_ok =
-            korvane::detail::parse_digest_line(text, text_length, digest_size, bsd_name, parsed,
-                                               form, korvane::detail::written_as_xxhsum(bsd_name));
+        const bool parsed_ok = korvane::detail::parse_digest_line(
+            text, text_length, digest_size, bsd_name, parsed, form, lines == line_style::xxhsum);
         file->name_form = static_cast<int>(form);
         if (part == korvane::detail::signed_part::outside) {
             // Shown by the name it would have, or as it stands; never checked.

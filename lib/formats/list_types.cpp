@@ -79,7 +79,7 @@ constexpr list_type types[] = {
      .algorithm = algorithm::sha512,
      .make_list_of = make<sha512>,
      .carries_tag = false},
-    // b3sum's lines (digest_list::b3sum_lines); a plain line is SHA-256's
+    // b3sum's lines (digest_list::line_style::b3sum); a plain line is SHA-256's
     // to content typing, the BSD tag or the list's name gives BLAKE3.
     {.word = L"blake3",
      .extensions = {L".b3", L".blake3"},
