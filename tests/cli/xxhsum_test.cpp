@@ -11,6 +11,7 @@
 #include "cli_helpers.h"
 #include "support/cli.h"
 #include "support/target.h"
+#include "support/temp_dir.h"
 
 namespace korvane::testing {
 namespace {
@@ -31,14 +32,7 @@ std::string digest_of(const std::string& bytes) {
     h.update(reinterpret_cast<const unsigned char*>(bytes.data()),
              static_cast<std::uint32_t>(bytes.size()));
     h.finalize();
-    static const char digits[] = "0123456789abcdef";
-    const auto* d = static_cast<const unsigned char*>(h.hash());
-    std::string out;
-    for (int i = 0; i < h.hash_size(); ++i) {
-        out += digits[d[i] >> 4];
-        out += digits[d[i] & 15];
-    }
-    return out;
+    return hex_text(h.hash(), static_cast<std::size_t>(h.hash_size()));
 }
 
 class Xxhsum : public cli_test {

@@ -26,14 +26,7 @@ namespace b3 = korvane::blake3;
 using b3::path;
 
 std::string hex(const void* digest, int n) {
-    static const char digits[] = "0123456789abcdef";
-    const auto* d = static_cast<const unsigned char*>(digest);
-    std::string out;
-    for (int i = 0; i < n; ++i) {
-        out += digits[d[i] >> 4];
-        out += digits[d[i] & 15];
-    }
-    return out;
+    return korvane::testing::hex_text(digest, static_cast<std::size_t>(n));
 }
 
 std::string digest_of(const unsigned char* data, std::size_t n) {

@@ -238,12 +238,7 @@ TEST_P(sha_lanes_test, PublishedVectorsInBothLanes) {
                    {reinterpret_cast<const unsigned char*>(m448.data()), m448.size()}};
     const std::vector<digest_t> got = drive(h, s, 1);
     const auto hex = [](const digest_t& d) {
-        std::string out;
-        for (unsigned char c : d) {
-            out += "0123456789abcdef"[c >> 4];
-            out += "0123456789abcdef"[c & 15];
-        }
-        return out;
+        return korvane::testing::hex_text(d.data(), d.size());
     };
     EXPECT_EQ(hex(got[0]), want_abc);
     EXPECT_EQ(hex(got[1]), want_448);

@@ -15,6 +15,7 @@
 #include <korvane/sha.h>
 
 #include "hash/sha_paths.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,14 +28,7 @@ const unsigned char* bytes(const std::string& s) {
 }
 
 std::string hex(const void* digest, int n) {
-    static const char digits[] = "0123456789abcdef";
-    const auto* d = static_cast<const unsigned char*>(digest);
-    std::string out;
-    for (int i = 0; i < n; ++i) {
-        out += digits[d[i] >> 4];
-        out += digits[d[i] & 15];
-    }
-    return out;
+    return korvane::testing::hex_text(digest, static_cast<std::size_t>(n));
 }
 
 template <typename H>
@@ -333,7 +327,6 @@ TEST(Sha, ForcingPaths) {
 // are walked by number, so a path added to the enum is tested here too.
 
 #include "support/guarded.h"
-#include "support/temp_dir.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 
 #include <korvane/xxhash_family.h>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 struct known {
@@ -58,14 +60,7 @@ std::vector<unsigned char> input(std::size_t length, std::size_t offset = 0) {
 }
 
 std::string hex(const hasher& h) {
-    static const char digits[] = "0123456789abcdef";
-    const auto* d = static_cast<const unsigned char*>(h.hash());
-    std::string out;
-    for (int i = 0; i < h.hash_size(); ++i) {
-        out += digits[d[i] >> 4];
-        out += digits[d[i] & 15];
-    }
-    return out;
+    return korvane::testing::hex_text(h.hash(), static_cast<std::size_t>(h.hash_size()));
 }
 
 // Feeds `length` bytes from `offset` into the buffer in random pieces.

@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include "platform/text.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -84,6 +86,13 @@ std::string random_bytes(std::size_t size, unsigned seed) {
     for (auto& c : out) {
         c = static_cast<char>(gen() & 0xFF);
     }
+    return out;
+}
+
+std::string hex_text(const void* bytes, std::size_t size) {
+    std::string out(2 * size, '\0');
+    platform::encode_hex(static_cast<const unsigned char*>(bytes), size, out.data(),
+                         platform::hex_case::lower);
     return out;
 }
 

@@ -36,6 +36,9 @@ void write_file(const std::filesystem::path& path, std::string_view bytes);
 // Deterministic pseudo-random bytes.
 std::string random_bytes(std::size_t size, unsigned seed);
 
+// `size` bytes as lower-case hexadecimal text (a digest as the tools print it).
+std::string hex_text(const void* bytes, std::size_t size);
+
 }  // namespace korvane::testing
 
 #endif
