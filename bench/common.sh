@@ -36,6 +36,44 @@ make_tree() {  # N
     : > "$cache/n$n.done"
 }
 
+# Builds the data sets of compare.sh in DATA unless they are there: "big"
+# (one file of 1 GiB), "small" (20,000 files of 4 KiB in 20 folders),
+# "mixed" (about 2,000 files from 1 KiB to 16 MiB, sizes spread evenly on a
+# log scale); then reads them all into the page cache.
+make_sets() {  # DATA "SET..."
+    local data=$1 sets=$2 set
+    mkdir -p "$data"
+    if [[ " $sets " == *" big "* ]] && [ ! -f "$data/big/one.bin" ]; then
+        mkdir -p "$data/big"
+        head -c $((1024 * 1024 * 1024)) /dev/urandom > "$data/big/one.bin.part"
+        mv "$data/big/one.bin.part" "$data/big/one.bin"
+    fi
+    if [[ " $sets " == *" small "* ]] && [ ! -f "$data/small.done" ]; then
+        rm -rf "$data/small"
+        for d in $(seq -w 1 20); do
+            mkdir -p "$data/small/d$d"
+            head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$data/small/d$d/f"
+        done
+        : > "$data/small.done"
+    fi
+    if [[ " $sets " == *" mixed "* ]] && [ ! -f "$data/mixed.done" ]; then
+        rm -rf "$data/mixed"
+        local i=0 size
+        for d in $(seq -w 1 40); do
+            mkdir -p "$data/mixed/d$d"
+            for f in $(seq -w 1 50); do
+                size=$(( 1024 << (i % 15) ))
+                head -c "$size" /dev/urandom > "$data/mixed/d$d/f$f"
+                i=$((i + 1))
+            done
+        done
+        : > "$data/mixed.done"
+    fi
+    for set in $sets; do
+        find "$data/$set" -type f -print0 | xargs -0 cat > /dev/null
+    done
+}
+
 # Runs a job once; sets run_us to its wall time in microseconds, run_cpu to its
 # processor time in microseconds and run_peak to its peak in KiB.
 run_once() {  # COMMAND

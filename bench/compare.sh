@@ -26,45 +26,13 @@ data=${KORVANE_BENCH_DIR:-/tmp/korvane-bench}
 job_counts=${KORVANE_BENCH_JOBS:-1 2}
 sets=${KORVANE_BENCH_SETS:-big small mixed}
 reference=${KORVANE_REFERENCE:+$(realpath "$KORVANE_REFERENCE")}
+# shellcheck source=bench/common.sh
+. "$here/bench/common.sh"  # make_sets; its median() gives way to the one below
 
 for tool in cksfv rhash md5sum sha256sum hashdeep; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install $tool)" >&2; exit 1; }
 done
 [ -x "$korvane" ] || { echo "no korvane binary at $korvane" >&2; exit 1; }
-
-make_data() {
-    mkdir -p "$data"
-    if [[ " $sets " == *" big "* ]] && [ ! -f "$data/big/one.bin" ]; then
-        mkdir -p "$data/big"
-        head -c $((1024 * 1024 * 1024)) /dev/urandom > "$data/big/one.bin"
-    fi
-    if [[ " $sets " == *" small "* ]] && [ ! -f "$data/small.done" ]; then
-        rm -rf "$data/small"
-        for d in $(seq -w 1 20); do
-            mkdir -p "$data/small/d$d"
-            head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$data/small/d$d/f"
-        done
-        : > "$data/small.done"
-    fi
-    if [[ " $sets " == *" mixed "* ]] && [ ! -f "$data/mixed.done" ]; then
-        rm -rf "$data/mixed"
-        # About 2,000 files from 1 KiB to 16 MiB, sizes spread evenly on a log scale.
-        local i=0 size
-        for d in $(seq -w 1 40); do
-            mkdir -p "$data/mixed/d$d"
-            for f in $(seq -w 1 50); do
-                size=$(( 1024 << (i % 15) ))
-                head -c "$size" /dev/urandom > "$data/mixed/d$d/f$f"
-                i=$((i + 1))
-            done
-        done
-        : > "$data/mixed.done"
-    fi
-    # Bring everything into the page cache.
-    for set in $sets; do
-        find "$data/$set" -type f -print0 | xargs -0 cat > /dev/null
-    done
-}
 
 # Prints the median wall time in seconds of `runs` runs of a shell command, after
 # one warm-up run.
@@ -80,7 +48,7 @@ median() {
     printf '%s\n' "${times[@]}" | sort -n | awk -v n="$runs" '{a[NR]=$1} END {printf "%.4f\n", a[int((n+1)/2)]/1e9}'
 }
 
-make_data
+make_sets "$data" "$sets"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"

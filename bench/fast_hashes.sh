@@ -20,27 +20,13 @@ for tool in b3sum xxhsum taskset /usr/bin/time; do
 done
 [ -x "$korvane" ] || { echo "no korvane binary at $korvane" >&2; exit 1; }
 
-mkdir -p "$data"
-if [ ! -f "$data/big/one.bin" ]; then
-    mkdir -p "$data/big"
-    head -c $((1024 * 1024 * 1024)) /dev/urandom > "$data/big/one.bin.part"
-    mv "$data/big/one.bin.part" "$data/big/one.bin"
-fi
-if [ ! -f "$data/small.done" ]; then
-    rm -rf "$data/small"
-    for d in $(seq -w 1 20); do
-        mkdir -p "$data/small/d$d"
-        head -c $((1000 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$data/small/d$d/f"
-    done
-    : > "$data/small.done"
-fi
-find "$data/big" "$data/small" -type f -print0 | xargs -0 cat > /dev/null
+# shellcheck source=bench/common.sh
+. "$here/bench/common.sh"
+make_sets "$data" "big small"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$data"
-# shellcheck source=bench/common.sh
-. "$here/bench/common.sh"
 
 # The peers' lists, made once, for their verification jobs.
 # The peers take the small files as arguments, through xargs (one command
