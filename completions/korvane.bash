@@ -6,8 +6,8 @@
 # a short one also as the next word (-c FILE).
 
 _korvane_options='-a --all --doall --audit -c --create= --exclude= --files-from= -h --help
-    --ignore-missing -j --jobs= --json --null -p --parent= --prune -q --quiet --status --strict
-    -r --recursive -t --type= -T --record-times -u --update --update=
+    --ignore-missing -j --jobs= --json --merge --null -p --parent= --prune -q --quiet
+    -r --recursive --results= --shard= --status --strict -t --type= -T --record-times -u --update --update=
     -V --version -w --warn -x --one-file-system -z --zero'
 _korvane_types='sfv md5 sha1 sha256 sha512 blake3 xxh64 xxh3 xxh128'
 
@@ -52,7 +52,8 @@ _korvane_value() {
         compopt -o filenames 2>/dev/null
         COMPREPLY+=($(compgen -d -- "$2"))
         ;;
-    --files-from) _korvane_files "$2" ;;
+    --files-from | --results) _korvane_files "$2" ;;
+    --shard) COMPREPLY+=($(compgen -W "auto" -- "$2")) ;;
     -j | --jobs | --exclude) ;; # a number, a pattern: nothing to offer
     *) return 1 ;;
     esac
@@ -77,7 +78,9 @@ _korvane_list_named() {
             [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
             ((i++))
             ;;
-        --type | --jobs | --parent | --exclude | --files-from) [[ ${COMP_WORDS[i + 1]} == = ]] && ((i += 2)) ;;
+        --type | --jobs | --parent | --exclude | --files-from | --results | --shard)
+            [[ ${COMP_WORDS[i + 1]} == = ]] && ((i += 2))
+            ;;
         = | -*) ;;
         *) return 0 ;; # a file argument: the first one is the list
         esac

@@ -74,30 +74,43 @@ struct model_result {
     std::vector<std::size_t> file_arguments;  // argv indices
 };
 
-// The --exclude patterns, wherever they stand: only the value a short option
-// takes from the next element is no option.
-void model_excludes(const std::vector<token>& tokens, run_settings& s) {
+// The --exclude patterns, --merge and a well-formed --shard, wherever they
+// stand: only the value a short option takes from the next element is no
+// option. False when --shard=auto finds no scheduler (the fuzzer sets none).
+bool model_early_options(const std::vector<token>& tokens, run_settings& s) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const std::wstring& name = tokens[i].name;
         const bool short_with_value =
             name == L"-c" || name == L"-t" || name == L"-j" || name == L"-p";
+        korvane::app::shard_choice choice;
         if (short_with_value && !tokens[i].value) {
             ++i;
         } else if (name == L"--exclude" && tokens[i].value && !tokens[i].value->empty()) {
             s.excludes.add(*tokens[i].value);
+        } else if (name == L"--merge") {
+            s.merge = true;
+        } else if (name == L"--shard" && tokens[i].value &&
+                   korvane::app::parse_shard(*tokens[i].value, choice)) {
+            if (choice.automatic) {
+                return false;
+            }
+            s.shard = choice;
         }
     }
+    return true;
 }
 
 // The option table, applied token by token.
 model_result model(const std::vector<token>& tokens, const std::vector<std::wstring>& elements) {
     model_result out;
     run_settings& s = out.settings;
-    model_excludes(tokens, s);
     auto finish = [&](int status) {
         out.pass = {true, status};
         return out;
     };
+    if (!model_early_options(tokens, s)) {
+        return finish(-8);
+    }
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const std::wstring& name = tokens[i].name;
         auto take = [&](bool may_take_next) -> std::optional<std::wstring> {
@@ -169,6 +182,20 @@ model_result model(const std::vector<token>& tokens, const std::vector<std::wstr
             s.zero = true;
         } else if (name == L"--null") {
             s.null_separated = true;
+        } else if (name == L"--merge") {
+            s.merge = true;
+        } else if (name == L"--shard") {
+            korvane::app::shard_choice choice;
+            auto value = take(false);
+            if (!value || !korvane::app::parse_shard(*value, choice)) {
+                return finish(-8);
+            }
+        } else if (name == L"--results") {
+            auto value = take(false);
+            if (!value || value->empty()) {
+                return finish(-8);
+            }
+            s.results = *value;
         } else if (name == L"--exclude" || name == L"--files-from") {
             auto value = take(false);
             if (!value || value->empty()) {
@@ -222,7 +249,9 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.json == b.json && a.ignore_missing == b.ignore_missing &&
            a.status_only == b.status_only && a.strict == b.strict && a.warn == b.warn &&
            a.zero == b.zero && a.excludes == b.excludes && a.files_from == b.files_from &&
-           a.null_separated == b.null_separated;
+           a.null_separated == b.null_separated && a.merge == b.merge &&
+           a.results == b.results && a.shard.on == b.shard.on &&
+           a.shard.index == b.shard.index && a.shard.count == b.shard.count;
 }
 
 }  // namespace

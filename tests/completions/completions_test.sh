@@ -54,7 +54,7 @@ test_bash() {
     offered=$(complete_words -)
     missing=$(grep -vxF -f <(printf '%s\n' "$offered") <<<"$options")
     [[ -z $missing ]] || fail "options not offered: ${missing//$'\n'/ }"
-    expect "--re" $'--recursive\n--record-times' "$(complete_words --re)"
+    expect "--re" $'--recursive\n--record-times\n--results' "$(complete_words --re)"
     expect "-t" "$types" "$(complete_words -t '')"
     expect "--type=" "$types" "$(complete_words --type = '')"
     expect "-t=s" $'sfv\nsha1\nsha256\nsha512' "$(complete_words -t = s)"
