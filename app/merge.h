@@ -92,6 +92,10 @@ std::string creation_run_key(const run_settings& settings);
 // arguments; the first names the list unless -c does.
 void take_merge_list(run_settings& settings);
 
+// The exit status of a merge refused: the shards' files do not make one
+// run. The program's own, below the library's statuses.
+constexpr int merge_refused_status = -13;
+
 // --merge: the output, list, tag and exit status of one run over all the
 // shards whose files follow the list; a shard missing, given twice, of
 // another list or cut short fails the merge, naming it.

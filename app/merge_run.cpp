@@ -182,7 +182,7 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
         return false;
     }
     if (!ended) {
-        problem.what = head_complete(out) ? merge_issue::incomplete : merge_issue::damaged;
+        problem.what = merge_issue::incomplete;  // its last line never came
         return false;
     }
     return true;
@@ -347,7 +347,7 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
     merge_problem problem{merge_issue::other_list, file.path.c_str(), file.index, file.count};
     problem.other = settings.checksum_file.c_str();
     report.merge_refused(problem);
-    return to_int(status::invalid_line);
+    return merge_refused_status;
 }
 
 // The list's entries, each judged by its shard's record of it, in list
@@ -371,7 +371,7 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
             ++merge.tally.outside;
             continue;
         }
-        if (got == to_int(status::invalid_line) && settings.check_flags()) {
+        if (got == merge_refused_status && settings.check_flags()) {
             ++merge.tally.improper;
             if (settings.warn) {
                 merge.report.improper_line(settings.checksum_file.c_str(), list.lineNumber());
@@ -422,7 +422,7 @@ int merge_verification(const run_settings& settings, reporter& report, container
     const std::vector<std::wstring> paths(settings.merge_inputs.begin() + 1,
                                           settings.merge_inputs.end());
     if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
-        return to_int(status::invalid_line);
+        return merge_refused_status;
     }
     list_survey survey;
     result = survey_list(settings, inputs.shards[0].count, survey);
@@ -498,7 +498,7 @@ int merge_creation(const run_settings& settings, reporter& report, container& li
                    const entry_adder& add_entry) {
     merge_inputs inputs;
     if (!gather(settings.merge_inputs, true, settings, {}, report, inputs)) {
-        return to_int(status::invalid_line);
+        return merge_refused_status;
     }
     const auto digest_size = static_cast<std::size_t>(type_row(settings.type).digest_size);
     std::vector<record_source> sources(inputs.shards.size());
@@ -510,7 +510,7 @@ int merge_creation(const run_settings& settings, reporter& report, container& li
         if (!sources[i].open(inputs.shards[i])) {
             report.merge_refused({merge_issue::unreadable, inputs.shards[i].path.c_str(), 0, 0, 0,
                                   status::file_read_error});
-            return to_int(status::file_read_error);
+            return merge_refused_status;
         }
         if (sources[i].next(true, digest_size, heads[i])) {
             order.push(i);

@@ -501,6 +501,14 @@ void console_reporter::merge_refused(const merge_problem& problem) {
         case merge_issue::missing:
             print_error(text, {shard, count});
             break;
+        case merge_issue::incomplete:
+            if (shard == 0) {  // cut short before its head said which shard it is
+                print_error(L"%s: incomplete: the shard's run ended before its last line\n",
+                            {problem.path});
+            } else {
+                print_error(text, {problem.path, shard, count});
+            }
+            break;
         case merge_issue::duplicate:
         case merge_issue::other_list:
             print_error(text, {problem.path, shard, count, problem.other});

@@ -86,7 +86,7 @@ TEST_F(Shards, TheMergeWritesTheTagOnceAndOnlyForWhatTheShardsRead) {
 TEST_F(Shards, AMergeOfShardsThatDoNotMakeOneRunFailsNamingTheShard) {
     ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
     run_shards(3, {"all.md5"});
-    const int refused = exit_status(-6);
+    const int refused = exit_status(-13);
     auto expect_refusal = [&](const std::vector<std::string>& argv, const std::string& said) {
         const cli_result r = korvane(argv);
         EXPECT_EQ(r.status, refused) << said;
@@ -139,7 +139,7 @@ TEST_F(Shards, CreationPartsMergeIntoTheListOfOneRun) {
               0);
     const cli_result r = korvane({"--merge", "-c", "again.md5", "out/all.md5.part1",
                                   "out/all.md5.part2", "out/all.md5.part3", "out/all.md5.part4"});
-    EXPECT_EQ(r.status, exit_status(-6));
+    EXPECT_EQ(r.status, exit_status(-13));
     EXPECT_NE(r.err.find("found other files than the other shards"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "again.md5"));
 }
