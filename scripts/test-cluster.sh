@@ -156,7 +156,7 @@ trap 'exit 130' INT TERM
 
 show_logs() {
     local log
-    for log in "$T"/munge/munged.log "$T"/slurm/*.log "$T"/slurm/*.out; do
+    for log in "$T"/munge/munged.out "$T"/slurm/*.log "$T"/slurm/*.out; do
         [ -s "$log" ] || continue
         echo "==== last lines of $log"
         tail -n 30 "$log"
@@ -201,64 +201,98 @@ fresh_list() { cp "$root/out/pristine.sfv" "$root/out/list.sfv"; }
 entries() { grep -av '^;' "$1"; }
 
 # --- checks on korvane's results (engine-independent) ------------------------
-# Compares a merge of the results in folder RES (res.1 ... res.4) with a
-# single run: standard output byte for byte, exit status, and a tag written.
-check_verify_merge() {  # ENGINE RES WANT_STATUS
-    local engine=$1 res=$2 want=$3 got=0 single=0
+# A single run of out/list.sfv, from the pristine list: its standard output in
+# out/single.txt, its exit status in single_status, its tag lines counted in
+# single_tags.
+run_single() {
     fresh_list
-    verify_single out/list.sfv > "$root/out/single.txt" 2> "$root/out/single.err" || single=$?
-    local single_tags
+    single_status=0
+    verify_single out/list.sfv > "$root/out/single.txt" 2> "$root/out/single.err" ||
+        single_status=$?
     single_tags=$(grep -c '^;K2-' "$root/out/list.sfv" || true)
-    [ "$single" = "$want" ] || fail "$engine: single run exits with $want" "it exited with $single"
+}
+
+# True when RES holds res.1 ... res.4, none of them empty.
+results_written() {  # RES
+    local k
+    for k in 1 2 3 4; do
+        [ -s "$1/res.$k" ] || return 1
+    done
+}
+
+# Runs the verification shards with RUN_SHARDS (which fills RES) from the
+# pristine list, then merges them and compares the merge with a single run:
+# standard output byte for byte, the exit status (which must be WANT), and the
+# tag, which only the merge writes. Returns 1 when the shards did not leave
+# four results.
+check_verify() {  # ENGINE RUN_SHARDS RES WANT
+    local engine=$1 run=$2 res=$3 want=$4 got=0
+    run_single
+    [ "$single_status" = "$want" ] ||
+        fail "$engine: a single run exits with $want" "it exited with $single_status"
     fresh_list
+    rm -rf "$res"
+    mkdir -p "$res"
+    if ! "$run" "$res" || ! results_written "$res"; then
+        fail "$engine: four verification shards ran and wrote their results" \
+            "$(ls -l "$res"; tail -n 5 "$root/out/parallel.stderr" "$T"/slurm/verify.*.out 2>/dev/null)"
+        return 1
+    fi
+    pass "$engine: four verification shards ran and wrote their results"
+    if cmp -s "$root/out/pristine.sfv" "$root/out/list.sfv"; then
+        pass "$engine: the shards leave the list as it was"
+    else
+        fail "$engine: the shards leave the list as it was" \
+            "$(diff -a "$root/out/pristine.sfv" "$root/out/list.sfv" | head -n 5)"
+    fi
     verify_merge out/list.sfv "$res"/res.{1..4} > "$root/out/merge.txt" 2> "$root/out/merge.err" ||
         got=$?
-    if [ "$got" = "$single" ] && cmp -s "$root/out/single.txt" "$root/out/merge.txt"; then
-        pass "$engine: verification merge prints what a single run prints, exit status $got"
+    if [ "$got" = "$single_status" ] && cmp -s "$root/out/single.txt" "$root/out/merge.txt"; then
+        pass "$engine: the merge prints what a single run prints, exit status $got"
     else
-        fail "$engine: verification merge prints what a single run prints (status $single)" \
-            "merge status $got; $(diff "$root/out/single.txt" "$root/out/merge.txt" | head -n 20)
-$(cat "$root/out/merge.err")"
+        fail "$engine: the merge prints what a single run prints (exit status $single_status)" \
+            "merge's exit status $got; diff single merge:
+$(diff -a "$root/out/single.txt" "$root/out/merge.txt" | head -n 20)
+$(head -n 10 "$root/out/merge.err")"
     fi
     local merge_tags
     merge_tags=$(grep -c '^;K2-' "$root/out/list.sfv" || true)
     if [ "$merge_tags" = "$single_tags" ]; then
-        pass "$engine: the merge writes one tag as a single run does ($merge_tags tag lines)"
+        pass "$engine: the merge writes the tag as a single run does ($merge_tags tag lines)"
     else
-        fail "$engine: the merge writes one tag" "single run: $single_tags tag lines, merge: $merge_tags"
+        fail "$engine: the merge writes the tag as a single run does" \
+            "single run: $single_tags tag lines, merge: $merge_tags"
     fi
 }
 
-# A merge that must fail: non-zero, its message naming the shard K.
+# A merge that must fail: an exit status other than a verification's 0 and 1,
+# and a message naming the shard K.
 check_merge_fails() {  # WHAT K LIST RESULTS...
     local what=$1 k=$2 status=0
     shift 2
     verify_merge "$@" > "$root/out/bad.txt" 2> "$root/out/bad.err" || status=$?
     if [ "$status" -eq 0 ] || [ "$status" -eq 1 ]; then
         fail "$what: the merge fails" "exit status $status (0 and 1 are a verification's results)
-$(cat "$root/out/bad.err")"
+$(head -n 5 "$root/out/bad.err")"
     elif grep -Eqi "(shard|res\.)[^0-9]*$k([^0-9]|$)" "$root/out/bad.err" "$root/out/bad.txt"; then
-        pass "$what: the merge fails (status $status) naming shard $k"
+        pass "$what: the merge fails (exit status $status) naming shard $k"
     else
-        fail "$what: the merge's message names shard $k" "$(cat "$root/out/bad.err" "$root/out/bad.txt")"
+        fail "$what: the merge's message names shard $k" \
+            "$(head -n 5 "$root/out/bad.err" "$root/out/bad.txt")"
     fi
 }
 
-# The three ways a set of results can lack a shard: a file deleted, a file cut
-# short, and a file from another list; and one shard given twice.
+# The ways a set of results can lack a shard: a file deleted, a file cut short
+# (as a task killed while writing leaves it); and one shard given twice.
 check_broken_sets() {  # ENGINE RES
     local engine=$1 res=$2 bad=$root/out/bad-results
     rm -rf "$bad"
     cp -r "$res" "$bad"
-    rm "$bad/res.3"
     fresh_list
-    check_merge_fails "$engine: results of shard 3 deleted" 3 out/list.sfv "$bad"/res.{1,2,4}
-    cp "$res/res.3" "$bad/res.3"
+    check_merge_fails "$engine: results of shard 3 left out" 3 out/list.sfv "$bad"/res.{1,2,4}
     truncate -s $(($(stat -c %s "$bad/res.3") / 2)) "$bad/res.3"
     check_merge_fails "$engine: results of shard 3 cut in half" 3 out/list.sfv "$bad"/res.{1..4}
-    cp "$res/res.3" "$bad/res.3"
-    check_merge_fails "$engine: shard 2 given twice" 2 out/list.sfv \
-        "$bad"/res.{1,2,2,4}
+    check_merge_fails "$engine: shard 2 given twice" 2 out/list.sfv "$bad"/res.{1,2,2,4}
 }
 
 # Creation: the merged parts in folder PARTS (part.1.EXT ...) against a single
@@ -289,28 +323,21 @@ check_create_merge() {  # ENGINE PARTS EXT
     fi
 }
 
-# Damages one file (same size, one byte flipped), verifies in shards with
-# RUN_SHARDS and checks the merge reports the mismatch as a single run does.
+# Damages one file (same size, one byte changed) and checks that the merge of
+# shards run by RUN_SHARDS reports the mismatch as a single run does.
 check_damage() {  # ENGINE RUN_SHARDS RES
     local engine=$1 run=$2 res=$3 victim=$root/tree/d5/sub2/faabc saved=$T/saved-victim
-    cp "$victim" "$saved"
+    cp -p "$victim" "$saved"
     printf '\377' | dd of="$victim" bs=1 seek=7 conv=notrunc status=none
     cmp -s "$victim" "$saved" && printf '\001' | dd of="$victim" bs=1 seek=7 conv=notrunc status=none
-    rm -rf "$res"
-    mkdir -p "$res"
-    fresh_list
-    if $run "$res"; then
-        check_verify_merge "$engine (one file damaged)" "$res" 1
+    if check_verify "$engine, one file damaged" "$run" "$res" 1; then
         if grep -aq 'tree/d5/sub2/faabc' "$root/out/merge.txt"; then
             pass "$engine: the merge names the damaged file"
         else
             fail "$engine: the merge names the damaged file" "$(tail -n 5 "$root/out/merge.txt")"
         fi
-    else
-        fail "$engine: verification shards of the damaged tree ran"
     fi
-    cp "$saved" "$victim"
-    touch -r "$saved" "$victim"
+    cp -p "$saved" "$victim"
 }
 
 # --- Slurm ----------------------------------------------------------------------
@@ -400,9 +427,10 @@ start_slurm() {
     slurm_node=$(hostname -s)
     start_munge || return 1
     write_slurm_conf "$slurm_node"
-    slurmctld -D -i -f "$SLURM_CONF" > "$s/slurmctld.out" 2>&1 &
+    # Their messages go to their log files (shown on failure).
+    slurmctld -D -i -f "$SLURM_CONF" > /dev/null 2>&1 &
     daemons+=($!)
-    slurmd -D -f "$SLURM_CONF" -N "$slurm_node" > "$s/slurmd.out" 2>&1 &
+    slurmd -D -f "$SLURM_CONF" -N "$slurm_node" > /dev/null 2>&1 &
     daemons+=($!)
     if wait_for 60 slurm_node_idle; then
         pass "Slurm starts: node $slurm_node idle after $(since "$t0") s"
@@ -449,6 +477,7 @@ slurm_verify_shards() {  # RES [ARRAY]
     sbatch_array verify "$array" "$(verify_shard_text auto "$1/res.$k" out/list.sfv)" ||
         [ $? -eq 1 ]   # a verification that found a mismatch exits with 1
 }
+slurm_verify_shards_stepped() { slurm_verify_shards "$1" 0-6:2; }
 slurm_create_shards() {  # PARTS EXT
     sbatch_array create 1-4 "$(create_shard_text auto "$1/part.\$SLURM_ARRAY_TASK_ID.$2")"
 }
@@ -481,7 +510,8 @@ slurm_kill_one() {
 # Four tasks on two local job slots; with "auto" the shard comes from
 # PARALLEL_SEQ and KORVANE_SHARDS. TEXT holds the korvane command.
 parallel4() {  # TEXT
-    timeout 300 parallel --will-cite -j2 --halt never "$1" ::: 1 2 3 4
+    timeout 300 parallel --will-cite -j2 --halt never "$1" ::: 1 2 3 4 \
+        > "$root/out/parallel.stdout" 2> "$root/out/parallel.stderr"
 }
 
 parallel_sanity() {
@@ -527,15 +557,9 @@ parallel_kill_one() {
 
 # --- one engine, every check ----------------------------------------------------
 run_engine() {  # NAME PREFIX
-    local name=$1 p=$2 res=$root/out/$2-res parts ext
-    rm -rf "$res"
-    mkdir -p "$res"
-    fresh_list
-    if "${p}_verify_shards" "$res"; then
-        check_verify_merge "$name" "$res" 0
-        check_broken_sets "$name" "$res"
-    else
-        fail "$name: verification shards ran"
+    local name=$1 p=$2 parts ext
+    if check_verify "$name" "${p}_verify_shards" "$root/out/$p-res" 0; then
+        check_broken_sets "$name" "$root/out/$p-res"
     fi
     for ext in md5 sfv; do
         parts=$root/out/$p-parts-$ext
@@ -544,11 +568,25 @@ run_engine() {  # NAME PREFIX
         if "${p}_create_shards" "$parts" "$ext"; then
             check_create_merge "$name" "$parts" "$ext"
         else
-            fail "$name: creation shards ($ext) ran"
+            fail "$name: creation shards ($ext) ran" "$(ls -l "$parts")"
         fi
     done
     check_damage "$name" "${p}_verify_shards" "$root/out/$p-damaged"
     "${p}_kill_one"
+}
+
+# Results of another list (one more entry) are refused.
+check_other_list() {
+    local other=$root/out/other-res k
+    mkdir -p "$other"
+    cp "$root/out/pristine.sfv" "$root/out/other.sfv"
+    printf 'extra.txt 00000000\r\n' >> "$root/out/other.sfv"
+    for k in 1 2 3 4; do
+        bash -c "$(verify_shard_text "$k/4" "$other/res.$k" out/other.sfv)" > /dev/null 2>&1 || true
+    done
+    fresh_list
+    check_merge_fails "results of shard 2 of another list" 2 out/list.sfv \
+        "$root/out/parallel-res"/res.1 "$other/res.2" "$root/out/parallel-res"/res.{3,4}
 }
 
 # --- Kubernetes example ---------------------------------------------------------
@@ -569,7 +607,8 @@ lint_k8s() {
 # --- main -----------------------------------------------------------------------
 lint_k8s
 parallel_sanity
-start_slurm && slurm_sanity || slurm_broken=true
+slurm_ok=false
+start_slurm && slurm_sanity && slurm_ok=true
 if ! $engines_only; then
     t0=$(date +%s%N)
     make_tree
@@ -577,35 +616,13 @@ if ! $engines_only; then
     make_kill_tree
     note "trees built in $(since "$t0") s: $(find "$root/tree" -type f | wc -l) files"
     run_engine "GNU parallel" parallel
-    res=$root/out/parallel-auto-res
-    mkdir -p "$res"
-    fresh_list
-    if parallel_verify_shards_auto "$res"; then
-        check_verify_merge "GNU parallel, --shard=auto" "$res" 0
-    else
-        fail "GNU parallel, --shard=auto: verification shards ran"
-    fi
-    # Results of another list are refused.
-    other=$root/out/other-res
-    mkdir -p "$other"
-    cp "$root/out/pristine.sfv" "$root/out/other.sfv"
-    echo "extra.txt 00000000" >> "$root/out/other.sfv"
-    (cd "$root" && for k in 1 2 3 4; do
-        "$korvane" --shard=$k/4 --results="$other/res.$k" out/other.sfv > /dev/null 2>&1 || true
-    done)
-    fresh_list
-    check_merge_fails "results of shard 2 of another list" 2 out/list.sfv \
-        "$root/out/parallel-res"/res.1 "$other/res.2" "$root/out/parallel-res"/res.{3,4}
-    if [ -z "${slurm_broken:-}" ]; then
+    check_verify "GNU parallel, --shard=auto" parallel_verify_shards_auto \
+        "$root/out/parallel-auto-res" 0 || true
+    check_other_list
+    if $slurm_ok; then
         run_engine "Slurm" slurm
-        res=$root/out/slurm-step-res
-        mkdir -p "$res"
-        fresh_list
-        if slurm_verify_shards "$res" 0-6:2; then
-            check_verify_merge "Slurm, array 0-6:2" "$res" 0
-        else
-            fail "Slurm, array 0-6:2: verification shards ran"
-        fi
+        check_verify "Slurm, array 0-6:2" slurm_verify_shards_stepped "$root/out/slurm-step-res" 0 ||
+            true
     fi
 fi
 echo
