@@ -10,6 +10,7 @@
 
 #include "exclude.h"
 #include "paths.h"
+#include "shards.h"
 #include "status.h"
 
 namespace korvane::app {
@@ -69,6 +70,17 @@ struct run_settings {
     std::vector<std::wstring> files_from;
     bool null_separated = false;
     int jobs = 0;  // files in flight; 0 when the command line does not say
+    // --shard: this run checks or hashes one shard of the work, and with
+    // --results (a verification) or as its -c target (a creation) leaves
+    // what it found for --merge, which takes the list and those files as
+    // its file arguments.
+    shard_choice shard;
+    std::wstring results;
+    bool merge = false;
+    std::vector<std::wstring> merge_inputs;
+    // The file arguments as given, each ended by a NUL: what a creation's
+    // shards must agree on.
+    std::wstring given_arguments;
 };
 
 // Everything the expansion builds; lists are given back to the pool when this

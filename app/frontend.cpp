@@ -15,8 +15,11 @@
 #include "expand.h"
 #include "jobs.h"
 #include "json_report.h"
+#include "merge.h"
 #include "name_list.h"
 #include "output.h"
+#include "platform/clock.h"
+#include "platform/env.h"
 #include "platform/text.h"
 #include "report.h"
 #include "runs.h"
@@ -141,9 +144,30 @@ pass_result exclude_option(run_settings& settings, const wchar_t* value, const w
     if (*value == L'\0') {
         return usage_error();
     }
-    // Taken before the pass (collect_excludes), so that a pattern holds for
+    // Taken before the pass (collect_early_options), so that a pattern holds for
     // the file arguments before it too; here it is only checked.
     (void)settings;
+    return {};
+}
+
+pass_result shard_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    // Taken before the pass (collect_early_options), so that the walk of a
+    // file argument before it hashes this shard's files only.
+    shard_choice choice;
+    if (!parse_shard(value, choice)) {
+        print_error(L"--shard=%s: not a shard: K/N (K from 1 to N, N at most %d) or auto\n",
+                    {value, static_cast<int>(max_shards)});
+        return end_with(to_int(status::invalid_arguments));
+    }
+    (void)settings;
+    return {};
+}
+
+pass_result results_option(run_settings& settings, const wchar_t* value, const wchar_t*) {
+    if (*value == L'\0') {
+        return usage_error();
+    }
+    settings.results = value;
     return {};
 }
 
@@ -183,6 +207,9 @@ const option options[] = {
     {nullptr, L"--exclude", nullptr, true, exclude_option},
     {nullptr, L"--files-from", nullptr, true, files_from_option},
     {nullptr, L"--null", nullptr, false, switch_on<&run_settings::null_separated>},
+    {nullptr, L"--shard", nullptr, true, shard_option},
+    {nullptr, L"--results", nullptr, true, results_option},
+    {nullptr, L"--merge", nullptr, false, switch_on<&run_settings::merge>},
     {L"-h", L"--help", nullptr, false,
      [](run_settings&, const wchar_t*, const wchar_t*) -> pass_result {
          print_usage();
@@ -243,12 +270,51 @@ status settle_type_by_content(run_settings& settings, reporter& report) {
     return status::ok;
 }
 
-void collect_excludes(cmdline& args, run_settings& settings) {
+namespace {
+
+// --shard=auto: the shard the scheduler's environment names.
+bool shard_from_environment_of_task(shard_choice& choice) {
+    const shard_from_environment found = shard_of_environment(
+        [](const char* name) { return korvane::platform::get_environment(name); });
+    if (!found.error.empty()) {
+        print_error(L"--shard=auto: %s\n", {found.error.c_str()});
+        return false;
+    }
+    choice.index = found.index;
+    choice.count = found.count;
+    if (!found.also_set.empty()) {
+        // GNU parallel inside a Slurm task, say: the job's number is the
+        // innermost, and the one meant.
+        print_error(L"--shard=auto: shard %d/%d of %s (the innermost; also set: %s)\n",
+                    {static_cast<int>(found.index), static_cast<int>(found.count),
+                     found.scheduler.c_str(), found.also_set.c_str()});
+    }
+    return true;
+}
+
+}  // namespace
+
+// Options that hold for the file arguments before them too: --exclude,
+// --shard and --merge. False when --shard=auto finds no shard (said).
+bool collect_early_options(cmdline& args, run_settings& settings) {
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token)) {
         const option* known = find_option(token->name);
+        if (known != nullptr && is(token->name, L"--merge")) {
+            settings.merge = true;
+        }
         if (known == nullptr || !known->takes_value) {
             continue;
+        }
+        if (is(token->name, L"--shard") && token->value != nullptr) {
+            shard_choice choice;
+            if (!parse_shard(token->value, choice)) {
+                continue;  // said when the pass meets it
+            }
+            if (choice.automatic && !shard_from_environment_of_task(choice)) {
+                return false;
+            }
+            settings.shard = choice;
         }
         if (token->value == nullptr && is(token->name, known->short_name)) {
             token = args.get_next_arg(token);  // the value of "-c LIST" is no option
@@ -261,11 +327,14 @@ void collect_excludes(cmdline& args, run_settings& settings) {
             settings.excludes.add(token->value);
         }
     }
+    return true;
 }
 
 pass_result option_pass(cmdline& args, wchar_t** argv, run_settings& settings,
                         const std::function<int(const wchar_t*)>& file_argument) {
-    collect_excludes(args, settings);
+    if (!collect_early_options(args, settings)) {
+        return end_with(to_int(status::invalid_arguments));
+    }
     int index = 1;  // argv element of the current token
     for (cmdline::arg* token = args.get_next_arg(nullptr); token != nullptr;
          token = args.get_next_arg(token), ++index) {
@@ -310,6 +379,8 @@ void print_usage() {
     print(L"    --ignore-missing   verification: leave out files that are missing\n");
     print(L"-j, --jobs=N           hash up to N files at once (default: one per CPU)\n");
     print(L"    --json             print the results as JSON Lines, one object per line\n");
+    print(L"    --merge            one run's output, list and exit status from its shards'\n");
+    print(L"                       files: LIST RESULTS... or -c LIST PARTS...\n");
     print(L"    --null             --files-from names end with a zero byte (find -print0)\n");
     print(
         L"-p, --parent=DIR       assume DIR is the root directory for all files in the "
@@ -318,7 +389,9 @@ void print_usage() {
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"    --status           verification: print nothing, the exit status tells\n");
     print(L"    --strict           verification: improperly formatted lines fail the run\n");
+    print(L"    --results=FILE     a verification shard's results, for --merge\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
+    print(L"    --shard=K/N        check or hash only shard K of N (or auto: the scheduler's)\n");
     print(
         L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
         L"extension)\n");
@@ -349,9 +422,14 @@ namespace {
 
 // How a hashed file goes into the list: with the size and time the hashing
 // took (no second look-up) where the list keeps them.
-entry_adder adder_for(container& list, sfv* tagged, digest_list* digests) {
-    return [&list, tagged, digests](const wchar_t* name, const unsigned char* digest,
-                                    std::uint64_t size, std::uint64_t write_time) {
+entry_adder adder_for(container& list, sfv* tagged, digest_list* digests,
+                      container* made = nullptr) {
+    auto* const part = dynamic_cast<creation_part*>(made);
+    return [&list, tagged, digests, part](const wchar_t* name, const unsigned char* digest,
+                                          std::uint64_t size, std::uint64_t write_time) {
+        if (part != nullptr) {
+            return part->addFile(name, digest, size, write_time);
+        }
         if (tagged != nullptr) {
             return tagged->addFile(name, digest, size, write_time);
         }
@@ -398,6 +476,22 @@ int take_name_lists(run_settings& settings, expansion_state& state, reporter& re
 
 int verification_mode(const run_settings& settings, reporter& report, container& list, sfv* tagged,
                       expansion_state& state) {
+    // A shard's verdicts hold since it started; its results file goes when
+    // the run ends early, so that no merge takes the part checked for all.
+    const std::uint64_t started = korvane::platform::system_time_ticks();
+    results_writer results;
+    verification_shard shard;
+    if (settings.shard.on) {
+        shard.index = settings.shard.index;
+        if (const status begun =
+                begin_verification_results(settings, report, shard, results, started);
+            begun != status::ok) {
+            return to_int(begun);
+        }
+        if (tagged != nullptr) {
+            tagged->leaveTagUnwritten();  // the merge writes it, once
+        }
+    }
     // Built after the lists and the paths, so that it goes first: no worker
     // touches a path once the run has returned.
     file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
@@ -411,7 +505,28 @@ int verification_mode(const run_settings& settings, reporter& report, container&
         return tagged == nullptr ? nullptr : tagged->untrustedFileSystem();
     };
     return verification_run(settings, report, list, jobs, previously_verified, state,
-                            untrusted_file_system);
+                            untrusted_file_system, settings.shard.on ? &shard : nullptr);
+}
+
+// What --shard and --merge do not go with; 0, or the exit status (said).
+int refuse_shard_mix(const run_settings& settings) {
+    const wchar_t* refusal = nullptr;
+    if (settings.merge && settings.shard.on) {
+        refusal = L"--merge takes the shards' files; it is no shard itself\n";
+    } else if ((settings.merge || settings.shard.on) && (settings.update || settings.audit)) {
+        refusal =
+            L"--shard and --merge split a creation or a verification, not an update or an "
+            L"audit\n";
+    } else if (!settings.results.empty() && (!settings.shard.on || settings.has_target)) {
+        refusal = L"--results names a verification shard's results (with --shard)\n";
+    } else if (settings.merge && settings.merge_inputs.size() < (settings.has_target ? 1U : 2U)) {
+        refusal = L"--merge: name the list, then the shards' files\n";
+    }
+    if (refusal == nullptr) {
+        return 0;
+    }
+    print_error(refusal);
+    return to_int(status::invalid_arguments);
 }
 
 }  // namespace
@@ -429,12 +544,20 @@ int run(int argc, wchar_t** argv) {
     // After the paths, so that it goes first: no worker touches a path once
     // the run has returned.
     early_hashing early;
+    found_places shard_places;  // a creation shard's files, by their places in the walk
+    early.shard_places = &shard_places;
     early.attach(state, settings, report);
     std::wstring first_argument;  // what a list that matched nothing was called
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
         end_records_with_nul(settings.zero);
         if (settings.file_arguments++ == 0) {
             first_argument = argument;
+        }
+        settings.given_arguments += argument;
+        settings.given_arguments += L'\0';
+        if (settings.merge) {
+            settings.merge_inputs.emplace_back(argument);
+            return 0;
         }
         if (settings.update && settings.has_checksum_file) {
             settings.update_files.push_back(
@@ -447,6 +570,10 @@ int run(int argc, wchar_t** argv) {
         return pass.status;
     }
     end_records_with_nul(settings.zero);
+    if (const int refused = refuse_shard_mix(settings); refused != 0) {
+        return refused;
+    }
+    take_merge_list(settings);
     if (const int listed = take_name_lists(settings, state, report); listed != 0) {
         return listed;
     }
@@ -456,7 +583,11 @@ int run(int argc, wchar_t** argv) {
         return to_int(result);
     }
     const list_type& type = type_row(settings.type);
-    const std::unique_ptr<container> made = type.make_list();
+    // A creation shard writes its part, not the list.
+    const std::unique_ptr<container> made =
+        settings.shard.on && settings.has_target && !settings.merge
+            ? std::unique_ptr<container>(new (std::nothrow) creation_part(settings, shard_places))
+            : type.make_list();
     if (made == nullptr) {
         report.out_of_memory();
         report.program_ended(to_int(status::unknown_error));
@@ -470,10 +601,16 @@ int run(int argc, wchar_t** argv) {
     digest_list* const digests = tagged == nullptr ? dynamic_cast<digest_list*>(&list) : nullptr;
 
     int exit_status = 0;
-    if (settings.update) {
+    if (settings.merge) {
+        if (digests != nullptr && settings.record_times) {
+            digests->writeRecords(true);
+        }
+        exit_status =
+            merge_run(settings, report, list, adder_for(list, tagged, digests, made.get()), state);
+    } else if (settings.update) {
         exit_status = update_mode(settings, report, list, tagged, digests, state);
     } else if (settings.has_target) {
-        const entry_adder add_entry = adder_for(list, tagged, digests);
+        const entry_adder add_entry = adder_for(list, tagged, digests, made.get());
         if (digests != nullptr && settings.record_times) {
             digests->writeRecords(true);
         }

@@ -500,4 +500,26 @@ void json_reporter::program_ended(int exit_status) {
     platform::console_flush();
 }
 
+void json_reporter::merge_refused(const merge_problem& problem) {
+    static constexpr const wchar_t* words[] = {
+        L"unreadable", L"damaged",        L"incomplete",    L"missing",    L"duplicate",
+        L"other_kind", L"other_count",    L"other_list",    L"other_type", L"other_run",
+        L"other_walk", L"other_settings", L"folder_differs"};
+    json_object object(line_, L"merge_problem");
+    object.word(L"problem", words[static_cast<int>(problem.what)]);
+    if (problem.path != nullptr) {
+        object.name(L"path", problem.path);
+    }
+    if (problem.shard != 0) {
+        object.number(L"shard", problem.shard).number(L"shards", problem.count);
+    }
+    if (problem.what == merge_issue::damaged) {
+        object.number(L"line", problem.line);
+    }
+    if (problem.other != nullptr) {
+        object.name(L"other", problem.other);
+    }
+    emit(object);
+}
+
 }  // namespace korvane::app

@@ -58,6 +58,7 @@ class json_reporter final : public reporter {
     void nothing_verified(const wchar_t* list_path) override;
     void irregular_checksum(std::uint64_t line) override;
     void program_ended(int exit_status) override;
+    void merge_refused(const merge_problem& problem) override;
 
   private:
     // What the closing object counts, by event.
@@ -127,6 +128,7 @@ class chosen_reporter final : public reporter {
     }
     void file_not_listed(const wchar_t* name) override { pick().file_not_listed(name); }
     void audit_refused(const wchar_t* list_path) override { pick().audit_refused(list_path); }
+    void merge_refused(const merge_problem& problem) override { pick().merge_refused(problem); }
     void entry_updated(const wchar_t* name, update_verdict what) override {
         pick().entry_updated(name, what);
     }

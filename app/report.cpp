@@ -445,4 +445,73 @@ void console_reporter::suggest_types(const verification_tally& tally) {
     }
 }
 
+namespace {
+
+// The part of a merge problem's message after the file's name.
+const wchar_t* merge_problem_text(merge_issue what) {
+    switch (what) {
+        case merge_issue::unreadable:
+            return L"%s: %s\n";
+        case merge_issue::damaged:
+            return L"%s: line %d: not shard results as korvane writes them\n";
+        case merge_issue::incomplete:
+            return L"%s: shard %d/%d is incomplete: its run ended before its last line (the task "
+                   L"died, or still runs)\n";
+        case merge_issue::missing:
+            return L"shard %d/%d is missing\n";
+        case merge_issue::duplicate:
+            return L"%s: shard %d/%d is given twice (also %s)\n";
+        case merge_issue::other_kind:
+            return L"%s: shard %d/%d is of another kind of run (a creation's part and a "
+                   L"verification's results do not merge)\n";
+        case merge_issue::other_count:
+            return L"%s: shard %d/%d: the first file's run is split into %d shards\n";
+        case merge_issue::other_list:
+            return L"%s: shard %d/%d checked another list, or another version of %s\n";
+        case merge_issue::other_type:
+            return L"%s: shard %d/%d is of another list type\n";
+        case merge_issue::other_run:
+            return L"%s: shard %d/%d was run with other file arguments\n";
+        case merge_issue::other_walk:
+            return L"%s: shard %d/%d found other files than the other shards (the folders "
+                   L"changed meanwhile): run the shards again\n";
+        case merge_issue::other_settings:
+            return L"%s: shard %d/%d was run with another -a than the others\n";
+        case merge_issue::folder_differs:
+            break;
+    }
+    return L"%s: shard %d/%d resolved the names in another folder: the verdicts are not "
+           L"remembered\n";
+}
+
+}  // namespace
+
+void console_reporter::merge_refused(const merge_problem& problem) {
+    clear_status_line();
+    const wchar_t* text = merge_problem_text(problem.what);
+    const auto shard = static_cast<int>(problem.shard);
+    const auto count = static_cast<int>(problem.count);
+    switch (problem.what) {
+        case merge_issue::unreadable:
+            print_error(text, {problem.path, failure_message(problem.cause)});
+            break;
+        case merge_issue::damaged:
+            print_error(text, {problem.path, static_cast<int>(problem.line)});
+            break;
+        case merge_issue::missing:
+            print_error(text, {shard, count});
+            break;
+        case merge_issue::duplicate:
+        case merge_issue::other_list:
+            print_error(text, {problem.path, shard, count, problem.other});
+            break;
+        case merge_issue::other_count:
+            print_error(text, {problem.path, shard, count, static_cast<int>(problem.line)});
+            break;
+        default:
+            print_error(text, {problem.path, shard, count});
+            break;
+    }
+}
+
 }  // namespace korvane::app

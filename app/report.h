@@ -121,6 +121,35 @@ struct verification_tally {
     bool improper_fails = false;
 };
 
+// Why the results of shard runs (or a creation's parts) cannot be merged:
+// each fails the merge, but for folder_differs, which only keeps the merge
+// from remembering verdicts.
+enum class merge_issue {
+    unreadable,      // `cause`: could not be opened or read
+    damaged,         // not results as korvane writes them, at `line`
+    incomplete,      // no end line: the shard's task died, or still runs
+    missing,         // shard `shard` of `count`: no file holds it
+    duplicate,       // `path` holds a shard that `other` holds too
+    other_kind,      // a creation's part given to a verification's merge, or the reverse
+    other_count,     // split into another number of shards than the first file
+    other_list,      // of another list, or of another version of it
+    other_type,      // another list type
+    other_run,       // a creation's part of other file arguments
+    other_walk,      // a creation's part whose walk found other files
+    other_settings,  // run with another -a than the others
+    folder_differs,  // names resolved in another folder: nothing remembered
+};
+
+struct merge_problem {
+    merge_issue what;
+    const wchar_t* path = nullptr;
+    std::uint32_t shard = 0;
+    std::uint32_t count = 0;
+    std::uint64_t line = 0;
+    status cause = status::ok;
+    const wchar_t* other = nullptr;
+};
+
 // The types to try when the type guessed from a list's content left every
 // entry that was compared mismatching; empty otherwise.
 std::vector<int> types_to_try(const run_facts& run, const verification_tally& tally);
@@ -197,6 +226,9 @@ class reporter {
     // The program is about to end with `exit_status`, after whatever run it
     // made (or none).
     virtual void program_ended(int exit_status) { (void)exit_status; }
+    // Shard results that cannot be merged (or, folder_differs, a merge that
+    // remembers nothing).
+    virtual void merge_refused(const merge_problem& problem) { (void)problem; }
 };
 
 // A file that could not be hashed or looked at.
@@ -247,6 +279,7 @@ class console_reporter final : public reporter {
     void improper_line(const wchar_t* list_path, std::uint64_t line) override;
     void nothing_verified(const wchar_t* list_path) override;
     void program_ended(int exit_status) override;
+    void merge_refused(const merge_problem& problem) override;
 
   private:
     void mismatch(const file_outcome& outcome);

@@ -14,10 +14,12 @@
 #include "audit.h"
 #include "entries.h"
 #include "jobs.h"
+#include "merge.h"
 #include "output.h"
 #include "platform/fileops.h"
 #include "platform/fs.h"
 #include "report.h"
+#include "shard_results.h"
 #include "spill.h"
 
 namespace korvane::app {
@@ -117,6 +119,7 @@ struct pending_entry {
     std::uint64_t line;            // improper: its number
     file_record record;            // the file's size and time as the list records them
     std::uint64_t irregular_line;  // see container::irregularChecksumLine
+    std::int64_t index;            // among the list's entries, from 0
 };
 
 // What an audit gathers while the entries are read: the key of every name.
@@ -151,6 +154,10 @@ struct reading_ahead {
     std::unique_ptr<pending_entry[]> pending;
     std::size_t oldest = 0;
     std::size_t queued = 0;
+    // Entries read so far: the place of the next in the list, whichever
+    // entries this run reports.
+    std::int64_t entries_read = 0;
+    verification_shard* shard = nullptr;
     bool list_ended = false;
     status list_error = status::ok;
 
@@ -185,6 +192,14 @@ struct reading_ahead {
         unsigned char expected[stored_digest_bytes];
         std::uint64_t size = 0;
         int result = list.getNextFile(name, room, &size, expected);
+        // The lines that are no entries are the first shard's to report.
+        const bool lines_are_mine = shard == nullptr || shard->index == 1;
+        if (result == to_int(status::outside_signed_text) && !lines_are_mine) {
+            return;
+        }
+        if (result == to_int(status::invalid_line) && settings.check_flags() && !lines_are_mine) {
+            return;
+        }
         if (result == to_int(status::outside_signed_text)) {
             // Reported in its place among the entries; the list goes on.
             pending_entry& line = pending[queued % ring];
@@ -219,14 +234,19 @@ struct reading_ahead {
         if (audit != nullptr) {
             audit->add(buffer);
         }
+        const std::int64_t index = entries_read++;
+        if (shard != nullptr && shard->split.next(list.entryRecord().size) != shard->index) {
+            return;  // another shard's: not even looked at
+        }
         pending_entry& entry = pending[queued % ring];
+        entry.index = index;
         std::wmemcpy(entry.path, buffer, std::wcslen(buffer) + 1);
         std::memcpy(entry.digest, expected, sizeof expected);
         entry.record = list.entryRecord();
         entry.irregular_line = list.irregularChecksumLine();
         // Asked now, while the list stands at this entry. Only a plain yes
         // spares the file: a failed query (a negative status) is no yes.
-        entry.hashed = settings.doall || previously_verified(tally.entries, entry.path) != 1;
+        entry.hashed = settings.doall || previously_verified(index, entry.path) != 1;
         entry.outside = false;
         entry.improper = false;
         ++tally.entries;
@@ -243,98 +263,158 @@ struct reading_ahead {
 
 // Marks the entry just reported for the next run. A mark that cannot be kept
 // costs that run a fresh check of the file and changes no verdict of this one.
-void remember_verdict(container& list, bool verified) {
-    (void)list.setPreviouslyVerified(verified);
+void remember_verdict(container& list, bool verified, bool remember) {
+    if (remember) {
+        (void)list.setPreviouslyVerified(verified);
+    }
 }
 
 // Whether a file that does not match was edited or damaged: damaged when its
 // size and time are still those its list records (nobody saved it since),
 // changed otherwise; unsaid without a record or a time of the file.
-void diagnose(file_outcome& outcome, const file_record& record, const file_jobs& jobs,
+void diagnose(file_outcome& outcome, const file_record& record, const hashed_file& file,
               verification_tally& tally) {
-    const std::uint64_t write_time = jobs.oldest_write_time();
-    if (write_time == 0) {
+    if (file.write_time == 0) {
         return;
     }
-    switch (container::compareRecord(record, jobs.oldest_size(), write_time)) {
+    switch (container::compareRecord(record, file.size, file.write_time)) {
         case record_match::unchanged:
             outcome.diagnosis = mismatch_cause::damaged;
             ++tally.damaged;
             break;
         case record_match::changed:
             outcome.diagnosis = mismatch_cause::changed;
-            outcome.write_time = write_time;
+            outcome.write_time = file.write_time;
             break;
         case record_match::nothing_recorded:
             break;
     }
 }
 
+// The line a shard's results keep of an entry: its place, and what became of
+// its file (or that it was spared).
+[[nodiscard]] status note_result(verification_shard* shard, std::int64_t index,
+                                 const hashed_file* file, std::size_t digest_size) {
+    if (shard == nullptr || shard->results == nullptr) {
+        return status::ok;
+    }
+    std::string line = "e " + std::to_string(index);
+    if (file == nullptr) {
+        line += " p";
+    } else {
+        line += ' ' + std::to_string(-to_int(file->result)) + ' ' + std::to_string(file->size) +
+                ' ' + std::to_string(file->write_time) + ' ' +
+                (file->result == status::ok ? hex_of(file->digest, digest_size) : "-");
+    }
+    ++shard->records;
+    return shard->results->line(line);
+}
+
 // Reports the outcome of the oldest entry read; only a failure of the workers
 // themselves ends the run.
 [[nodiscard]] status report_entry(reporter& report, container& list, file_jobs& jobs,
                                   const pending_entry& entry, std::size_t digest_size,
-                                  verification_tally& tally, const run_settings& settings) {
+                                  verification_tally& tally, const run_settings& settings,
+                                  verification_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
-    const bool ignore_missing = settings.ignore_missing;
     if (entry.improper) {
         report.improper_line(list_name, entry.line);
         return status::ok;
     }
-    file_outcome outcome;
-    outcome.path = entry.path;
     if (entry.outside) {
+        file_outcome outcome;
+        outcome.path = entry.path;
         outcome.what = verdict::outside_signed_text;
         report.file_done(outcome);
         ++tally.outside;
         return status::ok;
     }
+    const bool remember = shard == nullptr;
+    const entry_facts facts{entry.path, entry.digest, entry.record, entry.irregular_line};
     if (entry.irregular_line != 0) {
         report.irregular_checksum(entry.irregular_line);
     }
     if (!entry.hashed) {
-        outcome.what = verdict::previously_verified;
-        report.file_done(outcome);
-        remember_verdict(list, true);
-        ++tally.matched;
-        return status::ok;
+        judge_spared(report, list, facts, tally, remember);
+        return note_result(shard, entry.index, nullptr, digest_size);
     }
-    status result = status::ok;
+    hashed_file file;
     // --ignore-missing: a missing file is neither said nor counted.
-    if (!finish_oldest(jobs, entry.path, report, result, true, !ignore_missing)) {
+    if (!finish_oldest(jobs, entry.path, report, file.result, true, !settings.ignore_missing)) {
         return status::unknown_error;
     }
-    if (result != status::ok) {
-        if (result == status::file_not_found && ignore_missing) {
+    if (file.result == status::ok) {
+        file.digest = jobs.oldest_digest();
+        file.size = jobs.oldest_size();
+    }
+    file.write_time = file.result == status::ok ? jobs.oldest_write_time() : 0;
+    judge_hashed(report, list, facts, file, digest_size, tally, settings, remember);
+    const status noted = note_result(shard, entry.index, &file, digest_size);
+    jobs.pop();
+    return noted;
+}
+
+}  // namespace
+
+void judge_spared(reporter& report, container& list, const entry_facts& entry,
+                  verification_tally& tally, bool remember) {
+    file_outcome outcome;
+    outcome.path = entry.path;
+    outcome.what = verdict::previously_verified;
+    report.file_done(outcome);
+    remember_verdict(list, true, remember);
+    ++tally.matched;
+}
+
+void judge_hashed(reporter& report, container& list, const entry_facts& entry,
+                  const hashed_file& file, std::size_t digest_size, verification_tally& tally,
+                  const run_settings& settings, bool remember) {
+    if (file.result != status::ok) {
+        if (file.result == status::file_not_found && settings.ignore_missing) {
             --tally.entries;
             ++tally.ignored;
-        } else if (result == status::file_not_found) {
+        } else if (file.result == status::file_not_found) {
             ++tally.missing;
         } else {
             ++tally.errors;
         }
-        remember_verdict(list, false);
-    } else {
-        outcome.expected = {entry.digest, digest_size};
-        outcome.actual = {jobs.oldest_digest(), digest_size};
-        outcome.size = jobs.oldest_size();
-        const bool verified = std::memcmp(outcome.actual.bytes, entry.digest, digest_size) == 0;
-        outcome.what = verified ? verdict::ok : verdict::mismatch;
-        tally.errors += verified ? 0 : 1;
-        tally.mismatches += verified ? 0 : 1;
-        tally.matched += verified ? 1 : 0;
-        if (!verified) {
-            diagnose(outcome, entry.record, jobs, tally);
-        }
-        report.file_done(outcome);
-        remember_verdict(list, verified);
+        remember_verdict(list, false, remember);
+        return;
     }
-    jobs.pop();
-    return status::ok;
+    file_outcome outcome;
+    outcome.path = entry.path;
+    outcome.expected = {entry.expected, digest_size};
+    outcome.actual = {file.digest, digest_size};
+    outcome.size = file.size;
+    const bool verified = std::memcmp(file.digest, entry.expected, digest_size) == 0;
+    outcome.what = verified ? verdict::ok : verdict::mismatch;
+    tally.errors += verified ? 0 : 1;
+    tally.mismatches += verified ? 0 : 1;
+    tally.matched += verified ? 1 : 0;
+    if (!verified) {
+        diagnose(outcome, entry.record, file, tally);
+    }
+    report.file_done(outcome);
+    remember_verdict(list, verified, remember);
+}
+
+// Adds a hashed file to the list; an entry left out would pass the list off
+// as complete, so a failure ends the run.
+status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
+                  digest_bytes digest, std::uint64_t size, std::uint64_t write_time) {
+    const status result = from_int(add_entry(path, digest.bytes, size, write_time));
+    file_outcome outcome;
+    outcome.path = path;
+    outcome.what = result == status::ok ? verdict::added : verdict::not_added;
+    outcome.cause = result;
+    outcome.actual = digest;
+    outcome.size = size;
+    report.file_done(outcome);
+    return result;
 }
 
 int report_summary(reporter& report, const run_settings& settings, verification_tally& tally,
-                   const std::wstring& untrusted) {
+                   const std::wstring& untrusted, bool may_mark) {
     // Every entry missing (or none verifying): a run that checked nothing
     // must not pass for one that found every file intact.
     tally.nothing_verified =
@@ -348,11 +428,14 @@ int report_summary(reporter& report, const run_settings& settings, verification_
         tally.nothing_verified || tally.improper_fails) {
         return 1;
     }
-    if (static_cast<bool>((*config::instance())["addtag"])) {
+    if (may_mark && static_cast<bool>((*config::instance())["addtag"])) {
         (void)platform::create_marker_file(L"_Verified_");  // a failure is of no consequence
     }
     return 0;
 }
+
+namespace {
+
 [[nodiscard]] status start_audit(const run_settings& settings, reporter& report,
                                  std::unique_ptr<audit_gathering>& audit) {
     audit.reset(new (std::nothrow) audit_gathering);
@@ -383,21 +466,6 @@ int report_summary(reporter& report, const run_settings& settings, verification_
         return status::ok;  // the summary counts the missing files
     }
     return audit_folder(audit.scope, audit.names, settings, state, report, tally.unlisted);
-}
-
-// Adds a hashed file to the list; an entry left out would pass the list off
-// as complete, so a failure ends the run.
-[[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
-                                digest_bytes digest, std::uint64_t size, std::uint64_t write_time) {
-    const status result = from_int(add_entry(path, digest.bytes, size, write_time));
-    file_outcome outcome;
-    outcome.path = path;
-    outcome.what = result == status::ok ? verdict::added : verdict::not_added;
-    outcome.cause = result;
-    outcome.actual = digest;
-    outcome.size = size;
-    report.file_done(outcome);
-    return result;
 }
 
 }  // namespace
@@ -893,6 +961,19 @@ void early_hashing::attach(expansion_state& expansion, const run_settings& setti
             self->report = &report;
             self->expansion = &expansion;
         }
+        if (settings.shard.on && !settings.merge && shard_places != nullptr) {
+            // Every shard walks every folder, but looks at its own files only.
+            const std::uint64_t ordinal = shard_places->found++;
+            status kept = status::ok;
+            if (shard_of_path(file->text, settings.shard.count) != settings.shard.index ||
+                (kept = shard_places->add(ordinal, file->text)) != status::ok) {
+                expansion.pool.release(file);
+                if (kept != status::ok) {
+                    report.out_of_memory();
+                }
+                return kept;
+            }
+        }
         return self->offer(settings, file);
     };
     expansion.settle_found = [this]() { return self != nullptr ? self->settle() : status::ok; };
@@ -1050,6 +1131,22 @@ namespace {
     return status::ok;
 }
 
+[[nodiscard]] status end_shard(verification_shard& shard, reporter& report,
+                               const std::wstring& untrusted) {
+    if (shard.results == nullptr) {
+        return status::ok;
+    }
+    status result = shard.results->line("end " + std::to_string(shard.records) + ' ' +
+                                        (untrusted.empty() ? "-" : encode_text(untrusted)));
+    if (result == status::ok) {
+        result = shard.results->commit();
+    }
+    if (result != status::ok) {
+        report.scratch_failed(shard.results->path().c_str(), result, shard.results->error_number());
+    }
+    return result;
+}
+
 }  // namespace
 
 status creation_run(const run_settings& settings, reporter& report, container& list,
@@ -1105,7 +1202,8 @@ status creation_run(const run_settings& settings, reporter& report, container& l
 
 int verification_run(const run_settings& settings, reporter& report, container& list,
                      file_jobs& jobs, const verified_query& previously_verified,
-                     expansion_state& state, const untrusted_query& untrusted_file_system) {
+                     expansion_state& state, const untrusted_query& untrusted_file_system,
+                     verification_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started(
         {run_kind::verification, list_name, settings.type, settings.type_from_content});
@@ -1129,6 +1227,7 @@ int verification_run(const run_settings& settings, reporter& report, container& 
     const std::size_t digest_size = digest_size_for(settings.type);
     reading_ahead ahead(settings, list, jobs, previously_verified, buffer, prefix);
     ahead.report = &report;
+    ahead.shard = shard;
     std::unique_ptr<audit_gathering> audit;
     if (settings.audit) {
         result = start_audit(settings, report, audit);
@@ -1145,9 +1244,9 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         }
         pending_entry& entry = ahead.pending[ahead.oldest % ahead.ring];
         ++ahead.oldest;
-        result = report_entry(report, list, jobs, entry, digest_size, tally, settings);
+        result = report_entry(report, list, jobs, entry, digest_size, tally, settings, shard);
         if (result != status::ok) {
-            return to_int(result);
+            return to_int(result);  // a shard's unfinished results go with it
         }
     }
     if (ahead.list_error != status::ok) {
@@ -1177,7 +1276,15 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         // The verdicts stand; only the remembered marks could not be saved.
         report.list_failed(list_step::save, list_name, result);
     }
-    return report_summary(report, settings, tally, untrusted);
+    if (shard != nullptr && ahead.list_error == status::ok) {
+        // A damaged list leaves its shard without an end, so that no merge
+        // passes it off as checked.
+        result = end_shard(*shard, report, untrusted);
+        if (result != status::ok) {
+            return to_int(result);
+        }
+    }
+    return report_summary(report, settings, tally, untrusted, shard == nullptr);
 }
 
 }  // namespace korvane::app

@@ -2,21 +2,24 @@
 #ifndef KORVANE_APP_RUNS_H
 #define KORVANE_APP_RUNS_H
 
+#include <korvane/container.h>
 #include <korvane/jobs.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "expand.h"
+#include "report.h"
+#include "shard_results.h"
+#include "shards.h"
 #include "status.h"
-
-class container;
 
 namespace korvane::app {
 
-class reporter;
+class found_places;
 
 using file_jobs_algorithm = file_jobs::algorithm;
 
@@ -52,6 +55,9 @@ class early_hashing {
 
     struct state;
     std::unique_ptr<state> self;
+    // A creation shard: where the files of every shard are counted, and this
+    // shard's kept by their places.
+    found_places* shard_places = nullptr;
 };
 
 // Says why the workers left a file out rather than hashed it, as the walk
@@ -92,12 +98,56 @@ using verified_query = std::function<int(std::int64_t index, const wchar_t* path
 // null when there was none.
 using untrusted_query = std::function<const wchar_t*()>;
 
+// A verification that checks one shard of the list's entries, and keeps
+// what became of each in a results file for the merge.
+struct verification_shard {
+    std::uint32_t index = 1;
+    entry_split split;
+    results_writer* results = nullptr;  // or null: the shard's run only says
+    std::uint64_t records = 0;          // lines of entries in the results
+};
+
+// An entry as the list gives it, for judging its file.
+struct entry_facts {
+    const wchar_t* path;
+    const unsigned char* expected;
+    const file_record& record;
+    std::uint64_t irregular_line;
+};
+
+// What hashing a file gave: by the workers, or by a shard.
+struct hashed_file {
+    status result = status::ok;
+    const unsigned char* digest = nullptr;  // when ok
+    std::uint64_t size = 0;
+    std::uint64_t write_time = 0;  // 0 when unknown
+};
+
+// Reports and counts an entry that the list remembers as verified, or one
+// whose file was hashed; `remember` marks the verdict in the list.
+void judge_spared(reporter& report, container& list, const entry_facts& entry,
+                  verification_tally& tally, bool remember);
+void judge_hashed(reporter& report, container& list, const entry_facts& entry,
+                  const hashed_file& file, std::size_t digest_size, verification_tally& tally,
+                  const run_settings& settings, bool remember);
+
+// Adds a hashed file to the list and reports it; an entry left out would
+// pass the list off as complete, so a failure ends the run.
+[[nodiscard]] status add_hashed(reporter& report, const entry_adder& add_entry, const wchar_t* path,
+                                digest_bytes digest, std::uint64_t size, std::uint64_t write_time);
+
+// The summary of a verification and its exit status; with `may_mark`, a
+// run that passed leaves the marker file the configuration asks for.
+int report_summary(reporter& report, const run_settings& settings, verification_tally& tally,
+                   const std::wstring& untrusted, bool may_mark);
+
 // Returns the exit status: 0 when every file verified, 1 when some did not,
 // or the status that ended the run early.
 [[nodiscard]] int verification_run(const run_settings& settings, reporter& report, container& list,
                                    file_jobs& jobs, const verified_query& previously_verified,
                                    expansion_state& state,
-                                   const untrusted_query& untrusted_file_system = {});
+                                   const untrusted_query& untrusted_file_system = {},
+                                   verification_shard* shard = nullptr);
 
 }  // namespace korvane::app
 

@@ -81,6 +81,10 @@ class KORVANE_API container {
     // verification is trusted only by runs that resolve against the folder of
     // the run that wrote it. Without this call, the list's own folder.
     void resolveNamesIn(const wchar_t* folder);
+    // What identifies that folder in a tag (its device, file number and
+    // canonical path, digested), or "" when it cannot be identified or no
+    // list is open: runs that give the same code resolve names alike.
+    [[nodiscard]] const char* namesFolderCode() const;
 
     // What the list records of the entry getNextFile delivered last; its
     // clock is none when nothing (or nothing unambiguous) was recorded.

@@ -44,6 +44,15 @@ class KORVANE_API sfv : public container {
     // while the list is open; asks about the folder if nothing did yet.
     [[nodiscard]] const wchar_t* untrustedFileSystem();
 
+    // This object writes no tag from now on, whatever it verifies (also
+    // after another open): one of several runs that each check a part of the
+    // list, whose verdicts only together say what the tag may hold.
+    void leaveTagUnwritten();
+    // The tag this run writes carries a time no later than `ticks` (100-ns
+    // ticks since 1601-01-01 UTC): verdicts gathered by runs that started
+    // earlier hold only for files unchanged since then.
+    void stampTagNoLaterThan(std::uint64_t ticks);
+
     static constexpr int bit_bytes = 32768;  // one bit per entry: 262,144 entries
 
   protected:
@@ -81,6 +90,7 @@ class KORVANE_API sfv : public container {
     // The time stamp a rewritten tag carries: when open read the tag, a little
     // earlier for file systems with coarse time stamps.
     std::uint64_t stamp_time;
+    bool tag_left_unwritten;
 };
 
 #endif

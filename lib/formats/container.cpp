@@ -127,6 +127,10 @@ void container::resolveNamesIn(const wchar_t* folder) {
     korvane::detail::resolve_name_folder(folder, file->folder);
 }
 
+const char* container::namesFolderCode() const {
+    return file != nullptr ? file->folder.expected.c_str() : "";
+}
+
 int container::writeHeader(const char* first_line) {
     return writeHeader(first_line, ';');
 }

@@ -127,7 +127,8 @@ sfv::sfv()
       tag_time(0),
       tag_found(false),
       tag_disabled(false),
-      stamp_time(0) {}
+      stamp_time(0),
+      tag_left_unwritten(false) {}
 
 sfv::~sfv() = default;
 

@@ -3,6 +3,7 @@
 // with the time of the run that wrote them.
 #include <korvane/sfv.h>
 #include <korvane/sha.h>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -410,6 +411,15 @@ constexpr std::size_t retire_batch = 1024;
 
 }  // namespace
 
+void sfv::leaveTagUnwritten() {
+    tag_left_unwritten = true;
+}
+
+void sfv::stampTagNoLaterThan(std::uint64_t ticks) {
+    const std::uint64_t limit = ticks > stamp_margin ? ticks - stamp_margin : 0;
+    stamp_time = std::min(stamp_time, limit);
+}
+
 void sfv::readTag() {
     korvane::detail::store_settings store;
     readTag(store);
@@ -629,7 +639,7 @@ int sfv::writeTag(korvane::detail::settings_source& source) {
         return korvane::to_int(result != status::ok ? result : closed);
     };
     settleTagFolder();
-    if (tag_disabled || !tag_changed) {
+    if (tag_disabled || !tag_changed || tag_left_unwritten) {
         return finish(status::ok);
     }
     korvane::detail::list_settings settings = source.current();

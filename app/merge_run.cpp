@@ -1,0 +1,568 @@
+// The merge of shard runs: every shard's file is read through and checked
+// before anything is said, so that a merge either speaks for the whole run
+// or fails; then the files are read again alongside the list (a
+// verification) or by their places in the walk (a creation).
+#include <korvane/list_types.h>
+#include <korvane/sfv.h>
+
+#include <algorithm>
+#include <limits>
+#include <queue>
+#include <vector>
+
+#include "entries.h"
+#include "merge.h"
+#include "output.h"
+#include "platform/text.h"
+
+namespace korvane::app {
+
+namespace {
+
+struct shard_file {
+    std::wstring path;
+    bool creation = false;
+    std::uint32_t index = 0;
+    std::uint32_t count = 0;
+    std::string type;
+    std::string list;  // digest and size
+    std::string folder;
+    std::string run;
+    bool doall = false;
+    std::uint64_t started = 0;
+    std::uint64_t records = 0;
+    std::uint64_t found = 0;  // creation: files the walk found
+    std::wstring untrusted;   // verification
+    std::uint64_t first = 0;  // verification: the first entry's place
+};
+
+// One record line: an entry's verdict or a created file.
+struct record_line {
+    std::uint64_t place = 0;  // entry index, or the file's place in the walk
+    bool spared = false;
+    status result = status::ok;
+    std::uint64_t size = 0;
+    std::uint64_t time = 0;
+    unsigned char digest[128] = {};
+    std::wstring path;
+};
+
+bool parse_record(std::string_view line, bool creation, std::size_t digest_size, record_line& out) {
+    const std::vector<std::string_view> fields = fields_of(line);
+    if (fields.size() < 3 || fields[0] != (creation ? "f" : "e") ||
+        !number_field(fields[1], out.place)) {
+        return false;
+    }
+    out.spared = !creation && fields.size() == 3 && fields[2] == "p";
+    if (out.spared) {
+        return true;
+    }
+    std::uint64_t code = 0;
+    const std::size_t at = creation ? 2 : 3;  // size, time, digest follow
+    if (fields.size() != (creation ? 6U : 6U) ||
+        (!creation && (!number_field(fields[2], code) || code > 100)) ||
+        !number_field(fields[at], out.size) || !number_field(fields[at + 1], out.time)) {
+        return false;
+    }
+    out.result = from_int(-static_cast<int>(code));
+    if (creation) {
+        return bytes_of_hex(fields[4], out.digest, digest_size) &&
+               decode_text(fields[5], out.path) && !out.path.empty();
+    }
+    return out.result == status::ok ? bytes_of_hex(fields[5], out.digest, digest_size)
+                                    : fields[5] == "-";
+}
+
+// The head's lines, by their first word.
+bool parse_head_line(std::string_view line, shard_file& out) {
+    const std::vector<std::string_view> fields = fields_of(line);
+    const std::string_view key = fields[0];
+    std::uint64_t number = 0;
+    std::uint64_t count = 0;
+    if (key == "kind" && fields.size() == 2 &&
+        (fields[1] == "creation" || fields[1] == "verification")) {
+        out.creation = fields[1] == "creation";
+    } else if (key == "shard" && fields.size() == 3 && number_field(fields[1], number) &&
+               number_field(fields[2], count) && number >= 1 && number <= count &&
+               count <= max_shards) {
+        out.index = static_cast<std::uint32_t>(number);
+        out.count = static_cast<std::uint32_t>(count);
+    } else if (key == "type" && fields.size() == 2) {
+        out.type = fields[1];
+    } else if (key == "list" && fields.size() == 3) {
+        out.list = std::string(fields[1]) + ' ' + std::string(fields[2]);
+    } else if (key == "folder" && fields.size() == 2) {
+        out.folder = fields[1] == "-" ? std::string() : std::string(fields[1]);
+    } else if (key == "run" && fields.size() == 2) {
+        out.run = fields[1];
+    } else if (key == "doall" && fields.size() == 2 && (fields[1] == "0" || fields[1] == "1")) {
+        out.doall = fields[1] == "1";
+    } else if (key == "started" && fields.size() == 2 && number_field(fields[1], number)) {
+        out.started = number;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool head_complete(const shard_file& file) {
+    return file.index != 0 && !file.type.empty() && file.started != 0 &&
+           (file.creation ? !file.run.empty() : !file.list.empty());
+}
+
+bool parse_end(std::string_view line, shard_file& out) {
+    const std::vector<std::string_view> fields = fields_of(line);
+    std::uint64_t records = 0;
+    if (fields.size() != 3 || fields[0] != "end" || !number_field(fields[1], records) ||
+        records != out.records) {
+        return false;
+    }
+    if (out.creation) {
+        return number_field(fields[2], out.found);
+    }
+    return fields[2] == "-" || decode_text(fields[2], out.untrusted);
+}
+
+// Reads a shard's file through: its head, every record in order, its end.
+bool read_shard_file(const std::wstring& path, std::size_t digest_size, shard_file& out,
+                     merge_problem& problem) {
+    out.path = path;
+    problem.path = out.path.c_str();
+    results_reader reader;
+    if (const int error = reader.open(path); error != 0) {
+        problem.what = merge_issue::unreadable;
+        problem.cause = from_errno(error);
+        return false;
+    }
+    std::string_view line;
+    bool in_head = true;
+    bool ended = false;
+    record_line record;
+    while (reader.next(line)) {
+        problem.line = reader.line_number();
+        bool fits = true;
+        if (reader.line_number() == 1) {
+            fits = line == results_magic;
+        } else if (ended) {
+            fits = false;
+        } else if (line.starts_with("end ")) {
+            fits = head_complete(out) && parse_end(line, out);
+            ended = true;
+        } else if (in_head && !line.starts_with("e ") && !line.starts_with("f ")) {
+            fits = parse_head_line(line, out);
+        } else {
+            in_head = false;
+            const std::uint64_t before = record.place;
+            fits = head_complete(out) && parse_record(line, out.creation, digest_size, record) &&
+                   (out.records == 0 ||
+                    (out.creation ? record.place > before : record.place == before + 1));
+            out.first = out.records == 0 ? record.place : out.first;
+            ++out.records;
+        }
+        if (!fits) {
+            problem.what = merge_issue::damaged;
+            return false;
+        }
+    }
+    problem.shard = out.index;
+    problem.count = out.count;
+    if (reader.error() != 0 && !reader.too_long()) {
+        problem.what = merge_issue::unreadable;
+        problem.cause = from_errno(reader.error());
+        return false;
+    }
+    if (reader.too_long() || (!ended && reader.line_number() == 0)) {
+        problem.what = merge_issue::damaged;
+        problem.line = reader.line_number() + 1;
+        return false;
+    }
+    if (!ended) {
+        problem.what = head_complete(out) ? merge_issue::incomplete : merge_issue::damaged;
+        return false;
+    }
+    return true;
+}
+
+// The first thing that keeps `file` from merging with `first`, or false.
+bool conflicts(const shard_file& file, const shard_file& first, bool creation,
+               const std::string& type, merge_issue& what) {
+    if (file.creation != creation) {
+        what = merge_issue::other_kind;
+    } else if (file.count != first.count) {
+        what = merge_issue::other_count;
+    } else if (file.type != type) {
+        what = merge_issue::other_type;
+    } else if (creation && file.run != first.run) {
+        what = merge_issue::other_run;
+    } else if (creation && file.found != first.found) {
+        what = merge_issue::other_walk;
+    } else if (!creation && file.doall != first.doall) {
+        what = merge_issue::other_settings;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+struct merge_inputs {
+    std::vector<shard_file> shards;  // by shard number once checked
+    std::uint64_t earliest = std::numeric_limits<std::uint64_t>::max();
+};
+
+// Reads every file, and checks that together they are each shard of one
+// run exactly once; each problem is reported. `list` (a verification's list
+// identity) must match every file's.
+bool gather(const std::vector<std::wstring>& paths, bool creation, const run_settings& settings,
+            const std::string& list, reporter& report, merge_inputs& out) {
+    const std::string type = [&] {
+        std::string word;
+        (void)platform::narrow(type_row(settings.type).word, word);
+        return word;
+    }();
+    const auto digest_size = static_cast<std::size_t>(type_row(settings.type).digest_size);
+    bool fine = true;
+    out.shards.resize(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        merge_problem problem{merge_issue::damaged};
+        shard_file& file = out.shards[i];
+        if (!read_shard_file(paths[i], digest_size, file, problem)) {
+            report.merge_refused(problem);
+            fine = false;
+            continue;
+        }
+        out.earliest = std::min(out.earliest, file.started);
+        merge_problem conflict{merge_issue::other_kind, file.path.c_str(), file.index, file.count};
+        conflict.line = out.shards[0].count;
+        if (conflicts(file, out.shards[0], creation, type, conflict.what) ||
+            (!creation && file.list != list)) {
+            conflict.what = file.creation != creation || conflict.what != merge_issue::other_kind
+                                ? conflict.what
+                                : merge_issue::other_list;
+            conflict.other = settings.checksum_file.c_str();
+            report.merge_refused(conflict);
+            fine = false;
+        }
+    }
+    if (!fine) {
+        return false;
+    }
+    std::sort(out.shards.begin(), out.shards.end(),
+              [](const shard_file& a, const shard_file& b) { return a.index < b.index; });
+    const std::uint32_t count = out.shards[0].count;
+    std::size_t at = 0;
+    for (std::uint32_t index = 1; index <= count; ++index) {
+        if (at >= out.shards.size() || out.shards[at].index != index) {
+            report.merge_refused({merge_issue::missing, nullptr, index, count});
+            fine = false;
+            continue;
+        }
+        for (++at; at < out.shards.size() && out.shards[at].index == index; ++at) {
+            report.merge_refused({merge_issue::duplicate, out.shards[at].path.c_str(), index, count,
+                                  0, status::ok, out.shards[at - 1].path.c_str()});
+            fine = false;
+        }
+    }
+    return fine;
+}
+
+// Reads a shard's file from its first record on.
+class record_source {
+  public:
+    [[nodiscard]] bool open(const shard_file& file) {
+        if (reader_.open(file.path) != 0) {
+            return false;
+        }
+        std::string_view line;
+        while (reader_.next(line)) {
+            if (line.starts_with("e ") || line.starts_with("f ") || line.starts_with("end ")) {
+                pending_ = line;
+                return true;
+            }
+        }
+        return false;
+    }
+    // The next record; false at the end line.
+    bool next(bool creation, std::size_t digest_size, record_line& out) {
+        if (pending_.starts_with("end ")) {
+            return false;
+        }
+        const bool parsed = parse_record(pending_, creation, digest_size, out);
+        std::string_view line;
+        pending_ = reader_.next(line) ? line : std::string_view("end ");
+        return parsed;
+    }
+
+  private:
+    results_reader reader_;
+    std::string_view pending_;
+};
+
+struct verification_merge {
+    const run_settings& settings;
+    reporter& report;
+    container& list;
+    std::vector<record_source> sources;
+    std::size_t digest_size;
+    bool remember;
+    entry_split split;
+    verification_tally tally;
+    record_line record;
+
+    // One entry, judged by what its shard found.
+    [[nodiscard]] bool judge(const wchar_t* path, const unsigned char* expected,
+                             std::uint64_t index, std::uint32_t owner) {
+        if (!sources[owner - 1].next(false, digest_size, record) || record.place != index) {
+            return false;
+        }
+        const entry_facts facts{path, expected, list.entryRecord(), list.irregularChecksumLine()};
+        if (facts.irregular_line != 0) {
+            report.irregular_checksum(facts.irregular_line);
+        }
+        ++tally.entries;
+        if (record.spared) {
+            judge_spared(report, list, facts, tally, remember);
+            return true;
+        }
+        const hashed_file file{record.result, record.digest, record.size, record.time};
+        report.file_started(path);
+        const bool said = !(file.result == status::file_not_found && settings.ignore_missing);
+        if (said) {
+            report.file_hashed(path);
+        }
+        if (said && file.result != status::ok) {
+            report_file_error(report, path, file.result);
+        }
+        judge_hashed(report, list, facts, file, digest_size, tally, settings, remember);
+        return true;
+    }
+};
+
+// Fewer shard records than the list has entries, or others: the shards
+// checked another list than this one reads as.
+int records_disagree(reporter& report, const shard_file& file, const run_settings& settings) {
+    merge_problem problem{merge_issue::other_list, file.path.c_str(), file.index, file.count};
+    problem.other = settings.checksum_file.c_str();
+    report.merge_refused(problem);
+    return to_int(status::invalid_line);
+}
+
+// The list's entries, each judged by its shard's record of it, in list
+// order; the lines that are no entries as a single run says them.
+[[nodiscard]] status read_entries(verification_merge& merge, wchar_t* buffer, std::size_t prefix,
+                                  const std::vector<shard_file>& shards) {
+    const run_settings& settings = merge.settings;
+    container& list = merge.list;
+    wchar_t* name = buffer + prefix;
+    const int room = static_cast<int>(path_buffer_units - prefix);
+    unsigned char expected[128];
+    std::uint64_t index = 0;
+    for (;;) {
+        std::uint64_t size = 0;
+        const int got = list.getNextFile(name, room, &size, expected);
+        if (got == to_int(status::outside_signed_text)) {
+            file_outcome outcome;
+            outcome.path = name;
+            outcome.what = verdict::outside_signed_text;
+            merge.report.file_done(outcome);
+            ++merge.tally.outside;
+            continue;
+        }
+        if (got == to_int(status::invalid_line) && settings.check_flags()) {
+            ++merge.tally.improper;
+            if (settings.warn) {
+                merge.report.improper_line(settings.checksum_file.c_str(), list.lineNumber());
+            }
+            continue;
+        }
+        if (got <= 0) {
+            if (got < 0) {
+                merge.report.list_failed(list_step::read, settings.checksum_file.c_str(),
+                                         from_int(got));
+                ++merge.tally.errors;
+            }
+            return status::ok;
+        }
+        resolve_windows_separators(buffer, name);
+        const std::uint32_t owner = merge.split.next(list.entryRecord().size);
+        if (!merge.judge(buffer, expected, index++, owner)) {
+            return from_int(records_disagree(merge.report, shards[owner - 1], settings));
+        }
+    }
+}
+
+// The first shard whose records do not go on where the previous shard's
+// ended (the last, when they are fewer than the list's entries); null when
+// they tile the entries in shard order.
+const shard_file* untiled(const std::vector<shard_file>& shards, std::uint64_t entries) {
+    std::uint64_t next = 0;
+    for (const shard_file& file : shards) {
+        if (file.records != 0 && file.first != next) {
+            return &file;
+        }
+        next += file.records;
+    }
+    return next == entries ? nullptr : &shards.back();
+}
+
+int merge_verification(const run_settings& settings, reporter& report, container& list,
+                       expansion_state& state) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
+    std::string identity;
+    std::uint64_t size = 0;
+    status result = list_identity(list_name, identity, size);
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return to_int(result);
+    }
+    merge_inputs inputs;
+    const std::vector<std::wstring> paths(settings.merge_inputs.begin() + 1,
+                                          settings.merge_inputs.end());
+    if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
+        return to_int(status::invalid_line);
+    }
+    list_survey survey;
+    result = survey_list(settings, inputs.shards[0].count, survey);
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return to_int(result);
+    }
+    if (const shard_file* odd = untiled(inputs.shards, survey.entries); odd != nullptr) {
+        return records_disagree(report, *odd, settings);
+    }
+    verification_merge merge{settings,
+                             report,
+                             list,
+                             std::vector<record_source>(inputs.shards.size()),
+                             static_cast<std::size_t>(type_row(settings.type).digest_size),
+                             true,
+                             survey.split,
+                             {},
+                             {}};
+    for (std::size_t i = 0; i < inputs.shards.size(); ++i) {
+        if (!merge.sources[i].open(inputs.shards[i])) {
+            return records_disagree(report, inputs.shards[i], settings);
+        }
+    }
+    report.run_started(
+        {run_kind::verification, list_name, settings.type, settings.type_from_content});
+    wchar_t* buffer = state.path_buffer;
+    std::size_t prefix = 0;
+    result = start_with_parent(settings, report, buffer, prefix);
+    if (result != status::ok) {
+        return to_int(result);
+    }
+    result = from_int(list.open(list_name));
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return to_int(result);
+    }
+    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
+    const std::string folder = list.namesFolderCode();
+    for (const shard_file& file : inputs.shards) {
+        if (merge.remember && file.folder != folder) {
+            merge.remember = false;
+            report.merge_refused(
+                {merge_issue::folder_differs, file.path.c_str(), file.index, file.count});
+        }
+    }
+    sfv* const tagged = dynamic_cast<sfv*>(&list);
+    if (tagged != nullptr) {
+        // What the shards found holds since the earliest of them started.
+        tagged->stampTagNoLaterThan(inputs.earliest);
+        if (!merge.remember) {
+            tagged->leaveTagUnwritten();
+        }
+    }
+    result = read_entries(merge, buffer, prefix, inputs.shards);
+    if (result != status::ok) {
+        return to_int(result);
+    }
+    std::wstring untrusted;
+    for (const shard_file& file : inputs.shards) {
+        untrusted = untrusted.empty() ? file.untrusted : untrusted;
+    }
+    forget_failure_cause();
+    result = from_int(list.close());
+    if (result != status::ok) {
+        report.list_failed(list_step::save, list_name, result);
+    }
+    return report_summary(report, settings, merge.tally, untrusted, merge.remember);
+}
+
+// The parts' files in the order of the walk all shards made.
+int merge_creation(const run_settings& settings, reporter& report, container& list,
+                   const entry_adder& add_entry) {
+    merge_inputs inputs;
+    if (!gather(settings.merge_inputs, true, settings, {}, report, inputs)) {
+        return to_int(status::invalid_line);
+    }
+    const auto digest_size = static_cast<std::size_t>(type_row(settings.type).digest_size);
+    std::vector<record_source> sources(inputs.shards.size());
+    std::vector<record_line> heads(inputs.shards.size());
+    // The part whose next file comes first in the walk, on top.
+    auto later = [&heads](std::size_t a, std::size_t b) { return heads[a].place > heads[b].place; };
+    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> order(later);
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (!sources[i].open(inputs.shards[i])) {
+            report.merge_refused({merge_issue::unreadable, inputs.shards[i].path.c_str(), 0, 0, 0,
+                                  status::file_read_error});
+            return to_int(status::file_read_error);
+        }
+        if (sources[i].next(true, digest_size, heads[i])) {
+            order.push(i);
+        }
+    }
+    const wchar_t* target = settings.creation_target.c_str();
+    report.run_started({run_kind::creation, target, settings.type});
+    forget_failure_cause();
+    status result = from_int(list.create(target));
+    if (result != status::ok) {
+        report.list_failed(list_step::create, target, result);
+        return to_int(result);
+    }
+    while (!order.empty()) {
+        const std::size_t at = order.top();
+        order.pop();
+        const record_line& file = heads[at];
+        report.file_started(file.path.c_str());
+        report.file_hashed(file.path.c_str());
+        result = add_hashed(report, add_entry, file.path.c_str(), {file.digest, digest_size},
+                            file.size, file.time);
+        if (result != status::ok) {
+            return to_int(result);
+        }
+        if (sources[at].next(true, digest_size, heads[at])) {
+            order.push(at);
+        }
+    }
+    forget_failure_cause();
+    result = from_int(list.close());
+    if (result != status::ok) {
+        report.list_failed(list_step::save, target, result);
+    }
+    return to_int(result);
+}
+
+}  // namespace
+
+void take_merge_list(run_settings& settings) {
+    if (settings.has_target || settings.merge_inputs.empty()) {
+        return;
+    }
+    settings.has_checksum_file = true;
+    settings.checksum_file = settings.merge_inputs.front();
+    if (const int type = type_from_name(settings.checksum_file.c_str());
+        !settings.type_forced && type != -1) {
+        settings.type = type;
+    }
+}
+
+int merge_run(const run_settings& settings, reporter& report, container& list,
+              const entry_adder& add_entry, expansion_state& state) {
+    if (settings.has_target) {
+        return merge_creation(settings, report, list, add_entry);
+    }
+    return merge_verification(settings, report, list, state);
+}
+
+}  // namespace korvane::app
