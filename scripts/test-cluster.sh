@@ -23,7 +23,6 @@ for arg in "$@"; do
     esac
 done
 korvane=$(realpath -- "$korvane")
-shards=4
 
 # --- korvane's commands -------------------------------------------------------
 # Every command runs in $root, where the listed names (tree/...) resolve. The
@@ -38,18 +37,18 @@ create_shard_text() {  # SHARD PART
     printf 'cd %q && exec %q --shard=%s -c %s -r tree' "$root" "$korvane" "$1" "$2"
 }
 verify_single() {  # LIST
-    (cd "$root" && "$korvane" "$1")
+    (cd "$root" && timeout 300 "$korvane" "$1")
 }
 verify_merge() {  # LIST RESULTS...
-    (cd "$root" && "$korvane" --merge "$@")
+    (cd "$root" && timeout 300 "$korvane" --merge "$@")
 }
 create_single() {  # LIST
-    (cd "$root" && "$korvane" -c "$1" -r tree)
+    (cd "$root" && timeout 300 "$korvane" -c "$1" -r tree)
 }
 create_merge() {  # LIST PART...
     local list=$1
     shift
-    (cd "$root" && "$korvane" --merge -c "$list" "$@")
+    (cd "$root" && timeout 300 "$korvane" --merge -c "$list" "$@")
 }
 
 # --- reporting ----------------------------------------------------------------
@@ -106,12 +105,19 @@ if ! $engines_only && [ ! -x "$korvane" ]; then
 fi
 
 T=$(mktemp -d)
-# munged runs as munge and must reach its folder below this one.
+# munged runs as munge and must reach its folder below this one: when a
+# folder above $TMPDIR keeps it out, /tmp does not.
 chmod 0711 "$T"
+if ! setpriv --reuid=munge --regid=munge --clear-groups -- test -x "$T"; then
+    rmdir "$T"
+    T=$(mktemp -d -p /tmp)
+    chmod 0711 "$T"
+fi
 root=$T/work
 mkdir -p "$root/out"
 # The settings and tags of these runs stay here, not in root's home.
 export XDG_CONFIG_HOME=$T/config
+shard_output=$T/none   # where the last shards' console output went
 daemons=()   # the process ids of what this started, stopped in this order's reverse
 
 # --- cleanup ------------------------------------------------------------------
@@ -156,7 +162,7 @@ trap 'exit 130' INT TERM
 
 show_logs() {
     local log
-    for log in "$T"/munge/munged.out "$T"/slurm/*.log "$T"/slurm/*.out; do
+    for log in "$T"/munge/munged.out "$T"/slurm/*.log "$T"/slurm/kill/*.out; do
         [ -s "$log" ] || continue
         echo "==== last lines of $log"
         tail -n 30 "$log"
@@ -235,10 +241,20 @@ check_verify() {  # ENGINE RUN_SHARDS RES WANT
     mkdir -p "$res"
     if ! "$run" "$res" || ! results_written "$res"; then
         fail "$engine: four verification shards ran and wrote their results" \
-            "$(ls -l "$res"; tail -n 5 "$root/out/parallel.stderr" "$T"/slurm/verify.*.out 2>/dev/null)"
+            "$(ls -l "$res"; tail -n 5 "$shard_output"/*)"
         return 1
     fi
     pass "$engine: four verification shards ran and wrote their results"
+    # Each shard prints its files' lines as a run does; together they are the
+    # single run's lines, in some order.
+    if cmp -s <(grep -a '^tree/' "$root/out/single.txt" | sort) \
+        <(grep -ah '^tree/' "$shard_output"/* | sort); then
+        pass "$engine: the shards' file lines together are the single run's"
+    else
+        fail "$engine: the shards' file lines together are the single run's" \
+            "$(diff <(grep -a '^tree/' "$root/out/single.txt" | sort) \
+                <(grep -ah '^tree/' "$shard_output"/* | sort) | head -n 10)"
+    fi
     if cmp -s "$root/out/pristine.sfv" "$root/out/list.sfv"; then
         pass "$engine: the shards leave the list as it was"
     else
@@ -299,7 +315,8 @@ check_broken_sets() {  # ENGINE RES
 # creation of the same type, compared without their comment lines (SFV's
 # header and records, MD5's header: both carry the time of the run).
 check_create_merge() {  # ENGINE PARTS EXT
-    local engine=$1 parts=$2 ext=$3 status=0 single=out/single-create.$ext merged=out/merged.$ext
+    local engine=$1 parts=$2 ext=$3 status=0
+    local single=out/single-create.$ext merged=out/merged.$ext
     rm -f "$root/$single" "$root/$merged"
     create_single "$single" > /dev/null 2> "$root/out/create.err" ||
         { fail "$engine: single creation ($ext)" "$(cat "$root/out/create.err")"; return; }
@@ -441,10 +458,14 @@ start_slurm() {
 }
 
 # Runs an array job (ARRAY, e.g. 1-4) of the shell text TEXT and waits for it,
-# five minutes at most; the tasks' output goes to $T/slurm/NAME.<task>.out.
+# five minutes at most; the tasks' output goes to $T/slurm/NAME/<task>.out.
 sbatch_array() {  # NAME ARRAY TEXT
+    shard_output=$T/slurm/$1
+    rm -rf "$shard_output"
+    mkdir -p "$shard_output"
     timeout 300 sbatch --quiet --wait --job-name="$1" --array="$2" --ntasks=1 --cpus-per-task=1 \
-        --chdir="$root" --output="$T/slurm/$1.%a.out" --wrap="$3"
+        --time=10 \
+        --chdir="$root" --output="$shard_output/%a.out" --wrap="$3"
 }
 
 slurm_sanity() {
@@ -473,6 +494,7 @@ slurm_sanity() {
 # 1-4; with 0-6:2 the shard numbers come from the minimum and the step.
 slurm_verify_shards() {  # RES [ARRAY]
     local array=${2:-1-4}
+    # shellcheck disable=SC2016  # expanded in the task
     local k='$(((SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP + 1))'
     sbatch_array verify "$array" "$(verify_shard_text auto "$1/res.$k" out/list.sfv)" ||
         [ $? -eq 1 ]   # a verification that found a mismatch exits with 1
@@ -485,11 +507,12 @@ slurm_create_shards() {  # PARTS EXT
 # The shard of the big file is cancelled while it reads, the others finish.
 slurm_kill_one() {
     local res=$root/out/slurm-kill job running
-    mkdir -p "$res"
+    mkdir -p "$res" "$T/slurm/kill"
     job=$(sbatch --parsable --job-name=kill --array=1-4 --chdir="$root" \
-        --output="$T/slurm/kill.%a.out" \
+        --output="$T/slurm/kill/%a.out" --time=10 \
         --wrap="$(verify_shard_text auto "$res/res.\$SLURM_ARRAY_TASK_ID" out/kill.md5)")
     # Three tasks finish in a moment; the fourth reads 64 GiB.
+    # shellcheck disable=SC2317  # called through wait_for
     one_left() {
         running=$(squeue -h -j "$job" -o '%K %T' 2>/dev/null)
         [ "$(wc -l <<< "$running")" = 1 ] && [[ $running == *RUNNING* ]]
@@ -501,6 +524,7 @@ slurm_kill_one() {
     fi
     sleep 1
     local task=${running%% *}
+    check_merge_fails "Slurm: shard $task still running" "$task" out/kill.md5 "$res"/res.{1..4}
     scancel "${job}_$task"
     wait_for 30 slurm_queue_empty || true
     check_merge_fails "Slurm: shard $task cancelled while it read" "$task" out/kill.md5 "$res"/res.{1..4}
@@ -510,8 +534,11 @@ slurm_kill_one() {
 # Four tasks on two local job slots; with "auto" the shard comes from
 # PARALLEL_SEQ and KORVANE_SHARDS. TEXT holds the korvane command.
 parallel4() {  # TEXT
+    shard_output=$root/out/parallel
+    rm -rf "$shard_output"
+    mkdir -p "$shard_output"
     timeout 300 parallel --will-cite -j2 --halt never "$1" ::: 1 2 3 4 \
-        > "$root/out/parallel.stdout" 2> "$root/out/parallel.stderr"
+        > "$shard_output/stdout" 2> "$shard_output/stderr"
 }
 
 parallel_sanity() {
@@ -543,8 +570,9 @@ parallel_kill_one() {
     mkdir -p "$res"
     for k in 1 2 3 4; do
         status=0
-        timeout -s KILL 3 bash -c "$(verify_shard_text "$k/4" "$res/res.$k" out/kill.md5)" \
-            > /dev/null 2>&1 || status=$?
+        # In a subshell, so that no "Killed" notice reaches the output.
+        (timeout -s KILL 3 bash -c "$(verify_shard_text "$k/4" "$res/res.$k" out/kill.md5)" \
+            > /dev/null 2>&1) 2> /dev/null || status=$?
         [ "$status" -ne 137 ] || killed+=("$k")
     done
     if [ ${#killed[@]} -ne 1 ]; then
