@@ -10,10 +10,9 @@
 # runs only the schedulers' own sanity jobs and the lint, not korvane.
 # Prints PASS or FAIL per check; exits with 1 when any check failed.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-repo=$PWD
+repo=$(realpath -- "$(dirname "$0")/..")
 
-korvane=build/release/bin/korvane
+korvane=$repo/build/release/bin/korvane
 engines_only=false
 for arg in "$@"; do
     case $arg in
@@ -22,7 +21,8 @@ for arg in "$@"; do
         *) korvane=$arg ;;
     esac
 done
-korvane=$(realpath -- "$korvane")
+korvane=$(realpath -m -- "$korvane")
+cd "$repo"
 
 # --- korvane's commands -------------------------------------------------------
 # Every command runs in $root, where the listed names (tree/...) resolve. The
@@ -154,10 +154,15 @@ cleanup() {
     if [ "$status" -ne 0 ] || [ "$failures" -ne 0 ]; then
         show_logs
     fi
-    rm -rf "$T"
+    if ! rm -rf "$T" 2>/dev/null; then
+        sleep 1
+        rm -rf "$T" || echo "could not remove $T" >&2
+    fi
     exit "$status"
 }
 trap cleanup EXIT
+set -E
+trap 'echo "stopped: line $LINENO: $BASH_COMMAND failed" >&2' ERR
 trap 'exit 130' INT TERM
 
 show_logs() {
@@ -583,6 +588,23 @@ parallel_kill_one() {
         "$res"/res.{1..4}
 }
 
+# --- Kubernetes indexed Job, its environment only ------------------------------------
+# No cluster here: the four pods' environment (JOB_COMPLETION_INDEX from 0,
+# KORVANE_SHARDS) is given to four local runs. The results are named from 1
+# here, as every check here expects; the pods name them by their index.
+k8s_verify_shards() {  # RES
+    local i status=0
+    shard_output=$root/out/k8s
+    rm -rf "$shard_output"
+    mkdir -p "$shard_output"
+    for i in 0 1 2 3; do
+        JOB_COMPLETION_INDEX=$i KORVANE_SHARDS=4 timeout 300 \
+            bash -c "$(verify_shard_text auto "$1/res.$((i + 1))" out/list.sfv)" \
+            > "$shard_output/$i.out" 2>&1 || [ $? -eq 1 ] || status=1
+    done
+    return $status
+}
+
 # --- one engine, every check ----------------------------------------------------
 run_engine() {  # NAME PREFIX
     local name=$1 p=$2 parts ext
@@ -647,6 +669,8 @@ if ! $engines_only; then
     check_verify "GNU parallel, --shard=auto" parallel_verify_shards_auto \
         "$root/out/parallel-auto-res" 0 || true
     check_other_list
+    check_verify "Kubernetes environment (JOB_COMPLETION_INDEX)" k8s_verify_shards \
+        "$root/out/k8s-res" 0 || true
     if $slurm_ok; then
         run_engine "Slurm" slurm
         check_verify "Slurm, array 0-6:2" slurm_verify_shards_stepped "$root/out/slurm-step-res" 0 ||
