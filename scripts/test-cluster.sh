@@ -577,7 +577,7 @@ parallel_kill_one() {
         status=0
         # In a subshell, so that no "Killed" notice reaches the output.
         (timeout -s KILL 3 bash -c "$(verify_shard_text "$k/4" "$res/res.$k" out/kill.md5)" \
-            > /dev/null 2>&1) 2> /dev/null || status=$?
+            > /dev/null 2>&1; exit $?) 2> /dev/null || status=$?
         [ "$status" -ne 137 ] || killed+=("$k")
     done
     if [ ${#killed[@]} -ne 1 ]; then
