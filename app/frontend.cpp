@@ -387,11 +387,12 @@ void print_usage() {
         L"database\n");
     print(L"    --prune            an update drops the entries of files that are gone\n");
     print(L"-q, --quiet            suppress non-error messages\n");
+    print(L"-r, --recursive        recursively add sub-directories\n");
+    print(L"    --results=FILE     a verification shard's results, for --merge\n");
+    print(L"    --shard=K/N        check or hash only shard K of N (or auto: the scheduler's)\n");
     print(L"    --status           verification: print nothing, the exit status tells\n");
     print(L"    --strict           verification: improperly formatted lines fail the run\n");
-    print(L"    --results=FILE     a verification shard's results, for --merge\n");
-    print(L"-r, --recursive        recursively add sub-directories\n");
-    print(L"    --shard=K/N        check or hash only shard K of N (or auto: the scheduler's)\n");
+
     print(
         L"-t, --type=TYPE        force checksum file of type TYPE (default based on file "
         L"extension)\n");

@@ -124,8 +124,7 @@ bool parse_end(std::string_view line, shard_file& out) {
 }
 
 // Reads a shard's file through: its head, every record in order, its end.
-bool read_shard_file(const std::wstring& path, std::size_t digest_size, shard_file& out,
-                     merge_problem& problem) {
+bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& problem) {
     out.path = path;
     problem.path = out.path.c_str();
     results_reader reader;
@@ -152,8 +151,14 @@ bool read_shard_file(const std::wstring& path, std::size_t digest_size, shard_fi
             fits = parse_head_line(line, out);
         } else {
             in_head = false;
+            // The file's own type gives its digests' length: one of another
+            // type is said to be so, not damaged.
+            const int type = type_from_word(platform::widen(out.type).c_str());
+            const std::size_t own_size =
+                type < 0 ? 0 : static_cast<std::size_t>(type_row(type).digest_size);
             const std::uint64_t before = record.place;
-            fits = head_complete(out) && parse_record(line, out.creation, digest_size, record) &&
+            fits = head_complete(out) && own_size != 0 &&
+                   parse_record(line, out.creation, own_size, record) &&
                    (out.records == 0 ||
                     (out.creation ? record.place > before : record.place == before + 1));
             out.first = out.records == 0 ? record.place : out.first;
@@ -219,13 +224,12 @@ bool gather(const std::vector<std::wstring>& paths, bool creation, const run_set
         (void)platform::narrow(type_row(settings.type).word, word);
         return word;
     }();
-    const auto digest_size = static_cast<std::size_t>(type_row(settings.type).digest_size);
     bool fine = true;
     out.shards.resize(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         merge_problem problem{merge_issue::damaged};
         shard_file& file = out.shards[i];
-        if (!read_shard_file(paths[i], digest_size, file, problem)) {
+        if (!read_shard_file(paths[i], file, problem)) {
             report.merge_refused(problem);
             fine = false;
             continue;

@@ -1,0 +1,180 @@
+// Shards run one by one and merged: the output, list, tag and exit status of
+// one run, or a merge that fails naming the shard.
+#include <filesystem>
+
+#include "cli_helpers.h"
+#include "support/cli.h"
+#include "support/target.h"
+
+namespace korvane::testing {
+namespace {
+
+class Shards : public cli_test {
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < 40; ++i) {
+            dir.write("t/f" + std::to_string(i),
+                      std::string(static_cast<std::size_t>(i * 97), 'x'));
+            dir.write("t/sub/g" + std::to_string(i), "g" + std::to_string(i));
+        }
+        std::filesystem::create_directory(dir / "out");
+    }
+    // Runs shard K of N for each K with `args` before the list.
+    void run_shards(int count, const std::vector<std::string>& args) {
+        for (int k = 1; k <= count; ++k) {
+            std::vector<std::string> argv{
+                "--shard=" + std::to_string(k) + "/" + std::to_string(count),
+                "--results=out/r" + std::to_string(k)};
+            argv.insert(argv.end(), args.begin(), args.end());
+            const cli_result r = korvane(argv);
+            ASSERT_TRUE(r.status == 0 || r.status == 1) << r.err;
+        }
+    }
+    std::vector<std::string> results(int count) const {
+        std::vector<std::string> paths;
+        for (int k = 1; k <= count; ++k) {
+            paths.push_back("out/r" + std::to_string(k));
+        }
+        return paths;
+    }
+    cli_result merge(const std::string& list, int count) {
+        std::vector<std::string> argv{"--merge", list};
+        for (const std::string& path : results(count)) {
+            argv.push_back(path);
+        }
+        return korvane(argv);
+    }
+};
+
+TEST_F(Shards, VerificationMergesIntoTheOutputAndStatusOfOneRun) {
+    ASSERT_EQ(korvane({"-c", "all.sfv", "-r", "t"}).status, 0);
+    dir.write("t/f5", std::string(5 * 97, 'y'));  // damaged
+    std::filesystem::remove(dir / "t/sub/g3");    // missing
+    const cli_result single = korvane({"-a", "all.sfv"});
+    EXPECT_EQ(single.status, 1);
+    for (int count : {1, 3, 7, 100}) {
+        const std::string list = dir.read("all.sfv");
+        run_shards(count, {"-a", "all.sfv"});
+        EXPECT_EQ(dir.read("all.sfv"), list) << "a shard wrote the tag";
+        const cli_result merged = merge("all.sfv", count);
+        EXPECT_EQ(merged.status, single.status) << merged.err;
+        EXPECT_EQ(merged.out, single.out) << count;
+        std::filesystem::remove_all(dir / "out");
+        std::filesystem::create_directory(dir / "out");
+    }
+}
+
+TEST_F(Shards, TheMergeWritesTheTagOnceAndOnlyForWhatTheShardsRead) {
+    KORVANE_SKIP_ON_WINDOWS("change times under Wine");
+    ASSERT_EQ(korvane({"-c", "all.sfv", "-r", "t"}).status, 0);
+    let_time_pass();
+    ASSERT_EQ(korvane({"--shard=1/2", "--results=out/r1", "all.sfv"}).status, 0);
+    // Changed after its shard read it, keeping its size: the merge says Ok,
+    // as it was when read, but the tag must not vouch for what came after.
+    dir.write("t/f1", std::string(97, 'z'));
+    let_time_pass();  // the merge's own time would vouch for the change
+    ASSERT_EQ(korvane({"--shard=2/2", "--results=out/r2", "all.sfv"}).status, 0);
+    const cli_result merged = merge("all.sfv", 2);
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_NE(merged.out.find("t/f1: Ok"), std::string::npos);
+    const cli_result next = korvane({"all.sfv"});
+    EXPECT_EQ(next.status, 1);
+    EXPECT_EQ(next.out.find("t/f1: Previously verified"), std::string::npos) << next.out;
+    EXPECT_NE(next.out.find("t/f2: Previously verified Ok"), std::string::npos) << next.out;
+}
+
+TEST_F(Shards, AMergeOfShardsThatDoNotMakeOneRunFailsNamingTheShard) {
+    ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
+    run_shards(3, {"all.md5"});
+    const int refused = exit_status(-6);
+    auto expect_refusal = [&](const std::vector<std::string>& argv, const std::string& said) {
+        const cli_result r = korvane(argv);
+        EXPECT_EQ(r.status, refused) << said;
+        EXPECT_EQ(r.out, "") << said;
+        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    };
+    std::filesystem::copy_file(dir / "out/r1", dir / "out/copy");
+    expect_refusal({"--merge", "all.md5", "out/r1", "out/copy", "out/r2", "out/r3"},
+                   "shard 1/3 is given twice");
+    expect_refusal({"--merge", "all.md5", "out/r1", "out/r3"}, "shard 2/3 is missing");
+    // A task killed before its end: its file stops short.
+    std::string cut = dir.read("out/r3");
+    cut.erase(cut.rfind("end "));
+    dir.write("out/r3", cut);
+    expect_refusal({"--merge", "all.md5", "out/r1", "out/r2", "out/r3"},
+                   "out/r3: shard 3/3 is incomplete");
+    run_shards(3, {"all.md5"});
+    dir.write("all.md5", dir.read("all.md5") + "# edited\n");
+    expect_refusal({"--merge", "all.md5", "out/r1", "out/r2", "out/r3"},
+                   "checked another list, or another version of all.md5");
+    ASSERT_EQ(korvane({"--shard=1/1", "-t", "md5", "-c", "out/part", "-r", "t"}).status, 0);
+    expect_refusal({"--merge", "all.md5", "out/part"}, "another kind of run");
+    dir.write("out/junk", "korvane-shard-results 1\nkind verification\nshard 1 1\nbogus\n");
+    expect_refusal({"--merge", "all.md5", "out/junk"}, "out/junk: line 4: not shard results");
+}
+
+TEST_F(Shards, CreationPartsMergeIntoTheListOfOneRun) {
+    for (const std::string& list : {std::string("all.sfv"), std::string("all.md5")}) {
+        const cli_result single = korvane({"-T", "-c", list, "-r", "t"});
+        ASSERT_EQ(single.status, 0);
+        std::vector<std::string> argv{"--merge", "-T", "-c", "merged-" + list};
+        for (int k = 1; k <= 4; ++k) {
+            const std::string part = "out/" + list + ".part" + std::to_string(k);
+            const std::string type = list.substr(list.size() - 3);
+            ASSERT_EQ(
+                korvane({"--shard=" + std::to_string(k) + "/4", "-t", type, "-c", part, "-r", "t"})
+                    .status,
+                0);
+            argv.push_back(part);
+        }
+        const cli_result merged = korvane(argv);
+        ASSERT_EQ(merged.status, 0) << merged.err;
+        EXPECT_EQ(merged.out, single.out);
+        EXPECT_EQ(entry_lines(dir.read("merged-" + list)), entry_lines(dir.read(list))) << list;
+        EXPECT_EQ(entry_lines(dir.read(list)).size(), list == "all.md5" ? 160u : 80u);
+    }
+    // A part whose walk found other files: the folders changed meanwhile.
+    dir.write("t/new", "n");
+    ASSERT_EQ(korvane({"--shard=2/4", "-t", "md5", "-c", "out/all.md5.part2", "-r", "t"}).status,
+              0);
+    const cli_result r = korvane({"--merge", "-c", "again.md5", "out/all.md5.part1",
+                                  "out/all.md5.part2", "out/all.md5.part3", "out/all.md5.part4"});
+    EXPECT_EQ(r.status, exit_status(-6));
+    EXPECT_NE(r.err.find("found other files than the other shards"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "again.md5"));
+}
+
+TEST_F(Shards, AutoTakesTheSchedulersPlaceAndRefusesWhatItCannotTrust) {
+    ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
+    environment = {{"SLURM_ARRAY_TASK_ID", "12"},   {"SLURM_ARRAY_TASK_MIN", "10"},
+                   {"SLURM_ARRAY_TASK_MAX", "13"},  {"SLURM_ARRAY_TASK_STEP", "1"},
+                   {"SLURM_ARRAY_TASK_COUNT", "4"}, {"PARALLEL_SEQ", std::nullopt}};
+    ASSERT_EQ(korvane({"--shard=auto", "--results=out/r", "all.md5"}).status, 0);
+    EXPECT_NE(dir.read("out/r").find("\nshard 3 4\n"), std::string::npos);
+    // An explicit shard wins over the environment.
+    ASSERT_EQ(korvane({"--shard=1/2", "--results=out/r", "all.md5"}).status, 0);
+    EXPECT_NE(dir.read("out/r").find("\nshard 1 2\n"), std::string::npos);
+    // GNU parallel inside the Slurm task: the innermost, and said so.
+    environment.push_back({"PARALLEL_SEQ", "2"});
+    environment.push_back({"KORVANE_SHARDS", "5"});
+    cli_result r = korvane({"--shard=auto", "--results=out/r", "all.md5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("shard 2/5 of GNU parallel"), std::string::npos) << r.err;
+    environment = {{"SLURM_ARRAY_TASK_ID", "5"},    {"SLURM_ARRAY_TASK_MIN", "1"},
+                   {"SLURM_ARRAY_TASK_MAX", "5"},   {"SLURM_ARRAY_TASK_STEP", "1"},
+                   {"SLURM_ARRAY_TASK_COUNT", "3"}, {"PARALLEL_SEQ", std::nullopt}};
+    r = korvane({"--shard=auto", "all.md5"});
+    EXPECT_EQ(r.status, exit_status(-8));
+    EXPECT_NE(r.err.find("not an unbroken range"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");  // never a silent whole run
+    for (const char* bad : {"--shard=0/4", "--shard=5/4", "--shard=1/0", "--shard=x"}) {
+        r = korvane({bad, "all.md5"});
+        EXPECT_EQ(r.status, exit_status(-8)) << bad;
+        EXPECT_EQ(r.out, "") << bad;
+    }
+    EXPECT_EQ(korvane({"--shard=1/2", "--audit", "all.md5"}).status, exit_status(-8));
+    EXPECT_EQ(korvane({"--results=out/r", "all.md5"}).status, exit_status(-8));
+}
+
+}  // namespace
+}  // namespace korvane::testing
