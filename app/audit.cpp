@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "report.h"
+#include "shards.h"
 
 namespace korvane::app {
 
@@ -320,7 +321,16 @@ struct audit_walk {
         name_key(folder, scope.current_key, folder_key);
     }
 
+    walk_shard* shard = nullptr;
+
     status found(const wchar_t* path) {
+        if (shard != nullptr) {
+            const std::uint64_t place = shard->found++;
+            if (shard_of_path(path, shard->count) != shard->index) {
+                return status::ok;  // another shard's: its name is not even looked up
+            }
+            shard->place = place;
+        }
         const std::wstring_view relative = std::wstring_view(path).substr(prefix);
         key = folder_key;
         append_components(relative, key, 0);
@@ -336,8 +346,9 @@ struct audit_walk {
 
 status walk_unlisted(const audit_scope& scope, const listed_names& names,
                      const run_settings& settings, expansion_state& state, reporter& report,
-                     const unlisted_handler& handle, int& unlisted) {
+                     const unlisted_handler& handle, int& unlisted, walk_shard* shard) {
     audit_walk audit(scope, names, handle);
+    audit.shard = shard;
     // Only names count: no file found is looked at, let alone opened.
     state.examine_later = true;
     state.settle_found = nullptr;

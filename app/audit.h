@@ -77,6 +77,16 @@ class own_files {
 // when the current folder cannot be named.
 [[nodiscard]] bool audit_scope_of(const run_settings& settings, audit_scope& scope, int& error);
 
+// A walk that takes one shard's files only: every file found counts for its
+// place among all (`found`), the files of shard `index` of `count` go on,
+// the place of the one handed on last in `place`.
+struct walk_shard {
+    std::uint32_t index = 1;
+    std::uint32_t count = 1;
+    std::uint64_t found = 0;
+    std::uint64_t place = 0;
+};
+
 // Walks the scope's folder as a creation there would walk it (links, loops
 // and -x as a creation's walk treats them, its problems reported alike),
 // skipping the list itself, its temporary files and the verification marker,
@@ -95,7 +105,8 @@ using unlisted_handler = std::function<status(const wchar_t* path, std::wstring_
 // `handle` (the audit reports it, an update adds it).
 [[nodiscard]] status walk_unlisted(const audit_scope& scope, const listed_names& names,
                                    const run_settings& settings, expansion_state& state,
-                                   reporter& report, const unlisted_handler& handle, int& unlisted);
+                                   reporter& report, const unlisted_handler& handle, int& unlisted,
+                                   walk_shard* shard = nullptr);
 
 }  // namespace korvane::app
 

@@ -484,6 +484,7 @@ int verification_mode(const run_settings& settings, reporter& report, container&
     verification_shard shard;
     if (settings.shard.on) {
         shard.index = settings.shard.index;
+        shard.count = settings.shard.count;
         if (const status begun =
                 begin_verification_results(settings, report, shard, results, started);
             begun != status::ok) {
@@ -514,10 +515,8 @@ int refuse_shard_mix(const run_settings& settings) {
     const wchar_t* refusal = nullptr;
     if (settings.merge && settings.shard.on) {
         refusal = L"--merge takes the shards' files; it is no shard itself\n";
-    } else if ((settings.merge || settings.shard.on) && (settings.update || settings.audit)) {
-        refusal =
-            L"--shard and --merge split a creation or a verification, not an update or an "
-            L"audit\n";
+    } else if ((settings.merge || settings.shard.on) && settings.update) {
+        refusal = L"--shard and --merge split a creation or a verification, not an update\n";
     } else if (!settings.results.empty() && (!settings.shard.on || settings.has_target)) {
         refusal = L"--results names a verification shard's results (with --shard)\n";
     } else if (settings.merge && settings.merge_inputs.size() < (settings.has_target ? 1U : 2U)) {

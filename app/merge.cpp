@@ -147,6 +147,7 @@ status begin_verification_results(const run_settings& settings, reporter& report
              "type " + word_of(settings.type), line_of({"list", identity, std::to_string(size)}),
              "folder " + (survey.folder.empty() ? std::string("-") : survey.folder),
              std::string("doall ") + (settings.doall ? "1" : "0"),
+             std::string("audit ") + (settings.audit ? "1" : "0"),
              "started " + std::to_string(started)});
     }
     if (result != status::ok) {

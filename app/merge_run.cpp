@@ -29,8 +29,10 @@ struct shard_file {
     std::string folder;
     std::string run;
     bool doall = false;
+    bool audit = false;
     std::uint64_t started = 0;
-    std::uint64_t records = 0;
+    std::uint64_t records = 0;  // every record line
+    std::uint64_t entry_records = 0;
     std::uint64_t found = 0;  // creation: files the walk found
     std::wstring untrusted;   // verification
     std::uint64_t first = 0;  // verification: the first entry's place
@@ -73,6 +75,13 @@ bool parse_record(std::string_view line, bool creation, std::size_t digest_size,
                                     : fields[5] == "-";
 }
 
+// An audit's line of a file the list lacks: its place in the walk, its name.
+bool parse_unlisted(std::string_view line, std::uint64_t& place, std::wstring& name) {
+    const std::vector<std::string_view> fields = fields_of(line);
+    return fields.size() == 3 && fields[0] == "u" && number_field(fields[1], place) &&
+           decode_text(fields[2], name) && !name.empty();
+}
+
 // The head's lines, by their first word.
 bool parse_head_line(std::string_view line, shard_file& out) {
     const std::vector<std::string_view> fields = fields_of(line);
@@ -97,6 +106,8 @@ bool parse_head_line(std::string_view line, shard_file& out) {
         out.run = fields[1];
     } else if (key == "doall" && fields.size() == 2 && (fields[1] == "0" || fields[1] == "1")) {
         out.doall = fields[1] == "1";
+    } else if (key == "audit" && fields.size() == 2 && (fields[1] == "0" || fields[1] == "1")) {
+        out.audit = fields[1] == "1";
     } else if (key == "started" && fields.size() == 2 && number_field(fields[1], number)) {
         out.started = number;
     } else {
@@ -137,6 +148,9 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
     bool in_head = true;
     bool ended = false;
     record_line record;
+    std::uint64_t unlisted = 0;
+    std::uint64_t unlisted_place = 0;
+    std::wstring unlisted_name;
     while (reader.next(line)) {
         problem.line = reader.line_number();
         bool fits = true;
@@ -147,8 +161,20 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
         } else if (line.starts_with("end ")) {
             fits = head_complete(out) && parse_end(line, out);
             ended = true;
-        } else if (in_head && !line.starts_with("e ") && !line.starts_with("f ")) {
+        } else if (in_head && !line.starts_with("e ") && !line.starts_with("f ") &&
+                   !line.starts_with("u ")) {
             fits = parse_head_line(line, out);
+        } else if (line.starts_with("u ")) {
+            // After the entries, in the order of the walk.
+            in_head = false;
+            const std::uint64_t before = unlisted_place;
+            fits = head_complete(out) && !out.creation && out.audit &&
+                   parse_unlisted(line, unlisted_place, unlisted_name) &&
+                   (unlisted == 0 || unlisted_place > before);
+            ++unlisted;
+            ++out.records;
+        } else if (unlisted != 0) {
+            fits = false;  // an entry after the audit's lines
         } else {
             in_head = false;
             // The file's own type gives its digests' length: one of another
@@ -159,10 +185,11 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
             const std::uint64_t before = record.place;
             fits = head_complete(out) && own_size != 0 &&
                    parse_record(line, out.creation, own_size, record) &&
-                   (out.records == 0 ||
+                   (out.entry_records == 0 ||
                     (out.creation ? record.place > before : record.place == before + 1));
-            out.first = out.records == 0 ? record.place : out.first;
+            out.first = out.entry_records == 0 ? record.place : out.first;
             ++out.records;
+            ++out.entry_records;
         }
         if (!fits) {
             problem.what = merge_issue::damaged;
@@ -201,7 +228,7 @@ bool conflicts(const shard_file& file, const shard_file& first, bool creation,
         what = merge_issue::other_run;
     } else if (creation && file.found != first.found) {
         what = merge_issue::other_walk;
-    } else if (!creation && file.doall != first.doall) {
+    } else if (!creation && (file.doall != first.doall || file.audit != first.audit)) {
         what = merge_issue::other_settings;
     } else {
         return false;
@@ -285,17 +312,32 @@ class record_source {
         }
         return false;
     }
-    // The next record; false at the end line.
+    // The next entry or created file; false at the audit's lines or the end.
     bool next(bool creation, std::size_t digest_size, record_line& out) {
-        if (pending_.starts_with("end ")) {
+        if (pending_.starts_with("end ") || pending_.starts_with("u ")) {
             return false;
         }
         const bool parsed = parse_record(pending_, creation, digest_size, out);
-        std::string_view line;
-        pending_ = reader_.next(line) ? line : std::string_view("end ");
+        advance();
+        return parsed;
+    }
+    // The next file an audit found unlisted; false at the end.
+    bool next_unlisted(std::uint64_t& place, std::wstring& name) {
+        if (!pending_.starts_with("u ")) {
+            return false;
+        }
+        const bool parsed = parse_unlisted(pending_, place, name);
+        advance();
         return parsed;
     }
 
+  private:
+    void advance() {
+        std::string_view line;
+        pending_ = reader_.next(line) ? line : std::string_view("end ");
+    }
+
+  public:
   private:
     results_reader reader_;
     std::string_view pending_;
@@ -394,16 +436,50 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
     }
 }
 
+// The files the shards' audits found unlisted, in the order of the walk;
+// none when not one listed file was found, which says the names resolve in
+// the wrong place.
+void merge_unlisted(verification_merge& merge, const std::vector<shard_file>& shards) {
+    verification_tally& tally = merge.tally;
+    if (tally.entries > 0 && tally.missing == tally.entries) {
+        merge.report.audit_refused(merge.settings.checksum_file.c_str());
+        return;
+    }
+    struct head {
+        std::uint64_t place;
+        std::wstring name;
+    };
+    std::vector<head> heads(shards.size());
+    std::vector<bool> more(shards.size());
+    for (std::size_t i = 0; i < shards.size(); ++i) {
+        more[i] = merge.sources[i].next_unlisted(heads[i].place, heads[i].name);
+    }
+    for (;;) {
+        std::size_t first = shards.size();
+        for (std::size_t i = 0; i < shards.size(); ++i) {
+            if (more[i] && (first == shards.size() || heads[i].place < heads[first].place)) {
+                first = i;
+            }
+        }
+        if (first == shards.size()) {
+            return;
+        }
+        merge.report.file_not_listed(heads[first].name.c_str());
+        ++tally.unlisted;
+        more[first] = merge.sources[first].next_unlisted(heads[first].place, heads[first].name);
+    }
+}
+
 // The first shard whose records do not go on where the previous shard's
 // ended (the last, when they are fewer than the list's entries); null when
 // they tile the entries in shard order.
 const shard_file* untiled(const std::vector<shard_file>& shards, std::uint64_t entries) {
     std::uint64_t next = 0;
     for (const shard_file& file : shards) {
-        if (file.records != 0 && file.first != next) {
+        if (file.entry_records != 0 && file.first != next) {
             return &file;
         }
-        next += file.records;
+        next += file.entry_records;
     }
     return next == entries ? nullptr : &shards.back();
 }
@@ -480,6 +556,9 @@ int merge_verification(const run_settings& settings, reporter& report, container
     result = read_entries(merge, buffer, prefix, inputs.shards);
     if (result != status::ok) {
         return to_int(result);
+    }
+    if (inputs.shards[0].audit) {
+        merge_unlisted(merge, inputs.shards);
     }
     std::wstring untrusted;
     for (const shard_file& file : inputs.shards) {

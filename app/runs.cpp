@@ -456,10 +456,28 @@ namespace {
 // in the wrong place (every file would be reported, none of them rightly).
 [[nodiscard]] status finish_audit(const run_settings& settings, reporter& report,
                                   audit_gathering& audit, verification_tally& tally,
-                                  expansion_state& state) {
+                                  expansion_state& state, verification_shard* shard) {
     if (audit.out_of_memory) {
         report.out_of_memory();
         return status::unknown_error;
+    }
+    if (shard != nullptr) {
+        // Whether the names resolve in the wrong place is for the merge to
+        // judge, from every shard's entries: this shard reports and keeps
+        // the files of its own that the list lacks, with their places.
+        walk_shard walk{shard->index, shard->count};
+        const unlisted_handler keep = [&](const wchar_t*, std::wstring_view relative) {
+            const std::wstring name(relative);
+            report.file_not_listed(name.c_str());
+            if (shard->results == nullptr) {
+                return status::ok;
+            }
+            ++shard->records;
+            return shard->results->line("u " + std::to_string(walk.place) + ' ' +
+                                        encode_text(name));
+        };
+        return walk_unlisted(audit.scope, audit.names, settings, state, report, keep,
+                             tally.unlisted, &walk);
     }
     if (tally.entries > 0 && tally.missing == tally.entries) {
         report.audit_refused(settings.checksum_file.c_str());
@@ -1257,7 +1275,7 @@ int verification_run(const run_settings& settings, reporter& report, container& 
     }
 
     if (audit != nullptr) {
-        result = finish_audit(settings, report, *audit, tally, state);
+        result = finish_audit(settings, report, *audit, tally, state, shard);
         if (result != status::ok) {
             return to_int(result);
         }

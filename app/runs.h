@@ -102,6 +102,7 @@ using untrusted_query = std::function<const wchar_t*()>;
 // what became of each in a results file for the merge.
 struct verification_shard {
     std::uint32_t index = 1;
+    std::uint32_t count = 1;
     entry_split split;
     results_writer* results = nullptr;  // or null: the shard's run only says
     std::uint64_t records = 0;          // lines of entries in the results

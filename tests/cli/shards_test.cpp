@@ -64,6 +64,30 @@ TEST_F(Shards, VerificationMergesIntoTheOutputAndStatusOfOneRun) {
     }
 }
 
+TEST_F(Shards, AuditsMergeTheFilesTheListLacksInWalkOrder) {
+    ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
+    for (const char* name : {"t/new", "t/sub/new", "t/z/deep/new", "t/a"}) {
+        dir.write(name, name);
+    }
+    // Results outside the folder the audit walks, or they would be in it.
+    temp_dir elsewhere;
+    const cli_result single = korvane({"--audit", "all.md5"});
+    EXPECT_EQ(single.status, 1);
+    std::vector<std::string> argv{"--merge", "all.md5"};
+    for (int k = 1; k <= 3; ++k) {
+        const std::string results = (elsewhere / ("r" + std::to_string(k))).string();
+        ASSERT_EQ(korvane({"--audit", "--shard=" + std::to_string(k) + "/3", "--results=" + results,
+                           "all.md5"})
+                      .status,
+                  1);
+        argv.push_back(results);
+    }
+    const cli_result merged = korvane(argv);
+    EXPECT_EQ(merged.status, single.status) << merged.err;
+    EXPECT_EQ(merged.out, single.out);
+    EXPECT_NE(merged.out.find("4 files not in list"), std::string::npos) << merged.out;
+}
+
 TEST_F(Shards, TheMergeWritesTheTagOnceAndOnlyForWhatTheShardsRead) {
     KORVANE_SKIP_ON_WINDOWS("change times under Wine");
     ASSERT_EQ(korvane({"-c", "all.sfv", "-r", "t"}).status, 0);
@@ -172,7 +196,7 @@ TEST_F(Shards, AutoTakesTheSchedulersPlaceAndRefusesWhatItCannotTrust) {
         EXPECT_EQ(r.status, exit_status(-8)) << bad;
         EXPECT_EQ(r.out, "") << bad;
     }
-    EXPECT_EQ(korvane({"--shard=1/2", "--audit", "all.md5"}).status, exit_status(-8));
+    EXPECT_EQ(korvane({"--shard=1/2", "-u", "all.md5"}).status, exit_status(-8));
     EXPECT_EQ(korvane({"--results=out/r", "all.md5"}).status, exit_status(-8));
 }
 
