@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 #include <queue>
+#include <utility>
 #include <vector>
 
 #include "entries.h"
@@ -350,7 +351,7 @@ struct verification_merge {
     std::vector<record_source> sources;
     std::size_t digest_size;
     bool remember;
-    entry_split split;
+    std::vector<std::uint64_t> ends;  // where each shard's entries end
     verification_tally tally;
     record_line record;
 
@@ -402,6 +403,7 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
     const int room = static_cast<int>(path_buffer_units - prefix);
     unsigned char expected[128];
     std::uint64_t index = 0;
+    std::size_t owner = 0;
     for (;;) {
         std::uint64_t size = 0;
         const int got = list.getNextFile(name, room, &size, expected);
@@ -413,7 +415,7 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
             ++merge.tally.outside;
             continue;
         }
-        if (got == merge_refused_status && settings.check_flags()) {
+        if (got == to_int(status::invalid_line) && settings.check_flags()) {
             ++merge.tally.improper;
             if (settings.warn) {
                 merge.report.improper_line(settings.checksum_file.c_str(), list.lineNumber());
@@ -426,12 +428,19 @@ int records_disagree(reporter& report, const shard_file& file, const run_setting
                                          from_int(got));
                 ++merge.tally.errors;
             }
-            return status::ok;
+            // Records the list has no entries for: not the list they checked.
+            const bool all_judged = merge.ends.empty() || index == merge.ends.back();
+            return all_judged ? status::ok
+                              : from_int(records_disagree(merge.report, shards.back(), settings));
         }
         resolve_windows_separators(buffer, name);
-        const std::uint32_t owner = merge.split.next(list.entryRecord().size);
-        if (!merge.judge(buffer, expected, index++, owner)) {
-            return from_int(records_disagree(merge.report, shards[owner - 1], settings));
+        // The shards' runs tile the entries in shard order.
+        while (owner < shards.size() && index >= merge.ends[owner]) {
+            ++owner;
+        }
+        if (owner == shards.size() || !merge.judge(buffer, expected, index++, owner + 1)) {
+            const shard_file& blamed = shards[std::min(owner, shards.size() - 1)];
+            return from_int(records_disagree(merge.report, blamed, settings));
         }
     }
 }
@@ -470,18 +479,22 @@ void merge_unlisted(verification_merge& merge, const std::vector<shard_file>& sh
     }
 }
 
-// The first shard whose records do not go on where the previous shard's
-// ended (the last, when they are fewer than the list's entries); null when
-// they tile the entries in shard order.
-const shard_file* untiled(const std::vector<shard_file>& shards, std::uint64_t entries) {
+// Where each shard's entries end, when they go on where the previous
+// shard's ended; otherwise the first shard that does not, in `odd`.
+std::vector<std::uint64_t> entry_ends(const std::vector<shard_file>& shards,
+                                      const shard_file*& odd) {
+    std::vector<std::uint64_t> ends;
     std::uint64_t next = 0;
+    odd = nullptr;
     for (const shard_file& file : shards) {
         if (file.entry_records != 0 && file.first != next) {
-            return &file;
+            odd = &file;
+            return {};
         }
         next += file.entry_records;
+        ends.push_back(next);
     }
-    return next == entries ? nullptr : &shards.back();
+    return ends;
 }
 
 int merge_verification(const run_settings& settings, reporter& report, container& list,
@@ -500,13 +513,9 @@ int merge_verification(const run_settings& settings, reporter& report, container
     if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
         return merge_refused_status;
     }
-    list_survey survey;
-    result = survey_list(settings, inputs.shards[0].count, survey);
-    if (result != status::ok) {
-        report.list_failed(list_step::open, list_name, result);
-        return to_int(result);
-    }
-    if (const shard_file* odd = untiled(inputs.shards, survey.entries); odd != nullptr) {
+    const shard_file* odd = nullptr;
+    std::vector<std::uint64_t> ends = entry_ends(inputs.shards, odd);
+    if (odd != nullptr) {
         return records_disagree(report, *odd, settings);
     }
     verification_merge merge{settings,
@@ -515,7 +524,7 @@ int merge_verification(const run_settings& settings, reporter& report, container
                              std::vector<record_source>(inputs.shards.size()),
                              static_cast<std::size_t>(type_row(settings.type).digest_size),
                              true,
-                             survey.split,
+                             std::move(ends),
                              {},
                              {}};
     for (std::size_t i = 0; i < inputs.shards.size(); ++i) {

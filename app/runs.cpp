@@ -235,8 +235,14 @@ struct reading_ahead {
             audit->add(buffer);
         }
         const std::int64_t index = entries_read++;
-        if (shard != nullptr && shard->split.next(list.entryRecord().size) != shard->index) {
-            return;  // another shard's: not even looked at
+        if (shard != nullptr) {
+            const std::uint32_t owner = shard->split.next(list.entryRecord().size);
+            // The shards' entries follow each other: past this one's, only an
+            // audit needs the rest of the names.
+            list_ended = owner > shard->index && audit == nullptr;
+            if (owner != shard->index) {
+                return;  // another shard's: not even looked at
+            }
         }
         pending_entry& entry = pending[queued % ring];
         entry.index = index;
@@ -1294,9 +1300,9 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         // The verdicts stand; only the remembered marks could not be saved.
         report.list_failed(list_step::save, list_name, result);
     }
-    if (shard != nullptr && ahead.list_error == status::ok) {
-        // A damaged list leaves its shard without an end, so that no merge
-        // passes it off as checked.
+    if (shard != nullptr) {
+        // Also at a damaged line, where one run would stop too: the merge
+        // reads the list and stops there as it does.
         result = end_shard(*shard, report, untrusted);
         if (result != status::ok) {
             return to_int(result);

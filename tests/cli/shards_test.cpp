@@ -64,6 +64,30 @@ TEST_F(Shards, VerificationMergesIntoTheOutputAndStatusOfOneRun) {
     }
 }
 
+TEST_F(Shards, LinesThatAreNoEntriesAreSaidAsOneRunSaysThem) {
+    ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
+    std::string text = dir.read("all.md5");
+    text.insert(text.find('\n', text.size() / 2) + 1, "not a line of any list\n");
+    dir.write("all.md5", text);
+    // Skipped and counted with the check flags; without them the run stops
+    // there, and so does every shard whose entries lie behind it.
+    for (const std::string flag : {"-w", "--strict", "-q"}) {
+        const cli_result single = korvane({flag, "all.md5"});
+        std::vector<std::string> argv{"--merge", flag, "all.md5"};
+        for (int k = 1; k <= 4; ++k) {
+            const std::string results = "out/r" + std::to_string(k);
+            const cli_result shard = korvane(
+                {flag, "--shard=" + std::to_string(k) + "/4", "--results=" + results, "all.md5"});
+            ASSERT_TRUE(shard.status == 0 || shard.status == 1) << shard.err;
+            argv.push_back(results);
+        }
+        const cli_result merged = korvane(argv);
+        EXPECT_EQ(merged.status, single.status) << flag << merged.err;
+        EXPECT_EQ(merged.out, single.out) << flag;
+        EXPECT_EQ(merged.err, single.err) << flag;
+    }
+}
+
 TEST_F(Shards, AuditsMergeTheFilesTheListLacksInWalkOrder) {
     ASSERT_EQ(korvane({"-c", "all.md5", "-r", "t"}).status, 0);
     for (const char* name : {"t/new", "t/sub/new", "t/z/deep/new", "t/a"}) {
