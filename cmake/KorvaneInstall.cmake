@@ -33,6 +33,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/korvane.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT runtime)
 
+# The recipes for running shards under a scheduler, which the man page names.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/cluster.md ${PROJECT_SOURCE_DIR}/docs/k8s-indexed-job.yaml
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        COMPONENT runtime)
+
 # Shell completions where bash-completion, zsh and fish look for those a
 # package brings.
 if(NOT WIN32)

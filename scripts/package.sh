@@ -86,7 +86,8 @@ head -c 300000 /dev/zero >"$work/data/sub/b.bin"
 step "installed files"
 for file in /usr/share/bash-completion/completions/korvane /usr/share/zsh/vendor-completions/_korvane \
     /usr/share/fish/vendor_completions.d/korvane.fish /usr/share/man/man1/korvane.1.gz \
-    /usr/share/doc/korvane/copyright /usr/share/doc/korvane/changelog.Debian.gz; do
+    /usr/share/doc/korvane/copyright /usr/share/doc/korvane/changelog.Debian.gz \
+    /usr/share/doc/korvane/cluster.md /usr/share/doc/korvane/k8s-indexed-job.yaml; do
     [ -f "$file" ] || fail "$file not installed"
 done
 # bash-completion finds the completion by the command's name.
