@@ -292,6 +292,20 @@ bool shard_from_environment_of_task(shard_choice& choice) {
     return true;
 }
 
+// A --shard the pass will meet: a malformed one is said then; false when
+// --shard=auto finds no shard (said).
+bool take_shard(const wchar_t* value, run_settings& settings) {
+    shard_choice choice;
+    if (value == nullptr || !parse_shard(value, choice)) {
+        return true;
+    }
+    if (choice.automatic && !shard_from_environment_of_task(choice)) {
+        return false;
+    }
+    settings.shard = choice;
+    return true;
+}
+
 }  // namespace
 
 // Options that hold for the file arguments before them too: --exclude,
@@ -306,15 +320,8 @@ bool collect_early_options(cmdline& args, run_settings& settings) {
         if (known == nullptr || !known->takes_value) {
             continue;
         }
-        if (is(token->name, L"--shard") && token->value != nullptr) {
-            shard_choice choice;
-            if (!parse_shard(token->value, choice)) {
-                continue;  // said when the pass meets it
-            }
-            if (choice.automatic && !shard_from_environment_of_task(choice)) {
-                return false;
-            }
-            settings.shard = choice;
+        if (is(token->name, L"--shard") && !take_shard(token->value, settings)) {
+            return false;
         }
         if (token->value == nullptr && is(token->name, known->short_name)) {
             token = args.get_next_arg(token);  // the value of "-c LIST" is no option
@@ -529,6 +536,27 @@ int refuse_shard_mix(const run_settings& settings) {
     return to_int(status::invalid_arguments);
 }
 
+// A file argument: the list, a file to expand, a file an update names, or a
+// shard's file to merge. 0, or the status that ends the program.
+int file_argument_met(const wchar_t* argument, run_settings& settings, expansion_state& state,
+                      reporter& report, std::wstring& first_argument) {
+    end_records_with_nul(settings.zero);
+    if (settings.file_arguments++ == 0) {
+        first_argument = argument;
+    }
+    settings.given_arguments += argument;
+    settings.given_arguments += L'\0';
+    if (settings.merge) {
+        settings.merge_inputs.emplace_back(argument);
+        return 0;
+    }
+    if (settings.update && settings.has_checksum_file) {
+        settings.update_files.push_back({argument, settings.recursive, settings.one_file_system});
+        return 0;
+    }
+    return to_int(expand_argument(argument, settings, state, report));
+}
+
 }  // namespace
 
 int run(int argc, wchar_t** argv) {
@@ -549,22 +577,7 @@ int run(int argc, wchar_t** argv) {
     early.attach(state, settings, report);
     std::wstring first_argument;  // what a list that matched nothing was called
     pass_result pass = option_pass(args, argv, settings, [&](const wchar_t* argument) {
-        end_records_with_nul(settings.zero);
-        if (settings.file_arguments++ == 0) {
-            first_argument = argument;
-        }
-        settings.given_arguments += argument;
-        settings.given_arguments += L'\0';
-        if (settings.merge) {
-            settings.merge_inputs.emplace_back(argument);
-            return 0;
-        }
-        if (settings.update && settings.has_checksum_file) {
-            settings.update_files.push_back(
-                {argument, settings.recursive, settings.one_file_system});
-            return 0;
-        }
-        return to_int(expand_argument(argument, settings, state, report));
+        return file_argument_met(argument, settings, state, report, first_argument);
     });
     if (pass.finished) {
         return pass.status;
@@ -601,19 +614,15 @@ int run(int argc, wchar_t** argv) {
     digest_list* const digests = tagged == nullptr ? dynamic_cast<digest_list*>(&list) : nullptr;
 
     int exit_status = 0;
+    const entry_adder add_entry = adder_for(list, tagged, digests, made.get());
+    if (digests != nullptr && settings.record_times && settings.has_target && !settings.update) {
+        digests->writeRecords(true);  // a new list, made or merged
+    }
     if (settings.merge) {
-        if (digests != nullptr && settings.record_times) {
-            digests->writeRecords(true);
-        }
-        exit_status =
-            merge_run(settings, report, list, adder_for(list, tagged, digests, made.get()), state);
+        exit_status = merge_run(settings, report, list, add_entry, state);
     } else if (settings.update) {
         exit_status = update_mode(settings, report, list, tagged, digests, state);
     } else if (settings.has_target) {
-        const entry_adder add_entry = adder_for(list, tagged, digests, made.get());
-        if (digests != nullptr && settings.record_times) {
-            digests->writeRecords(true);
-        }
         exit_status = to_int(creation_run(settings, report, list, add_entry, state, early));
     } else if (settings.has_checksum_file) {
         exit_status = verification_mode(settings, report, list, tagged, state);

@@ -249,9 +249,9 @@ bool same_settings(const run_settings& a, const run_settings& b) {
            a.json == b.json && a.ignore_missing == b.ignore_missing &&
            a.status_only == b.status_only && a.strict == b.strict && a.warn == b.warn &&
            a.zero == b.zero && a.excludes == b.excludes && a.files_from == b.files_from &&
-           a.null_separated == b.null_separated && a.merge == b.merge &&
-           a.results == b.results && a.shard.on == b.shard.on &&
-           a.shard.index == b.shard.index && a.shard.count == b.shard.count;
+           a.null_separated == b.null_separated && a.merge == b.merge && a.results == b.results &&
+           a.shard.on == b.shard.on && a.shard.index == b.shard.index &&
+           a.shard.count == b.shard.count;
 }
 
 }  // namespace
