@@ -462,8 +462,23 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
         return to_int(status::invalid_arguments);
     }
     const entry_adder add_entry = adder_for(list, tagged, digests);
+    results_writer results;
+    verification_shard shard;
+    if (settings.shard.on) {
+        shard.index = settings.shard.index;
+        shard.count = settings.shard.count;
+        const status begun = begin_verification_results(settings, report, shard, results,
+                                                        korvane::platform::system_time_ticks());
+        if (begun != status::ok) {
+            return to_int(begun);
+        }
+        if (tagged != nullptr) {
+            tagged->leaveTagUnwritten();
+        }
+    }
     file_jobs jobs(choose_jobs(settings.jobs), algorithm_for(settings.type));
-    return update_run(settings, report, list, jobs, add_entry, state);
+    return update_run(settings, report, list, jobs, add_entry, state,
+                      settings.shard.on ? &shard : nullptr);
 }
 
 // Names from a list go to the update (which expands its named files itself)
@@ -522,11 +537,14 @@ int refuse_shard_mix(const run_settings& settings) {
     const wchar_t* refusal = nullptr;
     if (settings.merge && settings.shard.on) {
         refusal = L"--merge takes the shards' files; it is no shard itself\n";
-    } else if ((settings.merge || settings.shard.on) && settings.update) {
-        refusal = L"--shard and --merge split a creation or a verification, not an update\n";
+    } else if ((settings.merge || settings.shard.on) && settings.update &&
+               (!settings.update_files.empty() || !settings.files_from.empty())) {
+        refusal = L"--shard and --merge split an update of the whole folder, not of files named\n";
     } else if (!settings.results.empty() && (!settings.shard.on || settings.has_target)) {
         refusal = L"--results names a verification shard's results (with --shard)\n";
-    } else if (settings.merge && settings.merge_inputs.size() < (settings.has_target ? 1U : 2U)) {
+    } else if (settings.merge &&
+               settings.merge_inputs.size() <
+                   (settings.has_target || settings.update_list_named ? 1U : 2U)) {
         refusal = L"--merge: name the list, then the shards' files\n";
     }
     if (refusal == nullptr) {

@@ -23,6 +23,7 @@ struct file_look {
     std::wstring listed;  // the entry's name as the list gives it
     std::wstring path;    // where the file is looked at
     std::uint64_t position = 0;
+    std::int64_t index = 0;  // among the list's entries, from 0
     file_record record;
     // The answer: 0 or the error number, and what was seen.
     int error = 0;

@@ -138,16 +138,17 @@ status begin_verification_results(const run_settings& settings, reporter& report
         return result;
     }
     result = writer.begin(settings.results);
+    const bool update = settings.update;
     if (result == status::ok) {
         result = write_lines(
             writer,
-            {std::string(results_magic), "kind verification",
+            {std::string(results_magic), update ? "kind update" : "kind verification",
              line_of({"shard", std::to_string(settings.shard.index),
                       std::to_string(settings.shard.count)}),
              "type " + word_of(settings.type), line_of({"list", identity, std::to_string(size)}),
              "folder " + (survey.folder.empty() ? std::string("-") : survey.folder),
-             std::string("doall ") + (settings.doall ? "1" : "0"),
-             std::string("audit ") + (settings.audit ? "1" : "0"),
+             std::string("doall ") + (settings.doall && !update ? "1" : "0"),
+             std::string("audit ") + (settings.audit && !update ? "1" : "0"),
              "started " + std::to_string(started)});
     }
     if (result != status::ok) {

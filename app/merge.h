@@ -81,7 +81,7 @@ class creation_part final : public container {
 // options that choose files, digested.
 std::string creation_run_key(const run_settings& settings);
 
-// Readies a verification shard: how the list's entries split, and with
+// Readies a verification or update shard: how the list's entries split, and with
 // --results the results file begun in place of the one it names. A failure
 // is reported.
 [[nodiscard]] status begin_verification_results(const run_settings& settings, reporter& report,

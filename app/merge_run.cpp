@@ -23,6 +23,7 @@ namespace {
 struct shard_file {
     std::wstring path;
     bool creation = false;
+    bool update = false;
     std::uint32_t index = 0;
     std::uint32_t count = 0;
     std::string type;
@@ -37,6 +38,11 @@ struct shard_file {
     std::uint64_t found = 0;  // creation: files the walk found
     std::wstring untrusted;   // verification
     std::uint64_t first = 0;  // verification: the first entry's place
+    // An update's: its run of entries ([range_first, range_end), none when
+    // range_first is -1) and the first whose file is there (or -1).
+    std::int64_t range_first = -1;
+    std::int64_t range_end = -1;
+    std::int64_t first_present = -1;
 };
 
 // One record line: an entry's verdict or a created file.
@@ -90,8 +96,9 @@ bool parse_head_line(std::string_view line, shard_file& out) {
     std::uint64_t number = 0;
     std::uint64_t count = 0;
     if (key == "kind" && fields.size() == 2 &&
-        (fields[1] == "creation" || fields[1] == "verification")) {
+        (fields[1] == "creation" || fields[1] == "verification" || fields[1] == "update")) {
         out.creation = fields[1] == "creation";
+        out.update = fields[1] == "update";
     } else if (key == "shard" && fields.size() == 3 && number_field(fields[1], number) &&
                number_field(fields[2], count) && number >= 1 && number <= count &&
                count <= max_shards) {
@@ -122,9 +129,30 @@ bool head_complete(const shard_file& file) {
            (file.creation ? !file.run.empty() : !file.list.empty());
 }
 
+// A place that may be "-": none.
+bool optional_place(std::string_view text, std::int64_t& out) {
+    std::uint64_t value = 0;
+    if (text == "-") {
+        out = -1;
+        return true;
+    }
+    if (!number_field(text, value) || value > (std::uint64_t{1} << 62)) {
+        return false;
+    }
+    out = static_cast<std::int64_t>(value);
+    return true;
+}
+
 bool parse_end(std::string_view line, shard_file& out) {
     const std::vector<std::string_view> fields = fields_of(line);
     std::uint64_t records = 0;
+    if (out.update) {
+        return fields.size() == 5 && fields[0] == "end" && number_field(fields[1], records) &&
+               records == out.records && optional_place(fields[2], out.range_first) &&
+               optional_place(fields[3], out.range_end) &&
+               optional_place(fields[4], out.first_present) &&
+               (out.range_first < 0) == (out.range_end < 0) && out.range_first <= out.range_end;
+    }
     if (fields.size() != 3 || fields[0] != "end" || !number_field(fields[1], records) ||
         records != out.records) {
         return false;
@@ -134,6 +162,135 @@ bool parse_end(std::string_view line, shard_file& out) {
     }
     return fields[2] == "-" || decode_text(fields[2], out.untrusted);
 }
+
+// An update shard's line: what became of an entry ("e") or a new file ("a").
+struct update_line {
+    bool added = false;
+    std::uint64_t place = 0;
+    char what = 0;           // g gone, x not looked at, h hashed, f hashing failed, l left out
+    std::uint64_t code = 0;  // x: the error number; f: the status, negated; l: why
+    std::uint64_t size = 0;
+    std::uint64_t time = 0;
+    unsigned char digest[128] = {};
+    std::wstring name;  // "a": as the list will name it
+    std::wstring path;  // "a": as walked
+};
+
+bool parse_update_line(std::string_view line, std::size_t digest_size, update_line& out) {
+    const std::vector<std::string_view> fields = fields_of(line);
+    if (fields.size() < 3 || (fields[0] != "e" && fields[0] != "a") ||
+        !number_field(fields[1], out.place) || fields[2].size() != 1) {
+        return false;
+    }
+    out.added = fields[0] == "a";
+    out.what = fields[2][0];
+    const std::size_t own = out.what == 'g' ? 3 : out.what == 'h' ? 6 : 4;
+    if ((out.what == 'g' && out.added) ||
+        std::string_view("gxhfl").find(out.what) == std::string_view::npos ||
+        fields.size() != own + (out.added ? 2 : 0)) {
+        return false;
+    }
+    if (out.added && (!decode_text(fields[own], out.name) || out.name.empty() ||
+                      !decode_text(fields[own + 1], out.path) || out.path.empty())) {
+        return false;
+    }
+    if (out.what == 'h') {
+        return number_field(fields[3], out.size) && number_field(fields[4], out.time) &&
+               bytes_of_hex(fields[5], out.digest, digest_size);
+    }
+    return out.what == 'g' || (number_field(fields[3], out.code) && out.code <= 100000);
+}
+
+// The checks of a shard's file as it is read through: the head's lines,
+// then records in order, then the end line.
+struct shard_file_check {
+    explicit shard_file_check(shard_file& file) : out(file) {}
+
+    shard_file& out;
+    bool in_head = true;
+    bool ended = false;
+    record_line record;
+    update_line change;
+    std::uint64_t unlisted = 0;
+    std::uint64_t unlisted_place = 0;
+    std::uint64_t added = 0;
+    std::wstring unlisted_name;
+
+    std::size_t digest_size() const {
+        // The file's own type gives its digests' length: one of another
+        // type is said to be so, not damaged.
+        const int type = type_from_word(platform::widen(out.type).c_str());
+        return type < 0 ? 0 : static_cast<std::size_t>(type_row(type).digest_size);
+    }
+
+    bool entry(std::string_view line) {
+        const std::uint64_t before = record.place;
+        const bool fits = unlisted == 0 && digest_size() != 0 &&
+                          parse_record(line, out.creation, digest_size(), record) &&
+                          (out.entry_records == 0 ||
+                           (out.creation ? record.place > before : record.place == before + 1));
+        out.first = out.entry_records == 0 ? record.place : out.first;
+        ++out.entry_records;
+        return fits;
+    }
+
+    // After the entries, in the order of the walk.
+    bool unlisted_file(std::string_view line) {
+        const std::uint64_t before = unlisted_place;
+        const bool fits = !out.creation && !out.update && out.audit &&
+                          parse_unlisted(line, unlisted_place, unlisted_name) &&
+                          (unlisted == 0 || unlisted_place > before);
+        ++unlisted;
+        return fits;
+    }
+
+    // Entries in list order, then new files in walk order.
+    bool update_record(std::string_view line) {
+        const std::uint64_t before = change.place;
+        const bool was_added = change.added;
+        const bool first = out.records == 0;
+        if (digest_size() == 0 || !parse_update_line(line, digest_size(), change)) {
+            return false;
+        }
+        if (change.added) {
+            ++added;
+        }
+        return first || (was_added == change.added && change.place > before) ||
+               (!was_added && change.added);
+    }
+
+    bool line(std::string_view text, std::uint64_t number) {
+        if (number == 1) {
+            return text == results_magic;
+        }
+        if (ended) {
+            return false;
+        }
+        if (text.starts_with("end ")) {
+            ended = true;
+            return head_complete(out) && parse_end(text, out);
+        }
+        const bool record_line = text.starts_with("e ") || text.starts_with("f ") ||
+                                 text.starts_with("u ") || text.starts_with("a ");
+        if (in_head && !record_line) {
+            return parse_head_line(text, out);
+        }
+        in_head = false;
+        if (!head_complete(out)) {
+            return false;
+        }
+        bool fits = false;
+        if (out.update) {
+            fits = update_record(text);
+        } else if (text.starts_with("u ")) {
+            fits = unlisted_file(text);
+        } else {
+            fits = entry(text);
+        }
+        ++out.records;
+        return fits;
+    }
+};
 
 // Reads a shard's file through: its head, every record in order, its end.
 bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& problem) {
@@ -145,58 +302,16 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
         problem.cause = from_errno(error);
         return false;
     }
+    shard_file_check check(out);
     std::string_view line;
-    bool in_head = true;
-    bool ended = false;
-    record_line record;
-    std::uint64_t unlisted = 0;
-    std::uint64_t unlisted_place = 0;
-    std::wstring unlisted_name;
     while (reader.next(line)) {
         problem.line = reader.line_number();
-        bool fits = true;
-        if (reader.line_number() == 1) {
-            fits = line == results_magic;
-        } else if (ended) {
-            fits = false;
-        } else if (line.starts_with("end ")) {
-            fits = head_complete(out) && parse_end(line, out);
-            ended = true;
-        } else if (in_head && !line.starts_with("e ") && !line.starts_with("f ") &&
-                   !line.starts_with("u ")) {
-            fits = parse_head_line(line, out);
-        } else if (line.starts_with("u ")) {
-            // After the entries, in the order of the walk.
-            in_head = false;
-            const std::uint64_t before = unlisted_place;
-            fits = head_complete(out) && !out.creation && out.audit &&
-                   parse_unlisted(line, unlisted_place, unlisted_name) &&
-                   (unlisted == 0 || unlisted_place > before);
-            ++unlisted;
-            ++out.records;
-        } else if (unlisted != 0) {
-            fits = false;  // an entry after the audit's lines
-        } else {
-            in_head = false;
-            // The file's own type gives its digests' length: one of another
-            // type is said to be so, not damaged.
-            const int type = type_from_word(platform::widen(out.type).c_str());
-            const std::size_t own_size =
-                type < 0 ? 0 : static_cast<std::size_t>(type_row(type).digest_size);
-            const std::uint64_t before = record.place;
-            fits = head_complete(out) && own_size != 0 &&
-                   parse_record(line, out.creation, own_size, record) &&
-                   (out.entry_records == 0 ||
-                    (out.creation ? record.place > before : record.place == before + 1));
-            out.first = out.entry_records == 0 ? record.place : out.first;
-            ++out.records;
-            ++out.entry_records;
-        }
-        if (!fits) {
+        if (!check.line(line, reader.line_number())) {
             problem.what = merge_issue::damaged;
             return false;
         }
     }
+    const bool ended = check.ended;
     problem.shard = out.index;
     problem.count = out.count;
     if (reader.error() != 0 && !reader.too_long()) {
@@ -219,7 +334,7 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
 // The first thing that keeps `file` from merging with `first`, or false.
 bool conflicts(const shard_file& file, const shard_file& first, bool creation,
                const std::string& type, merge_issue& what) {
-    if (file.creation != creation) {
+    if (file.creation != creation || file.update != first.update) {
         what = merge_issue::other_kind;
     } else if (file.count != first.count) {
         what = merge_issue::other_count;
@@ -266,8 +381,9 @@ bool gather(const std::vector<std::wstring>& paths, bool creation, const run_set
         merge_problem conflict{merge_issue::other_kind, file.path.c_str(), file.index, file.count};
         conflict.line = out.shards[0].count;
         if (conflicts(file, out.shards[0], creation, type, conflict.what) ||
-            (!creation && file.list != list)) {
-            conflict.what = file.creation != creation || conflict.what != merge_issue::other_kind
+            file.update != settings.update || (!creation && file.list != list)) {
+            const bool other_kind = file.creation != creation || file.update != settings.update;
+            conflict.what = other_kind || conflict.what != merge_issue::other_kind
                                 ? conflict.what
                                 : merge_issue::other_list;
             conflict.other = settings.checksum_file.c_str();
@@ -306,7 +422,8 @@ class record_source {
         }
         std::string_view line;
         while (reader_.next(line)) {
-            if (line.starts_with("e ") || line.starts_with("f ") || line.starts_with("end ")) {
+            if (line.starts_with("e ") || line.starts_with("f ") || line.starts_with("a ") ||
+                line.starts_with("u ") || line.starts_with("end ")) {
                 pending_ = line;
                 return true;
             }
@@ -322,6 +439,16 @@ class record_source {
         advance();
         return parsed;
     }
+    // An update shard's next line; false at the end.
+    bool next_update(std::size_t digest_size, update_line& out) {
+        if (pending_.starts_with("end ")) {
+            return false;
+        }
+        const bool parsed = parse_update_line(pending_, digest_size, out);
+        advance();
+        return parsed;
+    }
+    bool at_end() const { return pending_.starts_with("end "); }
     // The next file an audit found unlisted; false at the end.
     bool next_unlisted(std::uint64_t& place, std::wstring& name) {
         if (!pending_.starts_with("u ")) {
@@ -635,11 +762,271 @@ int merge_creation(const run_settings& settings, reporter& report, container& li
     return to_int(result);
 }
 
+// An update's merge: the entries of the list in order, each as its shard
+// found it, then the shards' new files in walk order, then the list written
+// as one update writes it.
+struct update_merge {
+    update_merge(const run_settings& settings_, reporter& report_, container& list_,
+                 const entry_adder& add, std::vector<record_source>& sources_,
+                 const std::vector<shard_file>& shards_)
+        : settings(settings_),
+          report(report_),
+          list(list_),
+          add_entry(add),
+          sources(sources_),
+          shards(shards_),
+          digest_size(static_cast<std::size_t>(type_row(settings_.type).digest_size)) {}
+
+    const run_settings& settings;
+    reporter& report;
+    container& list;
+    const entry_adder& add_entry;
+    std::vector<record_source>& sources;
+    const std::vector<shard_file>& shards;
+    std::size_t digest_size;
+    std::int64_t first_present = -1;  // of all the shards
+    std::vector<std::wstring> gone_first;
+    std::vector<update_line> heads;
+    std::vector<bool> more;
+    int failed = 0;
+    int changed = 0;
+    int dropped = 0;
+
+    void tell_gone(const std::wstring& listed) {
+        report.entry_updated(listed.c_str(), settings.prune ? update_verdict::removed
+                                                            : update_verdict::missing_kept);
+    }
+
+    // A hashing failure or a file left out, as the shard's own run said it.
+    void tell_failure(const update_line& line, const wchar_t* path) {
+        if (line.what == 'l') {
+            report_left_out(report, path, static_cast<file_jobs::left_out>(line.code));
+        } else {
+            report_file_error(report, path, from_int(-static_cast<int>(line.code)));
+            ++failed;
+        }
+    }
+
+    [[nodiscard]] status hashed(const update_line& line, const wchar_t* name,
+                                std::uint64_t position) {
+        if (position != ~std::uint64_t{0} && list.replaceEntry(position) != 0) {
+            return status::unknown_error;
+        }
+        const status entered = from_int(add_entry(name, line.digest, line.size, line.time));
+        if (entered != status::ok) {
+            report.update_refused(settings.checksum_file.c_str(), entered);
+            return entered;
+        }
+        report.entry_updated(
+            name, position != ~std::uint64_t{0} ? update_verdict::updated : update_verdict::added);
+        ++changed;
+        return status::ok;
+    }
+
+    // The entry at `index`, which the shard `owner` judged or kept.
+    [[nodiscard]] status entry(std::int64_t index, std::size_t owner, const std::wstring& listed,
+                               const wchar_t* path) {
+        if (index == first_present) {
+            for (const std::wstring& gone : gone_first) {
+                tell_gone(gone);
+            }
+            gone_first.clear();
+        }
+        update_line& line = heads[owner];
+        if (!more[owner] || line.added || static_cast<std::int64_t>(line.place) != index) {
+            return status::ok;  // unchanged, or not looked at: kept
+        }
+        const std::uint64_t position = list.entryPosition();
+        status result = status::ok;
+        if (line.what == 'g') {
+            if (settings.prune) {
+                result = from_int(list.dropEntry(position, listed.c_str()));
+                ++dropped;
+            }
+            if (first_present < 0 || index < first_present) {
+                gone_first.push_back(listed);
+            } else {
+                tell_gone(listed);
+            }
+        } else if (line.what == 'x') {
+            report_file_error(report, path, from_errno(static_cast<int>(line.code)));
+            ++failed;
+        } else if (line.what == 'h') {
+            result = hashed(line, listed.c_str(), position);
+        } else {
+            tell_failure(line, path);
+        }
+        more[owner] = sources[owner].next_update(digest_size, line);
+        return result;
+    }
+
+    // The shards' new files, in the order of the walk.
+    [[nodiscard]] status new_files() {
+        for (;;) {
+            std::size_t first = heads.size();
+            for (std::size_t i = 0; i < heads.size(); ++i) {
+                if (more[i] && heads[i].added &&
+                    (first == heads.size() || heads[i].place < heads[first].place)) {
+                    first = i;
+                }
+            }
+            if (first == heads.size()) {
+                return status::ok;
+            }
+            const update_line& line = heads[first];
+            if (line.what == 'h') {
+                if (status result = hashed(line, line.name.c_str(), ~std::uint64_t{0});
+                    result != status::ok) {
+                    return result;
+                }
+            } else {
+                tell_failure(line, line.path.c_str());
+            }
+            more[first] = sources[first].next_update(digest_size, heads[first]);
+        }
+    }
+};
+
+// Where each update shard's entries end, when their runs follow each other
+// from the first entry on; otherwise the first shard whose run does not.
+std::vector<std::uint64_t> update_ends(const std::vector<shard_file>& shards,
+                                       const shard_file*& odd) {
+    std::vector<std::uint64_t> ends;
+    std::int64_t next = 0;
+    odd = nullptr;
+    for (const shard_file& file : shards) {
+        if (file.range_first >= 0 && file.range_first != next) {
+            odd = &file;
+            return {};
+        }
+        next = file.range_first >= 0 ? file.range_end : next;
+        ends.push_back(static_cast<std::uint64_t>(next));
+    }
+    return ends;
+}
+
+[[nodiscard]] status update_entries(update_merge& merge, const std::vector<std::uint64_t>& ends,
+                                    wchar_t* buffer, std::size_t prefix, std::int64_t& entries) {
+    wchar_t* name = buffer + prefix;
+    const int room = static_cast<int>(path_buffer_units - prefix);
+    unsigned char digest[128];
+    std::size_t owner = 0;
+    for (;;) {
+        std::uint64_t size = 0;
+        const int read = merge.list.getNextFile(name, room, &size, digest);
+        if (read < 0) {
+            merge.report.list_failed(list_step::read, merge.settings.checksum_file.c_str(),
+                                     from_int(read));
+            return from_int(read);
+        }
+        if (read == 0) {
+            break;
+        }
+        const std::wstring listed = name;
+        resolve_windows_separators(buffer, name);
+        const std::int64_t index = entries++;
+        while (owner < ends.size() && static_cast<std::uint64_t>(index) >= ends[owner]) {
+            ++owner;
+        }
+        if (owner == ends.size()) {
+            return status::invalid_line;  // entries no shard had: not the list they read
+        }
+        if (status result = merge.entry(index, owner, listed, buffer); result != status::ok) {
+            return result;
+        }
+    }
+    return ends.empty() || static_cast<std::uint64_t>(entries) == ends.back()
+               ? status::ok
+               : status::invalid_line;
+}
+
+int merge_update(const run_settings& settings, reporter& report, container& list,
+                 const entry_adder& add_entry, expansion_state& state) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
+    std::string identity;
+    std::uint64_t size = 0;
+    status result = list_identity(list_name, identity, size);
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return to_int(result);
+    }
+    merge_inputs inputs;
+    const std::vector<std::wstring> paths(
+        settings.merge_inputs.begin() + (settings.update_list_named ? 0 : 1),
+        settings.merge_inputs.end());
+    if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
+        return merge_refused_status;
+    }
+    const shard_file* odd = nullptr;
+    const std::vector<std::uint64_t> ends = update_ends(inputs.shards, odd);
+    std::vector<record_source> sources(inputs.shards.size());
+    for (std::size_t i = 0; odd == nullptr && i < sources.size(); ++i) {
+        odd = sources[i].open(inputs.shards[i]) ? nullptr : &inputs.shards[i];
+    }
+    if (odd != nullptr) {
+        return records_disagree(report, *odd, settings);
+    }
+    update_merge merge(settings, report, list, add_entry, sources, inputs.shards);
+    for (const shard_file& file : inputs.shards) {
+        merge.first_present = merge.first_present < 0 ? file.first_present : merge.first_present;
+    }
+    merge.heads.resize(sources.size());
+    merge.more.resize(sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        merge.more[i] = sources[i].next_update(merge.digest_size, merge.heads[i]);
+    }
+    report.run_started({run_kind::update, list_name, settings.type});
+    std::size_t prefix = 0;
+    result = start_with_parent(settings, report, state.path_buffer, prefix);
+    if (result != status::ok) {
+        return to_int(result);
+    }
+    forget_failure_cause();
+    result = from_int(list.open(list_name));
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return to_int(result);
+    }
+    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
+    if (result = from_int(list.beginUpdate()); result != status::ok) {
+        report.update_refused(list_name, result);
+        return to_int(result);
+    }
+    std::int64_t entries = 0;
+    result = update_entries(merge, ends, state.path_buffer, prefix, entries);
+    if (result == status::invalid_line) {
+        return records_disagree(report, inputs.shards.back(), settings);
+    }
+    if (result != status::ok) {
+        return to_int(result);
+    }
+    if (entries > 0 && merge.first_present < 0) {
+        // The wrong folder, or a volume not mounted: the list stays.
+        report.update_refused(list_name, status::file_not_found);
+        return to_int(status::file_not_found);
+    }
+    if (result = merge.new_files(); result != status::ok) {
+        return to_int(result);
+    }
+    const int exit_status = merge.failed > 0 ? 1 : 0;
+    if (merge.changed == 0 && merge.dropped == 0) {
+        (void)list.close();
+        return exit_status;
+    }
+    forget_failure_cause();
+    result = from_int(list.commitUpdate());
+    if (result != status::ok) {
+        report.update_refused(list_name, result);
+        return to_int(result);
+    }
+    return exit_status;
+}
+
 }  // namespace
 
 void take_merge_list(run_settings& settings) {
-    if (settings.has_target || settings.merge_inputs.empty()) {
-        return;
+    if (settings.has_target || settings.merge_inputs.empty() || settings.update_list_named) {
+        return;  // --update=LIST named the list already
     }
     settings.has_checksum_file = true;
     settings.checksum_file = settings.merge_inputs.front();
@@ -653,6 +1040,9 @@ int merge_run(const run_settings& settings, reporter& report, container& list,
               const entry_adder& add_entry, expansion_state& state) {
     if (settings.has_target) {
         return merge_creation(settings, report, list, add_entry);
+    }
+    if (settings.update) {
+        return merge_update(settings, report, list, add_entry, state);
     }
     return merge_verification(settings, report, list, state);
 }

@@ -106,6 +106,10 @@ struct verification_shard {
     entry_split split;
     results_writer* results = nullptr;  // or null: the shard's run only says
     std::uint64_t records = 0;          // lines of entries in the results
+    // An update's: the first of its own entries and the one after its last.
+    std::int64_t first = -1;
+    std::int64_t end = 0;
+    std::int64_t first_present = -1;  // the first of them whose file is there
 };
 
 // An entry as the list gives it, for judging its file.

@@ -15,6 +15,7 @@
 #include "output.h"
 #include "platform/fs.h"
 #include "report.h"
+#include "shard_results.h"
 
 namespace korvane::app {
 
@@ -28,7 +29,23 @@ struct to_hash {
     std::uint64_t position = 0;
     bool replaces = false;
     bool unexamined = false;  // found by a walk that left the look to the workers
+    std::uint64_t place = 0;  // a shard's: the entry's index, or the new file's place in the walk
 };
+
+// A shard's line of what became of an entry ("e INDEX ...") or a new file
+// ("a PLACE ... NAME").
+[[nodiscard]] status note_update(verification_shard* shard, const to_hash& file,
+                                 const std::string& what) {
+    if (shard == nullptr || shard->results == nullptr) {
+        return status::ok;
+    }
+    ++shard->records;
+    std::string line = (file.replaces ? "e " : "a ") + std::to_string(file.place) + ' ' + what;
+    if (!file.replaces) {
+        line += ' ' + encode_text(file.name) + ' ' + encode_text(file.path);
+    }
+    return shard->results->line(line);
+}
 
 // Files hashed while the entries are read and the folder is walked, taken
 // back in the order they were handed in: whatever is found goes straight to
@@ -36,8 +53,9 @@ struct to_hash {
 class hash_queue {
   public:
     hash_queue(file_jobs& workers, reporter& reporter_, container& list_, const entry_adder& add,
-               const run_settings& settings_)
-        : jobs(workers),
+               const run_settings& settings_, verification_shard* shard_)
+        : shard(shard_),
+          jobs(workers),
           report(reporter_),
           list(list_),
           add_entry(add),
@@ -74,6 +92,7 @@ class hash_queue {
 
     int failed = 0;
     int changed = 0;  // entries added or replaced
+    verification_shard* shard;
 
   private:
     [[nodiscard]] status finish_oldest();
@@ -90,6 +109,18 @@ class hash_queue {
 };
 
 status hash_queue::enter(const to_hash& file) {
+    if (shard != nullptr) {
+        // The merge enters it; the shard says it and keeps what it hashed.
+        const std::size_t digest_size =
+            static_cast<std::size_t>(type_row(settings.type).digest_size);
+        report.entry_updated(file.name.c_str(),
+                             file.replaces ? update_verdict::updated : update_verdict::added);
+        ++changed;
+        return note_update(shard, file,
+                           "h " + std::to_string(jobs.oldest_size()) + ' ' +
+                               std::to_string(jobs.oldest_write_time()) + ' ' +
+                               hex_of(jobs.oldest_digest(), digest_size));
+    }
     if (file.replaces && list.replaceEntry(file.position) != 0) {
         return status::unknown_error;
     }
@@ -116,8 +147,10 @@ status hash_queue::finish_oldest() {
     status result = status::ok;
     if (const file_jobs::left_out why = jobs.oldest_left_out(); why != file_jobs::left_out::none) {
         report_left_out(report, file.path.c_str(), why);
+        result = note_update(shard, file, "l " + std::to_string(static_cast<int>(why)));
     } else if (hashed != status::ok) {
         ++failed;  // reported by finish_oldest
+        result = note_update(shard, file, "f " + std::to_string(-to_int(hashed)));
     } else {
         result = enter(file);
     }
@@ -163,6 +196,7 @@ struct update_state {
     listed_names names;
     std::string key;
     named_files* named = nullptr;  // null: the whole folder
+    verification_shard* shard = nullptr;
     // Gone entries met before the first present one: said only once the
     // list is known to belong here.
     std::vector<std::wstring> gone_first;
@@ -180,6 +214,17 @@ struct update_state {
     run.report.entry_updated(
         listed, run.settings.prune ? update_verdict::removed : update_verdict::missing_kept);
     return status::ok;
+}
+
+// A shard's entry that is gone or cannot be looked at, after those before it.
+[[nodiscard]] status note_entry(update_state& run, const file_look& look, const std::string& what) {
+    if (status result = run.hashing.drain(); result != status::ok) {
+        return result;
+    }
+    to_hash entry;
+    entry.replaces = true;
+    entry.place = static_cast<std::uint64_t>(look.index);
+    return note_update(run.shard, entry, what);
 }
 
 [[nodiscard]] status first_present(update_state& run) {
@@ -201,9 +246,19 @@ struct update_state {
         status result = run.hashing.drain();
         report_file_error(run.report, look.path.c_str(), from_errno(look.error));
         ++run.failed;
+        if (result == status::ok && run.shard != nullptr) {
+            result = note_entry(run, look, "x " + std::to_string(look.error));
+        }
         return result;
     }
     if (look.error != 0 || !look.info.is_regular) {
+        if (run.shard != nullptr) {
+            // Whether the list belongs here, and the dropping, are the merge's.
+            if (status result = tell_gone(run, look.listed.c_str()); result != status::ok) {
+                return result;
+            }
+            return note_entry(run, look, "g");
+        }
         if (run.settings.prune) {
             if (run.list.dropEntry(look.position, look.listed.c_str()) != 0) {
                 throw std::bad_alloc();
@@ -216,6 +271,9 @@ struct update_state {
         }
         return tell_gone(run, look.listed.c_str());
     }
+    if (run.shard != nullptr && run.shard->first_present < 0) {
+        run.shard->first_present = look.index;
+    }
     if (++run.present == 1) {
         if (status result = first_present(run); result != status::ok) {
             return result;
@@ -226,13 +284,24 @@ struct update_state {
         record_match::changed) {
         return status::ok;
     }
-    return run.hashing.push({std::move(look.listed), std::move(look.path), look.position, true});
+    return run.hashing.push({std::move(look.listed), std::move(look.path), look.position, true,
+                             false, static_cast<std::uint64_t>(look.index)});
 }
 
 [[nodiscard]] status judge_oldest(update_state& run, look_ahead& looks) {
     const status result = judge(run, looks.oldest());
     looks.pop();
     return result;
+}
+
+// Whether the entry at `index` is the shard's; notes the run of its own.
+bool own_entry(verification_shard& shard, std::int64_t index, std::uint64_t size) {
+    if (shard.split.next(size) != shard.index) {
+        return false;
+    }
+    shard.first = shard.first < 0 ? index : shard.first;
+    shard.end = index + 1;
+    return true;
 }
 
 [[nodiscard]] status read_entries(update_state& run, look_ahead& looks, wchar_t* buffer,
@@ -256,7 +325,10 @@ struct update_state {
         if (!run.names.add(run.key)) {
             throw std::bad_alloc();
         }
-        ++run.entries;
+        const std::int64_t index = run.entries++;
+        if (run.shard != nullptr && !own_entry(*run.shard, index, run.list.entryRecord().size)) {
+            continue;  // another shard's: kept, unlooked at
+        }
         if (!run.settings.excludes.empty() && run.settings.excludes.takes_named(name, false)) {
             continue;  // excluded: never added, and an entry of it kept as it stands
         }
@@ -264,6 +336,7 @@ struct update_state {
             continue;  // not named on the command line: kept as it stands
         }
         look.path = buffer;
+        look.index = index;
         look.position = run.list.entryPosition();
         look.record = run.list.entryRecord();
         looks.submit();
@@ -294,11 +367,17 @@ struct update_state {
         }
         return status::ok;
     }
-    const unlisted_handler take = [&run](const wchar_t* path, std::wstring_view relative) {
-        return run.hashing.push({std::wstring(relative), path, 0, false, true});
+    walk_shard walk;
+    if (run.shard != nullptr) {
+        walk.index = run.shard->index;
+        walk.count = run.shard->count;
+    }
+    const unlisted_handler take = [&run, &walk](const wchar_t* path, std::wstring_view relative) {
+        return run.hashing.push({std::wstring(relative), path, 0, false, true, walk.place});
     };
     int unlisted = 0;
-    return walk_unlisted(run.scope, run.names, run.settings, state, run.report, take, unlisted);
+    return walk_unlisted(run.scope, run.names, run.settings, state, run.report, take, unlisted,
+                         run.shard != nullptr ? &walk : nullptr);
 }
 
 [[nodiscard]] status open_for_update(update_state& run) {
@@ -337,7 +416,7 @@ struct update_state {
         }
         return result;
     }
-    if (run.named == nullptr && run.entries > 0 && run.present == 0) {
+    if (run.named == nullptr && run.entries > 0 && run.present == 0 && run.shard == nullptr) {
         // The wrong folder, or a volume not mounted: an update would add
         // everything found here, or (with --prune) empty the list.
         run.report.update_refused(list_name, status::file_not_found);
@@ -417,14 +496,39 @@ struct update_state {
     return result;
 }
 
+// The end of a shard's results: its records, and the run of entries that
+// were its own ("- -" when none).
+[[nodiscard]] status end_update_shard(verification_shard& shard, reporter& report) {
+    if (shard.results == nullptr) {
+        return status::ok;
+    }
+    auto number = [](std::int64_t value) {
+        return value < 0 ? std::string("-") : std::to_string(value);
+    };
+    const std::string range =
+        shard.first < 0 ? std::string("- -") : number(shard.first) + ' ' + number(shard.end);
+    status result = shard.results->line("end " + std::to_string(shard.records) + ' ' + range + ' ' +
+                                        number(shard.first_present));
+    if (result == status::ok) {
+        result = shard.results->commit();
+    }
+    if (result != status::ok) {
+        report.scratch_failed(shard.results->path().c_str(), result, shard.results->error_number());
+    }
+    return result;
+}
+
 }  // namespace
 
 int update_run(const run_settings& settings, reporter& report, container& list, file_jobs& jobs,
-               const entry_adder& add_entry, expansion_state& state) {
+               const entry_adder& add_entry, expansion_state& state, verification_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started({run_kind::update, list_name, settings.type});
-    hash_queue hashing(jobs, report, list, add_entry, settings);
-    update_state run{settings, report, list, hashing, {}, {}, {}, nullptr, {}, 0, 0, 0, 0};
+    hash_queue hashing(jobs, report, list, add_entry, settings, shard);
+    update_state run{settings, report, list, hashing, {}, {}, {}, nullptr, shard, {}, 0, 0, 0, 0};
+    // A shard's gone entries are said at once: whether the list belongs
+    // here is the merge's to judge, from every shard's entries.
+    run.present = shard != nullptr ? 1 : 0;
     int error = 0;
     if (!audit_scope_of(settings, run.scope, error)) {
         report.list_failed(list_step::open, L".", from_errno(error));
@@ -442,6 +546,11 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
         return to_int(result);  // the list goes unwritten
     }
     const int exit_status = run.failed + hashing.failed > 0 ? 1 : 0;
+    if (shard != nullptr) {
+        (void)list.close();  // never committed: the list stays as it is
+        result = end_update_shard(*shard, report);
+        return result == status::ok ? exit_status : to_int(result);
+    }
     if (hashing.changed == 0 && run.dropped == 0) {
         // Nothing to change: the list stays untouched, its remembered
         // verifications and its times with it.

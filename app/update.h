@@ -20,8 +20,12 @@ class reporter;
 // Returns the exit status: 0 when the list was brought up to date (or needed
 // nothing), 1 when some file could not be hashed (its old entry stays), or
 // the status that left the list as it was.
+// With `shard`, only the shard's entries are judged and only its new files
+// added, each outcome kept as a line of its results, and the list is not
+// written: the merge writes it.
 [[nodiscard]] int update_run(const run_settings& settings, reporter& report, container& list,
-                             file_jobs& jobs, const entry_adder& add_entry, expansion_state& state);
+                             file_jobs& jobs, const entry_adder& add_entry, expansion_state& state,
+                             verification_shard* shard = nullptr);
 
 }  // namespace korvane::app
 
