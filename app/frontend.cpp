@@ -395,7 +395,7 @@ void print_usage() {
     print(L"    --prune            an update drops the entries of files that are gone\n");
     print(L"-q, --quiet            suppress non-error messages\n");
     print(L"-r, --recursive        recursively add sub-directories\n");
-    print(L"    --results=FILE     a verification shard's results, for --merge\n");
+    print(L"    --results=FILE     a verification or update shard's results, for --merge\n");
     print(L"    --shard=K/N        check or hash only shard K of N (or auto: the scheduler's)\n");
     print(L"    --status           verification: print nothing, the exit status tells\n");
     print(L"    --strict           verification: improperly formatted lines fail the run\n");
@@ -541,7 +541,7 @@ int refuse_shard_mix(const run_settings& settings) {
                (!settings.update_files.empty() || !settings.files_from.empty())) {
         refusal = L"--shard and --merge split an update of the whole folder, not of files named\n";
     } else if (!settings.results.empty() && (!settings.shard.on || settings.has_target)) {
-        refusal = L"--results names a verification shard's results (with --shard)\n";
+        refusal = L"--results names a verification or update shard's results (with --shard)\n";
     } else if (settings.merge &&
                settings.merge_inputs.size() <
                    (settings.has_target || settings.update_list_named ? 1U : 2U)) {

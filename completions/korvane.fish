@@ -58,7 +58,7 @@ complete -c korvane -l exclude -x -d 'Leave out names matching PATTERN'
 complete -c korvane -l files-from -r -F -d 'Also the files FILE names, one a line'
 complete -c korvane -l null -d '--files-from names end with a zero byte'
 complete -c korvane -l shard -x -a 'auto' -d 'Check or hash only shard K/N'
-complete -c korvane -l results -r -F -d "A verification shard's results, for --merge"
+complete -c korvane -l results -r -F -d "A verification or update shard's results, for --merge"
 complete -c korvane -l merge -d "One run's output, list and exit status from its shards' files"
 complete -c korvane -l prune -d 'An update drops the entries of files that are gone'
 complete -c korvane -s q -l quiet -d 'Suppress non-error messages'

@@ -64,7 +64,7 @@ const std::string usage_text =
     "    --prune            an update drops the entries of files that are gone\n"
     "-q, --quiet            suppress non-error messages\n"
     "-r, --recursive        recursively add sub-directories\n"
-    "    --results=FILE     a verification shard's results, for --merge\n"
+    "    --results=FILE     a verification or update shard's results, for --merge\n"
     "    --shard=K/N        check or hash only shard K of N (or auto: the scheduler's)\n"
     "    --status           verification: print nothing, the exit status tells\n"
     "    --strict           verification: improperly formatted lines fail the run\n"
