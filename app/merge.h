@@ -88,6 +88,10 @@ std::string creation_run_key(const run_settings& settings);
                                                 verification_shard& shard, results_writer& writer,
                                                 std::uint64_t started);
 
+// Reads a shard's file through as the merge does before it says anything:
+// false, with what is wrong, when it is not one whole shard's file.
+[[nodiscard]] bool check_shard_file(const std::wstring& path, merge_problem& problem);
+
 // --merge: the list (or the -c target) and the shards' files are the file
 // arguments; the first names the list unless -c does.
 void take_merge_list(run_settings& settings);

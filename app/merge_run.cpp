@@ -328,6 +328,11 @@ bool read_shard_file(const std::wstring& path, shard_file& out, merge_problem& p
         problem.what = merge_issue::incomplete;  // its last line never came
         return false;
     }
+    if (reader.cut_short()) {
+        problem.what = merge_issue::damaged;  // bytes after the end line
+        problem.line = reader.line_number() + 1;
+        return false;
+    }
     return true;
 }
 
@@ -1023,6 +1028,11 @@ int merge_update(const run_settings& settings, reporter& report, container& list
 }
 
 }  // namespace
+
+bool check_shard_file(const std::wstring& path, merge_problem& problem) {
+    shard_file file;
+    return read_shard_file(path, file, problem);
+}
 
 void take_merge_list(run_settings& settings) {
     if (settings.has_target || settings.merge_inputs.empty() || settings.update_list_named) {

@@ -91,6 +91,8 @@ class results_reader {
     bool next(std::string_view& line);
     int error() const { return error_; }
     bool too_long() const { return too_long_; }
+    // Bytes after the last line end, once the end of the file is reached.
+    bool cut_short() const { return eof_ && end_ > start_; }
     std::uint64_t line_number() const { return number_; }
     void close();
 

@@ -16,7 +16,7 @@ jobs=${KORVANE_FUZZ_JOBS:-2}
 niceness=${KORVANE_FUZZ_NICE:-0}
 
 # target:max_len. Each limit covers the target's largest sensible input.
-all_targets=(sfv:16384 md5:8192 config:4096 cmdline:4096 base64:512 expiry:256 crc:4096 md5_lanes:4096 sha:8192 blake3:8192 sha_lanes:4096)
+all_targets=(sfv:16384 md5:8192 config:4096 cmdline:4096 shard_results:4096 base64:512 expiry:256 crc:4096 md5_lanes:4096 sha:8192 blake3:8192 sha_lanes:4096)
 if [ $# -gt 0 ]; then
     selected=()
     for name in "$@"; do
