@@ -467,8 +467,9 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
     if (settings.shard.on) {
         shard.index = settings.shard.index;
         shard.count = settings.shard.count;
-        const status begun = begin_verification_results(settings, report, shard, results,
-                                                        korvane::platform::system_time_ticks());
+        const status begun =
+            begin_verification_results(settings, report, shard, results,
+                                       korvane::platform::system_time_ticks(), state.path_buffer);
         if (begun != status::ok) {
             return to_int(begun);
         }
@@ -507,8 +508,8 @@ int verification_mode(const run_settings& settings, reporter& report, container&
     if (settings.shard.on) {
         shard.index = settings.shard.index;
         shard.count = settings.shard.count;
-        if (const status begun =
-                begin_verification_results(settings, report, shard, results, started);
+        if (const status begun = begin_verification_results(settings, report, shard, results,
+                                                            started, state.path_buffer);
             begun != status::ok) {
             return to_int(begun);
         }

@@ -53,7 +53,7 @@ status list_identity(const wchar_t* path, std::string& digest, std::uint64_t& si
     if (const int error = platform::open_for_streaming(path, file); error != 0) {
         return from_errno(error);
     }
-    std::vector<unsigned char> buffer(1 << 20);
+    std::vector<unsigned char> buffer(64 * 1024);  // no more than a run holds otherwise
     sha256hasher hasher;
     hasher.init();
     size = 0;
@@ -76,7 +76,8 @@ status list_identity(const wchar_t* path, std::string& digest, std::uint64_t& si
     return status::ok;
 }
 
-status survey_list(const run_settings& settings, std::uint32_t count, list_survey& out) {
+status survey_list(const run_settings& settings, std::uint32_t count, wchar_t* name,
+                   list_survey& out) {
     const std::unique_ptr<container> list = type_row(settings.type).make_list();
     if (list == nullptr) {
         return status::unknown_error;
@@ -90,15 +91,13 @@ status survey_list(const run_settings& settings, std::uint32_t count, list_surve
     }
     list->resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
     out.folder = list->namesFolderCode();
-    std::vector<wchar_t> name(path_buffer_units);
     unsigned char digest[128];
     std::uint64_t entries = 0;
     std::uint64_t bytes = 0;
     bool every_size = true;
     for (;;) {
         std::uint64_t size = 0;
-        const int got =
-            list->getNextFile(name.data(), static_cast<int>(name.size()), &size, digest);
+        const int got = list->getNextFile(name, static_cast<int>(path_buffer_units), &size, digest);
         if (got == to_int(status::outside_signed_text) || got == to_int(status::invalid_line)) {
             continue;
         }
@@ -118,10 +117,10 @@ status survey_list(const run_settings& settings, std::uint32_t count, list_surve
 
 status begin_verification_results(const run_settings& settings, reporter& report,
                                   verification_shard& shard, results_writer& writer,
-                                  std::uint64_t started) {
+                                  std::uint64_t started, wchar_t* name) {
     const wchar_t* list_path = settings.checksum_file.c_str();
     list_survey survey;
-    status result = survey_list(settings, settings.shard.count, survey);
+    status result = survey_list(settings, settings.shard.count, name, survey);
     if (result != status::ok) {
         report.list_failed(list_step::open, list_path, result);
         return result;

@@ -30,7 +30,8 @@ struct list_survey {
     std::string folder;
     std::uint64_t entries = 0;
 };
-[[nodiscard]] status survey_list(const run_settings& settings, std::uint32_t count,
+// `name` has room for path_buffer_units units, which it is read into.
+[[nodiscard]] status survey_list(const run_settings& settings, std::uint32_t count, wchar_t* name,
                                  list_survey& out);
 
 // The walk's files of a creation shard as they are found: each one's place
@@ -86,7 +87,7 @@ std::string creation_run_key(const run_settings& settings);
 // is reported.
 [[nodiscard]] status begin_verification_results(const run_settings& settings, reporter& report,
                                                 verification_shard& shard, results_writer& writer,
-                                                std::uint64_t started);
+                                                std::uint64_t started, wchar_t* name);
 
 // Reads a shard's file through as the merge does before it says anything:
 // false, with what is wrong, when it is not one whole shard's file.

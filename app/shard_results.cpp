@@ -10,7 +10,7 @@ namespace korvane::app {
 
 namespace {
 
-constexpr std::size_t write_chunk = 64 * 1024;
+constexpr std::size_t write_chunk = 16 * 1024;
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') {
