@@ -59,6 +59,7 @@ TEST_F(Shards, VerificationMergesIntoTheOutputAndStatusOfOneRun) {
         const cli_result merged = merge("all.sfv", count);
         EXPECT_EQ(merged.status, single.status) << merged.err;
         EXPECT_EQ(merged.out, single.out) << count;
+        EXPECT_FALSE(std::filesystem::exists(dir / "_Verified_"));  // the run failed
         std::filesystem::remove_all(dir / "out");
         std::filesystem::create_directory(dir / "out");
     }
@@ -159,19 +160,35 @@ TEST_F(Shards, TheMergeWritesTheTagOnceAndOnlyForWhatTheShardsRead) {
     KORVANE_SKIP_ON_WINDOWS("change times under Wine");
     ASSERT_EQ(korvane({"-c", "all.sfv", "-r", "t"}).status, 0);
     let_time_pass();
+    write_config("addtag=true\n");
     ASSERT_EQ(korvane({"--shard=1/2", "--results=out/r1", "all.sfv"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "_Verified_"));  // not a shard's to leave
     // Changed after its shard read it, keeping its size: the merge says Ok,
     // as it was when read, but the tag must not vouch for what came after.
     dir.write("t/f1", std::string(97, 'z'));
     let_time_pass();  // the merge's own time would vouch for the change
     ASSERT_EQ(korvane({"--shard=2/2", "--results=out/r2", "all.sfv"}).status, 0);
+    write_config("addtag=true\n");
     const cli_result merged = merge("all.sfv", 2);
     ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "_Verified_"));  // where one run leaves it
     EXPECT_NE(merged.out.find("t/f1: Ok"), std::string::npos);
     const cli_result next = korvane({"all.sfv"});
     EXPECT_EQ(next.status, 1);
     EXPECT_EQ(next.out.find("t/f1: Previously verified"), std::string::npos) << next.out;
     EXPECT_NE(next.out.find("t/f2: Previously verified Ok"), std::string::npos) << next.out;
+
+    // Shards that resolved the names in another folder earn the merge no tag.
+    std::filesystem::create_directory(dir / "copy");
+    std::filesystem::copy(dir / "t", dir / "copy/t", std::filesystem::copy_options::recursive);
+    const std::string list = dir.read("all.sfv");
+    const cli_result elsewhere = merge("all.sfv", 2);  // the results of before, from "."
+    EXPECT_EQ(elsewhere.status, exit_status(-13));     // the list changed since: its tag
+    ASSERT_EQ(korvane({"-a", "--shard=1/1", "--results=out/r1", "all.sfv"}).status, 1);
+    const cli_result moved = korvane({"--merge", "-p", "copy", "all.sfv", "out/r1"});
+    EXPECT_NE(moved.err.find("resolved the names in another folder"), std::string::npos)
+        << moved.err;
+    EXPECT_EQ(dir.read("all.sfv"), list);
 }
 
 TEST_F(Shards, AMergeOfShardsThatDoNotMakeOneRunFailsNamingTheShard) {
