@@ -15,6 +15,7 @@
 #include "merge.h"
 #include "output.h"
 #include "platform/text.h"
+#include "update.h"
 
 namespace korvane::app {
 
@@ -629,22 +630,32 @@ std::vector<std::uint64_t> entry_ends(const std::vector<shard_file>& shards,
     return ends;
 }
 
-int merge_verification(const run_settings& settings, reporter& report, container& list,
-                       expansion_state& state) {
+// The shards' files of a verification or an update of the list, read and
+// checked against the list's bytes; 0, or the exit status (said).
+int gather_for_list(const run_settings& settings, reporter& report, merge_inputs& inputs) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     std::string identity;
     std::uint64_t size = 0;
-    status result = list_identity(list_name, identity, size);
-    if (result != status::ok) {
+    if (const status result = list_identity(list_name, identity, size); result != status::ok) {
         report.list_failed(list_step::open, list_name, result);
         return to_int(result);
     }
+    // The list is the first file argument, unless --update=LIST named it.
+    const std::vector<std::wstring> paths(
+        settings.merge_inputs.begin() + (settings.update_list_named ? 0 : 1),
+        settings.merge_inputs.end());
+    const std::string list = identity + ' ' + std::to_string(size);
+    return gather(paths, false, settings, list, report, inputs) ? 0 : merge_refused_status;
+}
+
+int merge_verification(const run_settings& settings, reporter& report, container& list,
+                       expansion_state& state) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
     merge_inputs inputs;
-    const std::vector<std::wstring> paths(settings.merge_inputs.begin() + 1,
-                                          settings.merge_inputs.end());
-    if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
-        return merge_refused_status;
+    if (const int refused = gather_for_list(settings, report, inputs); refused != 0) {
+        return refused;
     }
+    status result = status::ok;
     const shard_file* odd = nullptr;
     std::vector<std::uint64_t> ends = entry_ends(inputs.shards, odd);
     if (odd != nullptr) {
@@ -668,16 +679,10 @@ int merge_verification(const run_settings& settings, reporter& report, container
         {run_kind::verification, list_name, settings.type, settings.type_from_content});
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
-    result = start_with_parent(settings, report, buffer, prefix);
+    result = open_for_run(settings, report, list, buffer, prefix);
     if (result != status::ok) {
         return to_int(result);
     }
-    result = from_int(list.open(list_name));
-    if (result != status::ok) {
-        report.list_failed(list_step::open, list_name, result);
-        return to_int(result);
-    }
-    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
     const std::string folder = list.namesFolderCode();
     for (const shard_file& file : inputs.shards) {
         if (merge.remember && file.folder != folder) {
@@ -948,20 +953,11 @@ std::vector<std::uint64_t> update_ends(const std::vector<shard_file>& shards,
 int merge_update(const run_settings& settings, reporter& report, container& list,
                  const entry_adder& add_entry, expansion_state& state) {
     const wchar_t* list_name = settings.checksum_file.c_str();
-    std::string identity;
-    std::uint64_t size = 0;
-    status result = list_identity(list_name, identity, size);
-    if (result != status::ok) {
-        report.list_failed(list_step::open, list_name, result);
-        return to_int(result);
-    }
     merge_inputs inputs;
-    const std::vector<std::wstring> paths(
-        settings.merge_inputs.begin() + (settings.update_list_named ? 0 : 1),
-        settings.merge_inputs.end());
-    if (!gather(paths, false, settings, identity + ' ' + std::to_string(size), report, inputs)) {
-        return merge_refused_status;
+    if (const int refused = gather_for_list(settings, report, inputs); refused != 0) {
+        return refused;
     }
+    status result = status::ok;
     const shard_file* odd = nullptr;
     const std::vector<std::uint64_t> ends = update_ends(inputs.shards, odd);
     std::vector<record_source> sources(inputs.shards.size());
@@ -982,17 +978,10 @@ int merge_update(const run_settings& settings, reporter& report, container& list
     }
     report.run_started({run_kind::update, list_name, settings.type});
     std::size_t prefix = 0;
-    result = start_with_parent(settings, report, state.path_buffer, prefix);
+    result = open_for_run(settings, report, list, state.path_buffer, prefix);
     if (result != status::ok) {
         return to_int(result);
     }
-    forget_failure_cause();
-    result = from_int(list.open(list_name));
-    if (result != status::ok) {
-        report.list_failed(list_step::open, list_name, result);
-        return to_int(result);
-    }
-    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
     if (result = from_int(list.beginUpdate()); result != status::ok) {
         report.update_refused(list_name, result);
         return to_int(result);
@@ -1013,18 +1002,8 @@ int merge_update(const run_settings& settings, reporter& report, container& list
     if (result = merge.new_files(); result != status::ok) {
         return to_int(result);
     }
-    const int exit_status = merge.failed > 0 ? 1 : 0;
-    if (merge.changed == 0 && merge.dropped == 0) {
-        (void)list.close();
-        return exit_status;
-    }
-    forget_failure_cause();
-    result = from_int(list.commitUpdate());
-    if (result != status::ok) {
-        report.update_refused(list_name, result);
-        return to_int(result);
-    }
-    return exit_status;
+    return commit_update(settings, report, list, merge.failed > 0 ? 1 : 0,
+                         merge.changed + merge.dropped > 0);
 }
 
 }  // namespace

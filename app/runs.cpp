@@ -1224,6 +1224,24 @@ status creation_run(const run_settings& settings, reporter& report, container& l
     return result;
 }
 
+status open_for_run(const run_settings& settings, reporter& report, container& list,
+                    wchar_t* buffer, std::size_t& prefix) {
+    const wchar_t* list_name = settings.checksum_file.c_str();
+    status result = start_with_parent(settings, report, buffer, prefix);
+    if (result != status::ok) {
+        return result;
+    }
+    forget_failure_cause();
+    result = from_int(list.open(list_name));
+    if (result != status::ok) {
+        report.list_failed(list_step::open, list_name, result);
+        return result;
+    }
+    // Remembered verifications hold only for the files they were earned on.
+    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
+    return status::ok;
+}
+
 int verification_run(const run_settings& settings, reporter& report, container& list,
                      file_jobs& jobs, const verified_query& previously_verified,
                      expansion_state& state, const untrusted_query& untrusted_file_system,
@@ -1233,19 +1251,10 @@ int verification_run(const run_settings& settings, reporter& report, container& 
         {run_kind::verification, list_name, settings.type, settings.type_from_content});
     wchar_t* buffer = state.path_buffer;
     std::size_t prefix = 0;
-    status result = start_with_parent(settings, report, buffer, prefix);
+    status result = open_for_run(settings, report, list, buffer, prefix);
     if (result != status::ok) {
         return to_int(result);
     }
-
-    forget_failure_cause();
-    result = from_int(list.open(list_name));
-    if (result != status::ok) {
-        report.list_failed(list_step::open, list_name, result);
-        return to_int(result);
-    }
-    // Remembered verifications hold only for the files they were earned on.
-    list.resolveNamesIn(settings.has_parent ? settings.parent.c_str() : L".");
 
     verification_tally tally;
     const std::size_t digest_size = digest_size_for(settings.type);

@@ -88,6 +88,12 @@ void report_left_out(reporter& report, const wchar_t* path, file_jobs::left_out 
 [[nodiscard]] status start_with_parent(const run_settings& settings, reporter& report,
                                        wchar_t* buffer, std::size_t& prefix);
 
+// Opens the list a run reads, with the parent folder (-p) at the start of
+// `buffer` as start_with_parent puts it, and tells it where its names
+// resolve; a failure is reported.
+[[nodiscard]] status open_for_run(const run_settings& settings, reporter& report, container& list,
+                                  wchar_t* buffer, std::size_t& prefix);
+
 // Whether the entry at `index` (counted from 0) verified on an earlier run,
 // asked as soon as it is read, while the reports of earlier entries may still
 // be outstanding.

@@ -551,16 +551,21 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
         result = end_update_shard(*shard, report);
         return result == status::ok ? exit_status : to_int(result);
     }
-    if (hashing.changed == 0 && run.dropped == 0) {
+    return commit_update(settings, report, list, exit_status, hashing.changed + run.dropped > 0);
+}
+
+int commit_update(const run_settings& settings, reporter& report, container& list, int exit_status,
+                  bool changed) {
+    if (!changed) {
         // Nothing to change: the list stays untouched, its remembered
         // verifications and its times with it.
         (void)list.close();
         return exit_status;
     }
     forget_failure_cause();
-    result = from_int(list.commitUpdate());
+    const status result = from_int(list.commitUpdate());
     if (result != status::ok) {
-        report.update_refused(list_name, result);
+        report.update_refused(settings.checksum_file.c_str(), result);
         return to_int(result);
     }
     return exit_status;

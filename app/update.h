@@ -27,6 +27,11 @@ class reporter;
                              file_jobs& jobs, const entry_adder& add_entry, expansion_state& state,
                              verification_shard* shard = nullptr);
 
+// The end of an update: the list written when something `changed`, else
+// closed untouched; the exit status, or the status of a failed write (said).
+[[nodiscard]] int commit_update(const run_settings& settings, reporter& report, container& list,
+                                int exit_status, bool changed);
+
 }  // namespace korvane::app
 
 #endif
