@@ -538,6 +538,8 @@ int refuse_shard_mix(const run_settings& settings) {
     const wchar_t* refusal = nullptr;
     if (settings.merge && settings.shard.on) {
         refusal = L"--merge takes the shards' files; it is no shard itself\n";
+    } else if (settings.merge && settings.update && settings.has_target) {
+        refusal = L"--merge: an update's list (-u) or a creation's (-c), not both\n";
     } else if ((settings.merge || settings.shard.on) && settings.update &&
                (!settings.update_files.empty() || !settings.files_from.empty())) {
         refusal = L"--shard and --merge split an update of the whole folder, not of files named\n";
