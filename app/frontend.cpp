@@ -463,13 +463,13 @@ int update_mode(const run_settings& settings, reporter& report, container& list,
     }
     const entry_adder add_entry = adder_for(list, tagged, digests);
     results_writer results;
-    verification_shard shard;
+    list_shard shard;
     if (settings.shard.on) {
         shard.index = settings.shard.index;
         shard.count = settings.shard.count;
         const status begun =
-            begin_verification_results(settings, report, shard, results,
-                                       korvane::platform::system_time_ticks(), state.path_buffer);
+            begin_shard_results(settings, report, shard, results,
+                                korvane::platform::system_time_ticks(), state.path_buffer);
         if (begun != status::ok) {
             return to_int(begun);
         }
@@ -504,12 +504,12 @@ int verification_mode(const run_settings& settings, reporter& report, container&
     // the run ends early, so that no merge takes the part checked for all.
     const std::uint64_t started = korvane::platform::system_time_ticks();
     results_writer results;
-    verification_shard shard;
+    list_shard shard;
     if (settings.shard.on) {
         shard.index = settings.shard.index;
         shard.count = settings.shard.count;
-        if (const status begun = begin_verification_results(settings, report, shard, results,
-                                                            started, state.path_buffer);
+        if (const status begun =
+                begin_shard_results(settings, report, shard, results, started, state.path_buffer);
             begun != status::ok) {
             return to_int(begun);
         }

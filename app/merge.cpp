@@ -115,9 +115,8 @@ status survey_list(const run_settings& settings, std::uint32_t count, wchar_t* n
     return status::ok;
 }
 
-status begin_verification_results(const run_settings& settings, reporter& report,
-                                  verification_shard& shard, results_writer& writer,
-                                  std::uint64_t started, wchar_t* name) {
+status begin_shard_results(const run_settings& settings, reporter& report, list_shard& shard,
+                           results_writer& writer, std::uint64_t started, wchar_t* name) {
     const wchar_t* list_path = settings.checksum_file.c_str();
     list_survey survey;
     status result = survey_list(settings, settings.shard.count, name, survey);
@@ -158,6 +157,20 @@ status begin_verification_results(const run_settings& settings, reporter& report
     return status::ok;
 }
 
+status end_shard_results(list_shard& shard, reporter& report, const std::string& tail) {
+    if (shard.results == nullptr) {
+        return status::ok;
+    }
+    status result = shard.results->line("end " + std::to_string(shard.records) + ' ' + tail);
+    if (result == status::ok) {
+        result = shard.results->commit();
+    }
+    if (result != status::ok) {
+        report.scratch_failed(shard.results->path().c_str(), result, shard.results->error_number());
+    }
+    return result;
+}
+
 status found_places::add(std::uint64_t ordinal, std::wstring_view path) {
     const std::uint64_t record[2] = {ordinal, path_digest(path)};
     return log_.append(record, sizeof record);
@@ -185,18 +198,13 @@ bool found_places::place_of(std::wstring_view path, std::uint64_t& ordinal) {
 }
 
 std::string creation_run_key(const run_settings& settings) {
-    std::string bytes;
-    for (wchar_t unit : settings.given_arguments) {
-        const auto value = static_cast<std::uint32_t>(unit);
-        bytes += static_cast<char>(value & 0xFF);
-        bytes += static_cast<char>((value >> 8) & 0xFF);
-    }
-    bytes += settings.recursive ? 'r' : '-';
-    bytes += settings.one_file_system ? 'x' : '-';
-    const std::uint64_t key = text_digest(bytes);
+    std::wstring key = settings.given_arguments;
+    key += settings.recursive ? L'r' : L'-';
+    key += settings.one_file_system ? L'x' : L'-';
+    const std::uint64_t digest = path_digest(key);
     unsigned char raw[8];
     for (int i = 0; i < 8; ++i) {
-        raw[i] = static_cast<unsigned char>(key >> (56 - 8 * i));
+        raw[i] = static_cast<unsigned char>(digest >> (56 - 8 * i));
     }
     return hex_of(raw, sizeof raw);
 }

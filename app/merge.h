@@ -85,13 +85,18 @@ std::string creation_run_key(const run_settings& settings);
 // Readies a verification or update shard: how the list's entries split, and with
 // --results the results file begun in place of the one it names. A failure
 // is reported.
-[[nodiscard]] status begin_verification_results(const run_settings& settings, reporter& report,
-                                                verification_shard& shard, results_writer& writer,
-                                                std::uint64_t started, wchar_t* name);
+[[nodiscard]] status begin_shard_results(const run_settings& settings, reporter& report,
+                                         list_shard& shard, results_writer& writer,
+                                         std::uint64_t started, wchar_t* name);
 
 // Reads a shard's file through as the merge does before it says anything:
 // false, with what is wrong, when it is not one whole shard's file.
 [[nodiscard]] bool check_shard_file(const std::wstring& path, merge_problem& problem);
+
+// Ends a shard's results with its end line ("end RECORDS " and `tail`) and
+// puts the file in place; a failure is reported.
+[[nodiscard]] status end_shard_results(list_shard& shard, reporter& report,
+                                       const std::string& tail);
 
 // --merge: the list (or the -c target) and the shards' files are the file
 // arguments; the first names the list unless -c does.

@@ -69,8 +69,7 @@ bool parse_record(std::string_view line, bool creation, std::size_t digest_size,
     }
     std::uint64_t code = 0;
     const std::size_t at = creation ? 2 : 3;  // size, time, digest follow
-    if (fields.size() != (creation ? 6U : 6U) ||
-        (!creation && (!number_field(fields[2], code) || code > 100)) ||
+    if (fields.size() != 6 || (!creation && (!number_field(fields[2], code) || code > 100)) ||
         !number_field(fields[at], out.size) || !number_field(fields[at + 1], out.time)) {
         return false;
     }
@@ -214,20 +213,21 @@ struct shard_file_check {
     update_line change;
     std::uint64_t unlisted = 0;
     std::uint64_t unlisted_place = 0;
-    std::uint64_t added = 0;
     std::wstring unlisted_name;
+    // The length of the file's digests, settled when its head ends: its own
+    // type's, so that one of another type is said to be so, not damaged.
+    std::size_t digest_size = 0;
 
-    std::size_t digest_size() const {
-        // The file's own type gives its digests' length: one of another
-        // type is said to be so, not damaged.
+    void end_head() {
+        in_head = false;
         const int type = type_from_word(platform::widen(out.type).c_str());
-        return type < 0 ? 0 : static_cast<std::size_t>(type_row(type).digest_size);
+        digest_size = type < 0 ? 0 : static_cast<std::size_t>(type_row(type).digest_size);
     }
 
     bool entry(std::string_view line) {
         const std::uint64_t before = record.place;
-        const bool fits = unlisted == 0 && digest_size() != 0 &&
-                          parse_record(line, out.creation, digest_size(), record) &&
+        const bool fits = unlisted == 0 && digest_size != 0 &&
+                          parse_record(line, out.creation, digest_size, record) &&
                           (out.entry_records == 0 ||
                            (out.creation ? record.place > before : record.place == before + 1));
         out.first = out.entry_records == 0 ? record.place : out.first;
@@ -250,11 +250,8 @@ struct shard_file_check {
         const std::uint64_t before = change.place;
         const bool was_added = change.added;
         const bool first = out.records == 0;
-        if (digest_size() == 0 || !parse_update_line(line, digest_size(), change)) {
+        if (digest_size == 0 || !parse_update_line(line, digest_size, change)) {
             return false;
-        }
-        if (change.added) {
-            ++added;
         }
         return first || (was_added == change.added && change.place > before) ||
                (!was_added && change.added);
@@ -276,7 +273,9 @@ struct shard_file_check {
         if (in_head && !record_line) {
             return parse_head_line(text, out);
         }
-        in_head = false;
+        if (in_head) {
+            end_head();
+        }
         if (!head_complete(out)) {
             return false;
         }

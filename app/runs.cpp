@@ -157,7 +157,7 @@ struct reading_ahead {
     // Entries read so far: the place of the next in the list, whichever
     // entries this run reports.
     std::int64_t entries_read = 0;
-    verification_shard* shard = nullptr;
+    list_shard* shard = nullptr;
     bool list_ended = false;
     status list_error = status::ok;
 
@@ -299,8 +299,8 @@ void diagnose(file_outcome& outcome, const file_record& record, const hashed_fil
 
 // The line a shard's results keep of an entry: its place, and what became of
 // its file (or that it was spared).
-[[nodiscard]] status note_result(verification_shard* shard, std::int64_t index,
-                                 const hashed_file* file, std::size_t digest_size) {
+[[nodiscard]] status note_result(list_shard* shard, std::int64_t index, const hashed_file* file,
+                                 std::size_t digest_size) {
     if (shard == nullptr || shard->results == nullptr) {
         return status::ok;
     }
@@ -321,7 +321,7 @@ void diagnose(file_outcome& outcome, const file_record& record, const hashed_fil
 [[nodiscard]] status report_entry(reporter& report, container& list, file_jobs& jobs,
                                   const pending_entry& entry, std::size_t digest_size,
                                   verification_tally& tally, const run_settings& settings,
-                                  verification_shard* shard) {
+                                  list_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     if (entry.improper) {
         report.improper_line(list_name, entry.line);
@@ -462,7 +462,7 @@ namespace {
 // in the wrong place (every file would be reported, none of them rightly).
 [[nodiscard]] status finish_audit(const run_settings& settings, reporter& report,
                                   audit_gathering& audit, verification_tally& tally,
-                                  expansion_state& state, verification_shard* shard) {
+                                  expansion_state& state, list_shard* shard) {
     if (audit.out_of_memory) {
         report.out_of_memory();
         return status::unknown_error;
@@ -1155,22 +1155,6 @@ namespace {
     return status::ok;
 }
 
-[[nodiscard]] status end_shard(verification_shard& shard, reporter& report,
-                               const std::wstring& untrusted) {
-    if (shard.results == nullptr) {
-        return status::ok;
-    }
-    status result = shard.results->line("end " + std::to_string(shard.records) + ' ' +
-                                        (untrusted.empty() ? "-" : encode_text(untrusted)));
-    if (result == status::ok) {
-        result = shard.results->commit();
-    }
-    if (result != status::ok) {
-        report.scratch_failed(shard.results->path().c_str(), result, shard.results->error_number());
-    }
-    return result;
-}
-
 }  // namespace
 
 status creation_run(const run_settings& settings, reporter& report, container& list,
@@ -1245,7 +1229,7 @@ status open_for_run(const run_settings& settings, reporter& report, container& l
 int verification_run(const run_settings& settings, reporter& report, container& list,
                      file_jobs& jobs, const verified_query& previously_verified,
                      expansion_state& state, const untrusted_query& untrusted_file_system,
-                     verification_shard* shard) {
+                     list_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started(
         {run_kind::verification, list_name, settings.type, settings.type_from_content});
@@ -1312,7 +1296,8 @@ int verification_run(const run_settings& settings, reporter& report, container& 
     if (shard != nullptr) {
         // Also at a damaged line, where one run would stop too: the merge
         // reads the list and stops there as it does.
-        result = end_shard(*shard, report, untrusted);
+        result =
+            end_shard_results(*shard, report, untrusted.empty() ? "-" : encode_text(untrusted));
         if (result != status::ok) {
             return to_int(result);
         }

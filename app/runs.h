@@ -104,9 +104,10 @@ using verified_query = std::function<int(std::int64_t index, const wchar_t* path
 // null when there was none.
 using untrusted_query = std::function<const wchar_t*()>;
 
-// A verification that checks one shard of the list's entries, and keeps
-// what became of each in a results file for the merge.
-struct verification_shard {
+// A verification or update that takes one shard of the list's entries (and
+// of the files its walk finds), and keeps what became of each in a results
+// file for the merge.
+struct list_shard {
     std::uint32_t index = 1;
     std::uint32_t count = 1;
     entry_split split;
@@ -158,7 +159,7 @@ int report_summary(reporter& report, const run_settings& settings, verification_
                                    file_jobs& jobs, const verified_query& previously_verified,
                                    expansion_state& state,
                                    const untrusted_query& untrusted_file_system = {},
-                                   verification_shard* shard = nullptr);
+                                   list_shard* shard = nullptr);
 
 }  // namespace korvane::app
 

@@ -5,6 +5,7 @@
 
 #include "platform/fileops.h"
 #include "platform/text.h"
+#include "shards.h"
 
 namespace korvane::app {
 
@@ -103,22 +104,7 @@ std::vector<std::string_view> fields_of(std::string_view line) {
 }
 
 bool number_field(std::string_view text, std::uint64_t& out) {
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (~std::uint64_t{0} - digit) / 10) {
-            return false;
-        }
-        value = value * 10 + digit;
-    }
-    out = value;
-    return true;
+    return decimal_number(text, ~std::uint64_t{0}, out);
 }
 
 std::string hex_of(const unsigned char* bytes, std::size_t size) {

@@ -4,26 +4,6 @@ namespace korvane::app {
 
 namespace {
 
-// Decimal digits only, at most `limit`; no sign, blank or leading "+".
-template <typename Char>
-bool parse_number(std::basic_string_view<Char> text, std::uint64_t limit, std::uint64_t& out) {
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    for (Char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (value > limit) {
-        return false;
-    }
-    out = value;
-    return true;
-}
-
 std::wstring wide_ascii(std::string_view text) {
     return {text.begin(), text.end()};
 }
@@ -39,7 +19,7 @@ struct variables {
             error = L"$" + wide_ascii(name) + L" is not set";
             return false;
         }
-        if (!parse_number(std::string_view(*value), std::uint64_t{1} << 40, out)) {
+        if (!decimal_number(std::string_view(*value), std::uint64_t{1} << 40, out)) {
             error = L"$" + wide_ascii(name) + L" is not a number: \"" + wide_ascii(*value) + L"\"";
             return false;
         }
@@ -106,8 +86,8 @@ bool parse_shard(std::wstring_view text, shard_choice& out) {
     std::uint64_t index = 0;
     std::uint64_t count = 0;
     if (slash == std::wstring_view::npos ||
-        !parse_number(text.substr(0, slash), max_shards, index) ||
-        !parse_number(text.substr(slash + 1), max_shards, count) || index == 0 || index > count) {
+        !decimal_number(text.substr(0, slash), max_shards, index) ||
+        !decimal_number(text.substr(slash + 1), max_shards, count) || index == 0 || index > count) {
         return false;
     }
     out = {true, false, static_cast<std::uint32_t>(index), static_cast<std::uint32_t>(count)};
@@ -160,13 +140,16 @@ shard_from_environment shard_of_environment(const environment_lookup& lookup) {
     return out;
 }
 
-std::uint64_t text_digest(std::string_view bytes, std::uint64_t seed) {
-    // FNV-1a, then a finalizer that spreads every input bit over the word, so
-    // that the value modulo a small count is even.
-    std::uint64_t hash = 0xcbf29ce484222325ULL ^ seed;
-    for (char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
+std::uint64_t path_digest(std::wstring_view path) {
+    // FNV-1a over each unit as two bytes, low first (a path's value does not
+    // depend on the width of wchar_t or the byte order), then a finalizer
+    // that spreads every input bit over the word, so that the value modulo
+    // a small count is even.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (wchar_t unit : path) {
+        const auto value = static_cast<std::uint32_t>(unit);
+        hash = (hash ^ (value & 0xFF)) * 0x100000001b3ULL;
+        hash = (hash ^ ((value >> 8) & 0xFF)) * 0x100000001b3ULL;
     }
     hash ^= hash >> 33;
     hash *= 0xff51afd7ed558ccdULL;
@@ -174,19 +157,6 @@ std::uint64_t text_digest(std::string_view bytes, std::uint64_t seed) {
     hash *= 0xc4ceb9fe1a85ec53ULL;
     hash ^= hash >> 33;
     return hash;
-}
-
-std::uint64_t path_digest(std::wstring_view path) {
-    // Each unit as two bytes, low first: a path's value does not depend on
-    // the width of wchar_t or the byte order.
-    std::string bytes;
-    bytes.reserve(path.size() * 2);
-    for (wchar_t unit : path) {
-        const auto value = static_cast<std::uint32_t>(unit);
-        bytes += static_cast<char>(value & 0xFF);
-        bytes += static_cast<char>((value >> 8) & 0xFF);
-    }
-    return text_digest(bytes);
 }
 
 std::uint32_t shard_of_path(std::wstring_view path, std::uint32_t count) {

@@ -75,8 +75,27 @@ class entry_split {
     wide before_ = 0;
 };
 
-// A 64-bit digest of text, the same on every machine.
-std::uint64_t text_digest(std::string_view bytes, std::uint64_t seed = 0);
+// Decimal digits only, no sign or blank, at most `limit`: a number of the
+// environment, the command line or a results file.
+template <typename Char>
+bool decimal_number(std::basic_string_view<Char> text, std::uint64_t limit, std::uint64_t& out) {
+    if (text.empty()) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (Char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (digit > limit || value > (limit - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    out = value;
+    return true;
+}
 
 }  // namespace korvane::app
 

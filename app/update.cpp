@@ -11,6 +11,7 @@
 #include "entries.h"
 #include "jobs.h"
 #include "looks.h"
+#include "merge.h"
 #include "name_list.h"
 #include "output.h"
 #include "platform/fs.h"
@@ -34,8 +35,7 @@ struct to_hash {
 
 // A shard's line of what became of an entry ("e INDEX ...") or a new file
 // ("a PLACE ... NAME").
-[[nodiscard]] status note_update(verification_shard* shard, const to_hash& file,
-                                 const std::string& what) {
+[[nodiscard]] status note_update(list_shard* shard, const to_hash& file, const std::string& what) {
     if (shard == nullptr || shard->results == nullptr) {
         return status::ok;
     }
@@ -53,7 +53,7 @@ struct to_hash {
 class hash_queue {
   public:
     hash_queue(file_jobs& workers, reporter& reporter_, container& list_, const entry_adder& add,
-               const run_settings& settings_, verification_shard* shard_)
+               const run_settings& settings_, list_shard* shard_)
         : shard(shard_),
           jobs(workers),
           report(reporter_),
@@ -92,7 +92,7 @@ class hash_queue {
 
     int failed = 0;
     int changed = 0;  // entries added or replaced
-    verification_shard* shard;
+    list_shard* shard;
 
   private:
     [[nodiscard]] status finish_oldest();
@@ -196,7 +196,7 @@ struct update_state {
     listed_names names;
     std::string key;
     named_files* named = nullptr;  // null: the whole folder
-    verification_shard* shard = nullptr;
+    list_shard* shard = nullptr;
     // Gone entries met before the first present one: said only once the
     // list is known to belong here.
     std::vector<std::wstring> gone_first;
@@ -295,7 +295,7 @@ struct update_state {
 }
 
 // Whether the entry at `index` is the shard's; notes the run of its own.
-bool own_entry(verification_shard& shard, std::int64_t index, std::uint64_t size) {
+bool own_entry(list_shard& shard, std::int64_t index, std::uint64_t size) {
     if (shard.split.next(size) != shard.index) {
         return false;
     }
@@ -498,30 +498,21 @@ bool own_entry(verification_shard& shard, std::int64_t index, std::uint64_t size
 
 // The end of a shard's results: its records, and the run of entries that
 // were its own ("- -" when none).
-[[nodiscard]] status end_update_shard(verification_shard& shard, reporter& report) {
-    if (shard.results == nullptr) {
-        return status::ok;
-    }
+// What ends a shard's results: the run of entries that were its own ("- -"
+// when none) and the first of them whose file is there.
+std::string update_shard_end(const list_shard& shard) {
     auto number = [](std::int64_t value) {
         return value < 0 ? std::string("-") : std::to_string(value);
     };
     const std::string range =
         shard.first < 0 ? std::string("- -") : number(shard.first) + ' ' + number(shard.end);
-    status result = shard.results->line("end " + std::to_string(shard.records) + ' ' + range + ' ' +
-                                        number(shard.first_present));
-    if (result == status::ok) {
-        result = shard.results->commit();
-    }
-    if (result != status::ok) {
-        report.scratch_failed(shard.results->path().c_str(), result, shard.results->error_number());
-    }
-    return result;
+    return range + ' ' + number(shard.first_present);
 }
 
 }  // namespace
 
 int update_run(const run_settings& settings, reporter& report, container& list, file_jobs& jobs,
-               const entry_adder& add_entry, expansion_state& state, verification_shard* shard) {
+               const entry_adder& add_entry, expansion_state& state, list_shard* shard) {
     const wchar_t* list_name = settings.checksum_file.c_str();
     report.run_started({run_kind::update, list_name, settings.type});
     hash_queue hashing(jobs, report, list, add_entry, settings, shard);
@@ -548,7 +539,7 @@ int update_run(const run_settings& settings, reporter& report, container& list, 
     const int exit_status = run.failed + hashing.failed > 0 ? 1 : 0;
     if (shard != nullptr) {
         (void)list.close();  // never committed: the list stays as it is
-        result = end_update_shard(*shard, report);
+        result = end_shard_results(*shard, report, update_shard_end(*shard));
         return result == status::ok ? exit_status : to_int(result);
     }
     return commit_update(settings, report, list, exit_status, hashing.changed + run.dropped > 0);

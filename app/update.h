@@ -25,7 +25,7 @@ class reporter;
 // written: the merge writes it.
 [[nodiscard]] int update_run(const run_settings& settings, reporter& report, container& list,
                              file_jobs& jobs, const entry_adder& add_entry, expansion_state& state,
-                             verification_shard* shard = nullptr);
+                             list_shard* shard = nullptr);
 
 // The end of an update: the list written when something `changed`, else
 // closed untouched; the exit status, or the status of a failed write (said).
